@@ -1,0 +1,27 @@
+# Collects what goes into the resource image and packs it with corepack.
+#
+# A generator or a content folder registers its output with
+#   sprox_pack_add(PATH [DEPENDS target-or-file...])
+# where PATH is a file (stored under its base name) or a folder (its tree is
+# stored with names relative to the folder). The top level then calls
+# sprox_pack_image(OUT) once, after every subdirectory has registered.
+
+function(sprox_pack_add path)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY SPROX_PACK_PATHS "${path}")
+  if(ARG_DEPENDS)
+    set_property(GLOBAL APPEND PROPERTY SPROX_PACK_DEPENDS ${ARG_DEPENDS})
+  endif()
+endfunction()
+
+function(sprox_pack_image out)
+  get_property(paths GLOBAL PROPERTY SPROX_PACK_PATHS)
+  get_property(deps GLOBAL PROPERTY SPROX_PACK_DEPENDS)
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND corepack -o ${out} ${paths}
+    DEPENDS corepack ${deps}
+    COMMENT "Packing the resource image ${out}"
+    VERBATIM)
+  add_custom_target(sprox_data ALL DEPENDS ${out})
+endfunction()

@@ -1,0 +1,48 @@
+// core: the base module beneath the resource file system.
+//
+// A debug printer, two fatal exits, allocation wrappers that count the bytes
+// held (and the peak), and word-wise copy and fill helpers. The file system
+// takes every block it allocates through the counting pair and prints all its
+// lines through _dbg_printf; the other modules use printf and malloc directly.
+//
+// Threads: main thread only. The counters are plain integers without a lock.
+#pragma once
+
+#include <cstdint>
+
+// ---- Counters ---------------------------------------------------------------
+// Bytes currently held through the counting wrappers, measured with the usable
+// size the C heap reports for each block (which may exceed the size asked for).
+extern uint32_t g_mem_in_use;
+// The highest value g_mem_in_use has reached; never decreases.
+extern uint32_t g_mem_in_use_peak;
+
+// ---- Debug layer ------------------------------------------------------------
+void _dbg_init();
+void _dbg_shutdown();
+// Formats to standard output; returns vprintf's result.
+int _dbg_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints "<file>(<line>): assertion failed: <expr>" and exits with status 1.
+[[noreturn]] void _dbg_assert(const char* file, int line, const char* expr);
+// Prints "Error: <message>" and exits with status 1.
+[[noreturn]] void error(const char* message);
+
+// ---- Allocation -------------------------------------------------------------
+void* _wrap_malloc(int size);
+void _wrap_free(void* block);
+// Counting pair: a block taken with one is given back with the other.
+void* _wrap_malloc_dbg(int size, const char* file, int line);
+void _wrap_free_dbg(void* block, const char* file, int line);
+void* _wrap_malloc_iwram(int size);
+void _wrap_free_iwram(void* block);
+void* _wrap_malloc_iwram_dbg(int size, const char* file, int line);
+void _wrap_free_iwram_dbg(void* block, const char* file, int line);
+
+// ---- Copy and fill (forward only; ranges must not overlap) --------------------
+void wrap_memcpy(void* dst, const void* src, int bytes);
+void wrap_memcpy16(void* dst, const void* src, int count16);
+void wrap_memcpy32(void* dst, const void* src, int count32);
+void wrap_memset(void* dst, int value, int bytes);
+void wrap_memclr(void* dst, int bytes);
+// Prints "memory usage: <in use> (peak: <peak>)".
+int wrap_showusage();

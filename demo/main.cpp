@@ -1,0 +1,7 @@
+// sprox: placeholder entry point until the engine lands.
+#include "corefile/corefile.h"
+
+int main() {
+  corefile_mountimage("sprox.dat", 0);
+  return 0;
+}

@@ -1,0 +1,1 @@
+// effects: placeholder until the module lands.

@@ -1,0 +1,1 @@
+// effects: effect passes, asset tables, scene script.

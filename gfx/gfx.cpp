@@ -1,0 +1,1 @@
+// gfx: placeholder until the module lands.

@@ -1,0 +1,1 @@
+// gfx: window, bitmaps, framebuffers, shaders.

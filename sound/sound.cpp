@@ -1,0 +1,1 @@
+// sound: placeholder until the module lands.

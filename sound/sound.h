@@ -1,0 +1,99 @@
+// sound: the sound system, WAV files, and the audio driver and mixer.
+//
+// Glossary: a frame is one sample of each channel; a sample counts every
+// channel's samples; a position is in samples x 256 (8 fraction bits). The
+// driver keeps a ring of four 2048-frame slots queued on the output; each
+// finished slot is refilled by mixing every active sound into it, which is
+// also what advances the music's position, the clock of the whole show.
+//
+// Threads: everything here is called on the main thread, except the mixing
+// side (fillnextbuffer, audiodriver_mixbuffers, stream callbacks), which runs
+// on the output's device thread.
+#pragma once
+
+#include <cstdint>
+
+struct s_sound {
+  uint32_t reserved0;     // always zero
+  uint16_t playing;       // 1: the mixer plays it
+  uint16_t channels;      // channels of the data (1 or 2)
+  uint16_t bits;          // 8 (unsigned) or 16 (signed)
+  uint32_t datasize;      // bytes of sample data
+  uint32_t numsamples;    // samples in the data, every channel counted
+  uint32_t frequency;     // sample rate of the data, Hz
+  uint64_t position;      // samples x 256, every channel counted
+  uint32_t increment;     // position step per output frame
+  uint32_t loop;          // 1: wrap to the start at the end
+  uint32_t ismusic;       // 1: scaled by the music volume
+  uint8_t volume;         // 0-255, mono output
+  uint8_t leftvolume;     // 0-255
+  uint8_t rightvolume;    // 0-255
+  uint8_t panning;        // 0 left, 128 centre, 255 right
+  uint32_t isstream;      // 1 for a stream
+  uint32_t streamlength;  // a stream's length argument
+  uint32_t streamsize;    // a stream's buffer bytes
+  uint32_t reserved1;     // always zero
+  void (*callback)(void* data, int bytes);  // a stream's refill function, or null
+  void* data;             // sample data, owned by the record
+};
+
+struct s_soundsystem {
+  uint32_t rate;          // mixing rate, Hz
+  uint16_t channels;      // output channels
+  uint16_t bits;          // output bits per sample
+  uint32_t bufferlength;  // frames per output buffer: 2048
+  uint32_t mixsize;       // bytes of the mix buffer: channels x bufferlength x 4
+  uint16_t mastervolume;  // 0-255
+  uint16_t musicvolume;   // 0-255
+  uint16_t effectvolume;  // 0-255
+  int32_t* mixbuffer;     // one 32-bit accumulator per output sample
+  uint32_t numsounds;     // sounds loaded or created minus deleted
+  int numactive;          // entries in use in active_sounds
+};
+
+constexpr int SOUND_MAX_ACTIVE = 16;
+
+extern s_soundsystem soundsystem;
+extern s_sound* active_sounds[SOUND_MAX_ACTIVE];
+
+// ---- Sound system ------------------------------------------------------------
+int Soundsystem_Init(unsigned rate, unsigned bits, unsigned channels);
+void Soundsystem_CloseAudio();
+void Soundsystem_SetMasterVolume(int volume);
+void Soundsystem_SetMusicVolume(int volume);
+void Soundsystem_SetEffectVolume(int volume);
+void Soundsystem_SetVolume(s_sound* sound, int volume);
+void Soundsystem_SetPanning(s_sound* sound, int panning);
+void Soundsystem_SetFrequency(s_sound* sound, int frequency);
+char* upcase_sound(char* text);
+void Soundsystem_LoadSound(const char* name, s_sound* sound);
+int Soundsystem_SaveSound(const char* name, s_sound* sound);
+void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
+                                   int bits, int channels, int length);
+void Soundsystem_PauseSound(s_sound* sound);
+void Soundsystem_ResumeSound(s_sound* sound);
+void Soundsystem_StopSound(s_sound* sound);
+void Soundsystem_StopMusic(s_sound* sound);
+void Soundsystem_DeleteSound(s_sound* sound);
+void Soundsystem_PlaySound(s_sound* sound, int loop);
+void Soundsystem_PlayMusic(s_sound* sound, int loop);
+void Soundsystem_SetSoundOffset(s_sound* sound, uint64_t frames);
+// The mixer's position in whole sample frames (moves one buffer at a time).
+uint64_t Soundsystem_GetSoundOffset(s_sound sound);
+// The position audible now, in sample frames: interpolated between buffer
+// completions and behind the mixer by the output's latency.
+uint64_t Soundsystem_GetPlaybackOffset(s_sound sound);
+int32_t* Soundsystem_GetOutputBuffer();
+float Soundsystem_DetectFrequency(float frequency);
+
+// ---- WAV files -----------------------------------------------------------------
+int Soundsystem_LoadWAV(const char* name, s_sound* sound);
+int Soundsystem_SaveWAV(const char* name, s_sound* sound);
+
+// ---- Audio driver and mixer ------------------------------------------------------
+int audiodriver_init(unsigned rate, unsigned bits, int length, int flags);
+void audiodriver_close();
+void fillnextbuffer();
+void audiodriver_mixbuffers(uint8_t* out, int length, int unused);
+int audiodriver_getbuffer(void** address, int* length);
+void audiodriver_submitbuffer();

@@ -1,0 +1,1 @@
+// timeline: placeholder until the module lands.
