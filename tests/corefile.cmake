@@ -1,0 +1,1 @@
+sprox_add_test(corefile_test SOURCES corefile_test.cpp LIBS corefile)

@@ -1,0 +1,42 @@
+// corepack_format: writing and listing "CORE" resource images in memory.
+//
+// The writer lays the table out in the order given and the data back to back
+// in the same order, so each file's length is the distance to the next offset.
+// Positions count from the start of the whole file: for an image appended to a
+// host file they include the host's bytes, and a 4-byte trailer holding the
+// header's position follows the image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PackEntry {
+  std::string name;           // relative path, lower case, "/" between levels
+  std::vector<uint8_t> data;  // the file's bytes
+};
+
+struct ListedEntry {
+  std::string name;
+  uint32_t offset;  // position of the first data byte in the whole file
+  uint32_t size;    // derived from the next offset (romsize for the last)
+  int32_t hash;     // as stored in the table
+};
+
+// Why a name cannot be stored, or an empty string when it can. A name with an
+// upper-case letter is refused: the reader lower-cases every request, so such
+// an entry could never be found.
+std::string corepack_check_name(const std::string& name);
+
+// The name hash: the sum of the name's bytes taken as signed 8-bit values.
+int32_t corepack_hash(const std::string& name);
+
+// The image for entries placed at `base` (0 for a standalone image, the host's
+// length for an appended one). With `trailer`, the 4-byte trailer follows.
+std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint32_t base, bool trailer);
+
+// Reads the table of an image held in memory: a standalone image, or one
+// appended to a host file (found through its trailer). Returns false with a
+// reason for anything that is not a whole, consistent image.
+bool corepack_parse(const uint8_t* data, size_t size, std::vector<ListedEntry>* entries, std::string* error);
