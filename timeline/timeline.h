@@ -1,25 +1,46 @@
 // timeline: the one timeline record `demo`, the timing file reader and the
 // per-frame evaluation of the playback offset.
 //
-// Glossary: a tick is a fixed number of the music's sample frames (2739 at
-// 44100 Hz, about 62.1 ms); an event is a scene of the show, a state a step
-// inside it; a transition blends the event in force into the incoming one
-// during the last `length` ticks before the incoming event's start.
+// The show is a row of events (scenes) on a time axis of ticks; each event is
+// made of states (steps inside the scene). The driver registers the
+// transitions, then `InitTiming` and `LoadTiming` fill the event table from
+// the text file "timing.dat" once. Every frame `UpdateDemoTiming` turns the
+// music's playback offset into the event in force, the incoming event, the
+// state in force with its running time, and the progress of the transition
+// into the incoming event. The music is the only clock: nothing here keeps
+// state between frames.
 //
-// Threads: main thread only.
+// Glossary:
+//   tick        a fixed number of the music's sample frames (2739 at 44100 Hz,
+//               about 62.1 ms); every time in the record is in ticks
+//   event       a scene of the show; event 15 is the end mark
+//   state       a step inside an event, starting at an offset from the event
+//   transition  a blend from the event in force into the incoming one during
+//               the last `length` ticks before the incoming event's start
+//   vacant slot the event slot after the last loaded event; it stays a zero
+//               record, so while the last event is in force the incoming
+//               event starts at tick 0 and the progress is 1
+//
+// Tables never grow past their capacity: the append operations refuse an
+// entry that does not fit (one printed line) and the loader skips lines that
+// would break the table's rules (one printed line each).
+//
+// Threads: main thread only; there is no lock.
 #pragma once
 
 #include <cstdint>
 
-constexpr int TIMELINE_MAX_EVENTS = 256;
-constexpr int TIMELINE_MAX_STATES = 32;
-constexpr int TIMELINE_MAX_TRANSITIONS = 64;
+// ---- Capacities ----------------------------------------------------------------
+constexpr int TIMELINE_MAX_EVENTS = 256;      // usable event slots
+constexpr int TIMELINE_MAX_STATES = 32;       // states per event
+constexpr int TIMELINE_MAX_TRANSITIONS = 64;  // registered transitions
 
+// ---- Types ---------------------------------------------------------------------
 struct s_transition {
   int32_t shader;    // shader id of the transition's fragment shader
   int32_t length;    // ticks; occupies the last `length` ticks before the incoming event
   int32_t mode;      // handed to the shader as "mode"
-  float blendwidth;  // soft edge of the blend curve
+  float blendwidth;  // soft edge of the blend curve, as a fraction of the progress range
   float custom;      // handed to the shader as "custom"
 };
 
@@ -29,35 +50,58 @@ struct s_event {
   int32_t stateoffset[TIMELINE_MAX_STATES];  // start of each state, ticks relative to `time`
   int32_t currentstate;                      // state in force, or -1 (written each frame)
   int32_t statetime;                         // ticks since the state in force began (written each frame)
-  int32_t transition;                        // index of the transition that leads into this event
+  int32_t transition;                        // index into demo.transition of the transition into this event
 };
 
 struct s_demo {
   // 256 usable events plus one slot that is never filled: while the last
-  // event is in force, the incoming event is that zeroed slot.
+  // event is in force, the incoming event is that zeroed slot. Only the
+  // evaluation's outputs (currentstate, statetime) are ever written there.
   s_event event[TIMELINE_MAX_EVENTS + 1];
   s_transition transition[TIMELINE_MAX_TRANSITIONS];
-  int32_t numevents;
-  int32_t numtransitions;
+  int32_t numevents;         // events in use (0 to 256)
+  int32_t numtransitions;    // transitions in use (0 to 64)
   int32_t offset;            // playback offset of the frame, in sample frames
   int32_t tick;              // the same instant in ticks
   int32_t currentevent;      // event in force
-  int32_t nextevent;         // currentevent + 1, the incoming event
-  int32_t activetransition;  // transition into the incoming event
-  float progress;            // 0.0 to 1.0
+  int32_t nextevent;         // currentevent + 1, the incoming event (1 to 256)
+  int32_t activetransition;  // transition into the incoming event, always 0 to 63
+  float progress;            // how far that transition has run, 0.0 to 1.0
 };
 
+// ---- Globals -------------------------------------------------------------------
+// The one timeline record, zero at program start.
 extern s_demo demo;
 
+// ---- Building the record ---------------------------------------------------------
+// Sets numevents and currentevent to 0; transitions and slot contents stay.
 void InitTiming();
+// Appends an event starting at `start` (ticks) entered through the transition
+// with index `transition`; refused with one line when the table is full.
 void AddEventTime(int32_t start, int32_t transition);
+// Appends a state of event `event` starting at tick `start` (absolute); it is
+// stored relative to the event's start. `state` is not used. Refused with one
+// line when the event is not in use or already has 32 states.
 void AddEventState(int32_t start, int32_t event, int32_t state);
+// Appends a transition; refused with one line when 64 are registered.
 void AddTransition(int32_t shader, int32_t length, int32_t mode, float blendwidth, float custom);
+// Reads a timing file of the mount into the event table (nothing happens when
+// it cannot be opened). Prints the file's size and every event and state
+// line; lines that would break the table are skipped with one line each.
 void LoadTiming(const char* filename);
+
+// ---- Lookups and evaluation ---------------------------------------------------------
+// The last event in table order whose start is at most `tick`; 0 if none.
 int32_t GetTimingEvent(int32_t tick);
+// The last state of `event` in table order that has begun at `tick`; -1 if
+// none has, or if `event` is not an event in use.
 int32_t GetTimingState(int32_t tick, int32_t event);
+// Evaluates the record for a playback offset (sample frames) and a tick
+// length (sample frames; a length below 1 is taken as tick 0). Once a frame.
 void UpdateDemoTiming(int32_t offset, int32_t ticklength);
-// A linear ramp through 0 at a and 1 at b, not clamped.
+
+// ---- Curves (single precision) --------------------------------------------------------
+// A linear ramp through 0 at a and 1 at b, not clamped: (x - a) / (b - a).
 float step(float a, float b, float x);
-// (x - a) / (b - a) clamped to 0..1, shaped as r*r*(3 - 2r).
+// (x - a) / (b - a) clamped to 0..1 (not a number becomes 0), shaped as r*r*(3 - 2r).
 float smoothstep(float a, float b, float x);
