@@ -1,1 +1,114 @@
-// effects: effect passes, asset tables, scene script.
+// effects: effect shaders and the four kinds of full-screen pass, the asset
+// tables (every image and shader of the show in its own named global), and
+// the scene script that maps each event of the timeline to its pass.
+//
+// Every picture is one full-screen pass: a fragment shader from the resource
+// image, paired with the fixed vertex shader vv_default, drawn as one quad the
+// size of the current framebuffer. Each pass sets its uniforms by name from
+// the timeline record `demo` and the clock, and binds its images to texture
+// units numbered like the samplers "texture0", "texture1", ...
+//
+// Glossary:
+//   selector     1 means the incoming event (demo.nextevent), any other value
+//                the event in force (demo.currentevent)
+//   music time   (demo.offset - start tick of the event in force) / 44100 s
+//   clock time   seconds since GLFW started x 0.6; runs on during a pause
+//   slot         the texture unit an image is bound to, and its sampler name
+//   bmp_none     the empty image: binding it binds no texture on that unit
+//
+// Threads: main thread only, with the GL context current. The loaders run
+// once at start-up; the passes and DoEffect run inside the frame loop and
+// allocate nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/gfx.h"
+
+// ---- Constants ------------------------------------------------------------------
+constexpr int EFFECTS_MAX_SHADERS = 64;       // entries of demoshader
+constexpr int EFFECTS_NUM_SCENES = 15;        // events 0 to 14 have a scene
+constexpr int EFFECTS_SCENE_SLOTS = 9;        // images of ExecuteShader
+constexpr int EFFECTS_SCENE2_SLOTS = 19;      // images of ExecuteShader2
+constexpr int EFFECTS_POST_IMAGES = 4;        // images of ExecutePost besides the picture
+constexpr int EFFECTS_NUM_IMAGES = 67;        // images LoadResources loads
+constexpr int EFFECTS_NUM_SHADER_FILES = 17;  // shaders LoadShaders loads
+constexpr float EFFECTS_RESOLUTION_X = 1280.0f;  // "resolution" uniform, whatever the target's size
+constexpr float EFFECTS_RESOLUTION_Y = 720.0f;
+constexpr float EFFECTS_MUSIC_RATE = 44100.0f;     // sample frames a second of music time
+constexpr double EFFECTS_CLOCK_SCALE = 0.6000000238418579;  // clock time per second (0.6f)
+constexpr float EFFECTS_STATETIME_SCALE = 0.06f;   // "statetime" per tick (a tick is ~0.0621 s)
+constexpr double EFFECTS_EASE_PI = 3.141568;       // the eased progress's half turn (not quite pi)
+constexpr int EFFECTS_LOGO_LEAD = 8;     // ticks before the next event at which the logo leaves
+constexpr int EFFECTS_MODE_EVENT = 10;   // the event in which the post pass runs mode 1
+
+// ---- Types --------------------------------------------------------------------------
+// One loaded effect shader.
+struct s_demoshader {
+  int32_t id;    // shader id of its program, negative if none
+  char* source;  // the fragment text, NUL-terminated, owned and kept for good
+};
+
+// ---- Globals ----------------------------------------------------------------------
+extern const char vv_default[];  // the vertex shader of every effect program
+extern s_demoshader demoshader[EFFECTS_MAX_SHADERS];
+extern int32_t numshaders;       // entries of demoshader in use
+
+// Images. bmp_none and bmp_credits6 are never loaded and stay empty.
+extern s_bitmap bmp_none, bmp_credits6;
+extern s_bitmap bmp_introbg, bmp_intro1, bmp_intro2, bmp_intro3, bmp_intro4;
+extern s_bitmap bmp_titlebg, bmp_title, bmp_title2, bmp_title3;
+extern s_bitmap bmp_twister;
+extern s_bitmap bmp_wannasprox, bmp_sproxfever, bmp_orange, bmp_girl;
+extern s_bitmap bmp_credits1, bmp_credits2, bmp_credits3, bmp_credits4, bmp_credits5;
+extern s_bitmap bmp_creditlabel1, bmp_creditlabel2;
+extern s_bitmap bmp_greetings1, bmp_greetings2, bmp_greetings3a, bmp_greetings3b, bmp_greetings3c,
+    bmp_greetings3d, bmp_greetings4a, bmp_greetings4b, bmp_greetings5, bmp_greetings6a, bmp_greetings6b,
+    bmp_greetings6c, bmp_greetings6d, bmp_greetings6e, bmp_greetings7a, bmp_greetings7b, bmp_greetings7c,
+    bmp_greetings8;
+extern s_bitmap bmp_ballsbg, bmp_blackbg, bmp_bluebg, bmp_nutrician, bmp_cigburn, bmp_sugaricon, bmp_vintage,
+    bmp_vintage2, bmp_noise, bmp_mono, bmp_audience, bmp_closing, bmp_closing2, bmp_grisp, bmp_damage;
+extern s_bitmap bmp_flash1, bmp_flash2, bmp_flash3, bmp_flash4, bmp_flash5, bmp_flash6;
+extern s_bitmap bmp_dots, bmp_own1, bmp_own2, bmp_own3, bmp_outro1, bmp_outro2, bmp_outro3;
+
+// Shader ids (-1 when the file could not be opened).
+extern int32_t shader_post;
+extern int32_t shader_fx_empty, shader_fx_intro, shader_fx_bubbles, shader_fx_twister, shader_fx_patjes,
+    shader_fx_credits, shader_fx_greetings, shader_fx_balls, shader_fx_straw, shader_fx_fruits,
+    shader_fx_icecube, shader_fx_break;
+extern int32_t transition_dissolve, transition_sea, transition_bars, transition_flash;
+
+// ---- Effect shaders and passes --------------------------------------------------------
+// Loads a fragment shader file and builds its program with vv_default.
+// Returns the shader id, or -1 (silently) when the file cannot be opened, or
+// -1 with a line when the table is full.
+int32_t LoadShader(const char* filename);
+// Scene pass with 9 images on units 0 to 8, into the current framebuffer.
+void ExecuteShader(int32_t shader, int32_t selector, s_bitmap texture0, s_bitmap texture1, s_bitmap texture2,
+                   s_bitmap texture3, s_bitmap texture4, s_bitmap texture5, s_bitmap texture6,
+                   s_bitmap texture7, s_bitmap texture8);
+// Scene pass with 19 images on units 0 to 18; sets no "event".
+void ExecuteShader2(int32_t shader, int32_t selector, s_bitmap texture0, s_bitmap texture1,
+                    s_bitmap texture2, s_bitmap texture3, s_bitmap texture4, s_bitmap texture5,
+                    s_bitmap texture6, s_bitmap texture7, s_bitmap texture8, s_bitmap texture9,
+                    s_bitmap texture10, s_bitmap texture11, s_bitmap texture12, s_bitmap texture13,
+                    s_bitmap texture14, s_bitmap texture15, s_bitmap texture16, s_bitmap texture17,
+                    s_bitmap texture18);
+// Blends scene A (unit 0) and scene B (unit 1) with the active transition's
+// shader into the current framebuffer; the image goes to unit 2.
+void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2);
+// Draws the picture framebuffer (unit 0) through the post shader with four
+// images on units 1 to 4, into whatever framebuffer is bound.
+void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap texture2, s_bitmap texture3,
+                 s_bitmap texture4);
+
+// ---- Asset tables -------------------------------------------------------------------------
+// Loads the 67 images into their globals and clamps the nine that need it.
+void LoadResources();
+// Loads the 17 shaders into their globals.
+void LoadShaders();
+
+// ---- Scene script -------------------------------------------------------------------------
+// Selects the framebuffer, then draws the selected event's scene into it;
+// events outside 0 to 14 draw nothing.
+void DoEffect(int32_t framebuffer, int32_t selector);

@@ -1,1 +1,157 @@
-// gfx: window, bitmaps, framebuffers, shaders.
+// gfx: the graphics layer: the window and its GL context, bitmaps and their
+// textures (with PNG loading), offscreen framebuffers and the one quad
+// primitive, and shader programs with their uniforms.
+//
+// Everything is kept in fixed global tables and handed out as small integer
+// ids in creation order, never reused: framebuffer ids index GFX_framebuffers,
+// shader ids index GFX_shader (-1 stands for no program). A bitmap is a plain
+// record that the caller owns; the layer only lists its address.
+//
+// Glossary:
+//   bitmap      an s_bitmap: a 32-bit RGBA pixel buffer, its GL texture and
+//               the texture coordinates to draw it with
+//   channel     a texture unit, 0 to 21, chosen by GFX_BindTextureChannel
+//   framebuffer a colour texture with a framebuffer object around it
+//   quad        an axis-aligned rectangle of two triangles with explicit
+//               texture coordinates; the only thing the show ever draws
+//
+// Coordinates: pixels, origin at the top-left corner, y growing downward (the
+// projection GFX_InitVideo sets up).
+//
+// Threads: main thread only. GFX_InitVideo makes the GL context current on
+// the calling thread and every other function here makes GL calls on it.
+#pragma once
+
+#include <cstdint>
+
+struct GLFWwindow;
+
+// ---- Constants ----------------------------------------------------------------
+constexpr int GFX_MAX_BITMAPS = 256;       // entries of GFX_bitmaplist
+constexpr int GFX_MAX_FRAMEBUFFERS = 16;   // entries of GFX_framebuffers
+constexpr int GFX_MAX_SHADERS = 128;       // entries of GFX_shader
+constexpr int GFX_MAX_CHANNEL = 21;        // highest texture unit GFX_BindTextureChannel selects
+constexpr float GFX_TEXCOORD_S1 = 0.99999f;  // right texture coordinate of a full bitmap
+constexpr float GFX_TEXCOORD_T1 = 0.9999f;   // bottom texture coordinate of a full bitmap
+
+// ---- Types ----------------------------------------------------------------------
+// An image. Copied freely by value: the copies share buffer and texture, and
+// only the original record (the one GFX_CreateBitmap filled) owns them.
+// Pixels are one 32-bit word each, rows from the top, bytes in memory order
+// red, green, blue, alpha (0xAABBGGRR as a little-endian word).
+struct s_bitmap {
+  int width;           // pixels; also the row stride of `pixels`
+  int height;          // pixels
+  int reserved0;       // 0 at creation
+  int texwidth;        // storage width, pixels (equals width)
+  int texheight;       // storage height, pixels (equals height)
+  int size;            // bytes in `pixels`: texwidth * texheight * 4
+  int numpixels;       // words in `pixels`: texwidth * texheight
+  int reserved1;       // never set
+  int reserved2;       // never set
+  uint32_t* pixels;    // the pixel buffer; null in a record never created
+  float s0;            // left texture coordinate, 0
+  float t0;            // top texture coordinate, 0
+  float s1;            // right texture coordinate, width * 0.99999 / texwidth
+  float t1;            // bottom texture coordinate, height * 0.9999 / texheight
+  unsigned int textureid;  // GL texture name; 0 in a record never created
+  int reserved3;       // 0 at creation
+};
+
+// One offscreen framebuffer's size.
+struct s_framebuffer {
+  int width;   // pixels
+  int height;  // pixels
+  int data;    // index of its GL objects in GFX_framebufferdata (equals its id)
+};
+
+// The GL objects of one offscreen framebuffer.
+struct s_framebufferdata {
+  uint32_t framebuffer;  // framebuffer object name
+  uint32_t texture;      // colour texture name
+};
+
+// The GL objects of one shader program.
+struct s_shader {
+  uint32_t program;   // program object name
+  uint32_t vertex;    // vertex shader object name
+  uint32_t fragment;  // fragment shader object name
+};
+
+// ---- Globals ----------------------------------------------------------------------
+extern GLFWwindow* GFX_window;  // the one window; null until GFX_InitVideo succeeds
+
+extern s_bitmap* GFX_bitmaplist[GFX_MAX_BITMAPS];  // every created bitmap's record, in creation order
+extern int GFX_numbitmaps;                         // entries of GFX_bitmaplist in use
+
+extern s_framebuffer GFX_framebuffers[GFX_MAX_FRAMEBUFFERS];       // indexed by framebuffer id
+extern s_framebufferdata GFX_framebufferdata[GFX_MAX_FRAMEBUFFERS];  // indexed by framebuffer id
+extern int GFX_numframebuffers;        // framebuffers created; the next id
+extern s_framebuffer* GFX_FrameBuffer; // the entry last selected by GFX_SetFrameBuffer, or null
+extern const uint8_t quad_index[6];    // the two triangles of every quad: 0,3,2 and 0,2,1
+
+extern s_shader GFX_shader[GFX_MAX_SHADERS];  // indexed by shader id
+extern int GFX_numshaders;                    // programs handed out; the next id
+extern int GFX_postshader_id;                 // recorded by GFX_SetPostShader
+
+// ---- Window ---------------------------------------------------------------------------
+// Opens the window with an OpenGL 2.0 context, makes it current with swap
+// interval 1 and sets the fixed state: viewport, pixel projection, 2D
+// texturing, opaque black clear colour, no depth test, no lighting, vertex
+// and texture-coordinate arrays on. Then initialises GLEW. Returns 0, or -1
+// (silently, GFX_window stays null) when GLFW or the window cannot start.
+int GFX_InitVideo(int width, int height, const char* title, bool fullscreen);
+// Presents the back buffer and polls window events (key callbacks run here).
+void GFX_SwapBuffers();
+
+// ---- Bitmaps and textures -----------------------------------------------------------
+// A new texture (repeat, linear) holding the bitmap's pixels; left bound.
+unsigned int GFX_CreateTexture(s_bitmap bitmap);
+// Uploads the bitmap's pixels again in full to its texture; left bound.
+void GFX_UpdateTexture(s_bitmap bitmap);
+void GFX_DeleteTexture(s_bitmap bitmap);
+// Fills the record: sizes, a fresh (uncleared) pixel buffer, texture
+// coordinates and a texture; prints "bitmap textureid: N" and lists it.
+void GFX_CreateBitmap(int width, int height, s_bitmap* bitmap);
+// Releases buffer and texture of a created record; nothing for an empty one.
+void GFX_DeleteBitmap(s_bitmap* bitmap);
+void GFX_UpdateBitmap(s_bitmap bitmap);
+// Writes one pixel given as 0xAARRGGBB; outside the image nothing happens.
+void GFX_DrawPixel(int x, int y, int color, s_bitmap bitmap);
+void GFX_DrawBitmap(int x, int y, s_bitmap bitmap);
+// Loads a PNG of the mounted resource image into the record; on failure
+// prints why and leaves the record untouched. The new texture stays bound.
+void LoadBitmapPNG(const char* filename, s_bitmap* bitmap);
+
+// ---- Framebuffers and quads -----------------------------------------------------------
+// A new width x height framebuffer (nearest, clamped colour texture, no
+// depth); returns its id, or -1 when the table is full. Leaves unit 0 active
+// and the window bound.
+int GFX_CreateFrameBuffer(int width, int height, int unused);
+// Makes the framebuffer the render target, binds its colour texture on the
+// active unit and sets the viewport to its size. Unknown ids are ignored.
+void GFX_SetFrameBuffer(int id);
+void GFX_DrawFrameBuffer(int x, int y, int width, int height, int id);
+void GFX_DrawQuad(float x, float y, float width, float height, float s0, float t0, float s1, float t1);
+void GFX_BindTexture(int texture);
+// Makes unit `channel` active when it is 0 to 21, then binds the texture.
+void GFX_BindTextureChannel(int texture, int channel);
+// The colour texture name of framebuffer `id`, or 0 for an unknown id.
+uint32_t GFX_FrameBufferTexture(int id);
+
+// ---- Shader programs -------------------------------------------------------------------
+// Compiles and links a program; logs go to standard output but never refuse
+// it. Returns the new id, or -1 when a text is missing or the table is full.
+int GFX_InitShader(const char* vertexsource, const char* fragmentsource);
+void GFX_DeleteShader(int id);
+void GFX_BindShader(int id);
+void GFX_UnbindShader();
+// Bind the program (it stays current), look the uniform up by name, set it.
+// A name the program lacks is silently ignored; so is an unknown id.
+void GFX_SetShaderUniform1i(int id, const char* name, int value);
+void GFX_SetShaderUniform1f(int id, const char* name, float value);
+void GFX_SetShaderUniform2f(int id, const char* name, float x, float y);
+void GFX_SetShaderUniform3f(int id, const char* name, float x, float y, float z);
+void GFX_SetPostShader(int id);
+// True for an id that GFX_InitShader handed out.
+bool GFX_IsShader(int id);

@@ -1,17 +1,33 @@
 // sound: the sound system, WAV files, and the audio driver and mixer.
 //
-// Glossary: a frame is one sample of each channel; a sample counts every
-// channel's samples; a position is in samples x 256 (8 fraction bits). The
+// The sound system keeps caller-owned sound records (s_sound) and a table of
+// at most 16 active sounds that the mixer walks for every output buffer. The
 // driver keeps a ring of four 2048-frame slots queued on the output; each
 // finished slot is refilled by mixing every active sound into it, which is
 // also what advances the music's position, the clock of the whole show.
 //
+// Outputs on Linux: ALSA (the "default" PCM, so PulseAudio and PipeWire
+// desktops work through it), or, when no device opens or when asked for, a
+// silent output that paces the same ring by a steady real-time clock (one slot
+// every 2048 / 44100 s). A manual output runs no device thread at all: every
+// completion is the caller's call to fillnextbuffer (offline rendering, tests).
+//
+// Glossary: a frame is one sample of each channel; a sample counts every
+// channel's samples; a position is in samples x 256 (8 fraction bits); an
+// offset is a position in whole frames; a slot is one 2048-frame output buffer
+// of the ring; a completion is the output handing a played slot back.
+//
 // Threads: everything here is called on the main thread, except the mixing
 // side (fillnextbuffer, audiodriver_mixbuffers, stream callbacks), which runs
-// on the output's device thread.
+// on the output's device thread. One lock guards the active table, the sound
+// records' playing flags, positions, volumes and increments, and the global
+// volumes: the device thread holds it for each buffer's mix, and every
+// main-thread operation that changes them takes it.
 #pragma once
 
 #include <cstdint>
+
+// ---- Types --------------------------------------------------------------------
 
 struct s_sound {
   uint32_t reserved0;     // always zero
@@ -30,7 +46,7 @@ struct s_sound {
   uint8_t rightvolume;    // 0-255
   uint8_t panning;        // 0 left, 128 centre, 255 right
   uint32_t isstream;      // 1 for a stream
-  uint32_t streamlength;  // a stream's length argument
+  uint32_t streamlength;  // a stream's length argument (frames)
   uint32_t streamsize;    // a stream's buffer bytes
   uint32_t reserved1;     // always zero
   void (*callback)(void* data, int bytes);  // a stream's refill function, or null
@@ -51,12 +67,23 @@ struct s_soundsystem {
   int numactive;          // entries in use in active_sounds
 };
 
+// ---- Constants ------------------------------------------------------------------
+
 constexpr int SOUND_MAX_ACTIVE = 16;
+
+// Outputs for audiodriver_selectoutput.
+constexpr int AUDIO_OUTPUT_AUTO = 0;    // ALSA "default", the silent output when it cannot open
+constexpr int AUDIO_OUTPUT_SILENT = 1;  // no device: the ring paced by the steady clock
+constexpr int AUDIO_OUTPUT_ALSA = 2;    // ALSA only; init fails when it cannot open
+constexpr int AUDIO_OUTPUT_MANUAL = 3;  // no device thread: the caller calls fillnextbuffer
+
+// ---- Globals --------------------------------------------------------------------
 
 extern s_soundsystem soundsystem;
 extern s_sound* active_sounds[SOUND_MAX_ACTIVE];
 
-// ---- Sound system ------------------------------------------------------------
+// ---- Sound system (main thread) ------------------------------------------------
+
 int Soundsystem_Init(unsigned rate, unsigned bits, unsigned channels);
 void Soundsystem_CloseAudio();
 void Soundsystem_SetMasterVolume(int volume);
@@ -68,6 +95,8 @@ void Soundsystem_SetFrequency(s_sound* sound, int frequency);
 char* upcase_sound(char* text);
 void Soundsystem_LoadSound(const char* name, s_sound* sound);
 int Soundsystem_SaveSound(const char* name, s_sound* sound);
+// length counts frames: the buffer holds length x channels samples. The
+// callback runs on the device thread each time the stream wraps.
 void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
                                    int bits, int channels, int length);
 void Soundsystem_PauseSound(s_sound* sound);
@@ -75,25 +104,44 @@ void Soundsystem_ResumeSound(s_sound* sound);
 void Soundsystem_StopSound(s_sound* sound);
 void Soundsystem_StopMusic(s_sound* sound);
 void Soundsystem_DeleteSound(s_sound* sound);
+// A sound without playable data is refused: it is neither marked nor listed.
 void Soundsystem_PlaySound(s_sound* sound, int loop);
 void Soundsystem_PlayMusic(s_sound* sound, int loop);
 void Soundsystem_SetSoundOffset(s_sound* sound, uint64_t frames);
 // The mixer's position in whole sample frames (moves one buffer at a time).
 uint64_t Soundsystem_GetSoundOffset(s_sound sound);
 // The position audible now, in sample frames: interpolated between buffer
-// completions and behind the mixer by the output's latency.
+// completions on the steady clock and behind the mixer by the output's
+// latency. Never runs backwards while the sound plays, never passes the
+// mixer's position, holds still while paused, jumps at once on a seek. The
+// sound is recognised by its data pointer.
 uint64_t Soundsystem_GetPlaybackOffset(s_sound sound);
+// A copy of a record taken under the mixer's lock. A plain copy of a playing
+// record races with the device thread, which advances its position; callers
+// that hand a playing record by value use this to take the copy.
+s_sound Soundsystem_CopySound(const s_sound* sound);
 int32_t* Soundsystem_GetOutputBuffer();
 float Soundsystem_DetectFrequency(float frequency);
 
-// ---- WAV files -----------------------------------------------------------------
+// ---- WAV files (main thread) ------------------------------------------------------
+
 int Soundsystem_LoadWAV(const char* name, s_sound* sound);
 int Soundsystem_SaveWAV(const char* name, s_sound* sound);
 
-// ---- Audio driver and mixer ------------------------------------------------------
+// ---- Audio driver and mixer --------------------------------------------------------
+
+// Main thread, before Soundsystem_Init: which output the next audiodriver_init
+// opens. AUDIO_OUTPUT_AUTO honours the environment variable SPROX_AUDIO
+// ("silent", "alsa" or "manual").
+void audiodriver_selectoutput(int output);
+// Main thread: the output in use (AUDIO_OUTPUT_SILENT, _ALSA or _MANUAL), or -1 when closed.
+int audiodriver_getoutput();
 int audiodriver_init(unsigned rate, unsigned bits, int length, int flags);
 void audiodriver_close();
+// Device thread (or the caller, on the manual output): refill and requeue the
+// slot that has just been played, mixing every active sound into it.
 void fillnextbuffer();
+// Any thread: mix every active sound into out (length in bytes), taking the lock.
 void audiodriver_mixbuffers(uint8_t* out, int length, int unused);
 int audiodriver_getbuffer(void** address, int* length);
 void audiodriver_submitbuffer();

@@ -1,0 +1,203 @@
+#version 120
+// fx_bubbles2: event 2, the title on the drop. A wall of fizz stands closed
+// while the flash transition plays; on the first beat of the event it bursts
+// from the centre outwards and the Sprox logo springs through it in its three
+// layers, then rides the four-on-the-floor while bubbles keep rising past it.
+//
+// Images: texture0 titlebg (repeats), texture1 logo0a (back layer),
+// texture2 logo0b (the word), texture3 logo0c (front highlights) - the three
+// logo layers are clamped to border, so they read transparent outside 0..1 -
+// and texture4 mono (repeats), used as a drifting light pattern.
+//
+// Time: "statetime" counts 0.06 per tick, so one beat is 0.48 and one bar
+// 1.92; states begin on bar lines, so fract(statetime / 0.48) is the beat
+// phase. State 0 is bars 0-3 (the burst), state 1 bars 4-7 (the logo
+// breathes in depth over spinning rays). While this event is the incoming one
+// of a transition it runs in state 0 with a negative statetime: the wall is
+// then closed and shivers on the beat. "time" (seconds of music) drives the
+// continuous motion.
+//
+// Images are stored top row first, so an image is sampled at 1 - y.
+
+varying vec2 texCoord;
+
+uniform float time;
+uniform int state;
+uniform float statetime;
+uniform vec2 resolution;
+uniform sampler2D texture0;
+uniform sampler2D texture1;
+uniform sampler2D texture2;
+uniform sampler2D texture3;
+uniform sampler2D texture4;
+
+// ---- Constants ----------------------------------------------------------------
+const float BEAT = 0.48;            // statetime units per beat
+const float BAR = 1.92;             // statetime units per bar
+const float LOGO_ASPECT = 2.0;      // width / height of the logo layers
+const float LOGO_HEIGHT = 0.74;     // logo height, in screen heights
+const float WALL_SCALE = 6.0;       // wall bubbles per screen height
+const float BURST_SPEED = 1.45;     // screen heights per second of the burst front
+const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
+const vec3 AMBER = vec3(1.0, 0.69, 0.0);
+const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
+const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
+
+// ---- Helpers ------------------------------------------------------------------
+float hash12(vec2 p) {
+    vec3 q = fract(vec3(p.xyx) * 0.1031);
+    q += dot(q, q.yzx + 33.33);
+    return fract((q.x + q.y) * q.z);
+}
+
+// A sample of an image whose box (centre c, size s, in screen units) holds
+// the point p; the image is shown upright.
+vec4 card(sampler2D tex, vec2 p, vec2 c, vec2 s) {
+    vec2 l = (p - c) / s + 0.5;
+    return texture2D(tex, vec2(l.x, 1.0 - l.y));
+}
+
+vec3 over(vec3 under, vec4 top) {
+    return mix(under, top.rgb, top.a);
+}
+
+// One layer of rising bubbles. A bubble never leaves its cell, so a pixel
+// only looks at its own cell. Returns body coverage, rim light, and the
+// offset from the bubble's centre (for refraction), all 0 outside bubbles.
+vec4 bubbles(vec2 p, float scale, float speed, float fill, float seed) {
+    vec2 q = p * scale;
+    q.y -= time * speed;
+    vec2 cell = floor(q);
+    vec2 f = q - cell - 0.5;
+    if (hash12(cell + seed) > fill) return vec4(0.0);
+    float r = 0.14 + 0.22 * hash12(cell + seed + 17.0);
+    float room = 0.5 - r - 0.05;
+    vec2 c = (vec2(hash12(cell + seed + 3.0), hash12(cell + seed + 7.0)) - 0.5) * 2.0 * room;
+    c.x += 0.05 * sin(time * 3.1 + 6.283 * hash12(cell + seed + 11.0));
+    vec2 d = (f - c) / r;
+    float dist = length(d);
+    float aa = 1.5 * scale / (resolution.y * r);
+    float body = 1.0 - smoothstep(1.0 - aa, 1.0, dist);
+    float rim = pow(min(dist, 1.0), 5.0);
+    float spot = 1.0 - smoothstep(0.05, 0.32, length(d - vec2(-0.38, 0.42)));
+    return vec4(body, body * (rim * 0.8 + spot), d * body * r / scale);
+}
+
+// One layer of the wall of fizz: packed bubbles in staggered rows, each
+// popping (a ring flies out and fades) when the burst front passes its
+// centre. Returns colour and coverage.
+vec4 wall(vec2 p, float scale, float seed, float st, float kick) {
+    vec2 q = p * scale;
+    q.y -= time * 0.35;
+    float row = floor(q.y);
+    q.x += mod(row, 2.0) * 0.5;
+    vec2 cell = floor(q);
+    vec2 f = q - cell - 0.5;
+    float h = hash12(cell + seed);
+    float r = 0.34 + 0.16 * h;
+    vec2 c = (vec2(hash12(cell + seed + 2.0), hash12(cell + seed + 6.0)) - 0.5) * (1.0 - 2.0 * r);
+    vec2 centre = (cell + 0.5 + c - vec2(mod(row, 2.0) * 0.5, 0.0)) / scale;
+    centre.y += time * 0.35 / scale;
+    float shiver = 0.06 * kick * (st < 0.0 ? 1.0 : 0.0) * (0.5 + h);
+    vec2 d = (f - c) / (r * (1.0 + shiver));
+    float dist = length(d);
+    float age = max(st, 0.0) - length(centre) / BURST_SPEED;
+    float alive = 1.0 - step(0.0, age);
+    float aa = 1.5 * scale / (resolution.y * r);
+    float body = (1.0 - smoothstep(1.0 - aa, 1.0, dist)) * alive;
+    // Translucent fizz: a warm tint inside, a bright rim and a window light.
+    vec3 tint = mix(mix(AMBER, ORANGE, hash12(cell + seed + 9.0)), FIZZ, 0.25 * step(0.7, h));
+    vec3 bc = mix(tint, FIZZ, pow(dist, 5.0) * 0.85);
+    bc += 1.0 - smoothstep(0.0, 0.28, length(d - vec2(-0.35, 0.42)));
+    bc *= 0.85 + 0.15 * d.y;
+    float ring = 0.0;
+    if (age > 0.0 && age < 0.25) {
+        ring = (1.0 - smoothstep(0.0, 0.12, abs(dist - 1.0 - age * 2.0))) * (1.0 - age / 0.25);
+    }
+    float a = max(body, ring);
+    return vec4(mix(FIZZ, bc, body / max(a, 1e-4)), a);
+}
+
+// ---- Scene ------------------------------------------------------------------------
+void main() {
+    float aspect = resolution.x / resolution.y;
+    vec2 p = (texCoord - 0.5) * vec2(aspect, 1.0);
+    float st = statetime;
+    float beat = fract(st / BEAT);
+    float kick = exp(-beat * 5.5);
+    float barKick = exp(-fract(st / BAR) * 2.5);
+    bool part2 = state == 1;
+    // Seconds since the drop, 0 before it; state 1 runs on from bar 4.
+    float since = max(part2 ? st + 4.0 * BAR : st, 0.0);
+
+    // Bubbles behind and in front of the logo.
+    float speedUp = part2 ? 1.6 : 1.0;
+    vec4 back = bubbles(p + vec2(0.3, 0.0), 14.0, 1.2 * speedUp, 0.55, 1.0);
+    vec4 mid = bubbles(p, 7.0, 0.9 * speedUp, 0.35, 5.0);
+
+    // Background: titlebg, breathing on the beat, bent by the bubbles.
+    float zoom = 1.0 - 0.025 * kick;
+    vec2 refr = (back.zw + mid.zw) * 0.35;
+    vec3 col = card(texture0, p * zoom + refr, vec2(0.0), vec2(aspect, 1.0)).rgb;
+    float light = texture2D(texture4, p * 0.6 + vec2(time * 0.03, -time * 0.07)).r;
+    col += ORANGE * light * 0.18;
+
+    if (part2) {
+        // Rays spinning behind the logo, swapped colour every bar.
+        float a = atan(p.y, p.x) + time * 0.45;
+        float ray = smoothstep(-0.15, 0.15, sin(a * 10.0));
+        float swapped = mod(floor((st + 4.0 * BAR) / BAR), 2.0);
+        vec3 rayCol = mix(AMBER, POOL_LIGHT, swapped);
+        float fade = smoothstep(0.05, 0.8, length(p)) * (0.5 + 0.3 * barKick);
+        // Screen blend: the rays only ever lighten the pool.
+        col = 1.0 - (1.0 - col) * (1.0 - rayCol * ray * fade);
+    }
+
+    col = mix(col, FIZZ, back.x * 0.12) + back.y * 0.35;
+    col = mix(col, mix(POOL_LIGHT, FIZZ, 0.5), mid.x * 0.16) + mid.y * 0.55;
+
+    // The logo: springs in after the drop, bounces on every beat; in state 1
+    // its layers part in depth and it sways.
+    float t = since;
+    float spring = 1.0 - exp(-5.0 * t) * cos(11.0 * t);
+    float scale = mix(0.15, 1.0, spring) * (1.0 + 0.045 * kick * step(0.0, st));
+    vec2 sway = vec2(0.0);
+    float tilt = 0.0;
+    if (part2) {
+        sway = vec2(sin(time * 0.9), cos(time * 0.7)) * 0.035 * (0.6 + 0.4 * barKick);
+        tilt = sin(time * 0.8) * 0.07;
+    }
+    float cs = cos(tilt);
+    float sn = sin(tilt);
+    vec2 lp = mat2(cs, sn, -sn, cs) * (p - vec2(0.0, 0.02 * sin(time * 1.7)));
+    vec2 size = vec2(LOGO_ASPECT, 1.0) * LOGO_HEIGHT * scale;
+    vec4 layerA = card(texture1, lp + sway * 1.5, vec2(0.0), size * (1.0 + 0.08 * kick));
+    vec4 layerB = card(texture2, lp, vec2(0.0), size);
+    vec4 layerC = card(texture3, lp - sway * 1.2, vec2(0.0), size * (1.0 - 0.02 * kick));
+    col = over(col, layerA);
+    col = over(col, layerB);
+    col = over(col, vec4(layerC.rgb, layerC.a * (0.75 + 0.25 * kick)));
+
+    // Big bubbles drifting across the front.
+    vec4 front = bubbles(p + vec2(0.1, 0.0), 3.2, 0.55 * speedUp, 0.22, 9.0);
+    col = mix(col, FIZZ, front.x * 0.08) + front.y * 0.6;
+
+    // The wall: two sizes of packed bubbles over foam, burst open from the
+    // centre.
+    if (!part2 && st < 2.5) {
+        float frontR = max(st, 0.0) * BURST_SPEED;
+        float foam = st <= 0.0 ? 1.0 : smoothstep(frontR - 0.15, frontR, length(p));
+        vec3 foamCol = mix(AMBER, ORANGE, 0.55 + 0.25 * sin(p.x * 7.0 + p.y * 5.0 + time * 1.3));
+        foamCol = mix(foamCol, FIZZ, 0.15 * kick * (st < 0.0 ? 1.0 : 0.0));
+        col = mix(col, foamCol, foam);
+        vec4 big = wall(p, WALL_SCALE, 41.0, st, kick);
+        col = mix(col, big.rgb, big.a);
+        vec4 small = wall(p + vec2(0.37, 0.21), WALL_SCALE * 2.3, 71.0, st, kick);
+        col = mix(col, small.rgb, small.a);
+        // The flash of the burst itself.
+        col += FIZZ * 0.6 * exp(-max(st, 0.0) * 6.0) * step(0.0, st)
+               * (1.0 - smoothstep(frontR - 0.1, frontR + 0.1, length(p)));
+    }
+
+    gl_FragColor = vec4(col, 1.0);
+}

@@ -1,0 +1,175 @@
+#version 120
+// fx_empty: the quiet end of the show on a dark stage. It serves two events
+// with different images:
+//
+//   event 13 (the closing card, 4 bars, one state): the closing badge
+//     (closing0.png, the upper part of the screen) floats in on a slow
+//     swell of light, already while the sea transition pours it in; at the
+//     event's start the words of text_closing.png (the lower third) are
+//     written in from left to right. A glint crosses the badge once a bar
+//     and a few slow bubbles drift up. Images: texture0 the black
+//     background, texture1 closing0.png, texture2 text_closing.png.
+//   event 14 (the last two bars): three dots. In the first bar (state 0)
+//     they pop up one per beat and bob like a "still typing" sign; in the
+//     second (state 1) they go out one by one, while the dissolve at the
+//     end fades the screen to black. Images: texture0..2 text_dots.png,
+//     one copy per dot; each dot is cut out of its own copy.
+//
+// The incoming event is drawn with state 0 and a negative "statetime", while
+// "event" still names the event in force: a negative statetime means the
+// event after `event`. Event 14 as incoming is plain black, so the closing
+// card dissolves to black and the dots appear on the beat; the last picture
+// drawn for the incoming event, which the final dissolve of the show blends
+// towards, is black as well.
+//
+// Glossary: img = pixel position in the pictures' own space (1280 x 720, rows
+// from the top); st = statetime (0.06 a tick, 0.48 a beat, 1.92 a bar).
+
+varying vec2 texCoord;
+
+uniform float time;          // music time, seconds
+uniform int event;           // the event in force
+uniform int state;           // state of the drawn event
+uniform float statetime;     // 0.06 per tick since the state began
+uniform vec2 resolution;     // 1280 x 720
+uniform sampler2D texture0;  // event 13: black background   event 14: dots (first)
+uniform sampler2D texture1;  // event 13: the closing badge  event 14: dots (second)
+uniform sampler2D texture2;  // event 13: the closing words  event 14: dots (third)
+
+// ---- Constants ------------------------------------------------------------------
+const float BEAT = 0.48;                  // statetime units per beat
+const float BAR = 1.92;                   // statetime units per bar
+const vec2 CARD = vec2(1280.0, 720.0);    // every picture here is full-screen, pixels
+const float DOT_X0 = 560.0;               // centre of the first dot in text_dots.png, pixels
+const float DOT_STEP = 80.0;              // spacing of the dots, pixels
+const float DOT_Y = 360.0;                // the dots' middle line, pixels
+const float DOT_BOX = 38.0;               // half-size of one dot with its shadow, pixels
+const float DOT_ZOOM = 1.6;               // the dots are shown this much larger than drawn
+const float WRITE_FROM = 0.0;             // statetime at which the closing words start to appear
+const float WRITE_LEN = 1.44;             // time the writing takes (three beats)
+const vec3 FIZZ = vec3(1.0, 0.97, 0.9);
+const vec3 ORANGE = vec3(1.0, 0.48, 0.0);     // #FF7A00
+const vec3 POOL = vec3(0.043, 0.239, 0.569);  // #0B3D91
+const vec3 SKY = vec3(0.208, 0.655, 1.0);     // #35A7FF
+
+// ---- Internal functions ---------------------------------------------------------
+// Hashes without trigonometry (cheap on software renderers): 0..1.
+float hash21(vec2 p) {
+  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
+  p3 += dot(p3, p3.yzx + 33.33);
+  return fract((p3.x + p3.y) * p3.z);
+}
+
+// One sparse layer of slow bubbles; returns (rim and highlight, body).
+vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed) {
+  vec2 q = p * cells;
+  q.y -= t * speed;
+  vec2 id = floor(q);
+  float h = hash21(id + seed);
+  if (h > density) return vec2(0.0);
+  float r = 0.1 + 0.18 * hash21(id + seed + 17.3);
+  float aa = cells / resolution.y * 1.5;
+  float m = 0.5 - r - aa;
+  vec2 c = vec2(0.5 + (hash21(id + seed + 5.1) - 0.5) * 1.4 * m + 0.3 * m * sin(t + h * 30.0),
+                0.5 + (h / density - 0.5) * 2.0 * m);
+  vec2 f = fract(q) - c;
+  float d = length(f);
+  float disc = smoothstep(r + aa, r - aa, d);
+  float rim = disc * smoothstep(r * 0.6, r, d);
+  float glint = smoothstep(r * 0.32, r * 0.12, length(f - vec2(-0.38, 0.38) * r));
+  return vec2(rim * 0.75 + glint, disc);
+}
+
+// A full-screen picture sampled at img, transparent outside it.
+vec4 pic(sampler2D s, vec2 img) {
+  vec2 uv = img / CARD;
+  float inside = step(0.0, uv.x) * step(uv.x, 1.0) * step(0.0, uv.y) * step(uv.y, 1.0);
+  return texture2D(s, uv) * inside;
+}
+
+// Dot i of text_dots.png, shown DOT_ZOOM times larger (spacing included,
+// about the screen's centre), scaled about its own centre and lifted by
+// `lift` pixels; only that dot's box is read, so the copies do not repeat
+// each other.
+vec4 dot3(sampler2D s, vec2 img, float i, float scale, float lift) {
+  vec2 c = vec2(DOT_X0 + DOT_STEP * i, DOT_Y);
+  vec2 onscreen = 0.5 * CARD + (c - 0.5 * CARD) * DOT_ZOOM;
+  vec2 d = (img - onscreen + vec2(0.0, lift)) / max(scale * DOT_ZOOM, 0.001);
+  if (abs(d.x) > DOT_BOX || abs(d.y) > DOT_BOX) return vec4(0.0);
+  return texture2D(s, (c + d) / CARD);
+}
+
+// ---- The closing card (event 13) ----------------------------------------------------
+vec3 closing(vec2 img, vec2 p, float t, float st) {
+  vec3 col = texture2D(texture0, img / CARD).rgb;
+
+  // A swell of light behind the badge, breathing once a bar.
+  float barph = fract(st / BAR);
+  float swell = smoothstep(-3.84, 0.0, st);
+  vec2 gp = (img - vec2(640.0, 270.0)) / CARD.y;
+  col += ORANGE * exp(-dot(gp, gp) * 5.0) * (0.22 + 0.06 * cos(barph * 6.2831853)) * swell;
+  col += POOL * smoothstep(0.5, 0.0, p.y) * 0.35 * swell;
+
+  // Slow bubbles behind everything.
+  vec2 b = bubbles(p, 7.0, 0.35, t, 0.22, 3.0);
+  col = mix(col, col + SKY * 0.08, b.y);
+  col += FIZZ * b.x * 0.25;
+
+  // The badge grows in while the sea pours it in, then floats.
+  float grow = 0.92 + 0.08 * smoothstep(-3.84, 0.4, st);
+  vec2 bc = vec2(640.0, 360.0 + 7.0 * sin(t * 0.8));
+  vec2 bimg = bc + (img - bc) / grow;
+  vec4 badge = pic(texture1, bimg);
+  // The glint: a slanted band crossing the badge during the first beat of each bar.
+  float band = (bimg.x + 0.6 * bimg.y) / 1700.0;
+  float pos = barph * 4.0 - 0.6;
+  float glint = smoothstep(0.06, 0.0, abs(band - pos));
+  vec3 bcol = badge.rgb + FIZZ * glint * 0.6;
+  col = mix(col, bcol, badge.a * smoothstep(-3.84, -2.4, st));
+
+  // The words are written in from left to right, rising a little.
+  float w = clamp((st - WRITE_FROM) / WRITE_LEN, 0.0, 1.0);
+  float edge = mix(-120.0, 1400.0, w);
+  float reveal = smoothstep(edge, edge - 120.0, img.x);
+  vec4 words = pic(texture2, img + vec2(0.0, 14.0 * (1.0 - w) * (1.0 - w)));
+  col = mix(col, words.rgb, words.a * reveal);
+  return col;
+}
+
+// ---- The dots (event 14) ------------------------------------------------------------
+vec3 dots(vec2 img, float t, float st) {
+  float u = state >= 1 ? BAR + st : st;   // time since the event began
+  vec3 col = POOL * 0.25 * smoothstep(2.0 * BAR, 0.5 * BAR, u) *
+             exp(-pow(length((img - vec2(640.0, 360.0)) / CARD.y), 2.0) * 4.0);
+  float calm = smoothstep(BAR, 2.0 * BAR, u);
+  for (int k = 0; k < 3; ++k) {
+    float i = float(k);
+    float born = u - i * BEAT;                          // dot i pops on beat i
+    float pop = born < 0.0 ? 0.0 : 1.0 + 0.45 * exp(-born * 10.0) * cos(born * 26.0) - 0.45 * exp(-born * 60.0);
+    float gone = smoothstep(BAR + i * BEAT, BAR + i * BEAT + 0.6, u);  // and goes on beat i of bar 2
+    float scale = pop * (1.0 - 0.6 * gone);
+    float lift = 14.0 * max(0.0, sin(u * 6.5449847 - i * 0.9)) * (1.0 - calm);  // a bob every two beats
+    vec4 d;
+    if (k == 0) d = dot3(texture0, img, i, scale, lift);
+    else if (k == 1) d = dot3(texture1, img, i, scale, lift);
+    else d = dot3(texture2, img, i, scale, lift);
+    col = mix(col, d.rgb, d.a * (1.0 - gone) * step(0.0, born));
+  }
+  return col;
+}
+
+void main() {
+  vec2 px = texCoord * resolution;
+  vec2 img = vec2(px.x, resolution.y - px.y);
+  vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
+  float st = statetime;
+  bool incoming = st < 0.0;
+  int ev = incoming ? event + 1 : event;
+  vec3 col = vec3(0.0);
+  if (ev == 14) {
+    if (!incoming) col = dots(img, time, st);
+  } else {
+    col = closing(img, p, time, st);
+  }
+  gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
+}

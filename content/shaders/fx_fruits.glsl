@@ -1,0 +1,223 @@
+#version 120
+// fx_fruits: event 11, the final drop. Whole oranges and orange and lemon
+// slices rain through a blue sky in three layers of depth, under a sunburst
+// that turns and flares on every beat, with fizz sparkling up through it all.
+// The nutrition-facts label is the star: in state 0 (bars 0..3) it drops in on
+// a string at the right and swings; in state 1 (bars 4..7) it is slammed to
+// the centre, stamps a tilt on every beat, and the rain thickens.
+//
+// Each fruit sits in a cell of a falling grid (cell hashing: one fruit at most
+// per cell, every column falling at its own speed), so the cost per pixel is
+// fixed whatever the number of fruits on screen.
+//
+// Pass: texture0 bluebg, texture1 noise (peel dimples, juice sacs, fizz),
+// texture2 the nutrition label (repeats, so it is masked here).
+// Time: a beat is 0.48 statetime units; image rows run top-down while
+// texCoord.y = 1 is the top of the screen, so image lookups flip v.
+
+varying vec2 texCoord;
+
+uniform float time;       // music time, seconds
+uniform int state;        // 0 or 1
+uniform float statetime;  // 0.06 per tick since the state began
+uniform vec2 resolution;  // pixels
+
+uniform sampler2D texture0;
+uniform sampler2D texture1;
+uniform sampler2D texture2;
+
+// ---- Constants -----------------------------------------------------------------
+
+const float PI = 3.14159265;
+const float BEAT = 0.48;            // statetime units per beat
+const float LABEL_ASPECT = 0.6667;  // label image width / height
+const float RAYS = 14.0;            // sunburst rays
+
+const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
+const vec3 AMBER = vec3(1.0, 0.690, 0.0);
+const vec3 EMBER = vec3(0.851, 0.306, 0.0);
+const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
+const vec3 NAVY = vec3(0.024, 0.118, 0.290);
+const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
+const vec3 LEMON = vec3(1.0, 0.88, 0.22);
+const vec3 LEAF = vec3(0.18, 0.62, 0.22);
+
+// ---- Helpers -------------------------------------------------------------------
+
+float hash21(vec2 q) {
+  q = fract(q * vec2(123.34, 456.21));
+  q += dot(q, q + 45.32);
+  return fract(q.x * q.y);
+}
+
+mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
+
+// A whole orange of radius r at the cell-local point f; premultiplied.
+vec4 wholeOrange(vec2 f, float r, float spin, float seed, float aa) {
+  float d = length(f) / r;
+  if (d > 1.0) return vec4(0.0);
+  vec2 g = rot(spin) * (f / r);
+  vec3 n = vec3(f / r, sqrt(max(1.0 - d * d, 0.0)));
+  // dimpled peel: the noise picture stands in for the pores
+  float pore = texture2D(texture1, d <= 1.0 ? g * 0.12 + seed : vec2(0.5)).r;
+  n = normalize(n + vec3((pore - 0.5) * 0.2, (pore - 0.5) * 0.15, 0.0));
+  vec3 L = normalize(vec3(-0.5, 0.6, 0.7));
+  float diff = max(dot(n, L), 0.0);
+  vec3 col = mix(EMBER * 0.75, mix(ORANGE, AMBER, diff * diff), smoothstep(0.0, 0.6, diff));
+  col += FIZZ * 0.7 * pow(max(dot(reflect(-L, n), vec3(0.0, 0.0, 1.0)), 0.0), 24.0);
+  col *= 0.9 + 0.15 * pore;
+  // the stalk end with a leaf, turning with the fruit
+  vec2 top = g - vec2(0.0, 0.72);
+  float stalk = smoothstep(0.1, 0.06, length(top));
+  col = mix(col, EMBER * 0.5, stalk);
+  vec2 lf = rot(0.6) * (g - vec2(0.22, 0.86));
+  float leaf = smoothstep(1.0, 0.9, length(lf * vec2(3.2, 7.0)));
+  col = mix(col, LEAF * (0.7 + 0.5 * lf.y * 4.0), leaf * step(seed, 0.55));
+  float a = smoothstep(1.0, 1.0 - aa, d);
+  return vec4(col * a, a);
+}
+
+// A citrus slice (a thin disc seen at a tilt); premultiplied.
+vec4 citrusSlice(vec2 f, float r, float spin, float tilt, float seed, vec3 peel, vec3 flesh, float aa) {
+  float squash = max(abs(cos(tilt)), 0.22);
+  vec2 e = vec2(f.x / squash, f.y);
+  float d = length(e) / r;
+  if (d > 1.0) return vec4(0.0);
+  vec2 g = rot(spin) * (e / r);
+  float ang = atan(g.y, g.x);
+  float s = fract(ang / (2.0 * PI) * 10.0);
+  float membrane = smoothstep(0.08, 0.02, min(s, 1.0 - s) * (d + 0.15));
+  float sacs = texture2D(texture1, d <= 1.0 ? g * 0.25 + seed : vec2(0.5)).r;
+  vec3 col = flesh * (0.75 + 0.45 * sacs) + FIZZ * 0.25 * smoothstep(0.7, 0.95, sacs);
+  col = mix(col, FIZZ * 0.95, membrane * step(d, 0.84));
+  col = mix(col, FIZZ * 0.92, smoothstep(0.80, 0.84, d));   // pith ring
+  col = mix(col, peel, smoothstep(0.89, 0.92, d));          // rind
+  col = mix(col, FIZZ, smoothstep(0.12, 0.05, d) * 0.9);    // core
+  col *= 0.7 + 0.3 * squash;                                // edge-on looks darker
+  float a = smoothstep(1.0, 1.0 - aa, d);
+  return vec4(col * a, a);
+}
+
+// One falling layer of fruit. scale: cells per screen height; depth 0 far .. 1 near.
+vec4 fruitLayer(vec2 p, float scale, float speed, float seed, float density, float depth) {
+  vec2 q = p * scale;
+  float column = floor(q.x);
+  float sp = speed * (0.7 + 0.6 * hash21(vec2(column, seed)));
+  q.y += time * sp + hash21(vec2(seed, column)) * 11.0;
+  vec2 cell = floor(q);
+  float h = hash21(cell + seed);
+  if (h > density) return vec4(0.0);
+  vec2 f = fract(q) - 0.5;
+  float r = 0.26 + 0.14 * hash21(cell + seed + 1.3);
+  float room = 0.5 - r;
+  vec2 off = (vec2(hash21(cell + 2.9), hash21(cell + 6.1)) - 0.5) * 2.0 * room * 0.6;
+  off.x += sin(time * 1.3 + h * 30.0) * room * 0.4;
+  f -= off;
+  float kind = hash21(cell + seed + 9.1);
+  float spinRate = (hash21(cell + 4.4) - 0.5) * 5.0;
+  float spin = time * spinRate + h * 6.28;
+  float aa = 1.5 * scale / (resolution.y * r);
+  // one orange and one slice are shaded and the kind picks between them
+  // (cheaper than branching on a renderer that runs both sides of an if)
+  bool lemon = kind >= 0.8;
+  vec4 slice = citrusSlice(f, r, spin, time * spinRate * 0.6 + h * 3.0, h,
+                           lemon ? LEMON * 0.95 : ORANGE,
+                           lemon ? mix(LEMON, FIZZ, 0.25) : mix(ORANGE, AMBER, 0.55), aa);
+  vec4 c = kind < 0.4 ? wholeOrange(f, r, spin, h, aa) : slice;
+  // distance haze: far fruit fades towards the blue
+  c.rgb = mix(c.rgb, mix(POOL_LIGHT, FIZZ, 0.3) * c.a, 0.35 * (1.0 - depth));
+  return c;
+}
+
+vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
+
+// The nutrition label at centre c, height hgt, turned by ang; premultiplied,
+// with a soft shadow folded into the alpha below the card.
+vec4 label(vec2 p, vec2 c, float hgt, float ang) {
+  vec2 lp = rot(-ang) * (p - c);
+  vec2 luv = vec2(lp.x / (hgt * LABEL_ASPECT) + 0.5, 0.5 - lp.y / hgt);
+  vec2 inside = step(vec2(0.0), luv) * step(luv, vec2(1.0));
+  float in2 = inside.x * inside.y;
+  vec4 img = texture2D(texture2, in2 > 0.0 ? luv : vec2(0.5));  // fixed texel outside: cached
+  float a = clamp(img.a, 0.0, 1.0) * in2;
+  return vec4(img.rgb * FIZZ * a, a);
+}
+
+float labelShadow(vec2 p, vec2 c, float hgt, float ang) {
+  vec2 lp = rot(-ang) * (p - c - vec2(0.025, -0.035));
+  vec2 halfSize = vec2(hgt * LABEL_ASPECT, hgt) * 0.5;
+  vec2 e = abs(lp) - halfSize;
+  float sd = length(max(e, 0.0)) + min(max(e.x, e.y), 0.0);
+  return 0.5 * smoothstep(0.05, -0.02, sd);
+}
+
+// ---- Scene ---------------------------------------------------------------------
+
+void main() {
+  vec2 uv = texCoord;
+  float aspect = resolution.x / resolution.y;
+  float st = statetime;
+  bool slam = state >= 1;
+  float beat = st / BEAT;
+  float pulse = exp(-5.0 * fract(beat));
+  // the kick bumps the whole picture towards the viewer
+  vec2 p = (uv - 0.5) * vec2(aspect, 1.0) * (1.0 - 0.025 * pulse);
+
+  // Sky: the blue picture under a turning sunburst that flares on the beat.
+  vec3 col = texture2D(texture0, vec2(uv.x, 1.0 - uv.y)).rgb;
+  vec2 sun = slam ? vec2(0.0, 0.05) : vec2(-0.35, 0.1);
+  vec2 sp = p - sun;
+  float ang = atan(sp.y, sp.x) + time * 0.25;
+  float ray = smoothstep(0.35, 0.65, 0.5 + 0.5 * sin(ang * RAYS));
+  float fall = smoothstep(1.6, 0.0, length(sp));
+  col = mix(col, mix(POOL_LIGHT, AMBER, 0.35 + 0.3 * pulse), ray * fall * (0.22 + 0.18 * pulse));
+  col += AMBER * 0.45 * exp(-length(sp) * 4.0) * (0.6 + 0.4 * pulse);
+  col = mix(col, NAVY, 0.35 * smoothstep(0.4, 1.2, length(p)));
+
+  float density = slam ? 0.55 : 0.4;
+  col = over(col, fruitLayer(p, 9.0, 0.8, 3.7, density, 0.0));
+  col = over(col, fruitLayer(p, 5.0, 1.1, 8.2, density, 0.5));
+
+  // The label.
+  vec2 lc;
+  float lh;
+  float la;
+  if (slam) {
+    float inT = clamp(st / 0.3, 0.0, 1.0);
+    lh = mix(1.4, 0.82, inT * inT) * (1.0 + 0.03 * pulse);
+    float tiltSign = mod(floor(beat), 2.0) < 0.5 ? 1.0 : -1.0;
+    la = tiltSign * 0.07 * (1.0 - 0.6 * smoothstep(0.0, 0.4, fract(beat)));
+    lc = vec2(0.0, 0.0);
+  } else {
+    // hangs from a string above the screen: drops in, bounces, swings
+    float t = max(st, 0.0);
+    float drop = st < 0.0 ? 1.2 : 1.2 * exp(-4.0 * t) * cos(t * 9.0);
+    lh = 0.62;
+    la = 0.16 * sin(time * 2.2) * (0.4 + 0.6 * exp(-0.6 * t));
+    vec2 pivot = vec2(0.52, 0.56 + drop);
+    float arm = 0.5 * lh + 0.1;
+    lc = pivot + rot(la) * vec2(0.0, -arm);
+    // the string
+    vec2 sd = p - pivot;
+    vec2 dir = rot(la) * vec2(0.0, -1.0);
+    float along = clamp(dot(sd, dir), -0.2, 0.1);
+    float line = smoothstep(0.004, 0.0015, length(sd - dir * along));
+    col = mix(col, FIZZ, line);
+  }
+  col *= 1.0 - labelShadow(p, lc, lh, la);
+  col = over(col, label(p, lc, lh, la));
+
+  // Near fruit passes in front of the label.
+  col = over(col, fruitLayer(p, 2.6, 1.5, 5.3, slam ? 0.42 : 0.3, 1.0));
+
+  // Fizz: two channels of the noise picture, scrolled up at two speeds and
+  // multiplied, leave small sparse sparkles where both peak.
+  float n1 = texture2D(texture1, p * 13.0 + vec2(0.0, -time * 2.4)).r;
+  float n2 = texture2D(texture1, p * 9.0 + vec2(0.37, -time * 1.7)).g;
+  float sparkle = smoothstep(0.62, 0.78, n1 * n2);
+  col += FIZZ * sparkle * (0.3 + 0.3 * pulse);
+
+  // the slam into state 1 lands with an orange flash
+  if (slam) col += mix(FIZZ, AMBER, 0.5) * 0.9 * exp(-9.0 * max(st, 0.0));
+  gl_FragColor = vec4(col, 1.0);
+}

@@ -1,0 +1,336 @@
+#version 120
+// fx_greetings2: event 8, the chorus. Eighteen greeting cards over the glossy
+// balls background. States 0..8 are one bar each and bring one pair of cards,
+// one above the other: at every bar line each card turns over and the next
+// greeting is on its back, landing flat on the downbeat (the lower card half
+// a beat later) with a wobble and a flash. The first pair swings in from
+// edge-on, the last swings away to edge-on. State 9 (the last seven bars)
+// stands all eighteen cards up as a wall, 3 across and 6 down, that sways,
+// spins a wave through itself every bar and lights one card on every beat.
+//
+// Pass: the 19-image pass, so there is no "event" uniform here.
+//   texture0 ballsbg, texture1..texture18 the greeting cards in show order.
+//   The cards repeat outside 0..1, so the plate masks them itself.
+// Time: "statetime" is 0.06 per tick: a beat is 0.48, a bar 1.92. While the
+// event is still incoming (the transition into it) state is 0 and statetime
+// runs up from below 0: the first pair stands edge-on, so only the background
+// and its bubbles show until the pair swings in to land on the downbeat.
+// Image rows run top-down while texCoord.y = 1 is the top of the screen, so
+// every image lookup flips v.
+
+varying vec2 texCoord;
+
+uniform float time;       // music time, seconds
+uniform int state;        // 0..9
+uniform float statetime;  // 0.06 per tick since the state began
+uniform vec2 resolution;  // pixels
+
+uniform sampler2D texture0;
+uniform sampler2D texture1;
+uniform sampler2D texture2;
+uniform sampler2D texture3;
+uniform sampler2D texture4;
+uniform sampler2D texture5;
+uniform sampler2D texture6;
+uniform sampler2D texture7;
+uniform sampler2D texture8;
+uniform sampler2D texture9;
+uniform sampler2D texture10;
+uniform sampler2D texture11;
+uniform sampler2D texture12;
+uniform sampler2D texture13;
+uniform sampler2D texture14;
+uniform sampler2D texture15;
+uniform sampler2D texture16;
+uniform sampler2D texture17;
+uniform sampler2D texture18;
+
+// ---- Constants -----------------------------------------------------------------
+
+const float PI = 3.14159265;
+const float BEAT = 0.48;          // statetime units per beat
+const float BAR = 1.92;           // statetime units per bar
+const float CARD_ASPECT = 4.0;    // width / height of a greeting image
+const float CARD_FIT = 1.1;       // plate size / image size (the plate's margin)
+const float CAM_DIST = 2.6;       // viewer distance for the flips, screen heights
+const float FLIP_IN = 0.40;       // statetime units a wall card takes to flip in
+const float TURN = 0.36;          // statetime units a pair card takes to turn over
+const int LAST_PAIR = 8;          // the state of the last pair; the wall follows
+const int WALL_COLS = 3;
+const int WALL_ROWS = 6;
+
+const vec3 ORANGE = vec3(1.0, 0.478, 0.0);       // #FF7A00
+const vec3 AMBER = vec3(1.0, 0.690, 0.0);        // #FFB000
+const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569); // #0B3D91
+const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);  // #35A7FF
+const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
+
+// ---- Helpers -------------------------------------------------------------------
+
+float hash21(vec2 q) {
+  q = fract(q * vec2(123.34, 456.21));
+  q += dot(q, q + 45.32);
+  return fract(q.x * q.y);
+}
+
+// One card image by its slot number. Sampler arrays cannot be indexed by a
+// variable in this language version, so every slot is read and all but one
+// weighted out. The others read one fixed texel: a software renderer runs
+// all eighteen reads on every pixel, and a fixed texel keeps the ones not
+// needed in cache (about a third of the cost of real reads on llvmpipe).
+vec4 greetingCard(int slot, vec2 uv) {
+  vec4 c = vec4(0.0);
+  c += texture2D(texture1, slot == 1 ? uv : vec2(0.5)) * (slot == 1 ? 1.0 : 0.0);
+  c += texture2D(texture2, slot == 2 ? uv : vec2(0.5)) * (slot == 2 ? 1.0 : 0.0);
+  c += texture2D(texture3, slot == 3 ? uv : vec2(0.5)) * (slot == 3 ? 1.0 : 0.0);
+  c += texture2D(texture4, slot == 4 ? uv : vec2(0.5)) * (slot == 4 ? 1.0 : 0.0);
+  c += texture2D(texture5, slot == 5 ? uv : vec2(0.5)) * (slot == 5 ? 1.0 : 0.0);
+  c += texture2D(texture6, slot == 6 ? uv : vec2(0.5)) * (slot == 6 ? 1.0 : 0.0);
+  c += texture2D(texture7, slot == 7 ? uv : vec2(0.5)) * (slot == 7 ? 1.0 : 0.0);
+  c += texture2D(texture8, slot == 8 ? uv : vec2(0.5)) * (slot == 8 ? 1.0 : 0.0);
+  c += texture2D(texture9, slot == 9 ? uv : vec2(0.5)) * (slot == 9 ? 1.0 : 0.0);
+  c += texture2D(texture10, slot == 10 ? uv : vec2(0.5)) * (slot == 10 ? 1.0 : 0.0);
+  c += texture2D(texture11, slot == 11 ? uv : vec2(0.5)) * (slot == 11 ? 1.0 : 0.0);
+  c += texture2D(texture12, slot == 12 ? uv : vec2(0.5)) * (slot == 12 ? 1.0 : 0.0);
+  c += texture2D(texture13, slot == 13 ? uv : vec2(0.5)) * (slot == 13 ? 1.0 : 0.0);
+  c += texture2D(texture14, slot == 14 ? uv : vec2(0.5)) * (slot == 14 ? 1.0 : 0.0);
+  c += texture2D(texture15, slot == 15 ? uv : vec2(0.5)) * (slot == 15 ? 1.0 : 0.0);
+  c += texture2D(texture16, slot == 16 ? uv : vec2(0.5)) * (slot == 16 ? 1.0 : 0.0);
+  c += texture2D(texture17, slot == 17 ? uv : vec2(0.5)) * (slot == 17 ? 1.0 : 0.0);
+  c += texture2D(texture18, slot == 18 ? uv : vec2(0.5)) * (slot == 18 ? 1.0 : 0.0);
+  return c;
+}
+
+// A point p of the screen plane seen on a card centred at c with half size hs,
+// turned by angle a about its vertical axis. Returns the card-local point
+// (-1..1 across both axes inside the card) and in z: 1 for the front face,
+// -1 for the back face, 0 where the view ray misses the card's plane.
+vec3 flipLocal(vec2 p, vec2 c, vec2 hs, float a) {
+  vec2 d = p - c;
+  float ca = cos(a);
+  float sa = sin(a);
+  float den = ca * CAM_DIST - d.x * sa;
+  if (abs(den) < 1e-4) return vec3(9.0, 9.0, 0.0);
+  float x = d.x * CAM_DIST / den;
+  float w = (CAM_DIST + x * sa) / CAM_DIST;
+  if (w <= 0.05) return vec3(9.0, 9.0, 0.0);
+  return vec3(x / hs.x, d.y * w / hs.y, ca >= 0.0 ? 1.0 : -1.0);
+}
+
+// Signed distance to a card's rounded plate, in units of the card's half
+// height, from a card-local point l (-1..1) of a card with aspect ratio asp.
+float plateSdf(vec2 l, float asp) {
+  vec2 q = vec2(l.x * asp, l.y);
+  vec2 b = vec2(asp, 1.0);
+  float r = 0.32;
+  vec2 e = abs(q) - (b - r);
+  return length(max(e, 0.0)) + min(max(e.x, e.y), 0.0) - r;
+}
+
+// The flip angle of a wall card that entered t statetime units ago: from
+// edge-on to flat with an overshoot.
+float flipAngle(float t) {
+  float u = clamp(t / FLIP_IN, 0.0, 1.0) - 1.0;
+  float ease = 1.0 + 2.70158 * u * u * u + 1.70158 * u * u;  // ease-out with overshoot
+  return (1.0 - ease) * PI * 0.5;
+}
+
+float ease(float x) {
+  x = clamp(x, 0.0, 1.0);
+  return x * x * (3.0 - 2.0 * x);
+}
+
+// One card of pair k (its own slot `slot`), u statetime units after the
+// card's own downbeat (negative: the turn that brings it is still running).
+// Gives the flip angle and the slots on the card's two faces: the front is
+// seen at angle 0, the back past a quarter turn (0: no card there). A turn
+// over lasts TURN and ends on a downbeat, so the state before and the state
+// after agree on every angle of it.
+void pairFlip(int k, int slot, float u, out float a, out int front, out int back) {
+  front = slot;
+  back = slot;
+  float landing = ease((u + TURN) / TURN);
+  float leaving = ease((u - (BAR - TURN)) / TURN);
+  if (u < 0.0) {
+    if (k == 0) {
+      a = 0.5 * PI * (1.0 - landing);  // the first pair swings in from edge-on
+      back = 0;
+    } else {
+      a = PI * landing;  // still turning over from the card before
+      front = slot - 2;
+    }
+  } else if (u >= BAR - TURN) {
+    if (k >= LAST_PAIR) {
+      a = 0.5 * PI * leaving;  // the last pair swings away; the wall follows
+      back = 0;
+    } else {
+      a = PI * leaving;
+      back = slot + 2;
+    }
+  } else {
+    a = 0.3 * exp(-6.0 * u) * sin(u * 15.0);  // the wobble after landing
+  }
+}
+
+// One drawn card, premultiplied, from its card-local point l (flipLocal):
+// the plate (blue, orange rim, gloss) with the greeting of the face turned to
+// the viewer, orange stripes on a face without one (frontSlot or backSlot
+// 0), and a sweep of light. hs is the half size in screen heights, a the
+// flip angle, glow extra light (0..1), sweep 0..1 the position of the light
+// band. Runs the card lookup once.
+vec4 shadeCard(int frontSlot, int backSlot, vec3 l, vec2 hs, float a, float glow, float sweep) {
+  float asp = hs.x / hs.y;
+  float sd = plateSdf(l.xy, asp);
+  float aa = 2.5 / (resolution.y * hs.y);
+  float cover = smoothstep(aa, -aa, sd) * abs(l.z);
+
+  // the back face is seen mirrored: turn it round so that its text reads
+  bool facing = l.z > 0.0;
+  int slot = facing ? frontSlot : backSlot;
+  float lx = facing ? l.x : -l.x;
+  vec2 tuv = vec2(lx, -l.y) * (0.5 * CARD_FIT) + 0.5;
+  vec2 inside = step(vec2(0.0), tuv) * step(tuv, vec2(1.0));
+  vec4 img = greetingCard(cover > 0.0 ? slot : 0, tuv);
+  // a mid-light blue plate: the white, orange and navy greetings all carry
+  // an outline that reads on it, and it stands off the orange background
+  vec3 front = mix(POOL_DEEP, POOL_LIGHT, 0.72 + 0.28 * l.y);
+  front = mix(front, ORANGE, smoothstep(-0.16, -0.08, sd));
+  front = mix(front, AMBER, smoothstep(-0.05, 0.0, sd) * 0.6);
+  front += FIZZ * 0.16 * smoothstep(0.35, 0.6, l.y) * step(sd, -0.16);
+  front = mix(front, img.rgb, clamp(img.a, 0.0, 1.0) * inside.x * inside.y);
+
+  float stripe = step(0.5, fract((l.x * asp + l.y) * 0.9));
+  vec3 back = mix(mix(ORANGE, AMBER, stripe), FIZZ, smoothstep(-0.12, -0.04, sd));
+  vec3 col = slot > 0 ? front : back;
+
+  float band = l.x * asp * 0.5 + l.y * 0.6 - mix(-3.0, 3.0, sweep);
+  col += FIZZ * 0.35 * exp(-band * band * 6.0);
+  col *= 0.55 + 0.45 * abs(cos(a));
+  col += glow * 0.25 * AMBER;
+  return vec4(col * cover, cover);
+}
+
+// Soft shadow a card casts on the background, offset down-right.
+float cardShadow(vec2 p, vec2 c, vec2 hs, float a) {
+  vec3 l = flipLocal(p - vec2(0.018, -0.026), c, hs, a);
+  if (l.z == 0.0) return 0.0;
+  return 0.55 * smoothstep(0.45, -0.25, plateSdf(l.xy, hs.x / hs.y));
+}
+
+// Rising soap-bubble layer from cell hashing: one bubble at most per cell.
+// Returns premultiplied white-ish colour and coverage.
+vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
+  vec2 q = p * scale;
+  float column = floor(q.x);
+  q.y -= time * speed * (0.6 + 0.8 * hash21(vec2(column, seed)));
+  q.y += hash21(vec2(seed, column)) * 7.0;
+  vec2 cell = floor(q);
+  float h = hash21(cell + seed);
+  if (h > density) return vec4(0.0);
+  vec2 f = fract(q) - 0.5;
+  float r = 0.10 + 0.22 * hash21(cell + seed + 7.1);
+  float room = 0.5 - r;
+  vec2 off = (vec2(hash21(cell + 3.3), hash21(cell + 5.7)) - 0.5) * room;
+  off.x += sin(time * 2.3 + h * 40.0) * 0.3 * room;
+  float d = length(f - off);
+  float aa = 1.5 * scale / resolution.y;
+  float body = smoothstep(r, r - aa, d);
+  float rim = body * smoothstep(r * 0.55, r, d);
+  float glint = smoothstep(r * 0.28, 0.0, length(f - off - vec2(-0.38, 0.38) * r));
+  vec3 col = mix(POOL_LIGHT, FIZZ, 0.6) * rim + FIZZ * glint;
+  return vec4(col, clamp(rim * 0.8 + glint + body * 0.05, 0.0, 1.0));
+}
+
+vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
+
+// ---- Scene ---------------------------------------------------------------------
+
+void main() {
+  vec2 uv = texCoord;
+  float aspect = resolution.x / resolution.y;
+  vec2 p = (uv - 0.5) * vec2(aspect, 1.0);
+
+  float st = statetime;
+  float beat = st / BEAT;
+  float pulse = exp(-5.0 * fract(beat));
+  bool wall = state >= 9;
+
+  // Background: the balls picture, breathing on the beat and drifting.
+  float zoom = 0.92 - 0.03 * pulse;
+  vec2 buv = (uv - 0.5) * zoom + 0.5 + vec2(0.04 * sin(time * 0.23), time * 0.012);
+  vec3 col = texture2D(texture0, vec2(buv.x, 1.0 - buv.y)).rgb;
+  float vig = smoothstep(1.25, 0.2, length(p));
+  col *= mix(0.6, 1.0, vig) * (wall ? 0.8 : 0.95);
+  col += ORANGE * 0.22 * pulse * smoothstep(0.9, 0.0, length(p * vec2(0.6, 1.2)));
+
+  col = over(col, bubbles(p, 9.0, 0.35, 1.7, 0.55) * 0.6);
+  col = over(col, bubbles(p, 5.0, 0.55, 8.3, 0.45));
+
+  // Which card covers this pixel, and where on it: the geometry of both
+  // layouts is cheap; the card itself is looked up and shaded once below.
+  int slot;
+  int backSlot = 0;
+  vec3 l;
+  vec2 hs;
+  float a;
+  float glow = 0.0;
+  float sweep;
+  float shadow;
+  if (!wall) {
+    // A pair: cards 2k+1 and 2k+2 of state k, one above the other (their
+    // plates never overlap, even mid-flip).
+    int k = state < 0 ? 0 : state;
+    hs = vec2(0.56, 0.56 / CARD_ASPECT) * (1.0 + 0.035 * pulse);
+    float drift = 0.07 * sin(time * 1.3);
+    vec2 cA = vec2(-0.13 - drift, 0.2 + 0.012 * sin(time * 2.1));
+    vec2 cB = vec2(0.13 + drift, -0.2 + 0.012 * sin(time * 2.1 + 2.0));
+    bool onA = p.y > 0.0;
+    float u = onA ? st : st - 0.5 * BEAT;
+    pairFlip(k, onA ? 2 * k + 1 : 2 * k + 2, u, a, slot, backSlot);
+    vec2 c = onA ? cA : cB;
+    l = flipLocal(p, c, hs, a);
+    glow = u >= 0.0 ? 0.8 * exp(-8.0 * u) : 0.0;
+    sweep = fract(beat);
+    shadow = cardShadow(p, c, hs, a);
+  } else {
+    // The wall: a plane of 3 x 6 cells that sways about its vertical axis.
+    // (kept clear of the screen edge and of the channel logo top right)
+    vec2 wallHs = vec2(0.78, 0.44);
+    float yaw = 0.16 * sin(time * 0.55);
+    vec3 wl = flipLocal(p, vec2(-0.02, -0.02 + 0.01 * sin(time * 1.3)), wallHs, yaw);
+    vec2 g = vec2(wl.x * 0.5 + 0.5, 0.5 - wl.y * 0.5);  // 0..1, row 0 at the top
+    bool onWall = wl.z != 0.0 && g.x >= 0.0 && g.x < 1.0 && g.y >= 0.0 && g.y < 1.0;
+    g = clamp(g, 0.0, 0.9999);
+    float fc = floor(g.x * float(WALL_COLS));
+    float fr = floor(g.y * float(WALL_ROWS));
+    slot = int(fr) * WALL_COLS + int(fc) + 1;
+    vec2 cellHs = wallHs / vec2(float(WALL_COLS), float(WALL_ROWS));
+    // the point in the cell's own screen-like plane, cell centre at 0
+    vec2 cp = (fract(g * vec2(float(WALL_COLS), float(WALL_ROWS))) - 0.5) * 2.0 * cellHs;
+    cp.y = -cp.y;
+    float order = float(slot - 1);
+    float entry = flipAngle(st - order * 0.07);
+    // every bar after the first, a spin wave runs diagonally through the wall
+    float barIndex = floor(st / BAR);
+    float inBar = st - barIndex * BAR;
+    float u = clamp((inBar - 0.1 - (fc + fr) * 0.07) / 0.55, 0.0, 1.0);
+    float spin = barIndex >= 1.0 ? u * u * (3.0 - 2.0 * u) * 2.0 * PI : 0.0;
+    spin *= mod(barIndex, 2.0) < 0.5 ? 1.0 : -1.0;
+    // one card lights up on every beat, hopping around the wall
+    float spot = mod(floor(beat) * 7.0, 18.0);
+    glow = abs(order - spot) < 0.5 ? pulse : 0.0;
+    hs = vec2(cellHs.x * 0.9, cellHs.x * 0.9 / CARD_ASPECT) * (1.0 + 0.05 * glow);
+    hs.y = min(hs.y, cellHs.y * 0.86);
+    a = entry + spin;
+    sweep = fract(st / BAR + order * 0.03);
+    l = flipLocal(cp, vec2(0.0), hs, a);
+    if (!onWall) l.z = 0.0;
+    shadow = onWall ? 0.7 * cardShadow(cp, vec2(0.0), hs, a) : 0.0;
+  }
+  col *= 1.0 - shadow;
+  col = over(col, shadeCard(slot, backSlot, l, hs, a, glow, sweep));
+
+  // A few big bubbles drift in front of everything.
+  col = over(col, bubbles(p, 2.6, 0.8, 3.1, 0.3) * 0.45);
+  gl_FragColor = vec4(col, 1.0);
+}

@@ -1,0 +1,188 @@
+#version 120
+// fx_heart: event 4, the hearts. A field of hearts rises through the pool
+// while a big glossy heart in the middle beats "lub-dub" on every beat and
+// the "wanna sprox?" card bounces in front of it. State 0 (bars 0-3) is
+// blue with orange hearts; state 1 (bars 4-7) cuts to the soda colours,
+// with the hearts wheeling round the centre in rings and the card swinging.
+//
+// Hearts are a signed distance (negative inside, one unit about the heart's
+// height); the field keeps one heart per cell, so a pixel reads one cell
+// per layer.
+//
+// Images: texture0 bluebg (repeats), texture1 wannasprox (repeats, so it is
+// masked to its box here).
+// Time: 0.48 statetime units = one beat. The incoming event (negative
+// statetime, during the bars transition) is state 0; its beat phase comes from
+// the same statetime, which counts to 0 on a bar line.
+
+varying vec2 texCoord;
+
+uniform float time;
+uniform int state;
+uniform float statetime;
+uniform vec2 resolution;
+uniform sampler2D texture0;
+uniform sampler2D texture1;
+
+// ---- Constants ----------------------------------------------------------------
+const float BEAT = 0.48;            // statetime units per beat
+const float BAR = 1.92;             // statetime units per bar
+const float PI = 3.14159265;
+const float CARD_ASPECT = 1.7778;   // the wannasprox card is a 1280x720 picture
+const float CARD_HEIGHT = 0.8;      // in screen heights
+const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
+const vec3 AMBER = vec3(1.0, 0.69, 0.0);
+const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
+const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569);
+const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
+const vec3 NAVY = vec3(0.024, 0.118, 0.29);
+
+// ---- Helpers ------------------------------------------------------------------
+float hash12(vec2 p) {
+    vec3 q = fract(vec3(p.xyx) * 0.1031);
+    q += dot(q, q.yzx + 33.33);
+    return fract((q.x + q.y) * q.z);
+}
+
+float dot2(vec2 v) { return dot(v, v); }
+
+// Signed distance to a heart centred on the origin, about 1 tall, point down.
+float heart(vec2 p) {
+    p.y += 0.55;
+    p.x = abs(p.x);
+    if (p.y + p.x > 1.0) return sqrt(dot2(p - vec2(0.25, 0.75))) - 0.35355;
+    return sqrt(min(dot2(p - vec2(0.0, 1.0)), dot2(p - 0.5 * max(p.x + p.y, 0.0)))) * sign(p.x - p.y);
+}
+
+// The heartbeat: a strong thump on the beat and a smaller one after it.
+float lubdub(float phase) {
+    float lub = exp(-phase * 14.0);
+    float dub = phase > 0.2 ? exp(-(phase - 0.2) * 16.0) : 0.0;
+    return lub + 0.55 * dub;
+}
+
+mat2 rot(float a) {
+    return mat2(cos(a), sin(a), -sin(a), cos(a));
+}
+
+// A small flat-shaded heart of the field: colour and coverage over `under`.
+vec3 fieldHeart(vec3 under, vec2 f, float size, float seed, vec3 tintA, vec3 tintB, float pulse) {
+    float h = hash12(vec2(seed, seed * 1.7));
+    vec2 hp = rot((h - 0.5) * 0.8) * f / (size * (1.0 + 0.25 * pulse));
+    float d = heart(hp);
+    float aa = 2.0 / (resolution.y * size);
+    float body = 1.0 - smoothstep(-aa, aa, d);
+    if (body <= 0.0) return under;
+    vec3 c = mix(tintA, tintB, step(0.6, h));
+    c *= 0.8 + 0.35 * smoothstep(0.0, 0.25, -d);     // lighter towards the middle
+    c = mix(c, FIZZ, (1.0 - smoothstep(0.02, 0.14, length(hp - vec2(-0.22, 0.2)))) * 0.8);
+    float rim = 1.0 - smoothstep(0.0, 0.06, -d);
+    c = mix(c, c * 0.6, rim);
+    return mix(under, c, body);
+}
+
+// ---- Scene ------------------------------------------------------------------------
+void main() {
+    float aspect = resolution.x / resolution.y;
+    vec2 p = (texCoord - 0.5) * vec2(aspect, 1.0);
+    float st = statetime;
+    float phase = fract(st / BEAT);
+    float beat = lubdub(phase);
+    float barPhase = fract(st / BAR);
+    bool part2 = state == 1;
+
+    // Background: bluebg (state 0) or the same bent to soda orange (state 1),
+    // with a ring of light leaving the centre on every beat.
+    vec3 bg = texture2D(texture0, vec2(texCoord.x, 1.0 - texCoord.y) + vec2(time * 0.01, 0.0)).rgb;
+    if (part2) {
+        float l = dot(bg, vec3(0.3, 0.59, 0.11));
+        bg = mix(ORANGE * 0.8, AMBER, l);
+    }
+    float ringR = phase * 1.3;
+    float ring = exp(-abs(length(p) - ringR) * 30.0) * (1.0 - phase);
+    bg += (part2 ? FIZZ : POOL_LIGHT) * ring * 0.35;
+    vec3 col = bg;
+
+    if (!part2) {
+        // Two layers of hearts rising: small and slow behind, bigger in front.
+        for (int layer = 0; layer < 2; layer++) {
+            float fl = float(layer);
+            float scale = mix(7.0, 4.0, fl);
+            vec2 q = p * scale + vec2(fl * 0.5, -time * (0.35 + 0.3 * fl));
+            vec2 cell = floor(q);
+            float h = hash12(cell + fl * 13.0);
+            if (h < 0.55 + 0.1 * fl) {
+                vec2 f = (q - cell - 0.5) / scale;
+                f.x += 0.04 * sin(time * 2.0 + h * 30.0) / scale;
+                float pulse = lubdub(fract(phase + (h < 0.3 ? 0.0 : 0.5)));
+                col = fieldHeart(col, f, 0.55 / scale, h * 97.0, mix(ORANGE, AMBER, fl), FIZZ, pulse);
+            }
+        }
+    } else {
+        // Rings of hearts wheeling round the centre, alternate rings reversed.
+        float r = length(p);
+        float ringIdx = floor(r * 6.0);
+        float dir = mod(ringIdx, 2.0) < 0.5 ? 1.0 : -1.0;
+        float count = 6.0 + ringIdx * 5.0;
+        float a = atan(p.y, p.x) + dir * time * 0.35 + ringIdx;
+        float sector = floor(a / (2.0 * PI) * count);
+        float ac = (sector + 0.5) / count * 2.0 * PI;
+        float rc = (ringIdx + 0.5) / 6.0;
+        // Local frame of the cell: x along the radius, y along the ring; the
+        // heart stands with its top pointing outwards.
+        vec2 local = r * vec2(cos(a - ac), sin(a - ac)) - vec2(rc, 0.0);
+        vec2 f = vec2(local.y, local.x);
+        // Index the heart within its ring, so the seam of atan does not
+        // recolour the heart that straddles it.
+        float id = mod(sector, count);
+        float pulse = lubdub(fract(phase + mod(id, 2.0) * 0.5));
+        if (ringIdx > 0.5) col = fieldHeart(col, f, 0.055, id + ringIdx * 31.0, POOL_DEEP, FIZZ, pulse);
+    }
+
+    // The big heart: inflated by the beat, glossy from its own slope.
+    float big = 0.33 * (1.0 + 0.16 * beat) * (part2 ? 1.1 : 1.0);
+    vec2 hp = (p - vec2(0.0, 0.17)) / big;
+    hp = rot(sin(time * 1.1) * 0.06) * hp;
+    float d = heart(hp);
+    float aa = 2.0 / (resolution.y * big);
+    float body = 1.0 - smoothstep(-aa, aa, d);
+    if (d < 0.05) {
+        float e = 0.01;
+        vec2 g = vec2(heart(hp + vec2(e, 0.0)) - d, heart(hp + vec2(0.0, e)) - d) / e;
+        float depth = sqrt(clamp(-d * 3.0, 0.0, 1.0));
+        vec3 n = normalize(vec3(g * (1.0 - depth) * 1.6, depth + 0.15));
+        vec3 l = normalize(vec3(-0.5, 0.6, 0.7));
+        float diff = max(dot(n, l), 0.0);
+        float glint = pow(max(dot(reflect(-l, n), vec3(0.0, 0.0, 1.0)), 0.0), 24.0);
+        vec3 base = part2 ? mix(POOL_DEEP, POOL_LIGHT, 0.35) : mix(ORANGE, vec3(1.0, 0.2, 0.1), 0.25);
+        vec3 hc = base * (0.35 + 0.8 * diff) + FIZZ * glint * 0.9;
+        hc += FIZZ * 0.25 * beat * depth;
+        // Glow around the heart swells with the beat.
+        col += base * exp(-max(d, 0.0) * 10.0) * 0.4 * beat;
+        col = mix(col, hc, body);
+    } else {
+        vec3 base = part2 ? POOL_LIGHT : ORANGE;
+        col += base * exp(-d * 10.0) * 0.4 * beat;
+    }
+
+    // The card: pops in at the start, bounces on the beat; in state 1 it
+    // swings like a sign on a hook.
+    float since = max(st, 0.0) + (part2 ? 4.0 * BAR : 0.0);
+    float pop = 1.0 - exp(-6.0 * since) * cos(12.0 * since);
+    float swing = part2 ? sin(time * 2.6) * 0.12 : 0.02 * sin(time * 1.7);
+    vec2 cp = p - vec2(0.0, -0.2);
+    cp.y -= 0.025 * beat;
+    cp = rot(swing) * cp;
+    vec2 size = vec2(CARD_ASPECT, 1.0) * CARD_HEIGHT * max(pop, 0.05) * (1.0 + 0.04 * beat);
+    vec2 l = cp / size + 0.5;
+    // A soft shadow under the card, then the card itself.
+    vec2 sl = (cp + vec2(-0.012, 0.018)) / size + 0.5;
+    float inBox = step(0.0, l.x) * step(l.x, 1.0) * step(0.0, l.y) * step(l.y, 1.0);
+    float inShadow = step(0.0, sl.x) * step(sl.x, 1.0) * step(0.0, sl.y) * step(sl.y, 1.0);
+    float shadow = texture2D(texture1, vec2(sl.x, 1.0 - sl.y)).a * inShadow;
+    col = mix(col, NAVY * 0.5, shadow * 0.45);
+    vec4 cardCol = texture2D(texture1, vec2(l.x, 1.0 - l.y)) * inBox;
+    col = mix(col, cardCol.rgb, cardCol.a);
+
+    gl_FragColor = vec4(col, 1.0);
+}

@@ -1,0 +1,244 @@
+#version 120
+// fx_intro: big word cards over a glass of rising soda bubbles. It serves two
+// events with different images:
+//
+//   event 1 (the intro): the title cards "Keldrun", "serve", "fizzing" and
+//     "Haldex 2023", one per state (two bars each), slamming in on the state's
+//     first beat with an elastic settle, an echo on every half-time beat, and
+//     a quick exit before the next; the bubbles thicken and the light opens
+//     up with every card, as the music's filter does.
+//   event 12 (the outro): "own" three times, one bar each, in a stutter; then
+//     "own demoscene" rising in, which turns into "owe demoscene" (a cross-fade
+//     between the two lined-up cards changes the one letter) and finally into
+//     its orange twin, while the bubbles slow down and the light cools.
+//
+// Both rows bind the background (introbg.png) on texture0 and the cards from
+// texture1 on; event 1 adds the mono fizz texture on texture5 (which is a card
+// in event 12, so it is read only in event 1).
+//
+// The event this pass draws: "event" is always the event in force, and the
+// incoming event is drawn with state 0 and a negative "statetime" (counting
+// up to 0). So a negative statetime means "the event after `event`, before its
+// first card": the background runs, no card yet.
+//
+// Glossary: img = pixel position in the cards' own space (1280 x 720, y down);
+// p = screen position in screen heights (x 0..16/9, y 0..1 up); st = statetime
+// (0.06 a tick, 0.48 a beat, 1.92 a bar; states begin on bar lines).
+
+varying vec2 texCoord;
+
+uniform float time;          // music time, seconds
+uniform int event;           // the event in force
+uniform int state;           // state of the drawn event
+uniform float statetime;     // 0.06 per tick since the state began
+uniform vec2 resolution;     // 1280 x 720
+uniform sampler2D texture0;  // introbg
+uniform sampler2D texture1;  // event 1: Keldrun    event 12: own 1
+uniform sampler2D texture2;  // event 1: serve      event 12: own 2
+uniform sampler2D texture3;  // event 1: fizzing    event 12: own 3
+uniform sampler2D texture4;  // event 1: Haldex     event 12: own demoscene
+uniform sampler2D texture5;  // event 1: mono fizz  event 12: owe demoscene
+uniform sampler2D texture6;  //                     event 12: owe demoscene (orange)
+
+// ---- Constants ------------------------------------------------------------------
+const float BEAT = 0.48;                 // statetime units per beat
+const float BAR = 1.92;                  // statetime units per bar
+const vec2 CARD = vec2(1280.0, 720.0);   // every card is a full-screen picture, pixels
+const vec3 FIZZ = vec3(1.0, 0.97, 0.9);
+const vec3 ORANGE = vec3(1.0, 0.48, 0.0);  // #FF7A00
+const vec3 AMBER = vec3(1.0, 0.69, 0.0);   // #FFB000
+const vec3 POOL = vec3(0.043, 0.239, 0.569);  // #0B3D91
+const vec3 SKY = vec3(0.208, 0.655, 1.0);     // #35A7FF
+
+// ---- Internal functions ---------------------------------------------------------
+// Hashes without trigonometry (cheap on software renderers): 0..1.
+float hash21(vec2 p) {
+  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
+  p3 += dot(p3, p3.yzx + 33.33);
+  return fract((p3.x + p3.y) * p3.z);
+}
+
+// One layer of rising bubbles, one bubble at most per cell of a grid that
+// scrolls upwards. Returns (rim and highlight, body coverage).
+vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed) {
+  vec2 q = p * cells;
+  q.y -= t * speed;
+  vec2 id = floor(q);
+  float h = hash21(id + seed);
+  if (h > density) return vec2(0.0);
+  float r = 0.12 + 0.2 * hash21(id + seed + 17.3);
+  float aa = cells / resolution.y * 1.5;
+  float m = 0.5 - r - aa;                                 // room left in the cell
+  float wob = sin(t * (1.3 + 2.0 * h) + h * 40.0);
+  vec2 c = vec2(0.5 + (hash21(id + seed + 5.1) - 0.5) * 1.4 * m + wob * 0.3 * m,
+                0.5 + (h / density - 0.5) * 2.0 * m);
+  vec2 f = fract(q) - c;
+  float d = length(f);
+  float disc = smoothstep(r + aa, r - aa, d);
+  float rim = disc * smoothstep(r * 0.6, r, d);
+  float glint = smoothstep(r * 0.32, r * 0.12, length(f - vec2(-0.38, 0.38) * r));
+  return vec2(rim * 0.75 + glint, disc);
+}
+
+// A full-screen card moved by `offset` (pixels), scaled about its centre and
+// turned by `angle` (radians). Transparent outside the card.
+vec4 card(sampler2D s, vec2 img, vec2 offset, float scale, float angle) {
+  vec2 d = img - 0.5 * CARD - offset;
+  float cs = cos(angle), sn = sin(angle);
+  d = vec2(cs * d.x + sn * d.y, -sn * d.x + cs * d.y) / scale;
+  vec2 uv = (d + 0.5 * CARD) / CARD;
+  vec4 k = texture2D(s, uv);
+  float inside = step(0.0, uv.x) * step(uv.x, 1.0) * step(0.0, uv.y) * step(uv.y, 1.0);
+  return k * inside;
+}
+
+// Envelope of a card that slams in at st = 0 (a hard cut on the state's
+// first beat: fully there from its first frame, big, then settling with an
+// elastic wobble) and, when `leaves` is set, blows away over the last
+// `outlen` of a state of length `len`. Returns (scale, alpha).
+vec2 slam(float st, float len, float outlen, bool leaves) {
+  if (st < 0.0) return vec2(1.0, 0.0);
+  float s = 1.0 + 0.45 * exp(-st * 9.0) * cos(st * 24.0);
+  float a = 1.0;
+  if (leaves) {
+    float o = smoothstep(len - outlen, len, st);
+    s *= 1.0 + 0.35 * o;
+    a *= 1.0 - o;
+  }
+  return vec2(s, a);
+}
+
+// Composites a card over the picture with an extra opacity.
+vec3 over(vec3 col, vec4 k, float alpha) {
+  return mix(col, k.rgb, clamp(k.a * alpha, 0.0, 1.0));
+}
+
+void main() {
+  vec2 px = texCoord * resolution;
+  vec2 img = vec2(px.x, resolution.y - px.y);
+  vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
+  float st = statetime;
+  bool incoming = st < 0.0;
+  int ev = incoming ? event + 1 : event;
+  bool outro = ev == 12;
+  float t = time;
+
+  // How far the event has run, 0..1 (0 while it is only incoming): the intro
+  // opens up towards its end, the outro winds down.
+  float stateStart = 0.0;
+  if (outro) {
+    if (state == 1) stateStart = 1.0;
+    if (state == 2) stateStart = 2.0;
+    if (state == 3) stateStart = 3.0;
+    if (state == 4) stateStart = 5.0;
+    if (state == 5) stateStart = 7.0;
+  } else {
+    stateStart = 2.0 * float(state);
+  }
+  float run = incoming ? 0.0 : clamp((stateStart * BAR + st) / (8.0 * BAR), 0.0, 1.0);
+
+  float beat = fract(st / BEAT);
+  float halfbeat = fract(st / (2.0 * BEAT));
+  float pulse = exp(-beat * 5.0);
+  if (incoming) pulse *= 0.3;
+
+  // ---- Background: the soda, slowly breathing --------------------------------
+  float zoom = 1.06 + 0.03 * sin(t * 0.23);
+  vec2 buv = 0.5 + (img / CARD - 0.5) / zoom + vec2(0.01 * sin(t * 0.17), 0.008 * sin(t * 0.13));
+  vec3 col = texture2D(texture0, buv).rgb;
+  float open = outro ? 1.0 - 0.45 * run : 0.55 + 0.45 * run;
+  col *= 0.75 + 0.35 * open;
+
+  // Light from below and a soft glow behind the words, on the beat.
+  vec2 cp = p - vec2(0.5 * resolution.x / resolution.y, 0.5);
+  float glow = exp(-dot(cp, cp) * 3.0);
+  vec3 glowc = outro ? mix(AMBER, SKY, run) : mix(ORANGE, AMBER, run);
+  col += glowc * glow * (0.12 + 0.18 * pulse) * open;
+  col += FIZZ * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
+
+  if (!outro) {
+    // The mono fizz haze drifts up through the intro.
+    float m = texture2D(texture5, vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05)).r;
+    col += FIZZ * m * 0.1 * (0.4 + 0.6 * run);
+  }
+
+  // ---- Bubbles: three layers, nearer ones larger and faster ------------------
+  float speed = outro ? 1.0 - 0.55 * run : 0.8 + 0.6 * run;
+  float dens = outro ? 0.45 - 0.2 * run : 0.3 + 0.25 * run;
+  vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, dens, 1.0);
+  vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, dens * 0.8, 7.0);
+  vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, dens * 0.55, 13.0);
+  col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
+  col += FIZZ * (b1.x * 0.35 + b2.x * 0.5);
+
+  // ---- The cards ---------------------------------------------------------------
+  vec3 cards = col;
+  vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
+  float tilt = 0.025 * sin(t * 0.7);
+  if (!incoming) {
+    if (!outro) {
+      // Intro: one card per two-bar state; the last one is still on screen
+      // when the flash into the title takes over.
+      vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
+      float echo = halfbeat;
+      float ea = 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
+      float es = e.x * (1.0 + 0.3 * echo);
+      if (state == 0) {
+        cards = over(cards, card(texture1, img, wander, es, tilt), ea);
+        cards = over(cards, card(texture1, img, wander, e.x, tilt), e.y);
+      } else if (state == 1) {
+        cards = over(cards, card(texture2, img, wander, es, -tilt), ea);
+        cards = over(cards, card(texture2, img, wander, e.x, -tilt), e.y);
+      } else if (state == 2) {
+        cards = over(cards, card(texture3, img, wander, es, tilt), ea);
+        cards = over(cards, card(texture3, img, wander, e.x, tilt), e.y);
+      } else {
+        cards = over(cards, card(texture4, img, wander, es, -tilt), ea);
+        cards = over(cards, card(texture4, img, wander, e.x, -tilt), e.y);
+      }
+    } else {
+      float pscale = 1.0 + 0.03 * pulse;
+      if (state <= 2) {
+        // "own", "own", "own": a stutter, one bar each, each kicked the other way.
+        vec2 e = slam(st, BAR, 0.12, true);
+        float kick = (state == 1 ? -1.0 : 1.0) * 0.09 * exp(-st * 7.0);
+        float ea = 0.3 * (1.0 - beat) * e.y * smoothstep(0.0, 0.2, st);
+        float es = e.x * (1.0 + 0.25 * beat);
+        if (state == 0) {
+          cards = over(cards, card(texture1, img, wander, es, kick), ea);
+          cards = over(cards, card(texture1, img, wander, e.x * pscale, kick), e.y);
+        } else if (state == 1) {
+          cards = over(cards, card(texture2, img, wander, es, kick), ea);
+          cards = over(cards, card(texture2, img, wander, e.x * pscale, kick), e.y);
+        } else {
+          cards = over(cards, card(texture3, img, wander, es, kick), ea);
+          cards = over(cards, card(texture3, img, wander, e.x * pscale, kick), e.y);
+        }
+      } else if (state == 3) {
+        // "own demoscene" jumps up from below and settles with a soft bounce.
+        float rise = exp(-st * 5.0) * cos(st * 9.0);
+        vec2 off = wander * 0.5 + vec2(0.0, 160.0 * rise);
+        cards = over(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0);
+      } else if (state == 4) {
+        // One letter changes: "own" becomes "owe" over the first beat.
+        float x = smoothstep(0.0, BEAT, st);
+        vec2 off = wander * 0.5;
+        cards = over(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0 - x);
+        cards = over(cards, card(texture5, img, off, pscale, tilt * 0.5), x);
+      } else {
+        // ...and blushes orange while the sea takes the picture.
+        float x = smoothstep(0.0, BEAT, st);
+        vec2 off = wander * 0.5;
+        cards = over(cards, card(texture5, img, off, pscale, tilt * 0.5), 1.0 - x);
+        cards = over(cards, card(texture6, img, off, pscale, tilt * 0.5), x);
+      }
+    }
+  }
+  col = cards;
+
+  // The nearest bubbles float in front of the words.
+  col = mix(col, col * 1.1 + 0.06, b3.y * 0.3);
+  col += FIZZ * b3.x * 0.6;
+
+  gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
+}

@@ -1,0 +1,175 @@
+#version 120
+// post: the finish of every frame of the show, drawn from the composite
+// picture into the window.
+//
+// The normal look is a light retro-broadcast finish that keeps the scenes
+// crisp: a whisper of lens fringing towards the edges, fine animated grain
+// with the soft mottling of the noise texture, dust and scratches from the
+// two vintage overlays (each jumping to a new place every few film frames,
+// like a gate that never holds still), faint scanlines and a soft vignette.
+// While "logostate" is 1 the channel bug (the sugar icon) sits in the
+// top-right corner.
+//
+// Mode 1 (the breakdown event) is a broken signal: the vertical hold slips,
+// lines tear sideways, the colour planes drift apart, a hum bar rolls up the
+// screen and snow eats into the picture; the "state" of the event in force
+// makes each bar of the breakdown a little worse than the one before.
+//
+// Glossary: uv runs 0..1 over the screen with y = 1 at the top (the quad's
+// texture coordinates); "time" is the window clock (0.6 units a second), the
+// only time this pass knows, so every animation here runs on it.
+//
+// About the channel bug: "logostate" switches on and off in a single frame
+// and a fragment shader keeps no memory between frames, so a true fade is not
+// possible here. The bug is therefore drawn so that its arrival reads as a
+// broadcast insert and not as a glitch: it is semi-transparent, breathes very
+// slowly, and a glint sweeps across it now and then. It arrives on the cut
+// into its scenes (the transitions end exactly there) and leaves during the
+// transition out, where the eye is busy elsewhere.
+
+varying vec2 texCoord;
+
+uniform sampler2D texture0;  // the composite picture
+uniform sampler2D texture1;  // vintage8.png: dark dust and scratches on white (multiplied)
+uniform sampler2D texture2;  // vintage8b.png: light specks and hairs on black (added)
+uniform sampler2D texture3;  // sugaricon2.png: the channel bug
+uniform sampler2D texture4;  // noise.png: tileable colour noise (mottling, snow)
+uniform float time;          // clock time, 0.6 units a second
+uniform int mode;            // 1 during the breakdown event
+uniform int state;           // state of the event in force
+uniform int logostate;       // 1 while the channel bug is on
+uniform vec2 resolution;     // 1280 x 720
+
+// ---- Constants ------------------------------------------------------------------
+const float CLOCK_RATE = 0.6;        // clock units per second
+const float FILM_FPS = 24.0;         // grain and dust change this often, per second
+const float NOISE_SIZE = 256.0;      // noise.png is 256 x 256 pixels
+const float GRAIN = 0.05;            // grain amplitude in the normal look
+const float MOTTLE = 0.035;          // slow film-density mottling from noise.png
+const float DUST_DARK = 0.3;         // strength of vintage8's dark marks
+const float DUST_LIGHT = 0.3;        // strength of vintage8b's light marks
+const float FRINGE = 0.0012;         // lens fringing at the corners, screen widths
+const float SCANLINE = 0.025;        // scanline depth
+const float VIGNETTE = 0.28;         // darkening at the corners
+const float BUG_SIZE = 118.0;        // channel bug box, pixels
+const float BUG_MARGIN = 34.0;       // channel bug distance from the top and right edges, pixels
+const float BUG_ALPHA = 0.82;        // channel bug opacity
+
+// ---- Internal functions ---------------------------------------------------------
+// Hashes without trigonometry (cheap on software renderers): 0..1.
+float hash21(vec2 p) {
+  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
+  p3 += dot(p3, p3.yzx + 33.33);
+  return fract((p3.x + p3.y) * p3.z);
+}
+float hash11(float p) {
+  p = fract(p * 0.1031);
+  p *= p + 33.33;
+  p *= p + p;
+  return fract(p);
+}
+
+
+void main() {
+  vec2 uv = texCoord;
+  vec2 px = uv * resolution;
+  float sec = time / CLOCK_RATE;
+  float frame = floor(sec * FILM_FPS);
+  vec3 col;
+
+  if (mode == 1) {
+    // ---- Broken signal --------------------------------------------------------
+    float stage = float(state);                   // 0..3: each bar worse
+    float sev = 0.55 + 0.15 * min(stage, 3.0);
+    float tframe = floor(sec * 30.0);
+
+    // Vertical hold: slips in bursts, with a black blanking bar between frames.
+    float slip = floor(sec * 2.0);
+    float rolling = step(0.45, hash11(slip + 3.0));
+    float roll = rolling * fract(sec * (0.35 + 0.5 * hash11(slip))) + 0.03 * sin(sec * 1.7);
+    float y = fract(uv.y + roll);
+    float blank = smoothstep(0.0, 0.012, y) * smoothstep(1.0, 0.988, y);
+
+    // Tearing: whole bands of lines jump sideways for a frame or two; the
+    // bottom lines bend like a worn tape's head switch.
+    float band = floor(y * 48.0);
+    float tear = hash21(vec2(band, tframe));
+    float shift = step(0.86 - 0.06 * stage, tear) * (hash21(vec2(band, tframe + 7.0)) - 0.5) * 0.09 * sev;
+    shift += 0.004 * sin(y * 60.0 + sec * 9.0) * sev;
+    shift += smoothstep(0.06, 0.0, y) * 0.05 * sin(sec * 13.0);
+
+    // Colour planes drift apart.
+    float chroma = (0.006 + 0.006 * sin(sec * 3.1)) * sev;
+    float r = texture2D(texture0, vec2(uv.x + shift + chroma, y)).r;
+    float g = texture2D(texture0, vec2(uv.x + shift, y)).g;
+    float b = texture2D(texture0, vec2(uv.x + shift - chroma, y)).b;
+    col = vec3(r, g, b);
+
+    // Washed-out colour with hard contrast, as a signal on its last legs.
+    float lum = dot(col, vec3(0.299, 0.587, 0.114));
+    col = mix(col, vec3(lum), 0.35 * sev);
+    col = (col - 0.5) * 1.25 + 0.5;
+
+    // Hum bar rolling up the screen.
+    float hum = fract(uv.y * 0.8 - sec * 0.45);
+    col *= 1.0 - 0.35 * sev * smoothstep(0.0, 0.25, hum) * smoothstep(0.5, 0.25, hum);
+
+    // Snow: grain from the noise texture at a new place every frame, streaked along the lines.
+    vec2 nuv = vec2(px.x / (NOISE_SIZE * 3.0), px.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
+    float snow = texture2D(texture4, nuv).r;
+    col = mix(col, vec3(snow), (0.18 + 0.06 * stage) * sev);
+    col *= blank;
+    col *= 0.92 + 0.08 * hash11(tframe + 5.0);  // frame-to-frame brightness flicker
+  } else {
+    // ---- Normal finish --------------------------------------------------------
+    vec2 dc = uv - 0.5;
+    float edge = dot(dc, dc);
+    vec2 fr = dc * edge * FRINGE * 4.0;
+    col.r = texture2D(texture0, uv + fr).r;
+    col.g = texture2D(texture0, uv).g;
+    col.b = texture2D(texture0, uv - fr).b;
+  }
+
+  // ---- Film grain, dust and scratches (both looks) ----------------------------
+  // Fine grain per pixel, plus the soft mottling of the noise texture; both
+  // are strongest in the mid-tones, as on film.
+  vec2 jump = vec2(hash11(frame), hash11(frame + 11.0));
+  float grain = hash21(floor(px) + jump * 311.0) - 0.5;
+  float mottle = texture2D(texture4, px / (NOISE_SIZE * 2.0) + jump).g - 0.5;
+  float luma = dot(col, vec3(0.299, 0.587, 0.114));
+  col += (grain * GRAIN + mottle * MOTTLE) * (0.5 + 2.0 * luma * (1.0 - luma));
+
+  // The overlays hop every third film frame and now and then sit out a frame.
+  float hop = floor(frame / 3.0);
+  vec2 o1 = vec2(hash11(hop + 2.0), hash11(hop + 5.0));
+  vec2 o2 = vec2(hash11(hop + 8.0), hash11(hop + 9.0));
+  vec2 ouv = uv * vec2(resolution.x / resolution.y, 1.0) * 0.7;  // square texels on screen
+  vec3 ov1 = texture2D(texture1, ouv + o1).rgb;
+  vec3 ov2 = texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb;
+  col *= mix(vec3(1.0), ov1, DUST_DARK * step(0.4, hash11(hop + 13.0)));
+  col += ov2 * DUST_LIGHT * step(0.45, hash11(hop + 17.0));
+
+  // Scanlines, two pixels a line, and the vignette.
+  col *= 1.0 - SCANLINE + SCANLINE * cos(px.y * 3.14159265);
+  vec2 vc = (uv - 0.5) * vec2(1.0, 0.85);
+  col *= 1.0 - VIGNETTE * smoothstep(0.12, 0.55, dot(vc, vc) * 1.6);
+
+  // ---- Channel bug ------------------------------------------------------------
+  if (logostate == 1) {
+    // Box in pixels from the top-right corner; the icon's rows run from the top.
+    vec2 corner = vec2(resolution.x - BUG_MARGIN - BUG_SIZE, resolution.y - BUG_MARGIN - BUG_SIZE);
+    float breathe = 1.0 + 0.025 * sin(sec * 1.3);
+    vec2 q = (px - corner - 0.5 * BUG_SIZE) / (BUG_SIZE * breathe) + 0.5;
+    if (q.x > 0.0 && q.x < 1.0 && q.y > 0.0 && q.y < 1.0) {
+      vec4 icon = texture2D(texture3, vec2(q.x, 1.0 - q.y));
+      // A glint crosses the icon diagonally once every five seconds.
+      float sweep = fract(sec / 5.0) * 3.0 - 1.0;
+      float glint = smoothstep(0.12, 0.0, abs(q.x + (1.0 - q.y) - 2.0 * sweep));
+      vec3 ic = icon.rgb + glint * 0.55;
+      float a = icon.a * BUG_ALPHA * (0.94 + 0.06 * sin(sec * 0.9));
+      col = mix(col, ic, a);
+    }
+  }
+
+  gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
+}

@@ -1,0 +1,63 @@
+#version 120
+// transition_dissolve: scene A fizzes away into scene B.
+//
+// The screen is covered with a jittered grid of bubbles; each bubble
+// opens from its centre outwards at its own moment, so scene B shows through
+// a froth of growing round holes, and every opening edge glints fizz white
+// for a moment. The order of the bubbles comes from a hash of their cell.
+//
+// Progress: "blend" (0 to 1, the eased blend curve of the transition pass).
+// At blend 0 the output is scene A, bit for bit; at blend 1 it is scene B.
+// texCoord runs 0..1 over the screen, y = 1 at the top.
+
+varying vec2 texCoord;
+
+uniform sampler2D texture0;  // scene A
+uniform sampler2D texture1;  // scene B
+uniform float blend;         // 0..1
+uniform vec2 resolution;     // 1280 x 720
+
+// ---- Constants ------------------------------------------------------------------
+const float CELL = 52.0;     // bubble cell size, pixels
+const float EDGE = 0.07;     // softness of the opening edge, in units of the order value
+const vec3 FIZZ = vec3(1.0, 0.96, 0.86);  // the glint at the opening edge
+
+// ---- Internal functions ---------------------------------------------------------
+// Hashes without trigonometry (cheap on software renderers): 0..1.
+float hash21(vec2 p) {
+  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
+  p3 += dot(p3, p3.yzx + 33.33);
+  return fract((p3.x + p3.y) * p3.z);
+}
+
+void main() {
+  vec4 a = texture2D(texture0, texCoord);
+  if (blend <= 0.0) {
+    gl_FragColor = a;  // no transition: scene A untouched
+    return;
+  }
+  vec4 b = texture2D(texture1, texCoord);
+
+  // Order value 0..1 for this pixel: when the blend passes it, the pixel is B.
+  // Every cell holds one bubble at a jittered spot, which starts to grow at
+  // its own moment; a pixel opens with the first bubble of the nine around it
+  // whose circle reaches it, so the holes are round and merge into froth.
+  vec2 q = texCoord * resolution / CELL;
+  vec2 base = floor(q);
+  float order = 1.0;
+  for (int j = -1; j <= 1; ++j) {
+    for (int i = -1; i <= 1; ++i) {
+      vec2 c = base + vec2(float(i), float(j));
+      vec2 centre = c + 0.5 + (vec2(hash21(c + 3.7), hash21(c + 9.1)) - 0.5) * 0.6;
+      float o = hash21(c) * 0.4 + length(q - centre) * 0.55;
+      order = min(order, o);
+    }
+  }
+  order = min(order, 0.999);
+
+  // w is 0 for every pixel at blend 0 and 1 for every pixel at blend 1.
+  float w = smoothstep(0.0, 1.0, (blend * (1.0 + EDGE) - order) / EDGE);
+  vec3 col = mix(a.rgb, b.rgb, w);
+  col += FIZZ * (w * (1.0 - w) * 4.0) * 0.6;
+  gl_FragColor = vec4(clamp(col, 0.0, 1.0), mix(a.a, b.a, w));
+}

@@ -1,0 +1,66 @@
+// demo: the driver of the show: start-up sequence, one frame's body, and the
+// keyboard handler.
+//
+// The `sprox` executable and the capture tool both drive the show through this
+// header, so the window never shows anything the capture would not: both call
+// Demo_Startup once, then Demo_RenderFrame for every frame with the offset
+// they choose (the window passes the music's playback clock, the capture its
+// own frame clock), and present the frame themselves.
+//
+// Glossary: an offset is a position in the music in sample frames (44100 a
+// second); a tick is 2739 sample frames; scene A and scene B are the two
+// offscreen framebuffers of the event in force and of the incoming event; the
+// composite is their blend, which the post pass draws into the window.
+//
+// Threads: everything here runs on the main thread, which owns the GL context.
+// key_callback is called by GLFW from inside GFX_SwapBuffers (event polling).
+#pragma once
+
+#include <cstdint>
+
+#include "sound/sound.h"
+
+struct GLFWwindow;
+
+// ---- Constants ----------------------------------------------------------------
+constexpr int DEMO_WIDTH = 1280;              // window and framebuffers, pixels
+constexpr int DEMO_HEIGHT = 720;              // window and framebuffers, pixels
+constexpr int DEMO_MIXRATE = 44100;           // sound system rate, Hz
+constexpr int DEMO_TICKLENGTH = 2739;         // sample frames per timeline tick
+constexpr int DEMO_LASTSCENE = 14;            // an event above this ends the show
+// Sample frames per tick used when seeking to an event: slightly above the
+// tick length, so the tick reached is never before the event's start.
+constexpr double DEMO_SEEKFRAMESPERTICK = 2739.7916666666665;
+
+// ---- Globals --------------------------------------------------------------------
+extern int32_t fx1_framebuffer_id;  // scene A: the event in force
+extern int32_t fx2_framebuffer_id;  // scene B: the incoming event during a transition
+extern int32_t framebuffer_id;      // composite: A and B blended by the transition shader
+extern s_sound snd_demomusic;       // the music; its playback offset is the show's clock
+extern bool showdebug;              // debug mode: unlocks Enter and the arrow keys
+extern bool demopaused;             // the music is paused by the Enter key
+
+// ---- Driver ----------------------------------------------------------------------
+// Start-up, once, main thread: mounts "sprox.dat", opens the 1280x720 window
+// (ends the program through error() when it cannot), installs key_callback,
+// creates the three framebuffers, starts the sound system and loads the music,
+// presents one frame, loads every image and shader, registers the five
+// transitions, reads "timing.dat" and, when play_music is true, starts the
+// music. The capture tool passes false and selects its audio output first.
+void Demo_Startup(bool play_music);
+
+// The body of one frame, main thread: evaluates the timeline at `offset`
+// (sample frames), sets the window's close flag once the event in force is
+// above 14 (the frame is still drawn), renders the event in force into scene
+// A, the incoming event into scene B while a transition runs, blends them into
+// the composite and draws it through the post shader into the window's
+// framebuffer. Does not swap: the caller presents (GFX_SwapBuffers) or reads
+// the pixels back.
+void Demo_RenderFrame(int32_t offset);
+
+// ---- Keys -------------------------------------------------------------------------
+// GLFW key callback, main thread (inside GFX_SwapBuffers). Escape closes the
+// window; Tab flips debug mode; in debug mode Enter pauses or resumes the
+// music and Left/Right seek to the previous or next event's start. Only
+// presses count.
+void key_callback(GLFWwindow* window, int key, int scancode, int action, int mods);

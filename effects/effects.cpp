@@ -1,1 +1,0 @@
-// effects: placeholder until the module lands.

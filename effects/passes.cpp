@@ -1,0 +1,207 @@
+// effects/passes.cpp: effect shader loading and the four full-screen passes.
+//
+// The uniform names, their order and the texture-unit numbering below are the
+// contract with the shader files of the resource image. Every uniform is set
+// by name on every pass (the graphics layer looks each location up again), so
+// a shader may leave out any uniform it does not use.
+//
+// A pass whose shader id is not a program (-1 after a missing file) still
+// binds its images, so texture unit 0 is the active unit afterwards as after
+// any pass, but sets no uniform and draws nothing.
+//
+// Threads: main thread only (GL context). The passes allocate nothing.
+#include "effects/effects.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "corefile/corefile.h"
+#include "gfx/gl.h"
+#include "timeline/timeline.h"
+
+// ---- Constants -----------------------------------------------------------------------
+const char vv_default[] =
+    "#version 120\n"
+    "varying vec2 texCoord;\n"
+    "void main() {\n"
+    "texCoord = gl_MultiTexCoord0.xy;\n"
+    "gl_Position = ftransform();\n"
+    "}";
+
+namespace {
+// Sampler uniform names; entry k names texture unit k.
+const char* const kSamplerNames[EFFECTS_SCENE2_SLOTS] = {
+    "texture0",  "texture1",  "texture2",  "texture3",  "texture4",  "texture5",  "texture6",
+    "texture7",  "texture8",  "texture9",  "texture10", "texture11", "texture12", "texture13",
+    "texture14", "texture15", "texture16", "texture17", "texture18"};
+constexpr int kTransitionSamplers = 4;  // "texture0" to "texture3"
+constexpr int kTransitionImageUnit = 2; // the transition pass's extra image
+constexpr int kSceneBUnit = 1;
+constexpr int kSceneAUnit = 0;
+constexpr int kPictureUnit = 0;         // the post pass's input picture
+constexpr float kPostBlur = 0.5f;       // "blur" of the post pass
+constexpr int kSelectNext = 1;          // selector value for the incoming event
+const s_event kNoEvent = {};            // read in place of an event index out of the table
+}  // namespace
+
+// ---- Globals ---------------------------------------------------------------------------
+s_demoshader demoshader[EFFECTS_MAX_SHADERS];
+int32_t numshaders = 0;
+
+// ---- Internal functions --------------------------------------------------------------------
+namespace {
+
+// The event at `index`, or a zeroed one for an index outside the table, so a
+// stray index never reads outside `demo`.
+const s_event& EventAt(int32_t index) {
+  if (index < 0 || index > TIMELINE_MAX_EVENTS) return kNoEvent;
+  return demo.event[index];
+}
+
+const s_event& SelectedEvent(int32_t selector) {
+  return EventAt(selector == kSelectNext ? demo.nextevent : demo.currentevent);
+}
+
+// Seconds of music since the start tick of the event in force. The start is
+// in ticks and subtracted without conversion, so this lies below the music's
+// playback time by start / 44100 s: the scene shaders are made for that.
+float MusicTime() {
+  const int64_t frames = static_cast<int64_t>(demo.offset) - EventAt(demo.currentevent).time;
+  return static_cast<float>(frames) / EFFECTS_MUSIC_RATE;
+}
+
+// Seconds since GLFW started, slowed to 0.6; it runs on while the music is paused.
+float ClockTime() { return static_cast<float>(glfwGetTime() * EFFECTS_CLOCK_SCALE); }
+
+// One quad over the whole current framebuffer, t flipped so it shows upright.
+void DrawFullQuad(int32_t shader) {
+  if (!GFX_FrameBuffer) return;
+  GFX_BindShader(shader);
+  GFX_DrawQuad(0.0f, 0.0f, static_cast<float>(GFX_FrameBuffer->width), static_cast<float>(GFX_FrameBuffer->height),
+               0.0f, 1.0f, 1.0f, 0.0f);
+  GFX_UnbindShader();
+}
+
+// The body of both scene passes: `count` images on units 0 to count - 1.
+void ScenePass(int32_t shader, int32_t selector, const s_bitmap* const images[], int count, bool setevent) {
+  const bool drawable = GFX_IsShader(shader);
+  if (drawable) {
+    const s_event& selected = SelectedEvent(selector);
+    const float statetime = static_cast<float>(selected.statetime) * EFFECTS_STATETIME_SCALE;
+    GFX_SetShaderUniform1f(shader, "time", MusicTime());
+    if (setevent) GFX_SetShaderUniform1i(shader, "event", demo.currentevent);
+    GFX_SetShaderUniform1i(shader, "state", selected.currentstate);
+    GFX_SetShaderUniform1f(shader, "statetime", statetime);
+    GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+    for (int k = 0; k < count; k++) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
+  }
+  // Highest unit first, so unit 0 is left active.
+  for (int k = count - 1; k >= 0; k--) GFX_BindTextureChannel(static_cast<int>(images[k]->textureid), k);
+  if (drawable) DrawFullQuad(shader);
+}
+
+}  // namespace
+
+// ---- Public functions ----------------------------------------------------------------------
+int32_t LoadShader(const char* filename) {
+  if (numshaders >= EFFECTS_MAX_SHADERS) {
+    printf("LoadShader: shader table full (%d shaders), %s not loaded\n", EFFECTS_MAX_SHADERS, filename);
+    return -1;
+  }
+  s_corefile file;
+  if (!corefile_open(filename, &file, 0)) return -1;
+  const int size = file.size > 0 ? file.size : 0;
+  printf("load shadefile %s, size: %d\n", filename, file.size);
+  char* source = static_cast<char*>(malloc(static_cast<size_t>(size) + 1));
+  if (size > 0) corefile_read(source, size, 1, &file);
+  corefile_close(&file);
+  source[size] = '\0';
+
+  const int32_t id = GFX_InitShader(vv_default, source);
+  s_demoshader& entry = demoshader[numshaders];
+  entry.id = id;
+  printf("Shader ID: %d\n", id);
+  if (id < 0) printf("ff: %s\n", source);
+  entry.source = source;
+  numshaders++;
+  return id;
+}
+
+void ExecuteShader(int32_t shader, int32_t selector, s_bitmap texture0, s_bitmap texture1, s_bitmap texture2,
+                   s_bitmap texture3, s_bitmap texture4, s_bitmap texture5, s_bitmap texture6,
+                   s_bitmap texture7, s_bitmap texture8) {
+  const s_bitmap* const images[EFFECTS_SCENE_SLOTS] = {&texture0, &texture1, &texture2, &texture3, &texture4,
+                                                      &texture5, &texture6, &texture7, &texture8};
+  ScenePass(shader, selector, images, EFFECTS_SCENE_SLOTS, true);
+}
+
+void ExecuteShader2(int32_t shader, int32_t selector, s_bitmap texture0, s_bitmap texture1,
+                    s_bitmap texture2, s_bitmap texture3, s_bitmap texture4, s_bitmap texture5,
+                    s_bitmap texture6, s_bitmap texture7, s_bitmap texture8, s_bitmap texture9,
+                    s_bitmap texture10, s_bitmap texture11, s_bitmap texture12, s_bitmap texture13,
+                    s_bitmap texture14, s_bitmap texture15, s_bitmap texture16, s_bitmap texture17,
+                    s_bitmap texture18) {
+  const s_bitmap* const images[EFFECTS_SCENE2_SLOTS] = {
+      &texture0,  &texture1,  &texture2,  &texture3,  &texture4,  &texture5,  &texture6,
+      &texture7,  &texture8,  &texture9,  &texture10, &texture11, &texture12, &texture13,
+      &texture14, &texture15, &texture16, &texture17, &texture18};
+  ScenePass(shader, selector, images, EFFECTS_SCENE2_SLOTS, false);
+}
+
+void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2) {
+  // An index outside the table (a stray value in the timing file) has no
+  // transition: the images are bound but nothing is drawn.
+  const bool known = demo.activetransition >= 0 && demo.activetransition < TIMELINE_MAX_TRANSITIONS;
+  const s_transition none = {-1, 0, 0, 0.0f, 0.0f};
+  const s_transition& transition = known ? demo.transition[demo.activetransition] : none;
+  const int32_t shader = transition.shader;
+  const bool drawable = GFX_IsShader(shader);
+
+  if (drawable) {
+    const float p = demo.progress;
+    const float halfwidth = 0.5f * transition.blendwidth;
+    const float blend = smoothstep(0.5f - halfwidth, 0.5f + halfwidth, p);
+    const float eased = static_cast<float>(1.0 - (std::cos(p * EFFECTS_EASE_PI) * 0.5 + 0.5));
+    GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+    for (int k = 0; k < kTransitionSamplers; k++) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
+    GFX_SetShaderUniform1f(shader, "time", ClockTime());
+    GFX_SetShaderUniform1i(shader, "mode", transition.mode);
+    GFX_SetShaderUniform3f(shader, "color", 1.0f, 1.0f, 1.0f);
+    GFX_SetShaderUniform1f(shader, "timingProgress", p);
+    GFX_SetShaderUniform1f(shader, "sintime", eased);
+    GFX_SetShaderUniform1f(shader, "curvetime", p);
+    GFX_SetShaderUniform1f(shader, "blend", blend);
+    GFX_SetShaderUniform1f(shader, "custom", transition.custom);
+  }
+  // Unit 3 is left as it was: "texture3" samples whatever was bound there last.
+  GFX_BindTextureChannel(static_cast<int>(texture2.textureid), kTransitionImageUnit);
+  GFX_BindTextureChannel(static_cast<int>(GFX_FrameBufferTexture(scene_b)), kSceneBUnit);
+  GFX_BindTextureChannel(static_cast<int>(GFX_FrameBufferTexture(scene_a)), kSceneAUnit);
+  if (drawable) DrawFullQuad(shader);
+}
+
+void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap texture2, s_bitmap texture3,
+                 s_bitmap texture4) {
+  GFX_BindTextureChannel(static_cast<int>(texture4.textureid), 4);
+  GFX_BindTextureChannel(static_cast<int>(texture3.textureid), 3);
+  GFX_BindTextureChannel(static_cast<int>(texture2.textureid), 2);
+  GFX_BindTextureChannel(static_cast<int>(texture1.textureid), 1);
+  GFX_BindTextureChannel(static_cast<int>(GFX_FrameBufferTexture(picture)), kPictureUnit);
+  if (!GFX_IsShader(shader)) return;
+
+  // The logo shows in events 2, 8 and 11 until shortly before the next event.
+  const int32_t event = demo.currentevent;
+  const bool logoevent = event == 2 || event == 8 || event == 11;
+  const int logostate = logoevent && demo.tick < EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD ? 1 : 0;
+  const int mode = event == EFFECTS_MODE_EVENT ? 1 : 0;
+
+  GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+  for (int k = EFFECTS_POST_IMAGES; k >= 0; k--) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
+  GFX_SetShaderUniform1f(shader, "time", ClockTime());
+  GFX_SetShaderUniform1i(shader, "mode", mode);
+  GFX_SetShaderUniform1i(shader, "state", EventAt(event).currentstate);
+  GFX_SetShaderUniform1i(shader, "logostate", logostate);
+  GFX_SetShaderUniform1f(shader, "blur", kPostBlur);
+  DrawFullQuad(shader);
+}

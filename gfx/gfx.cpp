@@ -1,1 +1,0 @@
-// gfx: placeholder until the module lands.

@@ -1,1 +1,0 @@
-// sound: placeholder until the module lands.

@@ -1,0 +1,258 @@
+// The real sprox-capture on the real build's sprox.dat, under Xvfb: two
+// captures of the same frames are byte-identical, every frame shows the event
+// and state the timeline gives for its tick, the contact sheet has one
+// labelled row per event, and the video carries the frames and the music.
+// Runs are kept to a few frames: llvmpipe takes tens to hundreds of
+// milliseconds a frame.
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "corefile/corefile.h"
+#include "test_util.h"
+#include "timeline/timeline.h"
+#include "tools/capture/capture.h"
+
+namespace {
+
+const std::string kImage = std::string(SPROX_BINARY_DIR) + "/sprox.dat";
+
+struct Ran {
+  int status;
+  std::string out;  // standard output and standard error together
+};
+
+Ran capture(const std::string& arguments, const std::string& environment = "") {
+  Ran result{-1, ""};
+  const std::string command = environment + std::string(SPROX_CAPTURE) + " --quiet --data '" + kImage + "' " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string seconds(double s) {
+  char text[32];
+  snprintf(text, sizeof(text), "%.6f", s);
+  return text;
+}
+
+// The timeline of the packed image, loaded by the timeline module itself.
+class CaptureShow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(std::filesystem::exists(kImage)) << kImage;
+    test_util::capture_stdout([] {
+      corefile_mountimage(kImage.c_str(), 0);
+      InitTiming();
+      LoadTiming("timing.dat");
+    });
+    timeline = s_capturetimeline{};
+    timeline.numevents = demo.numevents;
+    for (int i = 0; i < demo.numevents && i < CAPTURE_MAXEVENTS; ++i) timeline.start[i] = demo.event[i].time;
+    ASSERT_GT(capture_showevents(&timeline), 1) << "the packed timeline is empty";
+    s_corefile file{};
+    test_util::capture_stdout([&] { hasmusic = corefile_open(CAPTURE_MUSIC, &file, 0) == 1; });
+    if (hasmusic) corefile_close(&file);
+  }
+  static s_capturetimeline timeline;
+  static bool hasmusic;
+};
+s_capturetimeline CaptureShow::timeline;
+bool CaptureShow::hasmusic = false;
+
+struct Decoded {
+  unsigned width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+Decoded decode(const std::string& path) {
+  Decoded d;
+  unsigned char* pixels = nullptr;
+  const unsigned code = lodepng_decode24_file(&pixels, &d.width, &d.height, path.c_str());
+  EXPECT_EQ(code, 0u) << path << ": " << lodepng_error_text(code);
+  if (!code) d.rgb.assign(pixels, pixels + static_cast<size_t>(d.width) * d.height * 3);
+  free(pixels);
+  return d;
+}
+
+// ---- Tests ----------------------------------------------------------------------------
+
+TEST_F(CaptureShow, TwoCapturesOfTheSameFramesAreIdentical) {
+  // Three frames at 30 fps just before event 2 starts, inside the transition
+  // into it: both scenes, the blend and the clock-driven passes all run.
+  const double start = timeline.start[2] * 2739.0 / 44100.0;
+  const std::string range = "--fps 30 --from " + seconds(start - 0.2) + " --to " + seconds(start - 0.1);
+  for (const char* dir : {"run_a", "run_b"}) {
+    std::filesystem::remove_all(dir);
+    Ran result = capture(range + " --png " + dir);
+    ASSERT_EQ(result.status, 0) << result.out;
+  }
+  const int64_t first = capture_firstframeafter(capture_parseseconds(seconds(start - 0.2).c_str()), 30);
+  int files = 0;
+  for (int64_t n = first; n < first + 3; ++n) {
+    char name[64];
+    snprintf(name, sizeof(name), "frame_%06lld.png", static_cast<long long>(n));
+    const std::string a = test_util::read_file(std::string("run_a/") + name);
+    const std::string b = test_util::read_file(std::string("run_b/") + name);
+    ASSERT_FALSE(a.empty()) << name;
+    EXPECT_EQ(a, b) << name << " differs between two runs";
+    const Decoded picture = decode(std::string("run_a/") + name);
+    EXPECT_EQ(picture.width, 1280u);
+    EXPECT_EQ(picture.height, 720u);
+    // A flat picture would make the comparison say nothing: mid-transition the show never is one.
+    bool varied = false;
+    for (size_t i = 3; i < picture.rgb.size() && !varied; ++i) varied = picture.rgb[i] != picture.rgb[i % 3];
+    EXPECT_TRUE(varied) << name << " is one flat colour";
+    ++files;
+  }
+  EXPECT_EQ(files, 3);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("run_a"), std::filesystem::directory_iterator()), 3);
+}
+
+TEST_F(CaptureShow, EveryFrameShowsTheEventOfItsTickAndIsWhatTheWindowShows) {
+  // Frames at 60 fps across the start of event 1. The X server's copy of the
+  // window is compared with every frame read back as well (orientation,
+  // colour order, all 1280 x 720 pixels).
+  const double start = timeline.start[1] * 2739.0 / 44100.0;
+  Ran result = capture("--from " + seconds(start - 0.05) + " --to " + seconds(start + 0.05) +
+                       " --log frames.csv --report --check-window");
+  ASSERT_EQ(result.status, 0) << result.out;
+  EXPECT_NE(result.out.find("window check: 6 frames, each identical to the window"), std::string::npos) << result.out;
+  std::istringstream log(test_util::read_file("frames.csv"));
+  std::string line;
+  std::getline(log, line);
+  EXPECT_EQ(line, "frame,offset,tick,event,state,progress,render_ms");
+  int lines = 0;
+  bool before = false, after = false;
+  while (std::getline(log, line)) {
+    long long frame;
+    int offset, tick, event, state;
+    float progress;
+    double ms;
+    ASSERT_EQ(sscanf(line.c_str(), "%lld,%d,%d,%d,%d,%f,%lf", &frame, &offset, &tick, &event, &state, &progress, &ms),
+              7)
+        << line;
+    EXPECT_EQ(offset, frame * 735) << line;
+    EXPECT_EQ(tick, offset / 2739) << line;
+    EXPECT_EQ(event, GetTimingEvent(tick)) << line;
+    EXPECT_EQ(state, GetTimingState(tick, event)) << line;
+    EXPECT_GT(ms, 0.0) << line;
+    before |= event == 0;
+    after |= event == 1;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 6);
+  EXPECT_TRUE(before && after) << "the frames should cross from event 0 into event 1";
+
+  // The report comes after the engine's start-up lines, under its heading.
+  const size_t heading = result.out.find("==== sprox-capture timing report ====");
+  ASSERT_NE(heading, std::string::npos) << result.out;
+  EXPECT_GT(heading, result.out.find("Loading resource image"));
+  EXPECT_NE(result.out.find("(6 frames, show time", heading), std::string::npos) << result.out.substr(heading);
+  EXPECT_NE(result.out.find("\n   all        6 ", heading), std::string::npos) << result.out.substr(heading);
+}
+
+TEST_F(CaptureShow, SingleFrameByTimeShowsItsEvent) {
+  // 1/3 of the way into event 3.
+  const int64_t tick = timeline.start[3] + (timeline.start[4] - timeline.start[3]) / 3;
+  const double at = tick * 2739.0 / 44100.0;
+  Ran result = capture("--fps 60 --at " + seconds(at) + " --report --png one");
+  ASSERT_EQ(result.status, 0) << result.out;
+  const int64_t frame = capture_frameat(capture_parseseconds(seconds(at).c_str()), 60);
+  char name[64];
+  snprintf(name, sizeof(name), "one/frame_%06lld.png", static_cast<long long>(frame));
+  EXPECT_TRUE(std::filesystem::exists(name)) << name;
+  const size_t heading = result.out.find("==== sprox-capture timing report ====");
+  ASSERT_NE(heading, std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\n     3        1 ", heading), std::string::npos) << result.out.substr(heading);
+}
+
+TEST_F(CaptureShow, ContactSheetHasOneLabelledRowPerEvent) {
+  Ran result = capture("--sheet sheet.png");
+  ASSERT_EQ(result.status, 0) << result.out;
+  const int32_t rows = capture_showevents(&timeline);
+  int32_t width = 0, height = 0;
+  capture_sheetsize(rows, &width, &height);
+  const Decoded sheet = decode("sheet.png");
+  ASSERT_EQ(sheet.width, static_cast<unsigned>(width));
+  ASSERT_EQ(sheet.height, static_cast<unsigned>(height));
+
+  s_capturefont font{};
+  char message[256];
+  ASSERT_EQ(capture_openfont(&font, CAPTURE_FONT, CAPTURE_LABEL_PIXELS, message, 256), 1) << message;
+  std::vector<uint8_t> strip(CAPTURE_THUMB_WIDTH * CAPTURE_LABEL_HEIGHT * 3);
+  s_captureimage stripimage{CAPTURE_THUMB_WIDTH, CAPTURE_LABEL_HEIGHT, strip.data()};
+  for (int32_t row = 0; row < rows; ++row) {
+    for (int32_t point = 0; point < CAPTURE_SHEET_POINTS; ++point) {
+      const int32_t tick = static_cast<int32_t>(capture_sheetpoint(&timeline, row, point) / 2739);
+      const int32_t event = GetTimingEvent(tick);
+      EXPECT_EQ(event, row) << "point " << point;
+      char label[96];
+      capture_sheetlabel(label, sizeof(label), event, GetTimingState(tick, event), tick);
+      capture_drawlabel(&font, &stripimage, 0, 0, label);
+      const s_capturecell cell = capture_sheetcell(row, point);
+      for (int32_t y = 0; y < CAPTURE_LABEL_HEIGHT; ++y) {
+        const uint8_t* got = &sheet.rgb[(static_cast<size_t>(cell.labely + y) * width + cell.labelx) * 3];
+        ASSERT_EQ(memcmp(got, &strip[static_cast<size_t>(y) * CAPTURE_THUMB_WIDTH * 3], CAPTURE_THUMB_WIDTH * 3), 0)
+            << "row " << row << " point " << point << " should read '" << label << "'";
+      }
+      // The thumbnail is a picture, not the sheet's background.
+      bool painted = false;
+      for (int32_t y = 0; y < CAPTURE_THUMB_HEIGHT && !painted; y += 3)
+        for (int32_t x = 0; x < CAPTURE_THUMB_WIDTH && !painted; x += 3)
+          painted = sheet.rgb[(static_cast<size_t>(cell.y + y) * width + cell.x + x) * 3] != CAPTURE_SHEET_BACKGROUND;
+      EXPECT_TRUE(painted) << "row " << row << " point " << point;
+    }
+  }
+  capture_closefont(&font);
+}
+
+TEST_F(CaptureShow, VideoCarriesTheFramesAndTheMusic) {
+  char ffprobe[4096];
+  if (!capture_findprogram("ffprobe", ffprobe, sizeof(ffprobe))) GTEST_SKIP() << "ffmpeg is not installed";
+  // The music's temporary copy goes into TMPDIR, which must be empty again afterwards.
+  std::filesystem::remove_all("scratch");
+  std::filesystem::create_directories("scratch");
+  Ran result = capture("--fps 30 --from 20 --to 20.2 --mp4 clip.mp4", "TMPDIR=scratch ");
+  ASSERT_EQ(result.status, 0) << result.out;
+  auto probe = [&](const char* stream, const char* entry) {
+    FILE* pipe = popen((std::string(ffprobe) + " -v error -count_frames -select_streams " + stream +
+                        " -show_entries stream=" + entry + " -of default=nw=1:nk=1 clip.mp4")
+                           .c_str(),
+                       "r");
+    std::string out;
+    char buffer[256];
+    size_t n;
+    while (pipe && (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+    if (pipe) pclose(pipe);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  };
+  EXPECT_EQ(probe("v:0", "nb_read_frames"), "6");
+  EXPECT_EQ(probe("v:0", "width"), "1280");
+  EXPECT_EQ(probe("v:0", "height"), "720");
+  if (hasmusic) {
+    EXPECT_EQ(probe("a:0", "codec_name"), "aac");
+    const double duration = atof(probe("a:0", "duration").c_str());
+    EXPECT_GT(duration, 0.19);
+    EXPECT_LT(duration, 0.27);
+  } else {
+    EXPECT_NE(result.out.find("the video will be silent"), std::string::npos) << result.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty("scratch")) << "the music's temporary copy was left behind";
+}
+
+}  // namespace

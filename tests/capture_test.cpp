@@ -1,0 +1,818 @@
+// The capture tool without GL: the frame clock and ranges, the command line
+// (also as the real executable refuses it), pictures, labels and the sheet,
+// the ffmpeg pipe with a real encoder, the music extraction from a real
+// packed image, and the report.
+#include "tools/capture/capture.h"
+
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "corefile/corefile.h"
+#include "test_util.h"
+
+namespace {
+
+// ---- Helpers ------------------------------------------------------------------------
+
+// The show's timeline: events on bar lines, the end mark at tick 3648.
+s_capturetimeline show_timeline() {
+  const int32_t starts[] = {0, 256, 512, 768, 1024, 1280, 1536, 1792, 2048, 2560, 2816, 2944, 3200, 3456, 3584, 3648};
+  s_capturetimeline timeline{};
+  timeline.numevents = 16;
+  for (int i = 0; i < 16; ++i) timeline.start[i] = starts[i];
+  return timeline;
+}
+
+// The event in force at a tick, worked out here on its own: the last event
+// whose start has passed.
+int32_t event_at_tick(const s_capturetimeline& timeline, int64_t tick) {
+  int32_t event = 0;
+  for (int32_t i = 0; i < timeline.numevents; ++i)
+    if (timeline.start[i] <= tick) event = i;
+  return event;
+}
+
+struct Parsed {
+  int ok;
+  s_captureoptions options;
+  std::string message;
+};
+
+Parsed parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "sprox-capture");
+  Parsed result;
+  char message[512];
+  result.ok = capture_parseoptions(static_cast<int>(args.size()), args.data(), &result.options, message,
+                                   sizeof(message));
+  result.message = message;
+  return result;
+}
+
+s_captureoptions options_for(std::vector<const char*> args) {
+  Parsed parsed = parse(args);
+  EXPECT_EQ(parsed.ok, 1) << parsed.message;
+  return parsed.options;
+}
+
+int resolve(std::vector<const char*> args, const s_capturetimeline& timeline, s_capturerange* range, char* message) {
+  const s_captureoptions options = options_for(args);
+  return capture_resolverange(&options, &timeline, range, message, 256);
+}
+
+struct Ran {
+  int status;
+  std::string out;  // standard output and standard error together
+};
+
+Ran run(const std::string& command) {
+  Ran result{-1, ""};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::vector<uint8_t> solid(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+  for (size_t i = 0; i < pixels.size(); i += 3) {
+    pixels[i] = r;
+    pixels[i + 1] = g;
+    pixels[i + 2] = b;
+  }
+  return pixels;
+}
+
+// A canonical 44-byte-header PCM WAV: 16-bit stereo at 44100 Hz.
+std::string wav_file(int32_t frames) {
+  std::string bytes;
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  auto u16 = [&](uint16_t v) {
+    bytes.push_back(static_cast<char>(v));
+    bytes.push_back(static_cast<char>(v >> 8));
+  };
+  const uint32_t data = static_cast<uint32_t>(frames) * 4;
+  bytes += "RIFF";
+  u32(36 + data);
+  bytes += "WAVEfmt ";
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(44100);
+  u32(44100 * 4);
+  u16(4);
+  u16(16);
+  bytes += "data";
+  u32(data);
+  for (int32_t i = 0; i < frames; ++i) {
+    const int16_t v = static_cast<int16_t>((i % 100) * 200 - 10000);
+    u16(static_cast<uint16_t>(v));
+    u16(static_cast<uint16_t>(v));
+  }
+  return bytes;
+}
+
+// ---- Frame clock -------------------------------------------------------------------------
+
+TEST(CaptureClock, OffsetAndClockAtSixtyAndThirtyFps) {
+  EXPECT_EQ(capture_frameoffset(0, 60), 0);
+  EXPECT_EQ(capture_frameoffset(1, 60), 735);
+  EXPECT_EQ(capture_frameoffset(60, 60), 44100);
+  EXPECT_EQ(capture_frameoffset(13594, 60), 13594 * 735);
+  EXPECT_EQ(capture_frameoffset(1, 30), 1470);
+  EXPECT_EQ(capture_frameoffset(30, 30), 44100);
+  EXPECT_EQ(capture_frameoffset(45, 30), 66150);
+  EXPECT_DOUBLE_EQ(capture_frameclock(1, 60), 1.0 / 60.0);
+  EXPECT_DOUBLE_EQ(capture_frameclock(90, 60), 1.5);
+  EXPECT_DOUBLE_EQ(capture_frameclock(45, 30), 1.5);
+  EXPECT_DOUBLE_EQ(capture_frameclock(0, 30), 0.0);
+}
+
+TEST(CaptureClock, UnevenRatesTruncateWithoutDrift) {
+  // 44100 / 24 = 1837.5: frame 1 truncates, frame 2 lands exactly.
+  EXPECT_EQ(capture_frameoffset(1, 24), 1837);
+  EXPECT_EQ(capture_frameoffset(2, 24), 3675);
+  // An hour later the offset is still exact: no accumulated rounding.
+  EXPECT_EQ(capture_frameoffset(24 * 3600, 24), 44100LL * 3600);
+  EXPECT_EQ(capture_frameoffset(7 * 1000, 7), 44100LL * 1000);
+  // Products past 32 bits stay exact.
+  EXPECT_EQ(capture_frameoffset(1000000000LL, 1), 44100000000000LL);
+}
+
+TEST(CaptureClock, FirstFrameFromAnOffsetIsTheExactInverse) {
+  for (int32_t fps : {1, 2, 7, 24, 25, 30, 60, 144, 240}) {
+    for (int64_t offset = 0; offset < 200000; offset += 997) {
+      const int64_t first = capture_firstframefrom(offset, fps);
+      EXPECT_GE(capture_frameoffset(first, fps), offset) << fps << " " << offset;
+      if (first > 0) {
+        EXPECT_LT(capture_frameoffset(first - 1, fps), offset) << fps << " " << offset;
+      }
+    }
+  }
+}
+
+TEST(CaptureClock, FramesAtAndAfterATime) {
+  EXPECT_EQ(capture_frameat(1500000, 60), 90);
+  EXPECT_EQ(capture_firstframeafter(1500000, 60), 90);
+  EXPECT_EQ(capture_frameat(1500001, 60), 90);
+  EXPECT_EQ(capture_firstframeafter(1500001, 60), 91);
+  EXPECT_EQ(capture_frameat(1516666, 60), 90);  // frame 91 starts at 1.51666.. s
+  EXPECT_EQ(capture_frameat(1516667, 60), 91);
+  EXPECT_EQ(capture_frameat(0, 30), 0);
+  EXPECT_EQ(capture_firstframeafter(0, 30), 0);
+}
+
+// ---- Seconds and options -------------------------------------------------------------------
+
+TEST(CaptureOptions, SecondsInTheirWrittenForms) {
+  EXPECT_EQ(capture_parseseconds("12"), 12000000);
+  EXPECT_EQ(capture_parseseconds("12.5"), 12500000);
+  EXPECT_EQ(capture_parseseconds("0.000001"), 1);
+  EXPECT_EQ(capture_parseseconds("0.0000019"), 1);  // beyond microseconds is dropped
+  EXPECT_EQ(capture_parseseconds(".5"), 500000);
+  EXPECT_EQ(capture_parseseconds("3."), 3000000);
+  EXPECT_EQ(capture_parseseconds("1:02.25"), 62250000);
+  EXPECT_EQ(capture_parseseconds("3:46.6"), 226600000);
+  EXPECT_EQ(capture_parseseconds("86400"), 86400LL * 1000000);
+  for (const char* bad : {"", "-1", "1e3", "abc", "1:75", ":5", "5:", "1.2.3", " 1", "1 ", ".", "86401",
+                          "99999999999999999999", "1:2:3", "+4"})
+    EXPECT_EQ(capture_parseseconds(bad), -1) << "'" << bad << "'";
+}
+
+TEST(CaptureOptions, DefaultsAndBothValueForms) {
+  s_captureoptions o = options_for({"--report"});
+  EXPECT_EQ(o.fps, 60);
+  EXPECT_EQ(o.from_us, -1);
+  EXPECT_EQ(o.to_us, -1);
+  EXPECT_EQ(o.event, -1);
+  EXPECT_EQ(o.frame, -1);
+  EXPECT_EQ(o.at_us, -1);
+  EXPECT_TRUE(o.report);
+  EXPECT_FALSE(o.quiet);
+  EXPECT_EQ(o.png, nullptr);
+
+  o = options_for({"--fps=30", "--from", "1.5", "--to=2", "--png", "out dir", "--mp4=a.mp4", "--sheet", "s.png",
+                   "--log", "l.csv", "--data", "x.dat", "--ffmpeg", "/bin/ff", "--quiet"});
+  EXPECT_EQ(o.fps, 30);
+  EXPECT_EQ(o.from_us, 1500000);
+  EXPECT_EQ(o.to_us, 2000000);
+  EXPECT_STREQ(o.png, "out dir");
+  EXPECT_STREQ(o.mp4, "a.mp4");
+  EXPECT_STREQ(o.sheet, "s.png");
+  EXPECT_STREQ(o.log, "l.csv");
+  EXPECT_STREQ(o.data, "x.dat");
+  EXPECT_STREQ(o.ffmpeg, "/bin/ff");
+  EXPECT_TRUE(o.quiet);
+
+  EXPECT_EQ(options_for({"--sheet", "s.png", "--event", "14"}).event, 14);
+  EXPECT_EQ(options_for({"--png", "d", "--frame", "123"}).frame, 123);
+  EXPECT_EQ(options_for({"--png", "d", "--at", "2:00"}).at_us, 120000000);
+  EXPECT_EQ(options_for({"--report", "--fps", "240"}).fps, 240);
+  EXPECT_EQ(options_for({"--report", "--fps", "1"}).fps, 1);
+  EXPECT_TRUE(options_for({"--check-window"}).checkwindow);  // enough to do on its own
+  EXPECT_FALSE(options_for({"--report"}).checkwindow);
+}
+
+TEST(CaptureOptions, BadValuesAreRefusedWithTheirReason) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* reason;  // a piece of the message
+  };
+  const Case cases[] = {
+      {{"--report", "--fps", "0"}, "--fps '0'"},
+      {{"--report", "--fps", "241"}, "--fps '241'"},
+      {{"--report", "--fps", "30.5"}, "--fps"},
+      {{"--report", "--fps", "-5"}, "--fps"},
+      {{"--report", "--fps", "sixty"}, "--fps 'sixty'"},
+      {{"--report", "--fps="}, "--fps needs a value"},
+      {{"--report", "--fps"}, "--fps needs a value"},
+      {{"--report", "--from", "soon"}, "--from 'soon'"},
+      {{"--report", "--to", "-3"}, "--to '-3'"},
+      {{"--report", "--at", "1:99"}, "--at '1:99'"},
+      {{"--report", "--event", "256"}, "--event '256'"},
+      {{"--report", "--event", "x"}, "--event 'x'"},
+      {{"--report", "--frame", "1.5"}, "--frame '1.5'"},
+      {{"--report", "--colour", "red"}, "unknown option '--colour'"},
+      {{"--report", "-v"}, "unexpected argument '-v'"},
+      {{"--report", "frames"}, "unexpected argument 'frames'"},
+      {{"--report", "--report"}, "--report given twice"},
+      {{"--report=yes"}, "--report takes no value"},
+      {{"--report", "--from", "5", "--to", "5"}, "--to must be later than --from"},
+      {{"--report", "--from", "5", "--to", "4"}, "--to must be later than --from"},
+      {{"--report", "--event", "2", "--frame", "3"}, "choose the frames one way"},
+      {{"--report", "--at", "2", "--from", "1"}, "choose the frames one way"},
+      {{"--fps", "30"}, "nothing to do"},
+      {{}, "nothing to do"},
+  };
+  for (const Case& c : cases) {
+    Parsed parsed = parse(c.args);
+    EXPECT_EQ(parsed.ok, 0) << c.reason;
+    EXPECT_NE(parsed.message.find(c.reason), std::string::npos) << "message: " << parsed.message;
+  }
+}
+
+TEST(CaptureOptions, HelpWinsOverMistakes) {
+  Parsed parsed = parse({"--fps", "0", "--help", "--bogus"});
+  EXPECT_EQ(parsed.ok, 1);
+  EXPECT_TRUE(parsed.options.help);
+  EXPECT_TRUE(parse({"-h"}).options.help);
+}
+
+// ---- Ranges on the show's timeline --------------------------------------------------------------
+
+TEST(CaptureRange, WholeShowEndsBeforeTheEndMark) {
+  const s_capturetimeline timeline = show_timeline();
+  EXPECT_EQ(capture_showend(&timeline), 3648LL * 2739);
+  EXPECT_EQ(capture_showevents(&timeline), 15);
+  s_capturerange range;
+  char message[256];
+  ASSERT_EQ(resolve({"--report"}, timeline, &range, message), 1) << message;
+  // 3648 x 2739 = 9991872 sample frames; at 735 a frame the last one before it is 13594.
+  EXPECT_EQ(range.first, 0);
+  EXPECT_EQ(range.end, 13595);
+  ASSERT_EQ(resolve({"--report", "--fps", "2"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.end, 454);  // 9991872 / 22050 = 453.1..
+}
+
+TEST(CaptureRange, EveryFrameOfAnEventShowsThatEvent) {
+  const s_capturetimeline timeline = show_timeline();
+  char message[256];
+  for (const char* fps : {"2", "24", "30", "60"}) {
+    for (int32_t event = 0; event < 15; ++event) {
+      const std::string number = std::to_string(event);
+      s_captureoptions options = options_for({"--report", "--fps", fps, "--event", number.c_str()});
+      s_capturerange range;
+      ASSERT_EQ(capture_resolverange(&options, &timeline, &range, message, 256), 1) << message;
+      ASSERT_LT(range.first, range.end);
+      for (int64_t n = range.first - 1; n <= range.end; ++n) {
+        if (n < 0) continue;
+        const int64_t tick = capture_frameoffset(n, options.fps) / 2739;
+        const bool inside = n >= range.first && n < range.end;
+        EXPECT_EQ(event_at_tick(timeline, tick) == event, inside) << "fps " << fps << " event " << event << " n " << n;
+      }
+    }
+  }
+  // Event 3 at 60 fps, worked by hand: ticks 768 to 1024 are sample frames
+  // 2103552 to 2804736, the frames from 2103552 / 735 = 2861.98 up.
+  s_capturerange range;
+  ASSERT_EQ(resolve({"--report", "--event", "3"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.first, 2862);
+  EXPECT_EQ(range.end, 3816);
+}
+
+TEST(CaptureRange, TimesFramesAndTheirLimits) {
+  const s_capturetimeline timeline = show_timeline();
+  s_capturerange range;
+  char message[256];
+  ASSERT_EQ(resolve({"--report", "--from", "10", "--to", "10.05"}, timeline, &range, message),
+            1);
+  EXPECT_EQ(range.first, 600);
+  EXPECT_EQ(range.end, 603);
+  // --to past the end is clipped to the end mark.
+  ASSERT_EQ(resolve({"--report", "--from", "226", "--to", "300"}, timeline, &range, message),
+            1);
+  EXPECT_EQ(range.first, 13560);
+  EXPECT_EQ(range.end, 13595);
+  EXPECT_EQ(resolve({"--report", "--from", "227"}, timeline, &range, message), 0);
+  EXPECT_NE(std::string(message).find("no frame to render"), std::string::npos) << message;
+
+  ASSERT_EQ(resolve({"--report", "--frame", "13594"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.first, 13594);
+  EXPECT_EQ(range.end, 13595);
+  EXPECT_EQ(resolve({"--report", "--frame", "13595"}, timeline, &range, message), 0);
+  EXPECT_NE(std::string(message).find("past the show's end"), std::string::npos) << message;
+  ASSERT_EQ(resolve({"--report", "--at", "226.5"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.first, 13590);
+
+  EXPECT_EQ(resolve({"--report", "--event", "15"}, timeline, &range, message), 0);
+  EXPECT_NE(std::string(message).find("event 15 is not in the show"), std::string::npos) << message;
+  ASSERT_EQ(resolve({"--report", "--event", "14"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.end, 13595);
+}
+
+TEST(CaptureRange, TimelinesWithoutAnEndMarkOrWithTinyEvents) {
+  s_capturetimeline timeline{};
+  timeline.numevents = 3;
+  timeline.start[0] = 0;
+  timeline.start[1] = 100;
+  timeline.start[2] = 101;
+  EXPECT_EQ(capture_showend(&timeline), -1);
+  EXPECT_EQ(capture_showevents(&timeline), 3);
+  s_capturerange range;
+  char message[256];
+  EXPECT_EQ(resolve({"--report"}, timeline, &range, message), 0);
+  EXPECT_NE(std::string(message).find("no end mark"), std::string::npos) << message;
+  ASSERT_EQ(resolve({"--report", "--to", "30"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.end, 1800);  // nothing to clip against
+  EXPECT_EQ(resolve({"--report", "--event", "2"}, timeline, &range, message), 0);
+  EXPECT_NE(std::string(message).find("its end is unknown"), std::string::npos) << message;
+  // One tick (62 ms) holds no frame at 1 fps.
+  EXPECT_EQ(resolve({"--report", "--fps", "1", "--event", "1"}, timeline, &range, message),
+            0);
+  EXPECT_NE(std::string(message).find("holds no frame"), std::string::npos) << message;
+  ASSERT_EQ(resolve({"--report", "--event", "1"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.end - range.first, 4);  // 2739 sample frames at 735 a frame
+  // A frame far out is fine without an end mark.
+  ASSERT_EQ(resolve({"--report", "--frame", "999999"}, timeline, &range, message),
+            1);
+}
+
+TEST(CaptureRange, SheetPointsSitAtOddEighthsOfTheEvent) {
+  const s_capturetimeline timeline = show_timeline();
+  // Event 0 runs 256 ticks: its points are at ticks 32, 96, 160 and 224.
+  for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(capture_sheetpoint(&timeline, 0, k), (32 + 64 * k) * 2739LL);
+  // Event 14 runs 64 ticks up to the end mark.
+  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 0), (3584 + 8) * 2739LL);
+  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 3), (3584 + 56) * 2739LL);
+  for (int32_t event = 0; event < 15; ++event)
+    for (int32_t k = 0; k < 4; ++k)
+      EXPECT_EQ(event_at_tick(timeline, capture_sheetpoint(&timeline, event, k) / 2739), event);
+  // The last event of a timeline without an end mark has no length: its start.
+  s_capturetimeline open{};
+  open.numevents = 1;
+  open.start[0] = 40;
+  EXPECT_EQ(capture_sheetpoint(&open, 0, 2), 40 * 2739LL);
+}
+
+// ---- Pictures ------------------------------------------------------------------------------------
+
+TEST(CaptureImage, FlipAndDownscale) {
+  // Three rows of two pixels, bottom-up: row r holds value 10 r + column.
+  std::vector<uint8_t> src(2 * 3 * 3), dst(2 * 3 * 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 2; ++c)
+      for (int k = 0; k < 3; ++k) src[(r * 2 + c) * 3 + k] = static_cast<uint8_t>(10 * r + c + k);
+  capture_fliprows(src.data(), dst.data(), 2, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 2; ++c) EXPECT_EQ(dst[(r * 2 + c) * 3], 10 * (2 - r) + c);
+
+  // 4x4 onto 2x2: each target is the rounded mean of its 2x2 block.
+  std::vector<uint8_t> big(4 * 4 * 3, 0), small(2 * 2 * 3, 0);
+  const uint8_t block[4][4] = {{0, 1, 200, 200}, {1, 1, 200, 201}, {255, 255, 10, 20}, {255, 254, 30, 40}};
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x)
+      for (int k = 0; k < 3; ++k) big[(y * 4 + x) * 3 + k] = block[y][x];
+  s_captureimage bigimage{4, 4, big.data()}, smallimage{2, 2, small.data()};
+  capture_downscale(&bigimage, &smallimage);
+  EXPECT_EQ(small[0], 1);    // 3 / 4 = 0.75
+  EXPECT_EQ(small[3], 200);  // 801 / 4 = 200.25
+  EXPECT_EQ(small[6], 255);  // 1019 / 4 = 254.75
+  EXPECT_EQ(small[9], 25);   // 100 / 4
+
+  // An uneven ratio still covers every source pixel once: the mean survives.
+  std::vector<uint8_t> row5(5 * 1 * 3), row2(2 * 1 * 3);
+  const uint8_t values[5] = {10, 20, 30, 40, 50};
+  for (int x = 0; x < 5; ++x)
+    for (int k = 0; k < 3; ++k) row5[x * 3 + k] = values[x];
+  s_captureimage five{5, 1, row5.data()}, two{2, 1, row2.data()};
+  capture_downscale(&five, &two);
+  EXPECT_EQ(row2[0], 15);  // 10, 20
+  EXPECT_EQ(row2[3], 40);  // 30, 40, 50
+}
+
+TEST(CaptureImage, PngRoundTripAndFailures) {
+  std::vector<uint8_t> pixels(7 * 5 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37);
+  s_captureimage image{7, 5, pixels.data()};
+  char message[256];
+  ASSERT_EQ(capture_writepng("round.png", &image, message, 256), 1) << message;
+  unsigned char* decoded = nullptr;
+  unsigned w = 0, h = 0;
+  ASSERT_EQ(lodepng_decode24_file(&decoded, &w, &h, "round.png"), 0u);
+  EXPECT_EQ(w, 7u);
+  EXPECT_EQ(h, 5u);
+  EXPECT_EQ(memcmp(decoded, pixels.data(), pixels.size()), 0);
+  free(decoded);
+  // The same picture gives the same bytes.
+  ASSERT_EQ(capture_writepng("again.png", &image, message, 256), 1);
+  EXPECT_EQ(test_util::read_file("round.png"), test_util::read_file("again.png"));
+
+  EXPECT_EQ(capture_writepng("no/such/folder/x.png", &image, message, 256), 0);
+  EXPECT_NE(std::string(message).find("cannot write no/such/folder/x.png"), std::string::npos) << message;
+}
+
+class CaptureFont : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char message[256];
+    ASSERT_EQ(capture_openfont(&font, CAPTURE_FONT, CAPTURE_LABEL_PIXELS, message, 256), 1) << message;
+  }
+  void TearDown() override { capture_closefont(&font); }
+  s_capturefont font{};
+};
+
+TEST(CaptureFontOpen, MissingFontIsRefused) {
+  s_capturefont font{};
+  char message[256];
+  EXPECT_EQ(capture_openfont(&font, "/no/such/font.ttf", 12, message, 256), 0);
+  EXPECT_NE(std::string(message).find("/no/such/font.ttf"), std::string::npos) << message;
+  EXPECT_EQ(font.face, nullptr);
+  capture_closefont(&font);  // harmless on a font that never opened
+}
+
+TEST_F(CaptureFont, TextInksItsLineAndDiffersByContent) {
+  std::vector<uint8_t> a = solid(200, 20, 0, 0, 0), b = solid(200, 20, 0, 0, 0);
+  s_captureimage ia{200, 20, a.data()}, ib{200, 20, b.data()};
+  const int32_t end = capture_drawtext(&font, &ia, 2, 2, "event 3", 255, 255, 255);
+  capture_drawtext(&font, &ib, 2, 2, "event 8", 255, 255, 255);
+  EXPECT_GT(end, 2 + 7 * 5);  // seven glyphs of a 12-pixel monospace font
+  int inked = 0;
+  for (size_t i = 0; i < a.size(); i += 3) inked += a[i] > 128;
+  EXPECT_GT(inked, 20);
+  EXPECT_NE(a, b);
+  // "event " is the same in both (six 7-pixel glyphs from x = 2), so the left part agrees.
+  for (int y = 0; y < 20; ++y)
+    EXPECT_EQ(memcmp(&a[static_cast<size_t>(y) * 200 * 3], &b[static_cast<size_t>(y) * 200 * 3], 40 * 3), 0);
+}
+
+TEST_F(CaptureFont, TextIsClippedToTheImage) {
+  // The image sits inside a larger block whose guard bytes must stay untouched.
+  const int32_t w = 30, h = 10;
+  std::vector<uint8_t> block(static_cast<size_t>(w) * h * 3 + 2 * 4096, 0xA5);
+  s_captureimage image{w, h, block.data() + 4096};
+  memset(image.pixels, 0, static_cast<size_t>(w) * h * 3);
+  capture_drawtext(&font, &image, -13, -6, "WWWWWWWWWWWW", 255, 255, 255);
+  capture_drawtext(&font, &image, 20, 4, "MMMMMMMM", 255, 255, 255);
+  capture_drawtext(&font, &image, 5000, 5000, "far away", 255, 255, 255);
+  for (size_t i = 0; i < 4096; ++i) {
+    ASSERT_EQ(block[i], 0xA5) << i;
+    ASSERT_EQ(block[block.size() - 1 - i], 0xA5) << i;
+  }
+}
+
+TEST_F(CaptureFont, SheetCellsHoldThumbnailAndLabel) {
+  int32_t width = 0, height = 0;
+  capture_sheetsize(15, &width, &height);
+  EXPECT_EQ(width, 8 + 4 * (320 + 8));
+  EXPECT_EQ(height, 8 + 15 * (180 + 18 + 8));
+  // Cells lie inside the sheet and never overlap.
+  for (int32_t row = 0; row < 15; ++row)
+    for (int32_t point = 0; point < 4; ++point) {
+      const s_capturecell cell = capture_sheetcell(row, point);
+      EXPECT_GE(cell.x, 0);
+      EXPECT_LE(cell.x + CAPTURE_THUMB_WIDTH, width);
+      EXPECT_LE(cell.labely + CAPTURE_LABEL_HEIGHT, height);
+      if (point > 0) {
+        EXPECT_GE(cell.x, capture_sheetcell(row, point - 1).x + CAPTURE_THUMB_WIDTH);
+      }
+      if (row > 0) {
+        EXPECT_GE(cell.y, capture_sheetcell(row - 1, point).labely + CAPTURE_LABEL_HEIGHT);
+      }
+    }
+
+  char label[96];
+  capture_sheetlabel(label, sizeof(label), 3, 1, 800);
+  EXPECT_STREQ(label, "event 3  state 1  tick 800");
+
+  capture_sheetsize(2, &width, &height);
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+  s_captureimage sheet{width, height, pixels.data()};
+  capture_clearsheet(&sheet);
+  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 200, 100, 50);
+  s_captureimage frameimage{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  std::vector<uint8_t> scratch(CAPTURE_THUMB_WIDTH * CAPTURE_THUMB_HEIGHT * 3);
+  capture_placethumbnail(&sheet, &font, 1, 2, &frameimage, scratch.data(), label);
+
+  auto at = [&](int32_t x, int32_t y) { return &pixels[(static_cast<size_t>(y) * width + x) * 3]; };
+  const s_capturecell cell = capture_sheetcell(1, 2);
+  for (int32_t y = cell.y; y < cell.y + CAPTURE_THUMB_HEIGHT; y += 7)
+    for (int32_t x = cell.x; x < cell.x + CAPTURE_THUMB_WIDTH; x += 11) {
+      ASSERT_EQ(at(x, y)[0], 200);
+      ASSERT_EQ(at(x, y)[2], 50);
+    }
+  // The label strip matches the strip drawn on its own.
+  std::vector<uint8_t> strip(CAPTURE_THUMB_WIDTH * CAPTURE_LABEL_HEIGHT * 3, 0);
+  s_captureimage stripimage{CAPTURE_THUMB_WIDTH, CAPTURE_LABEL_HEIGHT, strip.data()};
+  capture_drawlabel(&font, &stripimage, 0, 0, label);
+  int inked = 0;
+  for (int32_t y = 0; y < CAPTURE_LABEL_HEIGHT; ++y) {
+    EXPECT_EQ(memcmp(at(cell.labelx, cell.labely + y), &strip[static_cast<size_t>(y) * CAPTURE_THUMB_WIDTH * 3],
+                     CAPTURE_THUMB_WIDTH * 3),
+              0)
+        << y;
+    for (int32_t x = 0; x < CAPTURE_THUMB_WIDTH; ++x) inked += strip[(y * CAPTURE_THUMB_WIDTH + x) * 3] > 128;
+  }
+  EXPECT_GT(inked, 40);
+  // The other cells are still background.
+  const s_capturecell other = capture_sheetcell(0, 0);
+  EXPECT_EQ(at(other.x + 5, other.y + 5)[0], CAPTURE_SHEET_BACKGROUND);
+  EXPECT_EQ(at(other.labelx + 5, other.labely + 5)[0], CAPTURE_SHEET_BACKGROUND);
+}
+
+// ---- Video --------------------------------------------------------------------------------------
+
+TEST(CaptureVideo, ProgramsAreFoundOnPathOrByPath) {
+  char path[4096];
+  ASSERT_EQ(capture_findprogram("sh", path, sizeof(path)), 1);
+  EXPECT_EQ(path[0], '/');
+  EXPECT_EQ(capture_findprogram("no-such-program-anywhere", path, sizeof(path)), 0);
+  test_util::write_file("plain.txt", "not a program");
+  std::filesystem::permissions("plain.txt", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(capture_findprogram("./plain.txt", path, sizeof(path)), 0);  // not executable
+  EXPECT_EQ(capture_findprogram("/bin", path, sizeof(path)), 0);           // a folder
+  EXPECT_EQ(capture_findprogram("/bin/sh", path, 4), 0);                   // no room for the answer
+  ASSERT_EQ(capture_findprogram("/bin/sh", path, sizeof(path)), 1);
+  EXPECT_STREQ(path, "/bin/sh");
+}
+
+TEST(CaptureVideo, QuotedTextSurvivesTheShell) {
+  const char* texts[] = {"plain", "two words", "it's", "$HOME `x` \"q\" \\ ;|&", ""};
+  for (const char* text : texts) {
+    char quoted[512];
+    ASSERT_EQ(capture_shellquote(quoted, sizeof(quoted), text), 1);
+    Ran result = run(std::string("printf '%s' ") + quoted);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, text);
+  }
+  char tiny[4];
+  EXPECT_EQ(capture_shellquote(tiny, sizeof(tiny), "long text"), 0);
+}
+
+TEST(CaptureVideo, CommandTrimsTheMusicToTheFrames) {
+  char command[4096];
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "/usr/bin/ffmpeg", "/tmp/m.wav", "out.mp4", 30, 44100,
+                                  88200),
+            1);
+  const std::string c = command;
+  EXPECT_EQ(c.rfind("'/usr/bin/ffmpeg' ", 0), 0u) << c;
+  EXPECT_NE(c.find("-framerate 30 "), std::string::npos) << c;
+  EXPECT_NE(c.find("-video_size 1280x720"), std::string::npos) << c;
+  EXPECT_NE(c.find("atrim=start_sample=44100:end_sample=88200"), std::string::npos) << c;
+  EXPECT_NE(c.find("-c:v libx264"), std::string::npos) << c;
+  EXPECT_NE(c.find("-pix_fmt yuv420p"), std::string::npos) << c;
+  EXPECT_EQ(c.find(" -f mp4"), std::string::npos) << c;
+  EXPECT_EQ(c.substr(c.size() - 10), " 'out.mp4'");
+
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "ffmpeg", nullptr, "show.video", 60, 0, 0), 1);
+  EXPECT_EQ(std::string(command).find("atrim"), std::string::npos) << command;
+  EXPECT_EQ(std::string(command).find("-map 1:a"), std::string::npos) << command;
+  EXPECT_NE(std::string(command).find(" -f mp4 'show.video'"), std::string::npos) << command;
+  EXPECT_EQ(capture_ffmpegcommand(command, 64, "ffmpeg", nullptr, "show.mp4", 60, 0, 0), 0);
+}
+
+TEST(CaptureVideo, EncoderFailuresAreReported) {
+  signal(SIGPIPE, SIG_IGN);
+  char message[256];
+  s_capturevideo video;
+  ASSERT_EQ(capture_openvideo(&video, "exit 3", message, 256), 1);
+  EXPECT_EQ(capture_closevideo(&video, message, 256), 0);
+  EXPECT_NE(std::string(message).find("exit status 3"), std::string::npos) << message;
+
+  // An encoder that takes nothing: the frames cannot all be delivered.
+  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 1, 2, 3);
+  s_captureimage image{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  ASSERT_EQ(capture_openvideo(&video, "exec true", message, 256), 1);
+  bool refused = false;
+  for (int i = 0; i < 20 && !refused; ++i) refused = !capture_writevideo(&video, &image);
+  EXPECT_TRUE(refused);
+  capture_closevideo(&video, message, 256);
+
+  EXPECT_EQ(capture_writevideo(&video, &image), 0);  // closed
+  EXPECT_EQ(capture_closevideo(&video, message, 256), 0);
+}
+
+TEST(CaptureVideo, RealEncodeCarriesFramesAndTrimmedMusic) {
+  char ffmpeg[4096], ffprobe[4096];
+  if (!capture_findprogram("ffmpeg", ffmpeg, sizeof(ffmpeg)) || !capture_findprogram("ffprobe", ffprobe, sizeof(ffprobe)))
+    GTEST_SKIP() << "ffmpeg is not installed";
+  signal(SIGPIPE, SIG_IGN);
+  test_util::write_file("music.wav", wav_file(44100));  // one second
+  char command[8192], message[256];
+  // Frames 3 to 9 at 30 fps: the music from sample frame 4410 to 13230.
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), ffmpeg, "music.wav", "clip.mp4", 30, 4410, 13230), 1);
+  s_capturevideo video;
+  ASSERT_EQ(capture_openvideo(&video, command, message, 256), 1) << message;
+  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 0, 0, 0);
+  s_captureimage image{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  for (int i = 0; i < 6; ++i) {
+    frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, static_cast<uint8_t>(40 * i), 128, 255);
+    image.pixels = frame.data();
+    ASSERT_EQ(capture_writevideo(&video, &image), 1);
+  }
+  EXPECT_EQ(video.frames, 6);
+  ASSERT_EQ(capture_closevideo(&video, message, 256), 1) << message;
+
+  auto probe = [&](const char* stream, const char* entry) {
+    Ran result = run(std::string(ffprobe) + " -v error -count_frames -select_streams " + stream +
+                     " -show_entries stream=" + entry + " -of default=nw=1:nk=1 clip.mp4");
+    EXPECT_EQ(result.status, 0) << result.out;
+    while (!result.out.empty() && result.out.back() == '\n') result.out.pop_back();
+    return result.out;
+  };
+  EXPECT_EQ(probe("v:0", "codec_name"), "h264");
+  EXPECT_EQ(probe("v:0", "width"), "1280");
+  EXPECT_EQ(probe("v:0", "height"), "720");
+  EXPECT_EQ(probe("v:0", "pix_fmt"), "yuv420p");
+  EXPECT_EQ(probe("v:0", "nb_read_frames"), "6");
+  EXPECT_EQ(probe("a:0", "codec_name"), "aac");
+  // 8820 sample frames: 0.2 s of music (AAC rounds up to whole 1024-sample packets).
+  const double duration = atof(probe("a:0", "duration").c_str());
+  EXPECT_GT(duration, 0.19);
+  EXPECT_LT(duration, 0.27);
+}
+
+TEST(CaptureVideo, MusicComesOutOfAPackedImage) {
+  std::string music = wav_file(3000);
+  test_util::pack("music.dat", {{"sprox8a.wav", music}, {"other.txt", "the next file's bytes"}});
+  ASSERT_EQ(corefile_mountimage("music.dat", 0), 1);
+  char message[256];
+  ASSERT_EQ(capture_extractfile(CAPTURE_MUSIC, "extracted.wav", message, 256), 1) << message;
+  EXPECT_EQ(test_util::read_file("extracted.wav"), music);
+  EXPECT_EQ(capture_extractfile("missing.wav", "x.wav", message, 256), 0);
+  EXPECT_NE(std::string(message).find("missing.wav is not in the resource image"), std::string::npos) << message;
+  EXPECT_EQ(capture_extractfile(CAPTURE_MUSIC, "no/folder/x.wav", message, 256), 0);
+  EXPECT_NE(std::string(message).find("cannot write"), std::string::npos) << message;
+  corefile_closeimage();
+}
+
+// ---- Report, log and progress ------------------------------------------------------------------------
+
+TEST(CaptureReport, Median) {
+  std::vector<double> odd = {5, 1, 9, 3, 7};
+  EXPECT_DOUBLE_EQ(capture_median(odd.data(), 5), 5);
+  std::vector<double> even = {10, 2, 8, 4};
+  EXPECT_DOUBLE_EQ(capture_median(even.data(), 4), 6);
+  std::vector<double> one = {2.5};
+  EXPECT_DOUBLE_EQ(capture_median(one.data(), 1), 2.5);
+  EXPECT_DOUBLE_EQ(capture_median(nullptr, 0), 0);
+  std::vector<double> same = {4, 4, 1, 4, 9, 4};
+  EXPECT_DOUBLE_EQ(capture_median(same.data(), 6), 4);
+}
+
+TEST(CaptureReport, GroupsFramesByEventAfterItsHeading) {
+  std::vector<s_captureframe> frames;
+  const double times[] = {10, 30, 20, 5, 7, 100};
+  const int32_t events[] = {2, 2, 2, 3, 3, 5};
+  for (int i = 0; i < 6; ++i) {
+    s_captureframe f{};
+    f.frame = 40 + i;
+    f.event = events[i];
+    f.render_ms = times[i];
+    frames.push_back(f);
+  }
+  s_capturereport report{};
+  report.fps = 30;
+  report.range = {40, 46};
+  report.frames = frames.data();
+  report.numframes = 6;
+  report.startup_ms = 1234.5;
+  report.engine_ms = 1000.25;
+  report.wall_ms = 3000;
+  FILE* out = fopen("report.txt", "w+");
+  ASSERT_NE(out, nullptr);
+  capture_writereport(out, &report);
+  fclose(out);
+  const std::string text = test_util::read_file("report.txt");
+  const size_t heading = text.find("==== sprox-capture timing report ====");
+  ASSERT_NE(heading, std::string::npos) << text;
+  EXPECT_NE(text.find("frames 40 to 45 (6 frames, show time 1.333 s to 1.500 s)"), std::string::npos) << text;
+  EXPECT_NE(text.find("start-up: 1234.5 ms"), std::string::npos) << text;
+  EXPECT_NE(text.find("     2        3       20.000       30.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("     3        2        6.000        7.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("     5        1      100.000      100.000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("   all        6       15.000      100.000\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("stopped early"), std::string::npos);
+  report.numframes = 4;
+  out = fopen("report.txt", "w+");
+  capture_writereport(out, &report);
+  fclose(out);
+  EXPECT_NE(test_util::read_file("report.txt").find("rendered: 4 of them (stopped early)"), std::string::npos);
+}
+
+TEST(CaptureReport, LogHasOneLinePerFrame) {
+  s_captureframe frames[2] = {{7, 5145, 1, 0, 0, 0.0f, 12.5}, {8, 5880, 2, 1, 3, 0.25f, 13.0}};
+  char message[256];
+  ASSERT_EQ(capture_writelog("frames.csv", frames, 2, message, 256), 1) << message;
+  EXPECT_EQ(test_util::read_file("frames.csv"),
+            "frame,offset,tick,event,state,progress,render_ms\n"
+            "7,5145,1,0,0,0.000000,12.500\n"
+            "8,5880,2,1,3,0.250000,13.000\n");
+  EXPECT_EQ(capture_writelog("no/such/frames.csv", frames, 2, message, 256), 0);
+}
+
+TEST(CaptureReport, ProgressLine) {
+  char line[256];
+  capture_formatprogress(line, sizeof(line), 5, 10, 2.5, 10);
+  EXPECT_STREQ(line, "[#####-----]  50%  frame 5/10  2.0 fps  eta 0:03");
+  capture_formatprogress(line, sizeof(line), 0, 10, 0.0, 4);
+  EXPECT_STREQ(line, "[----]   0%  frame 0/10  0.0 fps  eta ?");
+  capture_formatprogress(line, sizeof(line), 12, 10, 1.0, 4);  // clamped
+  EXPECT_STREQ(line, "[####] 100%  frame 10/10  10.0 fps  eta 0:00");
+  capture_formatprogress(line, sizeof(line), 1, 4000, 1.0, 4);
+  EXPECT_STREQ(line, "[----]   0%  frame 1/4000  1.0 fps  eta 1:06:39");
+  capture_formatprogress(line, 8, 1, 2, 1.0, 40);  // truncated, still terminated
+  EXPECT_EQ(strlen(line), 7u);
+}
+
+// ---- The real executable refuses bad command lines before it starts anything --------------------------
+
+#ifdef SPROX_CAPTURE
+TEST(CaptureExecutable, RefusesBadCommandLines) {
+  const std::string exe = SPROX_CAPTURE;
+  struct Case {
+    const char* args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"--fps 0 --report", 2, "--fps '0' is not a whole number from 1 to 240"},
+      {"--report --fps", 2, "--fps needs a value"},
+      {"--report --from 10 --to 5", 2, "--to must be later than --from"},
+      {"--png", 2, "--png needs a value"},
+      {"", 2, "nothing to do"},
+      {"--bogus", 2, "unknown option '--bogus'"},
+  };
+  for (const Case& c : cases) {
+    Ran result = run("DISPLAY=:99 " + exe + " " + c.args);
+    EXPECT_EQ(result.status, c.status) << c.args << ": " << result.out;
+    EXPECT_NE(result.out.find(std::string("sprox-capture: ") + c.message), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Try 'sprox-capture --help'"), std::string::npos) << result.out;
+  }
+  Ran help = run(exe + " --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: sprox-capture"), std::string::npos);
+}
+
+TEST(CaptureExecutable, SaysWhatIsMissingBeforeStarting) {
+  const std::string exe = SPROX_CAPTURE;
+  Ran nodisplay = run("env -u DISPLAY " + exe + " --report");
+  EXPECT_EQ(nodisplay.status, 1);
+  EXPECT_NE(nodisplay.out.find("no X display: DISPLAY is unset"), std::string::npos) << nodisplay.out;
+  EXPECT_NE(nodisplay.out.find("xvfb-run"), std::string::npos) << nodisplay.out;
+
+  Ran noffmpeg = run("DISPLAY=:99 " + exe + " --mp4 x.mp4 --ffmpeg /no/such/ffmpeg");
+  EXPECT_EQ(noffmpeg.status, 1);
+  EXPECT_NE(noffmpeg.out.find("--ffmpeg /no/such/ffmpeg: no such program"), std::string::npos) << noffmpeg.out;
+  Ran nopath = run("DISPLAY=:99 PATH=/nonexistent " + exe + " --mp4 x.mp4");
+  EXPECT_EQ(nopath.status, 1);
+  EXPECT_NE(nopath.out.find("--mp4 needs ffmpeg, which is not on PATH"), std::string::npos) << nopath.out;
+
+  Ran nodata = run("DISPLAY=:99 " + exe + " --report --data /no/such/sprox.dat");
+  EXPECT_EQ(nodata.status, 1);
+  EXPECT_NE(nodata.out.find("--data /no/such/sprox.dat: no such file or folder"), std::string::npos) << nodata.out;
+  std::filesystem::create_directories("empty_folder");
+  Ran here = run("cd empty_folder && DISPLAY=:99 " + exe + " --report");
+  EXPECT_EQ(here.status, 1);
+  EXPECT_NE(here.out.find("no sprox.dat in the current folder"), std::string::npos) << here.out;
+
+  Ran badsheet = run("DISPLAY=:99 " + exe + " --sheet /no/such/folder/sheet.png");
+  EXPECT_EQ(badsheet.status, 1);
+  EXPECT_NE(badsheet.out.find("the folder /no/such/folder does not exist"), std::string::npos) << badsheet.out;
+  EXPECT_FALSE(std::filesystem::exists("x.mp4"));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,549 @@
+// Tests of the driver: the start-up sequence and whole frames rendered into a
+// real window (Mesa under Xvfb) from a packed "sprox.dat" with probe shaders,
+// the keyboard handler's gating, pause and seeks, and short runs of the real
+// `sprox` program whose standard output is checked line by line, one ending
+// at the end mark on its own and one ended by an Escape key sent with xdotool.
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "corefile/corefile.h"
+#include "demo/demo.h"
+#include "effects/effects.h"
+#include "gfx/gfx.h"
+#include "gfx/gl.h"
+#include "sound/sound.h"
+#include "test_util.h"
+#include "timeline/timeline.h"
+
+namespace {
+
+using FileList = std::vector<std::pair<std::string, std::string>>;
+
+// The show's images and shaders in load order.
+const char* const kImageFiles[67] = {
+    "introbg.png", "text_keldrun.png", "text_serve.png", "text_fizzing.png", "text_haldex2023.png",
+    "titlebg.png", "logo0a.png", "logo0b.png", "logo0c.png", "twister.png", "text_wannasprox.png",
+    "text_sproxfever.png", "text_orange.png", "sprox_girl1080.png", "credit_pelnik.png", "credit_dravo.png",
+    "credit_sune.png", "credit_quibbet.png", "credit_torvin2.png", "credit_label1.png", "credit_label2.png",
+    "text_greetings1.png", "text_greetings2.png", "text_greetings3a.png", "text_greetings3b.png",
+    "text_greetings3c.png", "text_greetings3d.png", "text_greetings4a.png", "text_greetings4b.png",
+    "text_greetings5.png", "text_greetings6a.png", "text_greetings6b.png", "text_greetings6c.png",
+    "text_greetings6d.png", "text_greetings6e.png", "text_greetings7a.png", "text_greetings7b.png",
+    "text_greetings7c.png", "text_greetings8.png", "ballsbg.png", "blackbg.png", "bluebg.png",
+    "nutrician.png", "cigburn.png", "sugaricon2.png", "vintage8.png", "vintage8b.png", "noise.png", "mono.png",
+    "widescreen2.png", "text_closing.png", "closing0.png", "grisp.png", "damage.png", "flash0.png",
+    "flash1.png", "flash3.png", "flash4.png", "flash5.png", "flash6.png", "text_dots.png", "text_own1.png",
+    "text_own2.png", "text_own3.png", "text_owndemoscene.png", "text_owedemoscene.png",
+    "text_owedemoscene2.png"};
+const char* const kShaderFiles[17] = {
+    "post.glsl",          "fx_empty.glsl",      "fx_intro.glsl",   "fx_bubbles2.glsl",      "fx_twister.glsl",
+    "fx_heart.glsl",      "fx_credits.glsl",    "fx_greetings2.glsl", "fx_balls.glsl",      "fx_straw3.glsl",
+    "fx_fruits.glsl",     "fx_icecube.glsl",    "fx_break.glsl",   "transition_dissolve.glsl",
+    "transition_sea.glsl", "transition_bars2.glsl", "transition_flash.glsl"};
+
+std::string Flat(const char* rgb) {
+  return std::string("#version 120\nvarying vec2 texCoord;\nvoid main() { gl_FragColor = vec4(") + rgb + ", 1.0); }";
+}
+
+const char* const kPost =
+    "#version 120\nvarying vec2 texCoord;\nuniform sampler2D texture0;\n"
+    "void main() { gl_FragColor = texture2D(texture0, texCoord); }";
+const char* const kDissolve =
+    "#version 120\nvarying vec2 texCoord;\nuniform sampler2D texture0, texture1;\nuniform float blend;\n"
+    "void main() { gl_FragColor = mix(texture2D(texture0, texCoord), texture2D(texture1, texCoord), blend); }";
+
+// Canonical 44-byte header, mono 16-bit 44100 Hz, `seconds` of silence.
+std::string Wav(double seconds) {
+  const uint32_t frames = static_cast<uint32_t>(seconds * 44100);
+  const uint32_t datasize = frames * 2;
+  std::string w = "RIFF....WAVEfmt ";
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; i++) w += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  auto put16 = [&](uint32_t v) {
+    w += static_cast<char>(v & 0xFF);
+    w += static_cast<char>((v >> 8) & 0xFF);
+  };
+  put32(16);
+  put16(1);
+  put16(1);
+  put32(44100);
+  put32(88200);
+  put16(2);
+  put16(16);
+  w += "data";
+  put32(datasize);
+  w.replace(4, 4, std::string(4, '\0'));
+  const uint32_t riff = datasize + 36;
+  for (int i = 0; i < 4; i++) w[4 + i] = static_cast<char>((riff >> (8 * i)) & 0xFF);
+  w += std::string(datasize, '\0');
+  return w;
+}
+
+std::string Png2x2() {
+  const uint8_t rgba[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  unsigned char* out = nullptr;
+  size_t size = 0;
+  EXPECT_EQ(lodepng_encode32(&out, &size, rgba, 2, 2), 0u);
+  std::string bytes(reinterpret_cast<char*>(out), size);
+  free(out);
+  return bytes;
+}
+
+// Events 0 to 15, event i at tick i * step, each entered by the dissolve.
+std::string Timing(int events, int step) {
+  std::string t = "# probe timeline\n";
+  for (int e = 0; e < events; e++) {
+    t += "event " + std::to_string(e) + " " + std::to_string(e * step) + " 0 0\nstate 0 0\n";
+  }
+  return t;
+}
+
+// The show's files for the probes: event 0 red, 1 green, 13 and 14 blue,
+// the dissolve and a pass-through post; every other shader and image missing
+// but the first image.
+FileList ProbeShow(const std::string& timing, double music_seconds) {
+  return {{"timing.dat", timing},
+          {"sprox8a.wav", Wav(music_seconds)},
+          {"introbg.png", Png2x2()},
+          {"post.glsl", kPost},
+          {"fx_break.glsl", Flat("1.0, 0.0, 0.0")},
+          {"fx_intro.glsl", Flat("0.0, 1.0, 0.0")},
+          {"fx_empty.glsl", Flat("0.0, 0.0, 1.0")},
+          {"transition_dissolve.glsl", kDissolve}};
+}
+
+GLint GetInt(GLenum what) {
+  GLint value = 0;
+  glGetIntegerv(what, &value);
+  return value;
+}
+
+std::vector<uint8_t> WindowPixel(int x, int y) {
+  std::vector<uint8_t> p(4);
+  glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
+  return p;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The file system's and the audio output's own lines, which vary with the
+// image's layout and the machine's sound device.
+bool IsOtherModuleLine(const std::string& line) {
+  for (const char* p : {"Loading resource image: ", "loading from file", "numfiles: ", "romsize: ", "Found ",
+                        "found file at offset: ", "couldn't find file: ", "AUDIO: ", "sample size: ",
+                        "buffer size: ", "open waveout", "open wav-buffers", "audiodriver inited"})
+    if (StartsWith(line, p)) return true;
+  return false;
+}
+
+// Where the start-up messages leave the probe show: the exact lines of the
+// loaders, with "*" standing for a number that varies.
+std::vector<std::string> ExpectedStartup(const FileList& files, const std::string& timing) {
+  auto sizeof_file = [&](const std::string& name) -> long {
+    for (const auto& [n, bytes] : files)
+      if (n == name) return static_cast<long>(bytes.size());
+    return -1;
+  };
+  std::vector<std::string> lines = {"soundsystem bufferlength = 2048", "Loading sound sprox8a.wav"};
+  for (const char* image : kImageFiles) {
+    const long size = sizeof_file(image);
+    if (size < 0) {
+      lines.push_back(std::string("- couldn't open file: ") + image);
+    } else {
+      lines.push_back("pngbuffer loaded: " + std::string(image) + ", " + std::to_string(size) +
+                      "PNG width: 2,height:2");
+      lines.push_back("bitmap textureid: *");
+    }
+  }
+  int id = 0;
+  for (const char* shader : kShaderFiles) {
+    const long size = sizeof_file(shader);
+    if (size < 0) continue;
+    lines.push_back("load shadefile " + std::string(shader) + ", size: " + std::to_string(size));
+    lines.push_back("Shader ID: " + std::to_string(id++));
+  }
+  lines.push_back("load timing timing.dat, size: " + std::to_string(timing.size()));
+  for (const std::string& line : Lines(timing)) {
+    std::istringstream in(line);
+    std::string word;
+    in >> word;
+    int a = 0, b = 0, c = 0, d = 0;
+    if (word == "event") {
+      in >> a >> b >> c >> d;
+      lines.push_back("- event: " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " +
+                      std::to_string(d));
+    } else if (word == "state") {
+      in >> a >> b;
+      lines.push_back("- state: " + std::to_string(a) + " " + std::to_string(b));
+    }
+  }
+  return lines;
+}
+
+void ExpectLines(const std::string& out, const std::vector<std::string>& expected) {
+  std::vector<std::string> got;
+  for (const std::string& line : Lines(out))
+    if (!IsOtherModuleLine(line)) got.push_back(line);
+  const size_t n = std::min(got.size(), expected.size());
+  for (size_t i = 0; i < n; i++) {
+    const std::string& want = expected[i];
+    if (!want.empty() && want.back() == '*') {
+      EXPECT_TRUE(StartsWith(got[i], want.substr(0, want.size() - 1).c_str())) << "line " << i << ": " << got[i];
+      EXPECT_GT(got[i].size(), want.size() - 1) << "line " << i;
+    } else {
+      EXPECT_EQ(got[i], want) << "line " << i;
+    }
+    if (::testing::Test::HasFailure()) return;
+  }
+  EXPECT_EQ(got.size(), expected.size()) << "last line: " << (got.empty() ? "" : got.back());
+}
+
+// ---- Start-up and frames in this process ---------------------------------------------------
+
+std::string g_startup;  // what Demo_Startup printed
+const std::string kTiming = Timing(16, 256);
+
+void EnsureStartup() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  test_util::pack("sprox.dat", ProbeShow(kTiming, 2.0));
+  audiodriver_selectoutput(AUDIO_OUTPUT_MANUAL);  // no device thread: the music never moves on its own
+  g_startup = test_util::capture_stdout([] { Demo_Startup(false); });
+}
+
+int32_t OffsetOfTick(int tick) { return tick * DEMO_TICKLENGTH + 100; }
+
+class DemoFrame : public testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureStartup();
+    ASSERT_NE(GFX_window, nullptr);
+  }
+  void TearDown() override { glfwSetWindowShouldClose(GFX_window, 0); }
+  static void FillSceneB(float r, float g, float b) {
+    GFX_SetFrameBuffer(fx2_framebuffer_id);
+    glClearColor(r, g, b, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0, 0, 0, 1);
+  }
+  static std::vector<uint8_t> SceneBPixel() {
+    GFX_SetFrameBuffer(fx2_framebuffer_id);
+    std::vector<uint8_t> p = WindowPixel(640, 360);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    return p;
+  }
+};
+
+TEST_F(DemoFrame, StartupBringsEverythingUpInOrder) {
+  ExpectLines(g_startup, ExpectedStartup(ProbeShow(kTiming, 2.0), kTiming));
+  EXPECT_EQ(g_startup.find("Loading resource image: sprox.dat"), 0u) << "the image is mounted first";
+
+  EXPECT_EQ(fx1_framebuffer_id, 0);
+  EXPECT_EQ(fx2_framebuffer_id, 1);
+  EXPECT_EQ(framebuffer_id, 2);
+  for (int id = 0; id < 3; id++) {
+    EXPECT_EQ(GFX_framebuffers[id].width, 1280);
+    EXPECT_EQ(GFX_framebuffers[id].height, 720);
+  }
+  int w = 0, h = 0;
+  glfwGetWindowSize(GFX_window, &w, &h);
+  EXPECT_EQ(w, 1280);
+  EXPECT_EQ(h, 720);
+  // The handler is installed: taking it off hands it back.
+  EXPECT_EQ(glfwSetKeyCallback(GFX_window, nullptr), &key_callback);
+  glfwSetKeyCallback(GFX_window, key_callback);
+
+  // The five transitions, in index order, then the timeline from the file.
+  ASSERT_EQ(demo.numtransitions, 5);
+  const int32_t shaders[5] = {transition_dissolve, transition_sea, transition_bars, transition_flash,
+                              transition_bars};
+  const int32_t lengths[5] = {32, 64, 64, 16, 32};
+  for (int i = 0; i < 5; i++) {
+    EXPECT_EQ(demo.transition[i].shader, shaders[i]) << i;
+    EXPECT_EQ(demo.transition[i].length, lengths[i]) << i;
+    EXPECT_EQ(demo.transition[i].mode, i == 4 ? 1 : 0) << i;
+    EXPECT_EQ(demo.transition[i].blendwidth, 0.9f) << i;
+    EXPECT_EQ(demo.transition[i].custom, 0.0f) << i;
+  }
+  EXPECT_EQ(transition_sea, -1) << "its file is not in the probe show";
+  EXPECT_EQ(demo.numevents, 16);
+  EXPECT_EQ(demo.event[15].time, 15 * 256);
+
+  // The music is loaded, but with false it is not started.
+  EXPECT_GT(snd_demomusic.datasize, 0u);
+  EXPECT_EQ(snd_demomusic.playing, 0);
+  EXPECT_EQ(soundsystem.rate, 44100u);
+}
+
+TEST_F(DemoFrame, EventInForceReachesTheWindowAndSceneBWaits) {
+  FillSceneB(1, 0, 1);
+  Demo_RenderFrame(OffsetOfTick(100));
+  EXPECT_EQ(demo.currentevent, 0);
+  EXPECT_EQ(demo.progress, 0.0f);
+  EXPECT_EQ(GetInt(GL_FRAMEBUFFER_BINDING_EXT), 0) << "the frame ends on the window";
+  EXPECT_EQ(GFX_FrameBuffer, &GFX_framebuffers[framebuffer_id]) << "the composite stays selected";
+  std::vector<uint8_t> p = WindowPixel(640, 360);
+  EXPECT_EQ(p[0], 255);
+  EXPECT_EQ(p[1], 0);
+  EXPECT_EQ(p[2], 0);
+  p = SceneBPixel();
+  EXPECT_EQ(p[0], 255) << "scene B is not drawn outside a transition";
+  EXPECT_EQ(p[2], 255);
+  EXPECT_EQ(glfwWindowShouldClose(GFX_window), 0);
+
+  Demo_RenderFrame(OffsetOfTick(300));
+  EXPECT_EQ(demo.currentevent, 1);
+  p = WindowPixel(10, 10);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[1], 255);
+}
+
+TEST_F(DemoFrame, TransitionBlendsSceneAIntoSceneB) {
+  // The dissolve into event 1 runs from tick 224 to 256: halfway at 240.
+  FillSceneB(0, 0, 0);
+  Demo_RenderFrame(OffsetOfTick(240));
+  EXPECT_EQ(demo.currentevent, 0);
+  EXPECT_FLOAT_EQ(demo.progress, 0.5f);
+  const std::vector<uint8_t> p = WindowPixel(640, 360);
+  EXPECT_NEAR(p[0], 128, 2);
+  EXPECT_NEAR(p[1], 128, 2);
+  EXPECT_EQ(p[2], 0);
+  const std::vector<uint8_t> b = SceneBPixel();
+  EXPECT_EQ(b[1], 255) << "the incoming event was drawn into scene B";
+  EXPECT_EQ(b[0], 0);
+}
+
+TEST_F(DemoFrame, EndMarkSetsTheCloseFlagAfterDrawing) {
+  Demo_RenderFrame(OffsetOfTick(14 * 256 + 10));
+  EXPECT_EQ(demo.currentevent, 14);
+  EXPECT_EQ(glfwWindowShouldClose(GFX_window), 0) << "event 14 keeps the show running";
+  EXPECT_EQ(WindowPixel(640, 360)[2], 255);
+
+  Demo_RenderFrame(OffsetOfTick(15 * 256 + 10));
+  EXPECT_EQ(demo.currentevent, 15);
+  EXPECT_NE(glfwWindowShouldClose(GFX_window), 0);
+  EXPECT_EQ(GetInt(GL_FRAMEBUFFER_BINDING_EXT), 0) << "the frame is still drawn";
+  EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
+}
+
+TEST(DemoStartup, WindowThatCannotOpenEndsWithAMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        Demo_Startup(false);
+      },
+      testing::ExitedWithCode(1), "Error: cannot open the 1280x720 window");
+}
+
+// ---- Keys ------------------------------------------------------------------------------
+
+// A long silent stand-in for the music (mono 8-bit, 20 million frames), so
+// the seeks are not cut short by its length; the loaded music is put back.
+class DemoKeys : public testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureStartup();
+    saved_ = snd_demomusic;
+    saved_demo_ = demo;
+    snd_demomusic = s_sound{};
+    snd_demomusic.channels = 1;
+    snd_demomusic.bits = 8;
+    snd_demomusic.frequency = 44100;
+    snd_demomusic.numsamples = 20000000;
+    snd_demomusic.datasize = 20000000;
+    snd_demomusic.data = &stand_in_;
+    snd_demomusic.playing = 1;
+    showdebug = false;
+    demopaused = false;
+    demo.numevents = 4;
+    demo.event[0].time = 0;
+    demo.event[1].time = 100;
+    demo.event[2].time = 3460;
+    demo.event[3].time = 5000;
+    demo.currentevent = 0;
+  }
+  void TearDown() override {
+    demo = saved_demo_;
+    snd_demomusic = saved_;
+    showdebug = false;
+    demopaused = false;
+    glfwSetWindowShouldClose(GFX_window, 0);
+  }
+  static void Press(int key, int action = GLFW_PRESS) { key_callback(GFX_window, key, 0, action, 0); }
+  static int64_t Offset() { return static_cast<int64_t>(Soundsystem_GetSoundOffset(snd_demomusic)); }
+  s_sound saved_ = {};
+  static s_demo saved_demo_;
+  static uint8_t stand_in_;
+};
+uint8_t DemoKeys::stand_in_ = 0;
+s_demo DemoKeys::saved_demo_;
+
+TEST_F(DemoKeys, EscapeClosesWithOrWithoutDebugMode) {
+  Press(GLFW_KEY_ESCAPE, GLFW_RELEASE);
+  EXPECT_EQ(glfwWindowShouldClose(GFX_window), 0) << "a release does nothing";
+  Press(GLFW_KEY_ESCAPE);
+  EXPECT_NE(glfwWindowShouldClose(GFX_window), 0);
+  glfwSetWindowShouldClose(GFX_window, 0);
+  Press(GLFW_KEY_TAB);
+  Press(GLFW_KEY_ESCAPE);
+  EXPECT_NE(glfwWindowShouldClose(GFX_window), 0);
+}
+
+TEST_F(DemoKeys, TabGatesEnterAndTheArrows) {
+  demo.currentevent = 1;
+  Press(GLFW_KEY_ENTER);
+  Press(GLFW_KEY_RIGHT);
+  Press(GLFW_KEY_LEFT);
+  EXPECT_FALSE(demopaused);
+  EXPECT_EQ(snd_demomusic.playing, 1);
+  EXPECT_EQ(demo.currentevent, 1);
+  EXPECT_EQ(Offset(), 0) << "no seek outside debug mode";
+
+  Press(GLFW_KEY_TAB);
+  EXPECT_TRUE(showdebug);
+  Press(GLFW_KEY_ENTER);
+  EXPECT_TRUE(demopaused);
+  EXPECT_EQ(snd_demomusic.playing, 0);
+  Press(GLFW_KEY_ENTER);
+  EXPECT_FALSE(demopaused);
+  EXPECT_EQ(snd_demomusic.playing, 1);
+
+  Press(GLFW_KEY_TAB);
+  EXPECT_FALSE(showdebug);
+  Press(GLFW_KEY_ENTER);
+  EXPECT_FALSE(demopaused) << "a second Tab locks the keys again";
+  EXPECT_EQ(snd_demomusic.playing, 1);
+}
+
+TEST_F(DemoKeys, AutoRepeatAndReleaseDoNothing) {
+  Press(GLFW_KEY_TAB);
+  Press(GLFW_KEY_TAB, GLFW_REPEAT);
+  Press(GLFW_KEY_TAB, GLFW_RELEASE);
+  EXPECT_TRUE(showdebug) << "holding Tab flips it once";
+  Press(GLFW_KEY_ENTER);
+  Press(GLFW_KEY_ENTER, GLFW_REPEAT);
+  EXPECT_TRUE(demopaused) << "holding Enter pauses once";
+  Press(GLFW_KEY_RIGHT, GLFW_REPEAT);
+  EXPECT_EQ(demo.currentevent, 0);
+  EXPECT_TRUE(demopaused);
+}
+
+TEST_F(DemoKeys, ArrowsSeekToEventStarts) {
+  Press(GLFW_KEY_TAB);
+  Press(GLFW_KEY_RIGHT);
+  EXPECT_EQ(demo.currentevent, 1);
+  EXPECT_EQ(Offset(), static_cast<int64_t>(100 * 2739.7916666666665));
+  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 100) << "the seek lands on the event's start tick";
+
+  Press(GLFW_KEY_RIGHT);
+  EXPECT_EQ(demo.currentevent, 2);
+  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 3461) << "beyond tick 3460 the seek lands one tick late";
+
+  Press(GLFW_KEY_RIGHT);
+  Press(GLFW_KEY_RIGHT);
+  EXPECT_EQ(demo.currentevent, 3) << "no event after the last";
+  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 5001);
+
+  Press(GLFW_KEY_LEFT);
+  Press(GLFW_KEY_LEFT);
+  Press(GLFW_KEY_LEFT);
+  EXPECT_EQ(demo.currentevent, 0);
+  Press(GLFW_KEY_LEFT);
+  EXPECT_EQ(demo.currentevent, 0);
+  EXPECT_EQ(Offset(), 0) << "Left at event 0 restarts event 0";
+}
+
+TEST_F(DemoKeys, ArrowsResumeAPausedShow) {
+  Press(GLFW_KEY_TAB);
+  Press(GLFW_KEY_ENTER);
+  ASSERT_TRUE(demopaused);
+  Press(GLFW_KEY_RIGHT);
+  EXPECT_FALSE(demopaused);
+  EXPECT_EQ(snd_demomusic.playing, 1);
+  Press(GLFW_KEY_ENTER);
+  Press(GLFW_KEY_LEFT);
+  EXPECT_FALSE(demopaused);
+  EXPECT_EQ(snd_demomusic.playing, 1);
+  EXPECT_EQ(demo.currentevent, 0);
+}
+
+// ---- The real program -------------------------------------------------------------------
+
+// Runs `script` with /bin/sh; returns its exit status.
+int Shell(const std::string& script) {
+  const int status = std::system(script.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Packs the probe show into its own folder, as the program finds it.
+std::string ShowFolder(const std::string& name, const FileList& files) {
+  std::filesystem::create_directories(name);
+  test_util::pack(name + "/sprox.dat", files);
+  return name;
+}
+
+TEST(DemoProgram, RunsToTheEndMarkAndPrintsTheStartup) {
+  // Events one tick apart: the end mark (event 15) is about a second in; the
+  // music runs on past it, so the timeline reaches it.
+  const std::string timing = Timing(16, 1);
+  const FileList files = ProbeShow(timing, 4.0);
+  const std::string dir = ShowFolder("show_end", files);
+  const auto start = std::chrono::steady_clock::now();
+  const int rc = Shell("cd " + dir + " && SPROX_AUDIO=silent timeout 60 " SPROX_EXE " >stdout.txt 2>stderr.txt");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(rc, 0) << "stderr: " << test_util::read_file(dir + "/stderr.txt");
+  EXPECT_LT(seconds, 50.0) << "ended by the end mark, not the timeout";
+  const std::string out = test_util::read_file(dir + "/stdout.txt");
+  ExpectLines(out, ExpectedStartup(files, timing));
+  EXPECT_NE(out.find("AUDIO: output: silent"), std::string::npos) << out;
+}
+
+TEST(DemoProgram, EscapeEndsTheShow) {
+  // A timeline without an end mark: only the key can end it.
+  const std::string timing = Timing(2, 100000);
+  const std::string dir = ShowFolder("show_escape", ProbeShow(timing, 2.0));
+  // The program's own window is the one of that title whose process is not
+  // this test (which has a window of the same title); it is focused, so the
+  // key arrives as a real key press.
+  const std::string self = std::to_string(getpid());
+  const std::string script =
+      "cd " + dir + " && { SPROX_AUDIO=silent timeout 60 " SPROX_EXE " >stdout.txt 2>stderr.txt & job=$!; w=;"
+      " for i in $(seq 150); do"
+      "  for c in $(xdotool search --name '^Keldrun - Sprox$' 2>/dev/null); do"
+      "   [ \"$(xdotool getwindowpid $c 2>/dev/null)\" != " + self + " ] && w=$c;"
+      "  done; [ -n \"$w\" ] && break; sleep 0.2;"
+      " done;"
+      " if [ -z \"$w\" ]; then wait $job; exit 3; fi;"
+      " sleep 1; timeout 10 xdotool windowfocus --sync $w; xdotool key Escape;"
+      " wait $job; echo $? >status.txt; }";
+  EXPECT_EQ(Shell(script), 0) << "the window titled \"Keldrun - Sprox\" was found";
+  EXPECT_EQ(test_util::read_file(dir + "/status.txt"), "0\n")
+      << "stderr: " << test_util::read_file(dir + "/stderr.txt");
+  EXPECT_NE(test_util::read_file(dir + "/stdout.txt").find("load timing timing.dat"), std::string::npos);
+}
+
+}  // namespace

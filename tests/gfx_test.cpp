@@ -1,0 +1,643 @@
+// Tests of the graphics layer against a real GL context (Mesa under Xvfb):
+// the fixed state after the window opens, framebuffers and the quad read back
+// pixel by pixel, texture channels, shader ids and uniforms, the pixel writer
+// and PNG loading from an image packed by our packer, and the tables' limits
+// (each run in a fresh child process, so the main process keeps free slots).
+#include <gtest/gtest.h>
+#include <lodepng.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "corefile/corefile.h"
+#include "gfx/gfx.h"
+#include "gfx/gl.h"
+#include "test_util.h"
+
+namespace {
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+
+const char* const kVertex =
+    "#version 120\nvoid main() { gl_TexCoord[0] = gl_MultiTexCoord0; gl_Position = ftransform(); }";
+const char* const kWhite = "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }";
+const char* const kUniforms =
+    "#version 120\nuniform float gain; uniform vec2 shift; uniform vec3 tint; uniform int pick;\n"
+    "void main() { gl_FragColor = vec4(tint * gain, shift.x + shift.y + float(pick)); }";
+
+// The window opens once per process; every test that needs GL calls this.
+void EnsureVideo() {
+  static bool open = false;
+  if (open) return;
+  ASSERT_EQ(GFX_InitVideo(kWidth, kHeight, "gfx test", false), 0);
+  open = true;
+}
+
+// A 1280x720 framebuffer made once for all the drawing tests.
+int SharedFrameBuffer() {
+  static int id = -1;
+  if (id < 0) id = GFX_CreateFrameBuffer(kWidth, kHeight, 0);
+  return id;
+}
+
+int WhiteProgram() {
+  static int id = -1;
+  if (id < 0) id = GFX_InitShader(kVertex, kWhite);
+  return id;
+}
+
+GLint GetInt(GLenum what) {
+  GLint value = 0;
+  glGetIntegerv(what, &value);
+  return value;
+}
+
+GLint BoundTextureOn(int unit) {
+  glActiveTexture(GL_TEXTURE0 + unit);
+  return GetInt(GL_TEXTURE_BINDING_2D);
+}
+
+// Pixels of the bound framebuffer, rows from the bottom (GL's order), RGBA.
+std::vector<uint8_t> ReadPixels(int x, int y, int w, int h) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(x, y, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  return pixels;
+}
+
+void ClearBlack() {
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+}
+
+// What a loader printed, less the file system's own lines about finding files.
+std::string LoaderLines(const std::string& out) {
+  std::string kept;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    end = end == std::string::npos ? out.size() : end + 1;
+    const std::string line = out.substr(at, end - at);
+    if (line.rfind("found file at offset: ", 0) != 0 && line.rfind("couldn't find file: ", 0) != 0) kept += line;
+    at = end;
+  }
+  return kept;
+}
+
+uint8_t RedAt(int x, int y) { return ReadPixels(x, y, 1, 1)[0]; }
+
+std::string Png(unsigned w, unsigned h, const std::vector<uint8_t>& rgba) {
+  unsigned char* out = nullptr;
+  size_t size = 0;
+  EXPECT_EQ(lodepng_encode32(&out, &size, rgba.data(), w, h), 0u);
+  std::string bytes(reinterpret_cast<char*>(out), size);
+  free(out);
+  return bytes;
+}
+
+// Runs `body` in a fresh child process (re-executed, so it starts with empty
+// tables and no window); the child reports a failure on stderr with exit 1.
+#define EXPECT_IN_CHILD(...) \
+  EXPECT_EXIT(                 \
+      {                        \
+        __VA_ARGS__;           \
+        std::exit(0);          \
+      },                       \
+      testing::ExitedWithCode(0), "")
+
+#define CHILD_CHECK(cond)                                      \
+  do {                                                         \
+    if (!(cond)) {                                             \
+      fprintf(stderr, "child check failed: %s\n", #cond);      \
+      std::exit(1);                                            \
+    }                                                          \
+  } while (0)
+
+class GfxEnvironment : public testing::Environment {
+ public:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+const testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new GfxEnvironment);
+
+// ---- Window ------------------------------------------------------------------------
+
+TEST(GfxWindow, FixedStateAfterInit) {
+  EnsureVideo();
+  ASSERT_NE(GFX_window, nullptr);
+  int w = 0, h = 0;
+  glfwGetWindowSize(GFX_window, &w, &h);
+  EXPECT_EQ(w, kWidth);
+  EXPECT_EQ(h, kHeight);
+  EXPECT_EQ(glfwGetWindowMonitor(GFX_window), nullptr) << "windowed";
+  EXPECT_GE(glfwGetWindowAttrib(GFX_window, GLFW_CONTEXT_VERSION_MAJOR), 2);
+
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[0], 0);
+  EXPECT_EQ(viewport[1], 0);
+  EXPECT_EQ(viewport[2], kWidth);
+  EXPECT_EQ(viewport[3], kHeight);
+
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_TRUE(glIsEnabled(GL_VERTEX_ARRAY));
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_COORD_ARRAY));
+  EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+  EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+  GLfloat clear[4];
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+  EXPECT_FLOAT_EQ(clear[0], 0.0f);
+  EXPECT_FLOAT_EQ(clear[1], 0.0f);
+  EXPECT_FLOAT_EQ(clear[2], 0.0f);
+  EXPECT_FLOAT_EQ(clear[3], 1.0f);
+  EXPECT_EQ(GetInt(GL_MATRIX_MODE), GL_MODELVIEW);
+  EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE0);
+  // GLEW ran: the 2.0 and framebuffer-object entry points are there.
+  EXPECT_NE(glCreateProgram, nullptr);
+  EXPECT_NE(glGenFramebuffersEXT, nullptr);
+
+  GLfloat modelview[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+  for (int i = 0; i < 16; i++) EXPECT_FLOAT_EQ(modelview[i], (i % 5 == 0) ? 1.0f : 0.0f) << i;
+}
+
+TEST(GfxWindow, ProjectionMapsPixelsWithTheOriginTopLeft) {
+  EnsureVideo();
+  GLfloat p[16];
+  glGetFloatv(GL_PROJECTION_MATRIX, p);
+  // Column-major: clip = P * (x, y, 0, 1).
+  auto clip = [&](float x, float y, int row) { return p[row] * x + p[4 + row] * y + p[12 + row]; };
+  EXPECT_NEAR(clip(0, 0, 0), -1.0f, 1e-6);
+  EXPECT_NEAR(clip(0, 0, 1), 1.0f, 1e-6) << "y = 0 is the top edge";
+  EXPECT_NEAR(clip(kWidth, kHeight, 0), 1.0f, 1e-6);
+  EXPECT_NEAR(clip(kWidth, kHeight, 1), -1.0f, 1e-6) << "y = 720 is the bottom edge";
+  EXPECT_NEAR(p[10], -1.0f, 1e-6) << "near -1, far 1";
+}
+
+TEST(GfxWindow, FailureReturnsMinusOneSilently) {
+  // Without a display GLFW cannot start: -1, no window, nothing printed.
+  EXPECT_IN_CHILD({
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    const std::string out = test_util::capture_stdout([] { CHILD_CHECK(GFX_InitVideo(kWidth, kHeight, "x", false) == -1); });
+    CHILD_CHECK(GFX_window == nullptr);
+    CHILD_CHECK(out.empty());
+    GFX_SwapBuffers();  // no window: must not crash
+  });
+}
+
+// ---- Framebuffers and the quad ---------------------------------------------------------
+
+TEST(GfxFrameBuffer, IdsInOrderAndSelection) {
+  EXPECT_IN_CHILD({
+    EnsureVideo();
+    CHILD_CHECK(GFX_CreateFrameBuffer(kWidth, kHeight, 0) == 0);
+    CHILD_CHECK(GFX_CreateFrameBuffer(kWidth, kHeight, 0) == 1);
+    glActiveTexture(GL_TEXTURE5);
+    CHILD_CHECK(GFX_CreateFrameBuffer(640, 360, 0) == 2);
+    // Unit 0 active and the window bound again after each creation.
+    CHILD_CHECK(GetInt(GL_ACTIVE_TEXTURE) == GL_TEXTURE0);
+    CHILD_CHECK(GetInt(GL_FRAMEBUFFER_BINDING_EXT) == 0);
+    CHILD_CHECK(GetInt(GL_TEXTURE_BINDING_2D) == static_cast<GLint>(GFX_framebufferdata[2].texture));
+    CHILD_CHECK(GFX_numframebuffers == 3);
+
+    GFX_SetFrameBuffer(2);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    CHILD_CHECK(viewport[2] == 640 && viewport[3] == 360);
+    CHILD_CHECK(GFX_FrameBuffer == &GFX_framebuffers[2]);
+    CHILD_CHECK(GFX_FrameBuffer->width == 640 && GFX_FrameBuffer->height == 360);
+    CHILD_CHECK(GetInt(GL_FRAMEBUFFER_BINDING_EXT) == static_cast<GLint>(GFX_framebufferdata[2].framebuffer));
+
+    glActiveTexture(GL_TEXTURE3);
+    GFX_SetFrameBuffer(1);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    CHILD_CHECK(viewport[2] == kWidth && viewport[3] == kHeight);
+    CHILD_CHECK(GFX_FrameBuffer->width == kWidth);
+    // Its own colour texture lands on whichever unit is active.
+    CHILD_CHECK(GetInt(GL_TEXTURE_BINDING_2D) == static_cast<GLint>(GFX_framebufferdata[1].texture));
+    CHILD_CHECK(GetInt(GL_ACTIVE_TEXTURE) == GL_TEXTURE3);
+    CHILD_CHECK(GFX_FrameBufferTexture(1) == GFX_framebufferdata[1].texture);
+
+    // Unknown ids change nothing.
+    GFX_SetFrameBuffer(3);
+    GFX_SetFrameBuffer(-1);
+    CHILD_CHECK(GFX_FrameBuffer == &GFX_framebuffers[1]);
+    CHILD_CHECK(GFX_FrameBufferTexture(3) == 0 && GFX_FrameBufferTexture(-1) == 0);
+  });
+}
+
+TEST(GfxFrameBuffer, TableRefusesASeventeenth) {
+  EXPECT_IN_CHILD({
+    EnsureVideo();
+    for (int i = 0; i < GFX_MAX_FRAMEBUFFERS; i++) CHILD_CHECK(GFX_CreateFrameBuffer(16, 16, 0) == i);
+    const std::string out = test_util::capture_stdout([] { CHILD_CHECK(GFX_CreateFrameBuffer(16, 16, 0) == -1); });
+    CHILD_CHECK(out.find("framebuffer table full") != std::string::npos);
+    CHILD_CHECK(GFX_numframebuffers == GFX_MAX_FRAMEBUFFERS);
+  });
+}
+
+TEST(GfxQuad, FullQuadCoversTheTargetWithBothTriangles) {
+  EnsureVideo();
+  const int fb = SharedFrameBuffer();
+  ASSERT_GE(fb, 0);
+  GFX_SetFrameBuffer(fb);
+  ClearBlack();
+  GFX_BindShader(WhiteProgram());
+  GFX_DrawQuad(0, 0, kWidth, kHeight, 0, 0, 1, 1);
+  const std::vector<uint8_t> all = ReadPixels(0, 0, kWidth, kHeight);
+  size_t unlit = 0;
+  for (size_t i = 0; i < all.size(); i += 4) unlit += all[i] != 255;
+  EXPECT_EQ(unlit, 0u) << "every pixel of the 1280x720 target is covered";
+
+  // Culling: both triangles share one winding, so one face mode draws the
+  // whole quad and the other draws nothing at all.
+  glEnable(GL_CULL_FACE);
+  size_t lit[2] = {0, 0};
+  const GLenum faces[2] = {GL_BACK, GL_FRONT};
+  for (int f = 0; f < 2; f++) {
+    glCullFace(faces[f]);
+    ClearBlack();
+    GFX_DrawQuad(0, 0, kWidth, kHeight, 0, 0, 1, 1);
+    const std::vector<uint8_t> px = ReadPixels(0, 0, kWidth, kHeight);
+    for (size_t i = 0; i < px.size(); i += 4) lit[f] += px[i] == 255;
+  }
+  glDisable(GL_CULL_FACE);
+  const size_t total = static_cast<size_t>(kWidth) * kHeight;
+  EXPECT_TRUE((lit[0] == total && lit[1] == 0) || (lit[0] == 0 && lit[1] == total)) << lit[0] << " " << lit[1];
+
+  // Outlines: the shared edge runs from the top-left to the bottom-right.
+  glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+  ClearBlack();
+  GFX_DrawQuad(0, 0, 400, 400, 0, 0, 1, 1);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  // Window y = 100 (from the top) is GL row 719 - 100.
+  EXPECT_EQ(RedAt(100, kHeight - 1 - 100), 255) << "on the diagonal top-left to bottom-right";
+  EXPECT_EQ(RedAt(300, kHeight - 1 - 100), 0) << "no diagonal top-right to bottom-left";
+  GFX_UnbindShader();
+
+  const uint8_t expected[6] = {0, 3, 2, 0, 2, 1};
+  EXPECT_EQ(0, memcmp(quad_index, expected, sizeof expected));
+}
+
+TEST(GfxQuad, OnePixelQuadLandsAtTheTopLeft) {
+  EnsureVideo();
+  GFX_SetFrameBuffer(SharedFrameBuffer());
+  ClearBlack();
+  GFX_BindShader(WhiteProgram());
+  GFX_DrawQuad(0, 0, 1, 1, 0, 0, 1, 1);
+  GFX_DrawQuad(kWidth - 1, kHeight - 1, 1, 1, 0, 0, 1, 1);
+  GFX_UnbindShader();
+  EXPECT_EQ(RedAt(0, kHeight - 1), 255);  // top-left pixel
+  EXPECT_EQ(RedAt(1, kHeight - 1), 0);
+  EXPECT_EQ(RedAt(0, kHeight - 2), 0);
+  EXPECT_EQ(RedAt(kWidth - 1, 0), 255);  // bottom-right pixel
+  EXPECT_EQ(RedAt(0, 0), 0);
+}
+
+TEST(GfxTexture, BindTextureChannelKeepsTheUnitOutsideZeroToTwentyOne) {
+  EnsureVideo();
+  GLuint textures[3];
+  glGenTextures(3, textures);
+  GFX_BindTextureChannel(static_cast<int>(textures[0]), 4);
+  EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE4);
+  GFX_BindTextureChannel(static_cast<int>(textures[1]), 22);
+  EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE4);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(textures[1]));
+  GFX_BindTextureChannel(static_cast<int>(textures[2]), -1);
+  EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE4);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(textures[2]));
+  GFX_BindTextureChannel(static_cast<int>(textures[0]), 21);
+  EXPECT_EQ(GetInt(GL_ACTIVE_TEXTURE), GL_TEXTURE21);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(textures[0]));
+  GFX_BindTexture(0);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), 0);
+  EXPECT_EQ(BoundTextureOn(4), static_cast<GLint>(textures[2])) << "unit 4 kept its last bind";
+  glActiveTexture(GL_TEXTURE0);
+  glDeleteTextures(3, textures);
+}
+
+// ---- Shader programs --------------------------------------------------------------------
+
+TEST(GfxShader, IdsInOrderWithARefusedCallBetween) {
+  EnsureVideo();
+  const int first = GFX_InitShader(kVertex, kWhite);
+  ASSERT_GE(first, 0);
+  EXPECT_EQ(GFX_numshaders, first + 1);
+  std::string out = test_util::capture_stdout([&] {
+    EXPECT_EQ(GFX_InitShader(nullptr, kWhite), -1);
+    EXPECT_EQ(GFX_InitShader(kVertex, nullptr), -1);
+  });
+  EXPECT_EQ(out,
+            "Either vertex shader or fragment shader file not found."
+            "Either vertex shader or fragment shader file not found.");
+  EXPECT_EQ(GFX_numshaders, first + 1);
+  EXPECT_EQ(GFX_InitShader(kVertex, kWhite), first + 1) << "the refused calls used up no id";
+
+  // Fragment first, then vertex, attached to a linked program.
+  const s_shader& entry = GFX_shader[first];
+  EXPECT_TRUE(glIsProgram(entry.program));
+  GLint linked = 0;
+  glGetProgramiv(entry.program, GL_LINK_STATUS, &linked);
+  EXPECT_EQ(linked, GL_TRUE);
+  GLuint attached[2] = {0, 0};
+  GLsizei count = 0;
+  glGetAttachedShaders(entry.program, 2, &count, attached);
+  EXPECT_EQ(count, 2);
+  GLint type = 0;
+  glGetShaderiv(entry.vertex, GL_SHADER_TYPE, &type);
+  EXPECT_EQ(type, GL_VERTEX_SHADER);
+  glGetShaderiv(entry.fragment, GL_SHADER_TYPE, &type);
+  EXPECT_EQ(type, GL_FRAGMENT_SHADER);
+}
+
+TEST(GfxShader, FragmentThatFailsToCompileStillGetsItsId) {
+  EnsureVideo();
+  const int before = GFX_numshaders;
+  int id = -2;
+  const std::string out = test_util::capture_stdout(
+      [&] { id = GFX_InitShader(kVertex, "#version 120\nvoid main() { gl_FragColor = nonsense; }"); });
+  EXPECT_EQ(id, before);
+  EXPECT_EQ(GFX_numshaders, before + 1);
+  const std::string label =
+      "Shader " + std::to_string(GFX_shader[id].fragment) + ",fragmentshader,compiler error: ";
+  EXPECT_NE(out.find(label), std::string::npos) << out;
+  EXPECT_NE(out.find("Program " + std::to_string(GFX_shader[id].program) + ",link error: "), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("vertexshader"), std::string::npos) << "the vertex stage compiled cleanly";
+}
+
+TEST(GfxShader, UniformsSetByNameAndMissingOnesIgnored) {
+  EnsureVideo();
+  const int id = GFX_InitShader(kVertex, kUniforms);
+  ASSERT_GE(id, 0);
+  const GLuint program = GFX_shader[id].program;
+  GFX_SetShaderUniform1f(id, "gain", 0.25f);
+  GFX_SetShaderUniform2f(id, "shift", 3.0f, -4.5f);
+  GFX_SetShaderUniform3f(id, "tint", 0.1f, 0.2f, 0.3f);
+  GFX_SetShaderUniform1i(id, "pick", 7);
+  GLfloat f[3] = {0, 0, 0};
+  glGetUniformfv(program, glGetUniformLocation(program, "gain"), f);
+  EXPECT_FLOAT_EQ(f[0], 0.25f);
+  glGetUniformfv(program, glGetUniformLocation(program, "shift"), f);
+  EXPECT_FLOAT_EQ(f[0], 3.0f);
+  EXPECT_FLOAT_EQ(f[1], -4.5f);
+  glGetUniformfv(program, glGetUniformLocation(program, "tint"), f);
+  EXPECT_FLOAT_EQ(f[0], 0.1f);
+  EXPECT_FLOAT_EQ(f[2], 0.3f);
+  GLint i = 0;
+  glGetUniformiv(program, glGetUniformLocation(program, "pick"), &i);
+  EXPECT_EQ(i, 7);
+
+  GFX_UnbindShader();
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  const std::string out = test_util::capture_stdout([&] {
+    GFX_SetShaderUniform1f(id, "absent", 1.0f);
+    GFX_SetShaderUniform1i(id, "absent", 1);
+    GFX_SetShaderUniform2f(id, "absent", 1.0f, 2.0f);
+    GFX_SetShaderUniform3f(id, "absent", 1.0f, 2.0f, 3.0f);
+  });
+  EXPECT_TRUE(out.empty()) << out;
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), static_cast<GLint>(program)) << "the setter leaves its program current";
+  GFX_UnbindShader();
+  EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
+
+  // Ids that were never handed out touch nothing.
+  GFX_SetShaderUniform1f(-1, "gain", 9.0f);
+  GFX_SetShaderUniform1f(GFX_numshaders, "gain", 9.0f);
+  GFX_BindShader(-1);
+  EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+  GFX_SetPostShader(id);
+  EXPECT_EQ(GFX_postshader_id, id);
+}
+
+TEST(GfxShader, DeleteReleasesTheProgramAndKeepsTheId) {
+  EnsureVideo();
+  const int id = GFX_InitShader(kVertex, kWhite);
+  ASSERT_GE(id, 0);
+  const GLuint program = GFX_shader[id].program;
+  const int count = GFX_numshaders;
+  GFX_DeleteShader(id);
+  EXPECT_FALSE(glIsProgram(program));
+  EXPECT_EQ(GFX_numshaders, count);
+  EXPECT_EQ(GFX_InitShader(kVertex, kWhite), count) << "a deleted id is not handed out again";
+}
+
+TEST(GfxShader, TableRefusesAHundredAndTwentyNinth) {
+  EXPECT_IN_CHILD({
+    EnsureVideo();
+    for (int i = 0; i < GFX_MAX_SHADERS; i++) CHILD_CHECK(GFX_InitShader(kVertex, kWhite) == i);
+    const std::string out = test_util::capture_stdout([] { CHILD_CHECK(GFX_InitShader(kVertex, kWhite) == -1); });
+    CHILD_CHECK(out.find("shader table full") != std::string::npos);
+    CHILD_CHECK(GFX_numshaders == GFX_MAX_SHADERS);
+  });
+}
+
+// ---- Bitmaps --------------------------------------------------------------------------
+
+TEST(GfxBitmap, CreateFillsTheRecordAndListsIt) {
+  EnsureVideo();
+  static s_bitmap bitmap;
+  const int listed = GFX_numbitmaps;
+  const std::string out = test_util::capture_stdout([] { GFX_CreateBitmap(3, 2, &bitmap); });
+  EXPECT_EQ(bitmap.width, 3);
+  EXPECT_EQ(bitmap.height, 2);
+  EXPECT_EQ(bitmap.texwidth, 3);
+  EXPECT_EQ(bitmap.texheight, 2);
+  EXPECT_EQ(bitmap.numpixels, 6);
+  EXPECT_EQ(bitmap.size, 24);
+  EXPECT_NE(bitmap.pixels, nullptr);
+  EXPECT_EQ(bitmap.s0, 0.0f);
+  EXPECT_EQ(bitmap.t0, 0.0f);
+  EXPECT_NEAR(bitmap.s1, 0.99999f, 1e-7);
+  EXPECT_NEAR(bitmap.t1, 0.9999f, 1e-7);
+  EXPECT_NE(bitmap.textureid, 0u);
+  EXPECT_EQ(out, "bitmap textureid: " + std::to_string(bitmap.textureid) + "\n");
+  EXPECT_EQ(GFX_numbitmaps, listed + 1);
+  EXPECT_EQ(GFX_bitmaplist[listed], &bitmap);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(bitmap.textureid)) << "left bound";
+  GLint wrap = 0, filter = 0;
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrap);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+  EXPECT_EQ(wrap, GL_REPEAT);
+  EXPECT_EQ(filter, GL_LINEAR);
+
+  // Pixels written, then uploaded: the texture reads back what was written.
+  for (int y = 0; y < 2; y++)
+    for (int x = 0; x < 3; x++) GFX_DrawPixel(x, y, static_cast<int>(0xFF000000u | (x * 40 << 16) | (y * 90)), bitmap);
+  GFX_UpdateBitmap(bitmap);
+  std::vector<uint32_t> texels(6, 0);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  EXPECT_EQ(0, memcmp(texels.data(), bitmap.pixels, 24));
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(texels.data());
+  EXPECT_EQ(bytes[(1 * 3 + 2) * 4 + 0], 80) << "red of (2, 1)";
+  EXPECT_EQ(bytes[(1 * 3 + 2) * 4 + 2], 90) << "blue of (2, 1)";
+
+  // Deleting prints one line and releases the texture; an empty record is left alone.
+  const GLuint texture = bitmap.textureid;
+  EXPECT_EQ(test_util::capture_stdout([] { GFX_DeleteBitmap(&bitmap); }), "deleting bitmap\n");
+  EXPECT_FALSE(glIsTexture(texture));
+  s_bitmap empty = {};
+  EXPECT_EQ(test_util::capture_stdout([&] { GFX_DeleteBitmap(&empty); }), "");
+  EXPECT_EQ(empty.textureid, 0u);
+}
+
+TEST(GfxBitmap, DrawPixelSwapsRedAndBlueAndStaysInBounds) {
+  uint32_t words[4] = {0x11111111u, 0x11111111u, 0x11111111u, 0x11111111u};
+  s_bitmap b = {};
+  b.width = 2;
+  b.height = 2;
+  b.pixels = words;
+  GFX_DrawPixel(1, 0, static_cast<int>(0x80FF0000u), b);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&words[1]);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0x00);
+  EXPECT_EQ(bytes[2], 0x00);
+  EXPECT_EQ(bytes[3], 0x80);
+  GFX_DrawPixel(0, 1, 0x12345678, b);
+  EXPECT_EQ(words[2], 0x12785634u) << "alpha and green stay, red and blue swap";
+
+  GFX_DrawPixel(2, 0, -1, b);   // x = width
+  GFX_DrawPixel(0, -1, -1, b);  // y = -1
+  GFX_DrawPixel(-1, 1, -1, b);
+  GFX_DrawPixel(0, 2, -1, b);
+  EXPECT_EQ(words[0], 0x11111111u);
+  EXPECT_EQ(words[3], 0x11111111u);
+  EXPECT_EQ(words[1], 0x800000FFu);
+
+  s_bitmap none = {};
+  none.width = 4;
+  none.height = 4;
+  GFX_DrawPixel(0, 0, -1, none);  // no buffer: nothing written, no crash
+}
+
+TEST(GfxBitmap, CreateRefusesSizesThatOverflow) {
+  EnsureVideo();
+  s_bitmap b = {};
+  const std::string out = test_util::capture_stdout([&] {
+    GFX_CreateBitmap(65536, 65536, &b);
+    GFX_CreateBitmap(-1, 4, &b);
+  });
+  EXPECT_EQ(b.pixels, nullptr);
+  EXPECT_EQ(b.textureid, 0u);
+  EXPECT_NE(out.find("refused size 65536 x 65536"), std::string::npos) << out;
+}
+
+TEST(GfxBitmap, ListStopsAtTwoHundredAndFiftySix) {
+  EXPECT_IN_CHILD({
+    EnsureVideo();
+    static s_bitmap bitmaps[GFX_MAX_BITMAPS + 1];
+    test_util::capture_stdout([] {
+      for (int i = 0; i < GFX_MAX_BITMAPS; i++) GFX_CreateBitmap(1, 1, &bitmaps[i]);
+    });
+    CHILD_CHECK(GFX_numbitmaps == GFX_MAX_BITMAPS);
+    const std::string out = test_util::capture_stdout([] { GFX_CreateBitmap(1, 1, &bitmaps[GFX_MAX_BITMAPS]); });
+    CHILD_CHECK(out.find("bitmap list full") != std::string::npos);
+    CHILD_CHECK(GFX_numbitmaps == GFX_MAX_BITMAPS);
+    CHILD_CHECK(GFX_bitmaplist[GFX_MAX_BITMAPS - 1] == &bitmaps[GFX_MAX_BITMAPS - 1]);
+    CHILD_CHECK(bitmaps[GFX_MAX_BITMAPS].textureid != 0);  // still a usable bitmap
+  });
+}
+
+// ---- PNG loading ------------------------------------------------------------------------
+
+class GfxPng : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::vector<uint8_t> one = {0x12, 0x34, 0x56, 0x78};
+    std::vector<uint8_t> wide(5 * 3 * 4);
+    for (size_t i = 0; i < wide.size(); i++) wide[i] = static_cast<uint8_t>(i * 7 + 1);
+    one_png_ = Png(1, 1, one);
+    test_util::pack("gfx_png.dat", {{"one.png", one_png_},
+                                    {"wide.png", Png(5, 3, wide)},
+                                    {"bad.png", "nopng"},
+                                    {"cut.png", one_png_.substr(0, one_png_.size() / 2)}});
+    wide_ = wide;
+  }
+  void SetUp() override {
+    EnsureVideo();
+    test_util::capture_stdout([] { ASSERT_EQ(corefile_mountimage("gfx_png.dat", 0), 1); });
+  }
+  static std::string one_png_;
+  static std::vector<uint8_t> wide_;
+};
+std::string GfxPng::one_png_;
+std::vector<uint8_t> GfxPng::wide_;
+
+TEST_F(GfxPng, OnePixelImageLoadsIntoRecordAndTexture) {
+  s_bitmap b = {};
+  const std::string out = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("one.png", &b); }));
+  EXPECT_EQ(b.width, 1);
+  EXPECT_EQ(b.height, 1);
+  EXPECT_EQ(b.texwidth, 1);
+  EXPECT_EQ(b.texheight, 1);
+  EXPECT_EQ(b.size, 4);
+  EXPECT_EQ(b.numpixels, 1);
+  EXPECT_NEAR(b.s1, 0.99999f, 1e-7);
+  EXPECT_NEAR(b.t1, 0.9999f, 1e-7);
+  ASSERT_NE(b.textureid, 0u);
+  EXPECT_EQ(out, "pngbuffer loaded: one.png, " + std::to_string(one_png_.size()) +
+                     "PNG width: 1,height:1\nbitmap textureid: " + std::to_string(b.textureid) + "\n");
+  const uint8_t* stored = reinterpret_cast<const uint8_t*>(b.pixels);
+  EXPECT_EQ(stored[0], 0x12);
+  EXPECT_EQ(stored[1], 0x34);
+  EXPECT_EQ(stored[2], 0x56);
+  EXPECT_EQ(stored[3], 0x78);
+  // The load leaves its texture bound, holding the pixel.
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(b.textureid));
+  uint8_t texel[4] = {0, 0, 0, 0};
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
+  EXPECT_EQ(texel[0], 0x12);
+  EXPECT_EQ(texel[1], 0x34);
+  EXPECT_EQ(texel[2], 0x56);
+  EXPECT_EQ(texel[3], 0x78);
+}
+
+TEST_F(GfxPng, RowsAndColumnsKeepTheirPlaces) {
+  s_bitmap b = {};
+  test_util::capture_stdout([&] { LoadBitmapPNG("wide.png", &b); });
+  ASSERT_EQ(b.width, 5);
+  ASSERT_EQ(b.height, 3);
+  EXPECT_EQ(0, memcmp(b.pixels, wide_.data(), wide_.size()));
+  std::vector<uint8_t> texels(wide_.size());
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  EXPECT_EQ(texels, wide_);
+}
+
+TEST_F(GfxPng, CorruptImagePrintsBothMessagesOnOneLine) {
+  s_bitmap b = {};
+  const GLint bound = GetInt(GL_TEXTURE_BINDING_2D);
+  const std::string out = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("bad.png", &b); }));
+  const std::string prefix = "pngbuffer loaded: bad.png, 5Error loading image: ";
+  ASSERT_EQ(out.compare(0, prefix.size(), prefix), 0) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+  EXPECT_EQ(out.back(), '\n');
+  EXPECT_GT(out.size(), prefix.size() + 1) << "LodePNG's text follows";
+  EXPECT_EQ(b.textureid, 0u);
+  EXPECT_EQ(b.pixels, nullptr);
+  EXPECT_EQ(b.width, 0);
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), bound) << "a failed load binds nothing";
+
+  const std::string cut = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("cut.png", &b); }));
+  EXPECT_NE(cut.find("Error loading image: "), std::string::npos) << cut;
+  EXPECT_EQ(b.textureid, 0u);
+}
+
+TEST_F(GfxPng, MissingFileLeavesTheRecordUntouched) {
+  s_bitmap b = {};
+  b.width = 77;
+  const std::string out = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("nope.png", &b); }));
+  EXPECT_EQ(out, "- couldn't open file: nope.png\n");
+  EXPECT_EQ(b.textureid, 0u);
+  EXPECT_EQ(b.width, 77);
+}
+
+}  // namespace

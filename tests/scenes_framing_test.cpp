@@ -1,0 +1,162 @@
+// The framing scenes of the real show: the opening (event 0), the intro
+// (event 1), the breakdown (event 10), the outro (event 12), the closing card
+// (event 13) and the dots (event 14), rendered from the real sprox.dat and
+// measured: every state shows something and moves; the cards change with the
+// states; the opening starts dark and locks from snow onto a picture; the
+// breakdown's flash frames hit on the beats; the closing words are written
+// in; and the show ends on black.
+#include "scenes_common.h"
+
+namespace {
+
+// A part of a frame: columns x0..x0+w, rows y0..y0+h (rows from the top).
+scenes::Frame Crop(const scenes::Frame& f, int x0, int y0, int w, int h) {
+  scenes::Frame out;
+  out.width = w;
+  out.height = h;
+  out.rgb.resize(static_cast<size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(&f.rgb[(static_cast<size_t>(y0 + y) * f.width + x0) * 3], static_cast<size_t>(w) * 3,
+                &out.rgb[static_cast<size_t>(y) * w * 3]);
+  return out;
+}
+
+// The middle of the screen, where the cards sit.
+scenes::Frame Centre(const scenes::Frame& f) { return Crop(f, 256, 216, 768, 288); }
+
+// Mean luma step between horizontal neighbours: high for TV snow, low for a
+// picture.
+double Roughness(const scenes::Frame& f) {
+  double sum = 0;
+  size_t n = 0;
+  for (int y = 0; y < f.height; y += 2) {
+    for (int x = 0; x + 1 < f.width; ++x) {
+      const uint8_t* p = &f.rgb[(static_cast<size_t>(y) * f.width + x) * 3];
+      sum += std::abs(scenes::Luma(p) - scenes::Luma(p + 3));
+      n++;
+    }
+  }
+  return n ? sum / static_cast<double>(n) : 0.0;
+}
+
+const int kFramingEvents[] = {0, 1, 10, 12, 13, 14};
+
+TEST(ScenesFraming, EveryStateShowsSomethingAndMoves) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : kFramingEvents) {
+    ASSERT_GT(scenes::StateCount(event), 0) << "event " << event;
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const int32_t start = scenes::StateTick(event, state);
+      const int32_t length = scenes::StateEndTick(event, state) - start;
+      // Two instants half a beat apart a quarter into the state, with the
+      // same clock, so that only the scene itself can differ.
+      const scenes::Frame a = scenes::RenderAtTick(start + length / 4);
+      const scenes::Frame b = scenes::RenderAtTick(start + length / 4 + 4);
+      ASSERT_EQ(demo.currentevent, event);
+      ASSERT_EQ(demo.event[event].currentstate, state);
+      const std::string where = "event " + std::to_string(event) + " state " + std::to_string(state);
+      EXPECT_GT(scenes::ShareBrighterThan(a, 60.0), 0.004) << where << " is black";
+      EXPECT_GT(scenes::LumaSpread(a), 4.0) << where << " is flat";
+      EXPECT_GT(scenes::MeanDifference(Centre(a), Centre(b)), 1.0) << where << " stands still";
+      if (HasFailure()) scenes::WritePng(a, "framing_e" + std::to_string(event) + "_s" + std::to_string(state) + ".png");
+    }
+  }
+}
+
+// The centre of the event's own scene at `tick` (framebuffer A, before any
+// transition covers it), rendered once with every image and once with one
+// image withheld (its texture unbound for that render only): how much that
+// image shapes the scene.
+double ImageWeight(double tick, s_bitmap* image) {
+  scenes::RenderAtTick(tick);
+  const scenes::Frame with = Centre(scenes::ReadFrameBuffer(fx1_framebuffer_id));
+  const unsigned int texture = image->textureid;
+  image->textureid = 0;
+  scenes::RenderAtTick(tick);
+  const scenes::Frame without = Centre(scenes::ReadFrameBuffer(fx1_framebuffer_id));
+  image->textureid = texture;
+  return scenes::MeanDifference(with, without);
+}
+
+// Each state shows its own card, once settled, and not the card of the state
+// before it (the only other card that could linger).
+TEST(ScenesFraming, EachStateShowsItsOwnCard) {
+  SCENES_REQUIRE_SHOW();
+  struct Case {
+    int event;
+    int state;
+    int ticks;       // into the state: the card has settled (and any cross-fade is over)
+    s_bitmap* card;  // the card the state shows
+    s_bitmap* before;  // the card of the state before, or null
+  };
+  const Case cases[] = {
+      {1, 0, 36, &bmp_intro1, nullptr},     {1, 1, 36, &bmp_intro2, &bmp_intro1},
+      {1, 2, 36, &bmp_intro3, &bmp_intro2}, {1, 3, 36, &bmp_intro4, &bmp_intro3},
+      {12, 0, 16, &bmp_own1, nullptr},      {12, 1, 16, &bmp_own2, &bmp_own1},
+      {12, 2, 16, &bmp_own3, &bmp_own2},    {12, 3, 24, &bmp_outro1, &bmp_own3},
+      {12, 4, 24, &bmp_outro2, &bmp_outro1}, {12, 5, 12, &bmp_outro3, &bmp_outro2},
+  };
+  for (const Case& c : cases) {
+    const double tick = scenes::StateTick(c.event, c.state) + c.ticks;
+    const std::string where = "event " + std::to_string(c.event) + " state " + std::to_string(c.state);
+    ASSERT_NE(c.card->textureid, 0u) << where << ": the card did not load";
+    EXPECT_GT(ImageWeight(tick, c.card), 3.0) << where << " does not show its card";
+    if (c.before) {
+      EXPECT_LT(ImageWeight(tick, c.before), 0.05) << where << " still shows the card before";
+    }
+  }
+}
+
+TEST(ScenesFraming, OpeningStartsDarkAndLocksOntoThePicture) {
+  SCENES_REQUIRE_SHOW();
+  const scenes::Frame off = scenes::RenderAtTick(0);
+  EXPECT_LT(scenes::MeanLuma(off), 10.0) << "the set is not off at the start";
+  const scenes::Frame hunting = scenes::RenderAtTick(20);   // about 1.2 s in: snow
+  const scenes::Frame locked = scenes::RenderAtTick(scenes::StateTick(0, 1) + 4);
+  EXPECT_GT(Roughness(hunting), 2.0 * Roughness(locked))
+      << "snow " << Roughness(hunting) << " vs locked " << Roughness(locked);
+}
+
+TEST(ScenesFraming, BreakdownFlashesHitOnTheBeats) {
+  SCENES_REQUIRE_SHOW();
+  for (int state = 1; state < scenes::StateCount(10); ++state) {
+    const int32_t beat = scenes::StateTick(10, state) + scenes::kBeatTicks;  // the second beat
+    const double hit = scenes::MeanLuma(scenes::RenderAtTick(beat));
+    // A sixteenth later the hit has faded (in the last bar the hits come on
+    // sixteenths: a quarter of a sixteenth).
+    const int later = state == 3 ? 1 : 2;
+    const double faded = scenes::MeanLuma(scenes::RenderAtTick(beat + later));
+    EXPECT_GT(hit, 40.0) << "state " << state;
+    EXPECT_GT(hit, 1.3 * faded) << "state " << state << ": " << hit << " vs " << faded;
+  }
+}
+
+TEST(ScenesFraming, ClosingWordsAreWrittenIn) {
+  SCENES_REQUIRE_SHOW();
+  const int32_t start = scenes::StateTick(13, 0);
+  // The lower third, where the words stand.
+  const scenes::Frame before = Crop(scenes::RenderAtTick(start), 0, 500, 1280, 180);
+  const scenes::Frame after = Crop(scenes::RenderAtTick(start + 2 * scenes::kBeatTicks + 8), 0, 500, 1280, 180);
+  EXPECT_GT(scenes::ShareBrighterThan(after, 170.0), scenes::ShareBrighterThan(before, 170.0) + 0.03);
+}
+
+TEST(ScenesFraming, ThreeDotsThenBlack) {
+  SCENES_REQUIRE_SHOW();
+  // Three dots by the end of the first bar of event 14.
+  const scenes::Frame dots = scenes::RenderAtTick(scenes::StateTick(14, 1) - 2);
+  // Each dot is a disc of about 32 pixels' radius: 1% of the screen for the three.
+  EXPECT_GT(scenes::ShareBrighterThan(dots, 200.0), 0.007);
+  EXPECT_LT(scenes::ShareBrighterThan(dots, 200.0), 0.03);
+
+  // The incoming event 14, drawn into scene B during the closing card's
+  // dissolve, is black; the show's last dissolve fades towards that picture,
+  // since nothing is drawn for the end mark.
+  scenes::RenderAtTick(demo.event[14].time - 1);
+  EXPECT_LT(scenes::MeanLuma(scenes::ReadFrameBuffer(fx2_framebuffer_id)), 2.0);
+  const scenes::Frame last = scenes::RenderAtTick(demo.event[15].time - 1);
+  EXPECT_EQ(demo.currentevent, 14);
+  EXPECT_LT(scenes::MeanLuma(last), 12.0);
+  EXPECT_LT(scenes::ShareBrighterThan(last, 200.0), 0.002);
+}
+
+}  // namespace

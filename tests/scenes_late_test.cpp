@@ -1,0 +1,230 @@
+// The late scenes of the real show: the greetings (event 8), the ice cubes
+// (event 9) and the fruits (event 11), rendered from the real sprox.dat and
+// measured. Every state shows something, moves, and looks like no other
+// event; each scene also draws while it is still the incoming event of a
+// transition (state 0, statetime below 0). Each image is checked where it
+// must show: a frame is rendered twice at the same instant and clock, once
+// as the show has it and once with that one image's texture unbound, and the
+// share of pixels of the scene's framebuffer that change says whether the
+// image is on screen there.
+#include "scenes_common.h"
+
+namespace {
+
+// ---- Helpers --------------------------------------------------------------------
+
+constexpr int kGreetings = 8;
+constexpr int kIcecube = 9;
+constexpr int kFruits = 11;
+constexpr int kPairStates = 9;  // states 0..8 of event 8 bring one pair each; state 9 is the wall
+constexpr int kCards = 18;
+
+// The greeting cards in slot order (texture1 .. texture18).
+s_bitmap* const kCardImages[kCards] = {
+    &bmp_greetings1,  &bmp_greetings2,  &bmp_greetings3a, &bmp_greetings3b, &bmp_greetings3c, &bmp_greetings3d,
+    &bmp_greetings4a, &bmp_greetings4b, &bmp_greetings5,  &bmp_greetings6a, &bmp_greetings6b, &bmp_greetings6c,
+    &bmp_greetings6d, &bmp_greetings6e, &bmp_greetings7a, &bmp_greetings7b, &bmp_greetings7c, &bmp_greetings8};
+
+// Unbinds one image for as long as it lives: the scene passes read the
+// image globals when they run, so the next render draws without it.
+class BlankImage {
+ public:
+  explicit BlankImage(s_bitmap* image) : image_(image), texture_(image->textureid) { image_->textureid = 0; }
+  ~BlankImage() { image_->textureid = texture_; }
+  BlankImage(const BlankImage&) = delete;
+  BlankImage& operator=(const BlankImage&) = delete;
+
+ private:
+  s_bitmap* image_;
+  decltype(s_bitmap::textureid) texture_;
+};
+
+// The scene framebuffer A (the event in force, before the transition and
+// post passes) after rendering the show at `tick`. The scene pass reads only
+// the music position, so two renders at one tick match exactly, while the
+// post pass's grain follows the window clock, which runs on between renders.
+scenes::Frame SceneAt(double tick) {
+  scenes::RenderAtTick(tick);
+  return scenes::ReadFrameBuffer(fx1_framebuffer_id);
+}
+
+// The same without `image`.
+scenes::Frame SceneWithout(s_bitmap* image, double tick) {
+  BlankImage blank(image);
+  return SceneAt(tick);
+}
+
+// Share (0..1) of the pixels of a part of two frames (columns x0..x1, rows
+// y0..y1 from the top) whose luma differs by more than 24.
+double ChangedShare(const scenes::Frame& a, const scenes::Frame& b, int x0 = 0, int y0 = 0,
+                    int x1 = scenes::kWidth, int y1 = scenes::kHeight) {
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1.0;
+  size_t changed = 0;
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
+      const size_t i = (static_cast<size_t>(y) * a.width + x) * 3;
+      changed += std::abs(scenes::Luma(&a.rgb[i]) - scenes::Luma(&b.rgb[i])) > 24.0 ? 1 : 0;
+    }
+  }
+  return static_cast<double>(changed) / static_cast<double>((x1 - x0) * (y1 - y0));
+}
+
+std::string Where(int event, int state) {
+  return "event " + std::to_string(event) + " state " + std::to_string(state);
+}
+
+// ---- Tests ----------------------------------------------------------------------
+
+TEST(ScenesLate, ShadersLinkCleanAndTheWidePassNeedsNoEvent) {
+  SCENES_REQUIRE_SHOW();
+  for (int shader : {shader_fx_greetings, shader_fx_icecube, shader_fx_fruits}) {
+    ASSERT_TRUE(scenes::ProgramLinked(shader)) << "shader id " << shader;
+    char log[1024] = {0};
+    GLsizei length = 0;
+    glGetProgramInfoLog(GFX_shader[shader].program, sizeof log, &length, log);
+    EXPECT_EQ(length, 0) << "shader id " << shader << ": " << log;
+    glGetShaderInfoLog(GFX_shader[shader].fragment, sizeof log, &length, log);
+    EXPECT_EQ(length, 0) << "shader id " << shader << ": " << log;
+  }
+  // The 19-image pass sets no "event"; a greetings shader that read it would
+  // see 0 whatever the event.
+  EXPECT_EQ(glGetUniformLocation(GFX_shader[shader_fx_greetings].program, "event"), -1);
+  for (int slot = 0; slot <= kCards; ++slot) {
+    const std::string name = "texture" + std::to_string(slot);
+    EXPECT_GE(glGetUniformLocation(GFX_shader[shader_fx_greetings].program, name.c_str()), 0)
+        << name << " is not read, so its image can never show";
+  }
+}
+
+TEST(ScenesLate, EveryStateShowsSomethingAndMoves) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kGreetings, kIcecube, kFruits}) {
+    ASSERT_GT(scenes::StateCount(event), 0) << "event " << event;
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const int32_t start = scenes::StateTick(event, state);
+      const int32_t length = scenes::StateEndTick(event, state) - start;
+      // What the window shows a quarter into the state ...
+      const scenes::Frame a = scenes::RenderAtTick(start + length / 4);
+      ASSERT_EQ(demo.currentevent, event);
+      ASSERT_EQ(demo.event[event].currentstate, state);
+      EXPECT_GT(scenes::MeanLuma(a), 30.0) << Where(event, state) << " is dark";
+      EXPECT_GT(scenes::LumaSpread(a), 12.0) << Where(event, state) << " is flat";
+      // ... and the scene alone half a beat apart (the post pass's grain
+      // would make any two window frames differ).
+      const scenes::Frame sceneA = SceneAt(start + length / 4);
+      const scenes::Frame sceneB = SceneAt(start + length / 4 + 4);
+      EXPECT_GT(scenes::MeanDifference(sceneA, sceneB), 2.0) << Where(event, state) << " stands still";
+      if (HasFailure()) scenes::WritePng(a, "late_e" + std::to_string(event) + "_s" + std::to_string(state) + ".png");
+    }
+  }
+}
+
+TEST(ScenesLate, DrawWhileStillIncoming) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kGreetings, kIcecube, kFruits}) {
+    // Halfway through the transition into the event, scene B holds the
+    // incoming event drawn in state 0 with a negative statetime.
+    const int32_t length = demo.transition[demo.event[event].transition].length;
+    ASSERT_GT(length, 1) << "event " << event;
+    scenes::RenderAtTick(scenes::StateTick(event, 0) - length / 2);
+    ASSERT_EQ(demo.nextevent, event);
+    ASSERT_GT(demo.progress, 0.0f);
+    const scenes::Frame b = scenes::ReadFrameBuffer(fx2_framebuffer_id);
+    EXPECT_GT(scenes::MeanLuma(b), 30.0) << "event " << event << " incoming is dark";
+    EXPECT_GT(scenes::LumaSpread(b), 12.0) << "event " << event << " incoming is flat";
+    if (HasFailure()) scenes::WritePng(b, "late_incoming_e" + std::to_string(event) + ".png");
+  }
+}
+
+TEST(ScenesLate, LookLikeNoOtherEvent) {
+  SCENES_REQUIRE_SHOW();
+  // One frame a quarter into the first state of every scene, where no
+  // transition is running.
+  std::vector<scenes::Frame> frames;
+  for (int event = 0; event <= scenes::kLastScene; ++event) {
+    const int32_t start = scenes::StateTick(event, 0);
+    frames.push_back(scenes::RenderAtTick(start + (scenes::StateEndTick(event, 0) - start) / 4));
+  }
+  for (int event : {kGreetings, kIcecube, kFruits}) {
+    for (int other = 0; other <= scenes::kLastScene; ++other) {
+      if (other == event) continue;
+      EXPECT_GT(scenes::MeanDifference(frames[event], frames[other]), 20.0)
+          << "event " << event << " looks like event " << other;
+    }
+  }
+}
+
+TEST(ScenesLate, EachPairOfCardsShowsInItsBar) {
+  SCENES_REQUIRE_SHOW();
+  for (int state = 0; state < kPairStates; ++state) {
+    // Past the second card's flip-in, before the pair flips away.
+    const double tick = scenes::StateTick(kGreetings, state) + 14;
+    const scenes::Frame shown = SceneAt(tick);
+    ASSERT_EQ(demo.event[kGreetings].currentstate, state);
+    // The same instant rendered again changes nothing: the check below
+    // measures the image, not noise.
+    ASSERT_LT(ChangedShare(shown, SceneAt(tick)), 0.0005) << Where(kGreetings, state);
+    for (int card : {2 * state, 2 * state + 1}) {
+      EXPECT_GT(ChangedShare(shown, SceneWithout(kCardImages[card], tick)), 0.01)
+          << "card " << card + 1 << " does not show in " << Where(kGreetings, state);
+    }
+    // A card of a neighbouring bar is not on screen now.
+    const int other = state + 1 < kPairStates ? 2 * state + 2 : 2 * state - 1;
+    EXPECT_LT(ChangedShare(shown, SceneWithout(kCardImages[other], tick)), 0.0005)
+        << "card " << other + 1 << " shows in " << Where(kGreetings, state);
+  }
+}
+
+TEST(ScenesLate, TheWallShowsAllEighteenCards) {
+  SCENES_REQUIRE_SHOW();
+  // Late in the wall's first bar: every card has flipped in, the spin wave
+  // of the next bar has not started.
+  const double tick = scenes::StateTick(kGreetings, kPairStates) + 28;
+  const scenes::Frame shown = SceneAt(tick);
+  ASSERT_EQ(demo.event[kGreetings].currentstate, kPairStates);
+  for (int card = 0; card < kCards; ++card) {
+    EXPECT_GT(ChangedShare(shown, SceneWithout(kCardImages[card], tick)), 0.003)
+        << "card " << card + 1 << " is missing from the wall";
+  }
+}
+
+TEST(ScenesLate, IcecubeShowsFeverThenTheCueMarkBriefly) {
+  SCENES_REQUIRE_SHOW();
+  const int32_t cool = scenes::StateTick(kIcecube, 0);
+  const int32_t warm = scenes::StateTick(kIcecube, 1);
+  ASSERT_GE(cool, 0);
+  ASSERT_GE(warm, 0);
+  // The "sprox fever" card belongs to the orange half only.
+  const double coolTick = cool + 40;
+  const double warmTick = warm + 24;
+  EXPECT_LT(ChangedShare(SceneAt(coolTick), SceneWithout(&bmp_sproxfever, coolTick)), 0.0005);
+  EXPECT_GT(ChangedShare(SceneAt(warmTick), SceneWithout(&bmp_sproxfever, warmTick)), 0.05);
+
+  // The burn mark: 72 ticks into the orange half it shows in the top-right
+  // corner (and nowhere else); a beat earlier and a beat later it is gone.
+  const int x0 = scenes::kWidth * 3 / 4, y1 = scenes::kHeight / 3;
+  const double cue = warm + 74;
+  const scenes::Frame withMark = SceneAt(cue);
+  const scenes::Frame withoutMark = SceneWithout(&bmp_cigburn, cue);
+  EXPECT_GT(ChangedShare(withMark, withoutMark, x0, 0, scenes::kWidth, y1), 0.02);
+  EXPECT_LT(ChangedShare(withMark, withoutMark, 0, y1, scenes::kWidth, scenes::kHeight), 0.0005);
+  for (double off : {cue - 8, cue + 8}) {
+    EXPECT_LT(ChangedShare(SceneAt(off), SceneWithout(&bmp_cigburn, off)), 0.0005)
+        << "the cue mark stays on at tick " << off;
+  }
+}
+
+TEST(ScenesLate, FruitsKeepTheLabelInBothStates) {
+  SCENES_REQUIRE_SHOW();
+  for (int state = 0; state < scenes::StateCount(kFruits); ++state) {
+    const double tick = scenes::StateTick(kFruits, state) + 20;
+    const scenes::Frame shown = SceneAt(tick);
+    EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_nutrician, tick)), 0.04)
+        << "the label is missing in " << Where(kFruits, state);
+    // The fizz and the peel come from the noise picture (which the post pass
+    // reads as well; the scene's framebuffer shows the scene's use alone).
+    EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_noise, tick)), 0.01) << Where(kFruits, state);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+// WAV files through the resource file system: canonical files read from a
+// directory mount and from a packed image, round trips through the writer,
+// and every refused file, with its message and what stays in the record.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "corefile/corefile.h"
+#include "sound_helpers.h"
+#include "test_util.h"
+
+using sound_test::pattern_bytes;
+using sound_test::wav_file;
+
+namespace {
+
+class Wav : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::remove_all(kDir);
+    std::filesystem::create_directories(kDir);
+  }
+  void TearDown() override {
+    corefile_closeimage();
+    std::free(sound.data);
+  }
+  void mount() {
+    int mounted = 0;
+    test_util::capture_stdout([&] { mounted = corefile_mountimage(kDir, 2); });
+    ASSERT_EQ(mounted, 1);
+  }
+  // Writes `bytes` as `name` in the mounted folder and loads it; returns the
+  // result, and what was printed in *lines.
+  int load(const std::string& name, const std::string& bytes, std::string* lines = nullptr) {
+    test_util::write_file(std::string(kDir) + "/" + name, bytes);
+    mount();
+    std::free(sound.data);
+    sound = s_sound{};
+    int result = -1;
+    const std::string printed = test_util::capture_stdout([&] { result = Soundsystem_LoadWAV(name.c_str(), &sound); });
+    if (lines) *lines = printed;
+    return result;
+  }
+  static constexpr const char* kDir = "wav_mount";
+  s_sound sound{};
+};
+
+TEST_F(Wav, CanonicalStereoFileLoadsItsFormatAndData) {
+  const std::string samples = pattern_bytes(176400);  // one second of 44100 Hz 16-bit stereo
+  ASSERT_EQ(load("second.wav", wav_file(2, 16, 44100, samples)), 1);
+  EXPECT_EQ(sound.channels, 2);
+  EXPECT_EQ(sound.bits, 16);
+  EXPECT_EQ(sound.frequency, 44100u);
+  EXPECT_EQ(sound.datasize, 176400u);
+  EXPECT_EQ(sound.numsamples, 88200u);
+  ASSERT_NE(sound.data, nullptr);
+  EXPECT_EQ(std::memcmp(sound.data, samples.data(), samples.size()), 0);
+  EXPECT_EQ(sound.playing, 0);
+  EXPECT_EQ(sound.position, 0u);
+}
+
+TEST_F(Wav, EightBitMonoFileCountsOneSamplePerByte) {
+  ASSERT_EQ(load("blip.wav", wav_file(1, 8, 11025, pattern_bytes(999))), 1);
+  EXPECT_EQ(sound.numsamples, 999u);
+  EXPECT_EQ(sound.frequency, 11025u);
+}
+
+TEST_F(Wav, RoundTripKeepsFormatAndBytesAndWritesTheCanonicalHeader) {
+  const std::string samples = pattern_bytes(6000);
+  ASSERT_EQ(load("original.wav", wav_file(2, 16, 32000, samples)), 1);
+  std::string lines;
+  int saved = 0;
+  lines = test_util::capture_stdout([&] { saved = Soundsystem_SaveSound("copy.wav", &sound); });
+  EXPECT_EQ(saved, 1);
+  const std::string written = test_util::read_file(std::string(kDir) + "/copy.wav");
+  ASSERT_EQ(written.size(), 44u + samples.size());
+  // Byte for byte what a canonical writer produces from the same format.
+  EXPECT_EQ(written, wav_file(2, 16, 32000, samples));
+
+  s_sound again{};
+  ASSERT_EQ(Soundsystem_LoadWAV("copy.wav", &again), 1);
+  EXPECT_EQ(again.channels, sound.channels);
+  EXPECT_EQ(again.bits, sound.bits);
+  EXPECT_EQ(again.frequency, sound.frequency);
+  EXPECT_EQ(again.datasize, sound.datasize);
+  EXPECT_EQ(again.numsamples, sound.numsamples);
+  EXPECT_EQ(std::memcmp(again.data, sound.data, sound.datasize), 0);
+  std::free(again.data);
+}
+
+TEST_F(Wav, RoundTripOfAnEightBitSoundAndOfASoundWithoutData) {
+  ASSERT_EQ(load("low.wav", wav_file(1, 8, 8000, pattern_bytes(301))), 1);
+  test_util::capture_stdout([&] { Soundsystem_SaveWAV("low2.wav", &sound); });
+  EXPECT_EQ(test_util::read_file(std::string(kDir) + "/low2.wav"), wav_file(1, 8, 8000, pattern_bytes(301)));
+
+  // A record without data writes a header that claims no samples.
+  s_sound empty{};
+  empty.channels = 2;
+  empty.bits = 16;
+  empty.frequency = 44100;
+  empty.numsamples = 5000;  // no data behind it
+  int saved = 0;
+  test_util::capture_stdout([&] { saved = Soundsystem_SaveWAV("empty.wav", &empty); });
+  EXPECT_EQ(saved, 1);
+  EXPECT_EQ(test_util::read_file(std::string(kDir) + "/empty.wav"), wav_file(2, 16, 44100, ""));
+}
+
+TEST_F(Wav, MissingFileIsRefusedWithoutAMessage) {
+  mount();
+  std::string lines = test_util::capture_stdout([&] { EXPECT_EQ(Soundsystem_LoadWAV("nothere.wav", &sound), 0); });
+  EXPECT_EQ(lines, "");
+  EXPECT_EQ(sound.data, nullptr);
+}
+
+TEST_F(Wav, FileWithoutRiffOrWaveSaysSoAndLeavesTheRecord) {
+  std::string bytes = wav_file(2, 16, 44100, pattern_bytes(100));
+  std::string lines;
+  std::string norfiff = bytes;
+  norfiff[0] = 'X';
+  EXPECT_EQ(load("a.wav", norfiff, &lines), 0);
+  EXPECT_EQ(lines, "No WAV file");
+  EXPECT_EQ(sound.channels, 0);
+  std::string nowave = bytes;
+  std::memcpy(&nowave[8], "AVI ", 4);
+  EXPECT_EQ(load("b.wav", nowave, &lines), 0);
+  EXPECT_EQ(lines, "No WAV file");
+  EXPECT_EQ(sound.frequency, 0u);
+}
+
+TEST_F(Wav, MissingFmtIsRefusedSilently) {
+  std::string bytes = wav_file(2, 16, 44100, pattern_bytes(100));
+  std::memcpy(&bytes[12], "JUNK", 4);
+  std::string lines;
+  EXPECT_EQ(load("c.wav", bytes, &lines), 0);
+  EXPECT_EQ(lines, "");
+  EXPECT_EQ(sound.channels, 0);
+}
+
+TEST_F(Wav, NonPcmFileSaysSoAndKeepsItsFormat) {
+  std::string lines;
+  EXPECT_EQ(load("ext.wav", wav_file(2, 24, 48000, pattern_bytes(600), 0xFFFE), &lines), 0);
+  EXPECT_EQ(lines, "Not PCM signed");
+  EXPECT_EQ(sound.channels, 2);
+  EXPECT_EQ(sound.frequency, 48000u);
+  EXPECT_EQ(sound.bits, 24);
+  EXPECT_EQ(sound.data, nullptr);
+}
+
+TEST_F(Wav, ChunkBetweenFmtAndDataIsRefusedSilently) {
+  std::string canonical = wav_file(2, 16, 44100, pattern_bytes(100));
+  std::string withlist = canonical.substr(0, 36) + "LIST" + std::string("\x04\0\0\0info", 8) + canonical.substr(36);
+  std::string lines;
+  EXPECT_EQ(load("list.wav", withlist, &lines), 0);
+  EXPECT_EQ(lines, "");
+  EXPECT_EQ(sound.channels, 2);
+  EXPECT_EQ(sound.data, nullptr);
+}
+
+TEST_F(Wav, ShortTruncatedAndOddBitFilesAreRefused) {
+  const std::string canonical = wav_file(1, 16, 44100, pattern_bytes(1000));
+  // Shorter than the header, down to nothing.
+  for (size_t length : {size_t{43}, size_t{20}, size_t{0}}) {
+    EXPECT_EQ(load("short.wav", canonical.substr(0, length)), 0) << length;
+    EXPECT_EQ(sound.data, nullptr);
+  }
+  // Exactly the header with a data size of 0 is a valid empty file.
+  EXPECT_EQ(load("hdr.wav", wav_file(1, 16, 44100, "")), 1);
+  EXPECT_EQ(sound.numsamples, 0u);
+
+  // A data size one byte past the end of the file.
+  std::string truncated = canonical;
+  sound_test::put32(truncated, 40, 1001);
+  EXPECT_EQ(load("trunc.wav", truncated), 0);
+  EXPECT_EQ(sound.data, nullptr);
+  sound_test::put32(truncated, 40, 0xFFFFFFFFu);
+  EXPECT_EQ(load("huge.wav", truncated), 0);
+  EXPECT_EQ(sound.data, nullptr);
+  // A data size that fits exactly loads.
+  sound_test::put32(truncated, 40, 1000);
+  EXPECT_EQ(load("exact.wav", truncated), 1);
+
+  // Bits per sample below 8 or not a multiple of 8 (0 would divide by zero).
+  for (int bits : {0, 4, 7, 12}) {
+    EXPECT_EQ(load("bits.wav", wav_file(1, bits, 44100, pattern_bytes(64))), 0) << bits;
+    EXPECT_EQ(sound.data, nullptr) << bits;
+    EXPECT_EQ(sound.bits, bits);
+  }
+}
+
+TEST(WavImage, MusicLoadsFromAPackedImageByAnyLetterCase) {
+  const std::string samples = pattern_bytes(4 * 4410);
+  test_util::pack("music.dat", {{"tune.wav", wav_file(2, 16, 44100, samples)}, {"other.txt", "hello"}});
+  int mounted = 0;
+  test_util::capture_stdout([&] { mounted = corefile_mountimage("music.dat", 0); });
+  ASSERT_EQ(mounted, 1);
+  audiodriver_selectoutput(AUDIO_OUTPUT_MANUAL);
+  testing::internal::CaptureStdout();
+  Soundsystem_Init(44100, 16, 2);
+  s_sound music{};
+  Soundsystem_LoadSound("Tune.WAV", &music);
+  const std::string lines = testing::internal::GetCapturedStdout();
+  EXPECT_NE(lines.find("Loading sound Tune.WAV\n"), std::string::npos);
+  ASSERT_NE(music.data, nullptr);
+  EXPECT_EQ(music.numsamples, samples.size() / 2);
+  EXPECT_EQ(std::memcmp(music.data, samples.data(), samples.size()), 0);
+  EXPECT_EQ(music.increment, 512u);
+  Soundsystem_PlayMusic(&music, 0);
+  fillnextbuffer();
+  EXPECT_EQ(Soundsystem_GetSoundOffset(music), 2048u);
+  Soundsystem_DeleteSound(&music);
+  Soundsystem_CloseAudio();
+  audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);
+  corefile_closeimage();
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// capture_report: the timing report, the frame log and the progress line.
+//
+// The report groups the rendered frames by the event they showed and gives,
+// per event, the frames and the median and maximum time of a frame's GL work
+// (the engine's frame plus glFinish, so llvmpipe's deferred rendering is
+// counted in the frame that asked for it). It is printed after the engine's
+// start-up lines, under a heading of its own.
+//
+// Threads: main thread.
+#include "tools/capture/capture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <vector>
+
+// ---- Internal functions -----------------------------------------------------------
+namespace {
+
+int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int fail(char* message, int capacity, const char* format, ...) {
+  if (message && capacity > 0) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, static_cast<size_t>(capacity), format, args);
+    va_end(args);
+  }
+  return 0;
+}
+
+// "m:ss" or "h:mm:ss".
+void format_duration(char* dst, size_t capacity, double seconds) {
+  const int64_t total = seconds > 0 ? static_cast<int64_t>(seconds + 0.5) : 0;
+  const int64_t h = total / 3600, m = total / 60 % 60, s = total % 60;
+  if (h)
+    snprintf(dst, capacity, "%lld:%02lld:%02lld", static_cast<long long>(h), static_cast<long long>(m),
+             static_cast<long long>(s));
+  else
+    snprintf(dst, capacity, "%lld:%02lld", static_cast<long long>(m), static_cast<long long>(s));
+}
+
+void write_row(FILE* out, const char* name, std::vector<double>& times) {
+  const double maximum = times.empty() ? 0.0 : *std::max_element(times.begin(), times.end());
+  const double median = capture_median(times.data(), static_cast<int64_t>(times.size()));
+  fprintf(out, "%6s %8zu %12.3f %12.3f\n", name, times.size(), median, maximum);
+}
+
+}  // namespace
+
+// ---- Public functions ---------------------------------------------------------------
+double capture_median(double* values, int64_t count) {
+  if (count <= 0) return 0.0;
+  double* middle = values + count / 2;
+  std::nth_element(values, middle, values + count);
+  if (count % 2) return *middle;
+  // The lower middle is the largest of the lower half.
+  const double lower = *std::max_element(values, middle);
+  return (lower + *middle) / 2.0;
+}
+
+void capture_writereport(FILE* out, const s_capturereport* report) {
+  const int64_t wanted = report->range.end - report->range.first;
+  fprintf(out, "\n==== sprox-capture timing report ====\n");
+  fprintf(out, "capture: %d fps, %dx%d, frames %lld to %lld (%lld frames, show time %.3f s to %.3f s)\n",
+          report->fps, CAPTURE_WIDTH, CAPTURE_HEIGHT, static_cast<long long>(report->range.first),
+          static_cast<long long>(report->range.end - 1), static_cast<long long>(wanted),
+          capture_frameclock(report->range.first, report->fps), capture_frameclock(report->range.end - 1, report->fps));
+  if (report->numframes != wanted)
+    fprintf(out, "rendered: %lld of them (stopped early)\n", static_cast<long long>(report->numframes));
+  fprintf(out, "start-up: %.1f ms from launch to the end of the first frame (engine start-up %.1f ms)\n",
+          report->startup_ms, report->engine_ms);
+  fprintf(out, "render time per frame (engine frame + glFinish), by the event in force:\n");
+  fprintf(out, "%6s %8s %12s %12s\n", "event", "frames", "median ms", "max ms");
+
+  std::map<int32_t, std::vector<double>> byevent;
+  std::vector<double> all;
+  all.reserve(static_cast<size_t>(std::max<int64_t>(report->numframes, 0)));
+  for (int64_t i = 0; i < report->numframes; ++i) {
+    byevent[report->frames[i].event].push_back(report->frames[i].render_ms);
+    all.push_back(report->frames[i].render_ms);
+  }
+  char name[16];
+  for (auto& entry : byevent) {
+    snprintf(name, sizeof(name), "%d", entry.first);
+    write_row(out, name, entry.second);
+  }
+  write_row(out, "all", all);
+  const double seconds = report->wall_ms / 1000.0;
+  fprintf(out, "wall: %.1f s from launch, %.2f frames a second overall (readback %.1f s, output %.1f s)\n", seconds,
+          seconds > 0 ? static_cast<double>(report->numframes) / seconds : 0.0, report->readback_ms / 1000.0,
+          report->output_ms / 1000.0);
+  fflush(out);
+}
+
+int capture_writelog(const char* path, const s_captureframe* frames, int64_t count, char* message, int capacity) {
+  FILE* out = fopen(path, "w");
+  if (!out) return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  fprintf(out, "frame,offset,tick,event,state,progress,render_ms\n");
+  for (int64_t i = 0; i < count; ++i) {
+    const s_captureframe& f = frames[i];
+    fprintf(out, "%lld,%d,%d,%d,%d,%.6f,%.3f\n", static_cast<long long>(f.frame), f.offset, f.tick, f.event, f.state,
+            static_cast<double>(f.progress), f.render_ms);
+  }
+  const bool ok = !ferror(out);
+  if (fclose(out) != 0 || !ok) return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  return 1;
+}
+
+void capture_formatprogress(char* dst, int capacity, int64_t done, int64_t total, double elapsed_s, int32_t barwidth) {
+  if (capacity <= 0) return;
+  const int64_t clamped = std::max<int64_t>(0, std::min(done, total));
+  const double fraction = total > 0 ? static_cast<double>(clamped) / static_cast<double>(total) : 1.0;
+  barwidth = std::max(1, std::min(barwidth, 200));
+  char bar[204];
+  const int filled = static_cast<int>(fraction * barwidth);
+  bar[0] = '[';
+  for (int i = 0; i < barwidth; ++i) bar[1 + i] = i < filled ? '#' : '-';
+  bar[1 + barwidth] = ']';
+  bar[2 + barwidth] = 0;
+  const double rate = elapsed_s > 0 && clamped > 0 ? static_cast<double>(clamped) / elapsed_s : 0.0;
+  char eta[32] = "?";
+  if (rate > 0) format_duration(eta, sizeof(eta), static_cast<double>(total - clamped) / rate);
+  snprintf(dst, static_cast<size_t>(capacity), "%s %3d%%  frame %lld/%lld  %.1f fps  eta %s", bar,
+           static_cast<int>(fraction * 100.0), static_cast<long long>(clamped), static_cast<long long>(total), rate,
+           eta);
+}

@@ -1,0 +1,174 @@
+// capture_source: the engine behind sprox-capture (see capture_source.h).
+//
+// Holding the clock: GLFW has no way to stop its timer, so this file supplies
+// the program's own glfwGetTime. The engine's passes are linked into this
+// executable, so their calls bind to the definition here; it answers the held
+// time while a frame renders and otherwise asks GLFW's own (found with
+// dlsym(RTLD_NEXT)). GLFW's timer is set with glfwSetTime as well, so both
+// agree whenever the clock is released.
+//
+// Threads: main thread only.
+#include "tools/capture/capture_source.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "demo/demo.h"
+#include "gfx/gfx.h"
+#include "gfx/gl.h"
+#include "sound/sound.h"
+#include "timeline/timeline.h"
+
+#define GLFW_EXPOSE_NATIVE_X11
+#include <GLFW/glfw3native.h>
+
+// ---- Globals ----------------------------------------------------------------------
+namespace {
+
+bool g_clockheld = false;  // true while a frame renders on the capture's clock
+double g_clock = 0.0;      // the held clock, seconds
+
+// ---- Internal functions -------------------------------------------------------------
+int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int fail(char* message, int capacity, const char* format, ...) {
+  if (message && capacity > 0) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, static_cast<size_t>(capacity), format, args);
+    va_end(args);
+  }
+  return 0;
+}
+
+using TimeFunction = double (*)();
+
+// GLFW's own glfwGetTime, behind the one this file defines.
+TimeFunction window_system_time() {
+  static TimeFunction next = reinterpret_cast<TimeFunction>(dlsym(RTLD_NEXT, "glfwGetTime"));
+  return next;
+}
+
+void hold_clock(double seconds) {
+  glfwSetTime(seconds);
+  g_clock = seconds;
+  g_clockheld = true;
+}
+
+}  // namespace
+
+// ---- The window system's clock, as the engine sees it ------------------------------------
+extern "C" double glfwGetTime(void) {
+  if (g_clockheld) return g_clock;
+  const TimeFunction next = window_system_time();
+  return next ? next() : g_clock;
+}
+
+// ---- Public functions ---------------------------------------------------------------
+int capturesource_start(char* message, int capacity) {
+  // No sound device: the capture's clock is its own, and a capture must run
+  // on machines without a sound card (and never play the music aloud).
+  audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
+  Demo_Startup(false);
+  if (!GFX_window) return fail(message, capacity, "the window could not be opened");
+  int width = 0, height = 0;
+  glfwGetFramebufferSize(GFX_window, &width, &height);
+  if (width != CAPTURE_WIDTH || height != CAPTURE_HEIGHT)
+    return fail(message, capacity,
+                "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least 1280x720?)", width, height,
+                CAPTURE_WIDTH, CAPTURE_HEIGHT);
+  return 1;
+}
+
+void capturesource_timeline(s_capturetimeline* timeline) {
+  *timeline = s_capturetimeline{};
+  timeline->numevents = demo.numevents < 0 ? 0 : demo.numevents;
+  if (timeline->numevents > CAPTURE_MAXEVENTS) timeline->numevents = CAPTURE_MAXEVENTS;
+  for (int32_t i = 0; i < timeline->numevents; ++i) timeline->start[i] = demo.event[i].time;
+}
+
+void capturesource_render(int64_t frame, int32_t offset, double clock, s_captureframe* record) {
+  using Clock = std::chrono::steady_clock;
+  hold_clock(clock);
+  const Clock::time_point start = Clock::now();
+  Demo_RenderFrame(offset);
+  glFinish();
+  const Clock::time_point end = Clock::now();
+  g_clockheld = false;
+
+  record->frame = frame;
+  record->offset = offset;
+  record->tick = demo.tick;
+  record->event = demo.currentevent;
+  record->state = demo.currentevent >= 0 && demo.currentevent < CAPTURE_MAXEVENTS
+                      ? demo.event[demo.currentevent].currentstate
+                      : -1;
+  record->progress = demo.progress;
+  record->render_ms = std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+void capturesource_read(uint8_t* rgb, uint8_t* bottomup) {
+  // The post pass drew into the window's back buffer, which is still bound.
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  glReadBuffer(GL_BACK);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, CAPTURE_WIDTH, CAPTURE_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomup);
+  capture_fliprows(bottomup, rgb, CAPTURE_WIDTH, CAPTURE_HEIGHT);
+}
+
+int capturesource_present() {
+  // The show's frame body sets the close flag on the end mark; the capture
+  // never renders past it, so a set flag means Escape or the window system.
+  GFX_SwapBuffers();
+  return glfwWindowShouldClose(GFX_window) ? 0 : 1;
+}
+
+int64_t capturesource_windowdiffers(const uint8_t* rgb) {
+  // What X shows in the window, read through the window system itself: an
+  // independent witness that the frame read back is the frame presented.
+  Display* display = glfwGetX11Display();
+  const Window window = glfwGetX11Window(GFX_window);
+  if (!display || !window) return -1;
+  glFinish();
+  XSync(display, False);
+  XImage* image = XGetImage(display, window, 0, 0, CAPTURE_WIDTH, CAPTURE_HEIGHT, AllPlanes, ZPixmap);
+  if (!image) return -1;
+  // Each channel's mask gives its place in the pixel value (8 bits each on a 24-bit screen).
+  auto shift_of = [](unsigned long mask) {
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+      mask >>= 1;
+      ++shift;
+    }
+    return shift;
+  };
+  const int rs = shift_of(image->red_mask), gs = shift_of(image->green_mask), bs = shift_of(image->blue_mask);
+  int64_t differing = 0;
+  for (int32_t y = 0; y < CAPTURE_HEIGHT; ++y) {
+    const uint8_t* row = rgb + static_cast<size_t>(y) * CAPTURE_WIDTH * 3;
+    for (int32_t x = 0; x < CAPTURE_WIDTH; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      const uint8_t* p = row + x * 3;
+      if (((pixel & image->red_mask) >> rs) != p[0] || ((pixel & image->green_mask) >> gs) != p[1] ||
+          ((pixel & image->blue_mask) >> bs) != p[2])
+        ++differing;
+    }
+  }
+  XDestroyImage(image);
+  return differing;
+}
+
+void capturesource_stop() {
+  // The show itself never closes its audio; the capture does, so that the
+  // output's device thread is joined before the program's globals go away.
+  if (audiodriver_getoutput() >= 0) Soundsystem_CloseAudio();
+  if (GFX_window) {
+    glfwTerminate();
+    GFX_window = nullptr;
+  }
+}

@@ -1,0 +1,43 @@
+// capture_source: the frame source of sprox-capture: the real engine in its
+// real window, driven by the capture's fixed clock.
+//
+// It runs the show's own start-up (with the silent audio output, the music
+// not started), and renders each frame through the same frame body the
+// window uses, at an offset and a clock the capture chooses. While a frame is
+// rendered the window system's clock stands still at the chosen time: the
+// transition and post passes read it (glfwGetTime) after the scene passes
+// have run for an unknown while, and a clock that moved on meanwhile would
+// make no two captures alike.
+//
+// Glossary: the clock is the window system's time in seconds (glfwGetTime);
+// the frame body is Demo_RenderFrame; the window's framebuffer is the back
+// buffer the post pass draws into, read back before it is presented.
+//
+// Threads: main thread only (it owns the GL context).
+#pragma once
+
+#include <cstdint>
+
+#include "tools/capture/capture.h"
+
+// Starts the engine: silent audio output, the show's start-up sequence, and
+// checks that the window's framebuffer is 1280 x 720. Returns 1, or 0 with a reason.
+int capturesource_start(char* message, int capacity);
+// The event starts of the loaded timeline.
+void capturesource_timeline(s_capturetimeline* timeline);
+// Renders one frame at the offset with the clock held at `clock` seconds, and
+// fills the record with what it showed and the time the GL work took.
+void capturesource_render(int64_t frame, int32_t offset, double clock, s_captureframe* record);
+// Reads the window's framebuffer into rgb, top-down rows; bottomup is scratch
+// of the same size (CAPTURE_WIDTH x CAPTURE_HEIGHT x 3 bytes each).
+void capturesource_read(uint8_t* rgb, uint8_t* bottomup);
+// Presents the frame as the show does (swap and event polling). Returns 0
+// once the window was asked to close (Escape or the window system).
+int capturesource_present();
+// After capturesource_present: the number of pixels in which the window's
+// picture, as the X server holds it, differs from rgb (top-down rows); -1
+// when the window system cannot tell (for instance a window hidden or not
+// mapped on a compositing display).
+int64_t capturesource_windowdiffers(const uint8_t* rgb);
+// Closes the audio output and the window system; harmless when nothing was started.
+void capturesource_stop();
