@@ -24,6 +24,7 @@
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "sound/sound.h"
+#include "asset_names.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
@@ -32,21 +33,7 @@ namespace {
 using FileList = std::vector<std::pair<std::string, std::string>>;
 
 // The show's images and shaders in load order.
-const char* const kImageFiles[67] = {
-    "introbg.png", "text_keldrun.png", "text_serve.png", "text_fizzing.png", "text_haldex2023.png",
-    "titlebg.png", "logo0a.png", "logo0b.png", "logo0c.png", "twister.png", "text_wannasprox.png",
-    "text_sproxfever.png", "text_orange.png", "sprox_girl1080.png", "credit_pelnik.png", "credit_dravo.png",
-    "credit_sune.png", "credit_quibbet.png", "credit_torvin2.png", "credit_label1.png", "credit_label2.png",
-    "text_greetings1.png", "text_greetings2.png", "text_greetings3a.png", "text_greetings3b.png",
-    "text_greetings3c.png", "text_greetings3d.png", "text_greetings4a.png", "text_greetings4b.png",
-    "text_greetings5.png", "text_greetings6a.png", "text_greetings6b.png", "text_greetings6c.png",
-    "text_greetings6d.png", "text_greetings6e.png", "text_greetings7a.png", "text_greetings7b.png",
-    "text_greetings7c.png", "text_greetings8.png", "ballsbg.png", "blackbg.png", "bluebg.png",
-    "nutrician.png", "cigburn.png", "sugaricon2.png", "vintage8.png", "vintage8b.png", "noise.png", "mono.png",
-    "widescreen2.png", "text_closing.png", "closing0.png", "grisp.png", "damage.png", "flash0.png",
-    "flash1.png", "flash3.png", "flash4.png", "flash5.png", "flash6.png", "text_dots.png", "text_own1.png",
-    "text_own2.png", "text_own3.png", "text_owndemoscene.png", "text_owedemoscene.png",
-    "text_owedemoscene2.png"};
+const auto& kImageFiles = kShowImageFiles;
 const char* const kShaderFiles[17] = {
     "post.glsl",          "fx_empty.glsl",      "fx_intro.glsl",   "fx_bubbles2.glsl",      "fx_twister.glsl",
     "fx_heart.glsl",      "fx_credits.glsl",    "fx_greetings2.glsl", "fx_balls.glsl",      "fx_straw3.glsl",
