@@ -8,6 +8,7 @@
 #include "corefile/corefile.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -653,8 +654,13 @@ void corefile_opendir(const char* path, int pass) {
     if (path[i] == '/') levels++;
   }
   if (levels > 1) _dbg_printf("path has %d sublevels\n", levels);
-  if (chdir(path) != 0) {
+  // The scan works from inside the directory; the way back is the folder it
+  // started in, held open, because climbing ".." once per level is wrong for
+  // an absolute path, a "./" or "../" prefix and a symbolic link.
+  const int home = open(".", O_RDONLY | O_DIRECTORY);
+  if (home < 0 || chdir(path) != 0) {
     _dbg_printf("error reading directory\n");
+    if (home >= 0) close(home);
     closedir(dir);
     return;
   }
@@ -690,11 +696,8 @@ void corefile_opendir(const char* path, int pass) {
     corefile_image.numfiles++;
   }
 
-  if (closedir(dir) != 0) {
-    _dbg_printf("Error closing directory\n");
-    return;
-  }
-  for (int i = 0; i < levels; i++) {
-    if (chdir("..") != 0) break;
-  }
+  const bool closed = closedir(dir) == 0;
+  if (fchdir(home) != 0) _dbg_printf("error reading directory\n");
+  close(home);
+  if (!closed) _dbg_printf("Error closing directory\n");
 }

@@ -291,6 +291,15 @@ TEST_F(CorefileTest, DirectoryMountScansTheTree) {
   corefile_close(&file);
   corefile_close(&file);
 
+  // An absolute path, or one through "..", brings the scan back where it began too.
+  std::string absolute = fs::absolute("scan").string();
+  ASSERT_EQ(mount(absolute, 2), 1);
+  EXPECT_EQ(corefile_image.numfiles, 3u);
+  EXPECT_EQ(fs::current_path().string(), cwd);
+  ASSERT_EQ(mount("scan/../scan", 2), 1);
+  EXPECT_EQ(fs::current_path().string(), cwd);
+  ASSERT_EQ(mount("scan", 2), 1);
+
   out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("no-such-dir", 2), 1); });
   EXPECT_EQ(out,
             "Loading resource image: no-such-dir\nerror reading directory\nFound 0 files\nerror reading directory\n");

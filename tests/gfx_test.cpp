@@ -599,6 +599,7 @@ TEST_F(GfxPng, OnePixelImageLoadsIntoRecordAndTexture) {
   EXPECT_EQ(texel[1], 0x34);
   EXPECT_EQ(texel[2], 0x56);
   EXPECT_EQ(texel[3], 0x78);
+  test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
 }
 
 TEST_F(GfxPng, RowsAndColumnsKeepTheirPlaces) {
@@ -610,6 +611,7 @@ TEST_F(GfxPng, RowsAndColumnsKeepTheirPlaces) {
   std::vector<uint8_t> texels(wide_.size());
   glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
   EXPECT_EQ(texels, wide_);
+  test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
 }
 
 TEST_F(GfxPng, CorruptImagePrintsBothMessagesOnOneLine) {
