@@ -20,6 +20,7 @@
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "asset_names.h"
+#include "test_child.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
@@ -206,27 +207,6 @@ void SetTimeline(int current, int tick) {
   demo.offset = tick * 2739;
 }
 
-#define EXPECT_IN_CHILD(...) \
-  EXPECT_EXIT(               \
-      {                      \
-        __VA_ARGS__;         \
-        std::exit(0);        \
-      },                     \
-      testing::ExitedWithCode(0), "")
-
-#define CHILD_CHECK(cond)                                 \
-  do {                                                    \
-    if (!(cond)) {                                        \
-      fprintf(stderr, "child check failed: %s\n", #cond); \
-      std::exit(1);                                       \
-    }                                                     \
-  } while (0)
-
-class EffectsEnvironment : public testing::Environment {
- public:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-const testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new EffectsEnvironment);
 
 // ---- Effect shaders ---------------------------------------------------------------------
 

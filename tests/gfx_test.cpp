@@ -16,6 +16,7 @@
 #include "corefile/corefile.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
+#include "test_child.h"
 #include "test_util.h"
 
 namespace {
@@ -100,29 +101,6 @@ std::string Png(unsigned w, unsigned h, const std::vector<uint8_t>& rgba) {
   return bytes;
 }
 
-// Runs `body` in a fresh child process (re-executed, so it starts with empty
-// tables and no window); the child reports a failure on stderr with exit 1.
-#define EXPECT_IN_CHILD(...) \
-  EXPECT_EXIT(                 \
-      {                        \
-        __VA_ARGS__;           \
-        std::exit(0);          \
-      },                       \
-      testing::ExitedWithCode(0), "")
-
-#define CHILD_CHECK(cond)                                      \
-  do {                                                         \
-    if (!(cond)) {                                             \
-      fprintf(stderr, "child check failed: %s\n", #cond);      \
-      std::exit(1);                                            \
-    }                                                          \
-  } while (0)
-
-class GfxEnvironment : public testing::Environment {
- public:
-  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-const testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new GfxEnvironment);
 
 // ---- Window ------------------------------------------------------------------------
 
