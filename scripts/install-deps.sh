@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libglfw3-dev libglew-dev libgl1-mesa-dev libgl1-mesa-dri liblodepng-dev
-  libasound2-dev libfreetype-dev libx11-dev zlib1g-dev util-linux
+  libasound2-dev libfreetype-dev libx11-dev libxrandr-dev zlib1g-dev util-linux
   fonts-lobster fonts-bebas-neue fonts-league-spartan fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool glslang-tools ffmpeg sox
