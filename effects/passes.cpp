@@ -12,6 +12,7 @@
 // Threads: main thread only (GL context). The passes allocate nothing.
 #include "effects/effects.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -181,6 +182,20 @@ void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2) {
   if (drawable) DrawFullQuad(shader);
 }
 
+// The channel logo's opacity in `event`: rising from 0 at the event's start and
+// falling back to 0 at the tick where the logo leaves, each over
+// EFFECTS_LOGO_FADE ticks, on the frame's sub-tick position so that it glides.
+namespace {
+float LogoFade(int32_t event) {
+  const int32_t within = demo.offset - demo.tick * EFFECTS_TICK_FRAMES;
+  const float fraction = within > 0 && within < EFFECTS_TICK_FRAMES ? within / float(EFFECTS_TICK_FRAMES) : 0.0f;
+  const float tick = static_cast<float>(demo.tick) + fraction;
+  const float in = (tick - static_cast<float>(EventAt(event).time)) / EFFECTS_LOGO_FADE;
+  const float out = (static_cast<float>(EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD) - tick) / EFFECTS_LOGO_FADE;
+  return std::clamp(std::min(in, out), 0.0f, 1.0f);
+}
+}  // namespace
+
 void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap texture2, s_bitmap texture3,
                  s_bitmap texture4) {
   GFX_BindTextureChannel(static_cast<int>(texture4.textureid), 4);
@@ -203,5 +218,8 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   GFX_SetShaderUniform1i(shader, "state", EventAt(event).currentstate);
   GFX_SetShaderUniform1i(shader, "logostate", logostate);
   GFX_SetShaderUniform1f(shader, "blur", kPostBlur);
+  // One of ours after the pass's own set: "logostate" flips in one frame and a
+  // shader keeps nothing between frames, so the logo's opacity comes from here.
+  GFX_SetShaderUniform1f(shader, "logofade", logostate ? LogoFade(event) : 0.0f);
   DrawFullQuad(shader);
 }

@@ -74,10 +74,11 @@ const char* const kPostShader =
     "#version 120\nvarying vec2 texCoord;\n"
     "uniform vec2 resolution; uniform sampler2D texture0, texture1, texture2, texture3, texture4;\n"
     "uniform float time; uniform int mode; uniform int state; uniform int logostate; uniform float blur;\n"
+    "uniform float logofade;\n"
     "void main() {\n"
     " vec4 x = texture2D(texture1, texCoord) + texture2D(texture2, texCoord) + texture2D(texture3, texCoord)\n"
     "   + texture2D(texture4, texCoord);\n"
-    " float u = resolution.x + time + float(mode) + float(state) + float(logostate) + blur;\n"
+    " float u = resolution.x + time + float(mode) + float(state) + float(logostate) + blur + logofade;\n"
     " gl_FragColor = texture2D(texture0, texCoord) + 1e-12 * (x + vec4(u));\n}";
 
 std::string Png1x1(uint8_t r, uint8_t g, uint8_t b) {
@@ -495,11 +496,28 @@ TEST_F(EffectsPass, PostLogostateModeAndInputs) {
     EXPECT_EQ(UniformI(id, "logostate"), 0) << event;
     EXPECT_EQ(UniformI(id, "mode"), 0) << event;
   }
+  // The logo's opacity glides in from the event's start and out towards the
+  // tick where it leaves, over EFFECTS_LOGO_FADE ticks each, between ticks too.
+  const float fade = EFFECTS_LOGO_FADE;
+  struct FadeCase {
+    int tick;      // ticks after the start of event 8
+    int within;    // sample frames past that tick
+    float expected;
+  };
+  for (const FadeCase& c : {FadeCase{0, 0, 0.0f}, FadeCase{3, 0, 3.0f / fade}, FadeCase{3, 1369, 3.5f / fade},
+                            FadeCase{100, 2000, 1.0f}, FadeCase{256 - 8 - 3, 0, 3.0f / fade},
+                            FadeCase{256 - 8, 0, 0.0f}}) {
+    SetTimeline(8, 8 * 256 + c.tick);
+    demo.offset += c.within;
+    post();
+    EXPECT_NEAR(UniformF(id, "logofade"), c.expected, 1e-4f) << c.tick << " + " << c.within;
+  }
   for (int event : {0, 1, 3, 9, 10, 12, 14}) {
     SetTimeline(event, event * 256 + 10);
     post();
     EXPECT_EQ(UniformI(id, "logostate"), 0) << event;
     EXPECT_EQ(UniformI(id, "mode"), event == 10 ? 1 : 0) << event;
+    EXPECT_EQ(UniformF(id, "logofade"), 0.0f) << event;
   }
 
   SetTimeline(4, 1100);

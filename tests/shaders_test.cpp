@@ -114,6 +114,7 @@ const Contract& PostContract() {
                                       {"mode", "int"},
                                       {"state", "int"},
                                       {"logostate", "int"},
+                                      {"logofade", "float"},
                                       {"blur", "float"},
                                       {"resolution", "vec2"}},
                                      1 + EFFECTS_POST_IMAGES);

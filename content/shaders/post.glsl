@@ -20,12 +20,11 @@
 // only time this pass knows, so every animation here runs on it.
 //
 // About the channel bug: "logostate" switches on and off in a single frame
-// and a fragment shader keeps no memory between frames, so a true fade is not
-// possible here. The bug is therefore drawn so that its arrival reads as a
-// broadcast insert and not as a glitch: it is semi-transparent, breathes very
-// slowly, and a glint sweeps across it now and then. It arrives on the cut
-// into its scenes (the transitions end exactly there) and leaves during the
-// transition out, where the eye is busy elsewhere.
+// and a fragment shader keeps no memory between frames, so the pass also
+// hands over "logofade", the bug's opacity, which rises over the first ticks
+// of its event and falls to 0 by the tick where "logostate" drops. The bug is
+// semi-transparent, breathes very slowly, and a glint sweeps across it now
+// and then, like a broadcast insert.
 
 varying vec2 texCoord;
 
@@ -38,6 +37,7 @@ uniform float time;          // clock time, 0.6 units a second
 uniform int mode;            // 1 during the breakdown event
 uniform int state;           // state of the event in force
 uniform int logostate;       // 1 while the channel bug is on
+uniform float logofade;      // the channel bug's opacity, 0 to 1
 uniform vec2 resolution;     // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
@@ -166,7 +166,7 @@ void main() {
       float sweep = fract(sec / 5.0) * 3.0 - 1.0;
       float glint = smoothstep(0.12, 0.0, abs(q.x + (1.0 - q.y) - 2.0 * sweep));
       vec3 ic = icon.rgb + glint * 0.55;
-      float a = icon.a * BUG_ALPHA * (0.94 + 0.06 * sin(sec * 0.9));
+      float a = icon.a * BUG_ALPHA * (0.94 + 0.06 * sin(sec * 0.9)) * clamp(logofade, 0.0, 1.0);
       col = mix(col, ic, a);
     }
   }
