@@ -24,6 +24,7 @@
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "sound/sound.h"
+#include "alloc_probe.h"
 #include "asset_names.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
@@ -332,6 +333,23 @@ TEST_F(DemoFrame, EndMarkSetsTheCloseFlagAfterDrawing) {
   EXPECT_NE(glfwWindowShouldClose(GFX_window), 0);
   EXPECT_EQ(GetInt(GL_FRAMEBUFFER_BINDING_EXT), 0) << "the frame is still drawn";
   EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
+}
+
+// The engine allocates nothing per frame: once every event and transition
+// has been drawn once (the GL driver builds its shader variants lazily), a
+// second pass over the same frames makes no heap allocation from our code.
+TEST_F(DemoFrame, FramesAllocateNothingOnceWarm) {
+  if (!alloc_probe::kAvailable) GTEST_SKIP() << "a sanitizer build brings its own allocator";
+  auto pass = [] {
+    for (int tick = 0; tick < 15 * 256; tick += 8) Demo_RenderFrame(OffsetOfTick(tick));
+    glFinish();
+  };
+  pass();
+  alloc_probe::Start();
+  pass();
+  const int64_t allocations = alloc_probe::Stop();
+  EXPECT_EQ(allocations, 0) << "heap allocations in " << 15 * 256 / 8 << " frames";
+  glfwSetWindowShouldClose(GFX_window, 0);
 }
 
 TEST(DemoStartup, WindowThatCannotOpenEndsWithAMessage) {
