@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "sound/sound.h"
+#include "timeline/timeline.h"
 
 struct GLFWwindow;
 
@@ -26,7 +27,7 @@ struct GLFWwindow;
 constexpr int DEMO_WIDTH = 1280;              // window and framebuffers, pixels
 constexpr int DEMO_HEIGHT = 720;              // window and framebuffers, pixels
 constexpr int DEMO_MIXRATE = 44100;           // sound system rate, Hz
-constexpr int DEMO_TICKLENGTH = 2739;         // sample frames per timeline tick
+constexpr int DEMO_TICKLENGTH = TIMELINE_TICKLENGTH;  // sample frames per timeline tick
 constexpr int DEMO_LASTSCENE = 14;            // an event above this ends the show
 // Sample frames per tick used when seeking to an event: slightly above the
 // tick length, so the tick reached is never before the event's start.

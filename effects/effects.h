@@ -41,7 +41,6 @@ constexpr float EFFECTS_STATETIME_SCALE = 0.06f;   // "statetime" per tick (a ti
 constexpr double EFFECTS_EASE_PI = 3.141568;       // the eased progress's half turn (not quite pi)
 constexpr int EFFECTS_LOGO_LEAD = 8;     // ticks before the next event at which the logo leaves
 constexpr float EFFECTS_LOGO_FADE = 12.0f;  // ticks the logo takes to fade in, and to fade out
-constexpr int EFFECTS_TICK_FRAMES = 2739;   // sample frames a tick, for the fade's sub-tick position
 constexpr int EFFECTS_MODE_EVENT = 10;   // the event in which the post pass runs mode 1
 
 // ---- Types --------------------------------------------------------------------------

@@ -187,8 +187,8 @@ void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2) {
 // EFFECTS_LOGO_FADE ticks, on the frame's sub-tick position so that it glides.
 namespace {
 float LogoFade(int32_t event) {
-  const int32_t within = demo.offset - demo.tick * EFFECTS_TICK_FRAMES;
-  const float fraction = within > 0 && within < EFFECTS_TICK_FRAMES ? within / float(EFFECTS_TICK_FRAMES) : 0.0f;
+  const int32_t within = demo.offset - demo.tick * TIMELINE_TICKLENGTH;
+  const float fraction = within > 0 && within < TIMELINE_TICKLENGTH ? within / float(TIMELINE_TICKLENGTH) : 0.0f;
   const float tick = static_cast<float>(demo.tick) + fraction;
   const float in = (tick - static_cast<float>(EventAt(event).time)) / EFFECTS_LOGO_FADE;
   const float out = (static_cast<float>(EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD) - tick) / EFFECTS_LOGO_FADE;

@@ -349,7 +349,6 @@ TEST_F(DemoFrame, FramesAllocateNothingOnceWarm) {
   pass();
   const int64_t allocations = alloc_probe::Stop();
   EXPECT_EQ(allocations, 0) << "heap allocations in " << 15 * 256 / 8 << " frames";
-  glfwSetWindowShouldClose(GFX_window, 0);
 }
 
 TEST(DemoStartup, WindowThatCannotOpenEndsWithAMessage) {

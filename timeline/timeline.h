@@ -35,6 +35,9 @@ constexpr int TIMELINE_MAX_EVENTS = 256;      // usable event slots
 constexpr int TIMELINE_MAX_STATES = 32;       // states per event
 constexpr int TIMELINE_MAX_TRANSITIONS = 64;  // registered transitions
 
+// ---- Time grid -------------------------------------------------------------------
+constexpr int32_t TIMELINE_TICKLENGTH = 2739;  // the show's sample frames per tick (44100 Hz music)
+
 // ---- Types ---------------------------------------------------------------------
 struct s_transition {
   int32_t shader;    // shader id of the transition's fragment shader
