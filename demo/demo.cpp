@@ -20,10 +20,6 @@
 
 // ---- Constants ---------------------------------------------------------------------
 namespace {
-constexpr const char* kImageName = "sprox.dat";       // the resource image beside the program
-constexpr const char* kTitle = "Keldrun - Sprox";
-constexpr const char* kMusicName = "sprox8a.wav";
-constexpr const char* kTimingName = "timing.dat";
 constexpr int kMixBits = 16;
 constexpr int kMixChannels = 2;
 constexpr float kBlendWidth = 0.9f;  // soft edge of every transition's blend curve
@@ -54,18 +50,18 @@ s_sound snd_demomusic;
 void Demo_Startup(bool play_music) {
   // No result is tested but the window's: a missing image, shader, timing
   // file or music only shows as its loader's message, and the show goes on.
-  corefile_mountimage(kImageName, 0);
-  if (GFX_InitVideo(DEMO_WIDTH, DEMO_HEIGHT, kTitle, false) != 0) {
+  corefile_mountimage(DEMO_IMAGENAME, 0);
+  if (GFX_InitVideo(EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_TITLE, false) != 0) {
     error("cannot open the 1280x720 window with an OpenGL 2.0 context");
   }
   glfwSetKeyCallback(GFX_window, key_callback);
 
-  fx1_framebuffer_id = GFX_CreateFrameBuffer(DEMO_WIDTH, DEMO_HEIGHT, 0);
-  fx2_framebuffer_id = GFX_CreateFrameBuffer(DEMO_WIDTH, DEMO_HEIGHT, 0);
-  framebuffer_id = GFX_CreateFrameBuffer(DEMO_WIDTH, DEMO_HEIGHT, 0);
+  fx1_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
+  fx2_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
+  framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
 
-  Soundsystem_Init(DEMO_MIXRATE, kMixBits, kMixChannels);
-  Soundsystem_LoadSound(kMusicName, &snd_demomusic);
+  Soundsystem_Init(AUDIO_DEVICE_RATE, kMixBits, kMixChannels);
+  Soundsystem_LoadSound(DEMO_MUSICNAME, &snd_demomusic);
 
   // One frame out before the slow loads, so the window shows up at once.
   GFX_SwapBuffers();
@@ -74,13 +70,13 @@ void Demo_Startup(bool play_music) {
 
   for (const s_transitionsetup& t : kTransitions) AddTransition(*t.shader, t.length, t.mode, kBlendWidth, 0.0f);
   InitTiming();
-  LoadTiming(kTimingName);
+  LoadTiming(DEMO_TIMINGNAME);
 
   if (play_music) Soundsystem_PlayMusic(&snd_demomusic, 0);
 }
 
 void Demo_RenderFrame(int32_t offset) {
-  UpdateDemoTiming(offset, DEMO_TICKLENGTH);
+  UpdateDemoTiming(offset, TIMELINE_TICKLENGTH);
   // Event 15 is the end mark: this frame is still drawn, the loop ends after it.
   if (demo.currentevent > DEMO_LASTSCENE && GFX_window) glfwSetWindowShouldClose(GFX_window, 1);
 

@@ -18,17 +18,21 @@
 
 #include <cstdint>
 
+#include "effects/effects.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
 
 struct GLFWwindow;
 
 // ---- Constants ----------------------------------------------------------------
-constexpr int DEMO_WIDTH = 1280;              // window and framebuffers, pixels
-constexpr int DEMO_HEIGHT = 720;              // window and framebuffers, pixels
-constexpr int DEMO_MIXRATE = 44100;           // sound system rate, Hz
-constexpr int DEMO_TICKLENGTH = TIMELINE_TICKLENGTH;  // sample frames per timeline tick
-constexpr int DEMO_LASTSCENE = 14;            // an event above this ends the show
+// The window and the three framebuffers are the show's picture size
+// (EFFECTS_WIDTH x EFFECTS_HEIGHT), the sound system runs at
+// AUDIO_DEVICE_RATE and a tick is TIMELINE_TICKLENGTH sample frames.
+constexpr int DEMO_LASTSCENE = EFFECTS_NUM_SCENES - 1;  // an event above this (the end mark) ends the show
+constexpr const char* DEMO_IMAGENAME = "sprox.dat";    // the resource image, beside the program
+constexpr const char* DEMO_TITLE = "Keldrun - Sprox";  // the window's title
+constexpr const char* DEMO_MUSICNAME = "sprox8a.wav";  // the music in the resource image
+constexpr const char* DEMO_TIMINGNAME = "timing.dat";  // the timeline in the resource image
 // Sample frames per tick used when seeking to an event: slightly above the
 // tick length, so the tick reached is never before the event's start.
 constexpr double DEMO_SEEKFRAMESPERTICK = 2739.7916666666665;

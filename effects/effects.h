@@ -23,6 +23,7 @@
 
 #include <cstdint>
 
+#include "effects/assets.h"
 #include "gfx/gfx.h"
 
 // ---- Constants ------------------------------------------------------------------
@@ -31,10 +32,8 @@ constexpr int EFFECTS_NUM_SCENES = 15;        // events 0 to 14 have a scene
 constexpr int EFFECTS_SCENE_SLOTS = 9;        // images of ExecuteShader
 constexpr int EFFECTS_SCENE2_SLOTS = 19;      // images of ExecuteShader2
 constexpr int EFFECTS_POST_IMAGES = 4;        // images of ExecutePost besides the picture
-constexpr int EFFECTS_NUM_IMAGES = 67;        // images LoadResources loads
-constexpr int EFFECTS_NUM_SHADER_FILES = 17;  // shaders LoadShaders loads
-constexpr float EFFECTS_RESOLUTION_X = 1280.0f;  // "resolution" uniform, whatever the target's size
-constexpr float EFFECTS_RESOLUTION_Y = 720.0f;
+constexpr float EFFECTS_RESOLUTION_X = float(EFFECTS_WIDTH);  // "resolution" uniform, whatever the target's size
+constexpr float EFFECTS_RESOLUTION_Y = float(EFFECTS_HEIGHT);
 constexpr float EFFECTS_MUSIC_RATE = 44100.0f;     // sample frames a second of music time
 constexpr double EFFECTS_CLOCK_SCALE = 0.6000000238418579;  // clock time per second (0.6f)
 constexpr float EFFECTS_STATETIME_SCALE = 0.06f;   // "statetime" per tick (a tick is ~0.0621 s)
@@ -55,29 +54,17 @@ extern const char vv_default[];  // the vertex shader of every effect program
 extern s_demoshader demoshader[EFFECTS_MAX_SHADERS];
 extern int32_t numshaders;       // entries of demoshader in use
 
-// Images. bmp_none and bmp_credits6 are never loaded and stay empty.
+// Images (see effects/assets.h for their files). bmp_none and bmp_credits6
+// are never loaded and stay empty.
 extern s_bitmap bmp_none, bmp_credits6;
-extern s_bitmap bmp_introbg, bmp_intro1, bmp_intro2, bmp_intro3, bmp_intro4;
-extern s_bitmap bmp_titlebg, bmp_title, bmp_title2, bmp_title3;
-extern s_bitmap bmp_twister;
-extern s_bitmap bmp_wannasprox, bmp_sproxfever, bmp_orange, bmp_girl;
-extern s_bitmap bmp_credits1, bmp_credits2, bmp_credits3, bmp_credits4, bmp_credits5;
-extern s_bitmap bmp_creditlabel1, bmp_creditlabel2;
-extern s_bitmap bmp_greetings1, bmp_greetings2, bmp_greetings3a, bmp_greetings3b, bmp_greetings3c,
-    bmp_greetings3d, bmp_greetings4a, bmp_greetings4b, bmp_greetings5, bmp_greetings6a, bmp_greetings6b,
-    bmp_greetings6c, bmp_greetings6d, bmp_greetings6e, bmp_greetings7a, bmp_greetings7b, bmp_greetings7c,
-    bmp_greetings8;
-extern s_bitmap bmp_ballsbg, bmp_blackbg, bmp_bluebg, bmp_nutrician, bmp_cigburn, bmp_sugaricon, bmp_vintage,
-    bmp_vintage2, bmp_noise, bmp_mono, bmp_audience, bmp_closing, bmp_closing2, bmp_grisp, bmp_damage;
-extern s_bitmap bmp_flash1, bmp_flash2, bmp_flash3, bmp_flash4, bmp_flash5, bmp_flash6;
-extern s_bitmap bmp_dots, bmp_own1, bmp_own2, bmp_own3, bmp_outro1, bmp_outro2, bmp_outro3;
+#define EFFECTS_DECLARE_IMAGE(global, file, wrap) extern s_bitmap global;
+SPROX_IMAGES(EFFECTS_DECLARE_IMAGE)
+#undef EFFECTS_DECLARE_IMAGE
 
 // Shader ids (-1 when the file could not be opened).
-extern int32_t shader_post;
-extern int32_t shader_fx_empty, shader_fx_intro, shader_fx_bubbles, shader_fx_twister, shader_fx_patjes,
-    shader_fx_credits, shader_fx_greetings, shader_fx_balls, shader_fx_straw, shader_fx_fruits,
-    shader_fx_icecube, shader_fx_break;
-extern int32_t transition_dissolve, transition_sea, transition_bars, transition_flash;
+#define EFFECTS_DECLARE_SHADER(global, file) extern int32_t global;
+SPROX_SHADERS(EFFECTS_DECLARE_SHADER)
+#undef EFFECTS_DECLARE_SHADER
 
 // ---- Effect shaders and passes --------------------------------------------------------
 // Loads a fragment shader file and builds its program with vv_default.

@@ -70,6 +70,9 @@ struct s_soundsystem {
 // ---- Constants ------------------------------------------------------------------
 
 constexpr int SOUND_MAX_ACTIVE = 16;
+// Hz: the device always runs at this rate, whatever Soundsystem_Init asks
+// for; the show's music is made at it and its offsets count its frames.
+constexpr int AUDIO_DEVICE_RATE = 44100;
 
 // Outputs for audiodriver_selectoutput.
 constexpr int AUDIO_OUTPUT_AUTO = 0;    // ALSA "default", the silent output when it cannot open

@@ -16,7 +16,6 @@
 
 constexpr int AUDIO_NUM_SLOTS = 4;            // slots in the ring
 constexpr int AUDIO_SLOT_FRAMES = 2048;       // frames per slot
-constexpr unsigned AUDIO_DEVICE_RATE = 44100;  // Hz: the device always runs at this rate
 constexpr int64_t AUDIO_NS_PER_S = 1000000000;
 
 // ---- Types ---------------------------------------------------------------------------

@@ -220,7 +220,7 @@ void EnsureStartup() {
   g_startup = test_util::capture_stdout([] { Demo_Startup(false); });
 }
 
-int32_t OffsetOfTick(int tick) { return tick * DEMO_TICKLENGTH + 100; }
+int32_t OffsetOfTick(int tick) { return tick * TIMELINE_TICKLENGTH + 100; }
 
 class DemoFrame : public testing::Test {
  protected:
@@ -461,16 +461,16 @@ TEST_F(DemoKeys, ArrowsSeekToEventStarts) {
   Press(GLFW_KEY_RIGHT);
   EXPECT_EQ(demo.currentevent, 1);
   EXPECT_EQ(Offset(), static_cast<int64_t>(100 * 2739.7916666666665));
-  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 100) << "the seek lands on the event's start tick";
+  EXPECT_EQ(Offset() / TIMELINE_TICKLENGTH, 100) << "the seek lands on the event's start tick";
 
   Press(GLFW_KEY_RIGHT);
   EXPECT_EQ(demo.currentevent, 2);
-  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 3461) << "beyond tick 3460 the seek lands one tick late";
+  EXPECT_EQ(Offset() / TIMELINE_TICKLENGTH, 3461) << "beyond tick 3460 the seek lands one tick late";
 
   Press(GLFW_KEY_RIGHT);
   Press(GLFW_KEY_RIGHT);
   EXPECT_EQ(demo.currentevent, 3) << "no event after the last";
-  EXPECT_EQ(Offset() / DEMO_TICKLENGTH, 5001);
+  EXPECT_EQ(Offset() / TIMELINE_TICKLENGTH, 5001);
 
   Press(GLFW_KEY_LEFT);
   Press(GLFW_KEY_LEFT);

@@ -1,10 +1,13 @@
 // imagegen_table: the asset table, and painting one recipe into a file.
 //
 // The table lists all 67 images in the order the show loads them, each file
-// name (lower case, as the show opens it) with the function that paints it.
+// name of the show's own list (effects/assets.h) with the function that
+// paints it.
 //
 // Threads: ig_make runs on any worker thread; the table is constant.
 #include "imagegen.h"
+
+#include "effects/assets.h"
 
 #include <lodepng.h>
 
@@ -15,87 +18,85 @@ namespace {
 
 // ---- Globals --------------------------------------------------------------------
 
-// The asset table, in the order the show loads the images. Cards of one kind
-// share a painter and pass their index.
-const ig_recipe kRecipes[] = {
-    // Intro
-    {"introbg.png", ig_paint_introbg},
-    {"text_keldrun.png", ig_paint_intro_keldrun},
-    {"text_serve.png", ig_paint_intro_serve},
-    {"text_fizzing.png", ig_paint_intro_fizzing},
-    {"text_haldex2023.png", ig_paint_intro_haldex},
-    // Title
-    {"titlebg.png", ig_paint_titlebg},
-    {"logo0a.png", ig_paint_logo_back},
-    {"logo0b.png", ig_paint_logo_word},
-    {"logo0c.png", ig_paint_logo_shine},
-    // Twister, phrases and the girl
-    {"twister.png", ig_paint_twister},
-    {"text_wannasprox.png", ig_paint_wannasprox},
-    {"text_sproxfever.png", ig_paint_sproxfever},
-    {"text_orange.png", ig_paint_orange},
-    {"sprox_girl1080.png", ig_paint_girl},
-    // Credits
-    {"credit_pelnik.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(0, o, p); }},
-    {"credit_dravo.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(1, o, p); }},
-    {"credit_sune.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(2, o, p); }},
-    {"credit_quibbet.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(3, o, p); }},
-    {"credit_torvin2.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(4, o, p); }},
-    {"credit_label1.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(0, o, p); }},
-    {"credit_label2.png", [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(1, o, p); }},
-    // Greetings
-    {"text_greetings1.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(0, o, p); }},
-    {"text_greetings2.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(1, o, p); }},
-    {"text_greetings3a.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(2, o, p); }},
-    {"text_greetings3b.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(3, o, p); }},
-    {"text_greetings3c.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(4, o, p); }},
-    {"text_greetings3d.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(5, o, p); }},
-    {"text_greetings4a.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(6, o, p); }},
-    {"text_greetings4b.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(7, o, p); }},
-    {"text_greetings5.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(8, o, p); }},
-    {"text_greetings6a.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(9, o, p); }},
-    {"text_greetings6b.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(10, o, p); }},
-    {"text_greetings6c.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(11, o, p); }},
-    {"text_greetings6d.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(12, o, p); }},
-    {"text_greetings6e.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(13, o, p); }},
-    {"text_greetings7a.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(14, o, p); }},
-    {"text_greetings7b.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(15, o, p); }},
-    {"text_greetings7c.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(16, o, p); }},
-    {"text_greetings8.png", [](ig_image* o, ig_png_options* p) { ig_paint_greeting(17, o, p); }},
-    // Backgrounds and overlays
-    {"ballsbg.png", ig_paint_ballsbg},
-    {"blackbg.png", ig_paint_blackbg},
-    {"bluebg.png", ig_paint_bluebg},
-    {"nutrician.png", ig_paint_nutrition},
-    {"cigburn.png", ig_paint_cigburn},
-    {"sugaricon2.png", ig_paint_sugaricon},
-    {"vintage8.png", ig_paint_vintage},
-    {"vintage8b.png", ig_paint_vintage_b},
-    {"noise.png", ig_paint_noise},
-    {"mono.png", ig_paint_mono},
-    {"widescreen2.png", ig_paint_audience},
-    {"text_closing.png", ig_paint_closing_text},
-    {"closing0.png", ig_paint_closing_badge},
-    {"grisp.png", ig_paint_grisp},
-    {"damage.png", ig_paint_damage},
-    // Flashes (no file numbered 2)
-    {"flash0.png", ig_paint_flash_burst},
-    {"flash1.png", ig_paint_flash_checker},
-    {"flash3.png", ig_paint_flash_strobe},
-    {"flash4.png", ig_paint_flash_word},
-    {"flash5.png", ig_paint_flash_rings},
-    {"flash6.png", ig_paint_flash_pop},
-    // Outro
-    {"text_dots.png", ig_paint_dots},
-    {"text_own1.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(0, o, p); }},
-    {"text_own2.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(1, o, p); }},
-    {"text_own3.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(2, o, p); }},
-    {"text_owndemoscene.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(3, o, p); }},
-    {"text_owedemoscene.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(4, o, p); }},
-    {"text_owedemoscene2.png", [](ig_image* o, ig_png_options* p) { ig_paint_outro(5, o, p); }},
-};
+// Which painter draws each image, by the global the show loads it into. Cards
+// of one kind share a painter and pass their index.
+using ig_painter = void (*)(ig_image* out, ig_png_options* png);
+constexpr ig_painter paint_bmp_introbg = ig_paint_introbg;
+constexpr ig_painter paint_bmp_intro1 = ig_paint_intro_keldrun;
+constexpr ig_painter paint_bmp_intro2 = ig_paint_intro_serve;
+constexpr ig_painter paint_bmp_intro3 = ig_paint_intro_fizzing;
+constexpr ig_painter paint_bmp_intro4 = ig_paint_intro_haldex;
+constexpr ig_painter paint_bmp_titlebg = ig_paint_titlebg;
+constexpr ig_painter paint_bmp_title = ig_paint_logo_back;
+constexpr ig_painter paint_bmp_title2 = ig_paint_logo_word;
+constexpr ig_painter paint_bmp_title3 = ig_paint_logo_shine;
+constexpr ig_painter paint_bmp_twister = ig_paint_twister;
+constexpr ig_painter paint_bmp_wannasprox = ig_paint_wannasprox;
+constexpr ig_painter paint_bmp_sproxfever = ig_paint_sproxfever;
+constexpr ig_painter paint_bmp_orange = ig_paint_orange;
+constexpr ig_painter paint_bmp_girl = ig_paint_girl;
+constexpr ig_painter paint_bmp_credits1 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(0, o, p); };
+constexpr ig_painter paint_bmp_credits2 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(1, o, p); };
+constexpr ig_painter paint_bmp_credits3 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(2, o, p); };
+constexpr ig_painter paint_bmp_credits4 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(3, o, p); };
+constexpr ig_painter paint_bmp_credits5 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(4, o, p); };
+constexpr ig_painter paint_bmp_creditlabel1 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(0, o, p); };
+constexpr ig_painter paint_bmp_creditlabel2 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(1, o, p); };
+constexpr ig_painter paint_bmp_greetings1 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(0, o, p); };
+constexpr ig_painter paint_bmp_greetings2 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(1, o, p); };
+constexpr ig_painter paint_bmp_greetings3a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(2, o, p); };
+constexpr ig_painter paint_bmp_greetings3b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(3, o, p); };
+constexpr ig_painter paint_bmp_greetings3c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(4, o, p); };
+constexpr ig_painter paint_bmp_greetings3d = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(5, o, p); };
+constexpr ig_painter paint_bmp_greetings4a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(6, o, p); };
+constexpr ig_painter paint_bmp_greetings4b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(7, o, p); };
+constexpr ig_painter paint_bmp_greetings5 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(8, o, p); };
+constexpr ig_painter paint_bmp_greetings6a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(9, o, p); };
+constexpr ig_painter paint_bmp_greetings6b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(10, o, p); };
+constexpr ig_painter paint_bmp_greetings6c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(11, o, p); };
+constexpr ig_painter paint_bmp_greetings6d = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(12, o, p); };
+constexpr ig_painter paint_bmp_greetings6e = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(13, o, p); };
+constexpr ig_painter paint_bmp_greetings7a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(14, o, p); };
+constexpr ig_painter paint_bmp_greetings7b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(15, o, p); };
+constexpr ig_painter paint_bmp_greetings7c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(16, o, p); };
+constexpr ig_painter paint_bmp_greetings8 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(17, o, p); };
+constexpr ig_painter paint_bmp_ballsbg = ig_paint_ballsbg;
+constexpr ig_painter paint_bmp_blackbg = ig_paint_blackbg;
+constexpr ig_painter paint_bmp_bluebg = ig_paint_bluebg;
+constexpr ig_painter paint_bmp_nutrician = ig_paint_nutrition;
+constexpr ig_painter paint_bmp_cigburn = ig_paint_cigburn;
+constexpr ig_painter paint_bmp_sugaricon = ig_paint_sugaricon;
+constexpr ig_painter paint_bmp_vintage = ig_paint_vintage;
+constexpr ig_painter paint_bmp_vintage2 = ig_paint_vintage_b;
+constexpr ig_painter paint_bmp_noise = ig_paint_noise;
+constexpr ig_painter paint_bmp_mono = ig_paint_mono;
+constexpr ig_painter paint_bmp_audience = ig_paint_audience;
+constexpr ig_painter paint_bmp_closing = ig_paint_closing_text;
+constexpr ig_painter paint_bmp_closing2 = ig_paint_closing_badge;
+constexpr ig_painter paint_bmp_grisp = ig_paint_grisp;
+constexpr ig_painter paint_bmp_damage = ig_paint_damage;
+constexpr ig_painter paint_bmp_flash1 = ig_paint_flash_burst;
+constexpr ig_painter paint_bmp_flash2 = ig_paint_flash_checker;
+constexpr ig_painter paint_bmp_flash3 = ig_paint_flash_strobe;
+constexpr ig_painter paint_bmp_flash4 = ig_paint_flash_word;
+constexpr ig_painter paint_bmp_flash5 = ig_paint_flash_rings;
+constexpr ig_painter paint_bmp_flash6 = ig_paint_flash_pop;
+constexpr ig_painter paint_bmp_dots = ig_paint_dots;
+constexpr ig_painter paint_bmp_own1 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(0, o, p); };
+constexpr ig_painter paint_bmp_own2 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(1, o, p); };
+constexpr ig_painter paint_bmp_own3 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(2, o, p); };
+constexpr ig_painter paint_bmp_outro1 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(3, o, p); };
+constexpr ig_painter paint_bmp_outro2 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(4, o, p); };
+constexpr ig_painter paint_bmp_outro3 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(5, o, p); };
+
+// The recipes, in the order the show loads the images, with the file names of
+// the show's own list: an image without a painter above fails to compile.
+#define IG_RECIPE_ROW(global, file, wrap) {file, paint_##global},
+const ig_recipe kRecipes[] = {SPROX_IMAGES(IG_RECIPE_ROW)};
+#undef IG_RECIPE_ROW
 
 constexpr int kRecipeCount = int(sizeof(kRecipes) / sizeof(kRecipes[0]));
+static_assert(kRecipeCount == EFFECTS_NUM_IMAGES, "one recipe for every image the show loads");
 
 }  // namespace
 
