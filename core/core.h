@@ -46,3 +46,19 @@ void wrap_memset(void* dst, int value, int bytes);
 void wrap_memclr(void* dst, int bytes);
 // Prints "memory usage: <in use> (peak: <peak>)".
 int wrap_showusage();
+
+// ---- Little-endian integers ---------------------------------------------------
+// The project's files (the resource image, WAV files) store integers
+// little-endian whatever the host order is; these are the one set of helpers
+// that read and write them, byte by byte.
+inline uint16_t core_getle16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t core_getle32(const unsigned char* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+inline void core_putle16(unsigned char* p, uint16_t value) {
+  p[0] = static_cast<unsigned char>(value);
+  p[1] = static_cast<unsigned char>(value >> 8);
+}
+inline void core_putle32(unsigned char* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
