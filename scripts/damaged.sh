@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 if [ -z "${DISPLAY:-}" ]; then
   # One X server for every case: starting Xvfb once saves a second a case.
-  exec xvfb-run -a -s "-screen 0 1280x720x24" bash "$0" "$@"
+  source scripts/xvfb.sh
+  exec sprox_xvfb bash "$0" "$@"
 fi
 build=$(realpath "${BUILD:-build}")
 scratch=$(realpath -m "${SCRATCH:-build-robust/damaged}")

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source scripts/xvfb.sh
 seconds=${FUZZ_SECONDS:-60}
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSPROX_FUZZ=ON -DSPROX_BUILD_TESTS=OFF -DSPROX_BUILD_CONTENT=OFF >/dev/null
@@ -21,7 +22,7 @@ for target in $targets; do
   regressions=$root/tests/fuzz/regressions/$name
   # The PNG loader needs a GL context, hence an X server.
   wrapper=""
-  [ "$name" = png ] && wrapper="xvfb-run -a -s \"-screen 0 1280x720x24\""
+  [ "$name" = png ] && wrapper=sprox_xvfb
   started=$SECONDS
   # Known crashers first: each must now pass.
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then

@@ -9,7 +9,8 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x720x24" bash "$0" "$@"
+  source scripts/xvfb.sh
+  exec sprox_xvfb bash "$0" "$@"
 fi
 build=$(realpath "${BUILD:-build}")
 seconds=${SOAK_SECONDS:-300}

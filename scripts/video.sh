@@ -11,4 +11,5 @@ args=(--mp4 sprox.mp4 "$@")
 if [ -n "${DISPLAY:-}" ]; then
   exec ./sprox-capture "${args[@]}"
 fi
-exec xvfb-run -a -s "-screen 0 1280x720x24" ./sprox-capture "${args[@]}"
+source ../scripts/xvfb.sh
+exec sprox_xvfb ./sprox-capture "${args[@]}"

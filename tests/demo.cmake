@@ -2,3 +2,8 @@
 sprox_add_test(demo_test SOURCES demo_test.cpp alloc_probe.cpp LIBS demo XVFB)
 target_compile_definitions(demo_test PRIVATE SPROX_EXE="$<TARGET_FILE:sprox>")
 add_dependencies(demo_test sprox)
+# The built image's files and the facts kept outside C++ (no window needed).
+sprox_add_test(showdata_test SOURCES showdata_test.cpp LIBS timeline corefile core)
+if(TARGET sprox_data)
+  add_dependencies(showdata_test sprox_data)
+endif()

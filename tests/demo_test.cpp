@@ -25,7 +25,6 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "alloc_probe.h"
-#include "asset_names.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
@@ -34,12 +33,8 @@ namespace {
 using FileList = std::vector<std::pair<std::string, std::string>>;
 
 // The show's images and shaders in load order.
-const auto& kImageFiles = kShowImageFiles;
-const char* const kShaderFiles[17] = {
-    "post.glsl",          "fx_empty.glsl",      "fx_intro.glsl",   "fx_bubbles2.glsl",      "fx_twister.glsl",
-    "fx_heart.glsl",      "fx_credits.glsl",    "fx_greetings2.glsl", "fx_balls.glsl",      "fx_straw3.glsl",
-    "fx_fruits.glsl",     "fx_icecube.glsl",    "fx_break.glsl",   "transition_dissolve.glsl",
-    "transition_sea.glsl", "transition_bars2.glsl", "transition_flash.glsl"};
+const auto& kImageFiles = sprox_assets::kImageFiles;
+const auto& kShaderFiles = sprox_assets::kShaderFiles;
 
 std::string Flat(const char* rgb) {
   return std::string("#version 120\nvarying vec2 texCoord;\nvoid main() { gl_FragColor = vec4(") + rgb + ", 1.0); }";

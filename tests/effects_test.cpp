@@ -19,27 +19,25 @@
 #include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
-#include "asset_names.h"
 #include "test_child.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
+constexpr int kWidth = EFFECTS_WIDTH;
+constexpr int kHeight = EFFECTS_HEIGHT;
 constexpr const char* kImage = "effects_assets.dat";
 
 // The show's images in load order; a test image's red byte is its index here.
-const auto& kImageFiles = kShowImageFiles;
+const auto& kImageFiles = sprox_assets::kImageFiles;
 
-// The twelve scene shader files; scene file k paints red = (k + 1) * 16.
-const char* const kSceneFiles[12] = {"fx_empty.glsl",    "fx_intro.glsl",      "fx_bubbles2.glsl",
-                                     "fx_twister.glsl",  "fx_heart.glsl",      "fx_credits.glsl",
-                                     "fx_greetings2.glsl", "fx_balls.glsl",    "fx_straw3.glsl",
-                                     "fx_fruits.glsl",   "fx_icecube.glsl",    "fx_break.glsl"};
-const char* const kTransitionFiles[4] = {"transition_dissolve.glsl", "transition_sea.glsl",
-                                         "transition_bars2.glsl", "transition_flash.glsl"};
+// The shaders load as post.glsl, the twelve scenes, then the four
+// transitions; scene file k paints red = (k + 1) * 16.
+constexpr int kNumScenes = 12, kNumTransitions = 4;
+const char* const* const kSceneFiles = sprox_assets::kShaderFiles + 1;
+const char* const* const kTransitionFiles = kSceneFiles + kNumScenes;
+static_assert(1 + kNumScenes + kNumTransitions == EFFECTS_NUM_SHADER_FILES);
 
 // A scene probe: reads every scene uniform and all 19 samplers, paints a flat colour.
 std::string SceneShader(int red) {
@@ -103,10 +101,10 @@ FileList AllAssets(const std::vector<std::string>& leave_out = {}) {
   FileList files;
   for (int i = 0; i < EFFECTS_NUM_IMAGES; i++)
     if (kept(kImageFiles[i])) files.push_back({kImageFiles[i], Png1x1(static_cast<uint8_t>(i), 200, 90)});
-  for (int k = 0; k < 12; k++)
+  for (int k = 0; k < kNumScenes; k++)
     if (kept(kSceneFiles[k])) files.push_back({kSceneFiles[k], SceneShader((k + 1) * 16)});
-  for (const char* t : kTransitionFiles)
-    if (kept(t)) files.push_back({t, kTransitionShader});
+  for (int k = 0; k < kNumTransitions; k++)
+    if (kept(kTransitionFiles[k])) files.push_back({kTransitionFiles[k], kTransitionShader});
   if (kept("post.glsl")) files.push_back({"post.glsl", kPostShader});
   return files;
 }
@@ -168,7 +166,7 @@ void Fill(int framebuffer, float r, float g, float b) {
 }
 
 int SceneRed(const char* file) {
-  for (int k = 0; k < 12; k++)
+  for (int k = 0; k < kNumScenes; k++)
     if (std::string(kSceneFiles[k]) == file) return (k + 1) * 16;
   return -1;
 }

@@ -3,6 +3,8 @@
 // decoded with LodePNG and checked the way the show and its shaders use it.
 #include "tools/imagegen/imagegen.h"
 
+#include "effects/assets.h"
+
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
@@ -76,46 +78,25 @@ void seam(const Decoded& img, int channel, bool columns, double* at_seam, double
 // ---- The asset table as the show loads it ---------------------------------------
 
 struct Expected {
-  const char* file;
+  const char* prefix;  // a whole file name, or the start of a family's names
   unsigned width, height;
 };
 
-const Expected kAssets[] = {
-    {"introbg.png", 1280, 720},         {"text_keldrun.png", 1280, 720},
-    {"text_serve.png", 1280, 720},      {"text_fizzing.png", 1280, 720},
-    {"text_haldex2023.png", 1280, 720}, {"titlebg.png", 1280, 720},
-    {"logo0a.png", 1024, 512},          {"logo0b.png", 1024, 512},
-    {"logo0c.png", 1024, 512},          {"twister.png", 256, 512},
-    {"text_wannasprox.png", 1280, 720}, {"text_sproxfever.png", 1280, 720},
-    {"text_orange.png", 1280, 720},     {"sprox_girl1080.png", 720, 1080},
-    {"credit_pelnik.png", 1024, 256},   {"credit_dravo.png", 1024, 256},
-    {"credit_sune.png", 1024, 256},     {"credit_quibbet.png", 1024, 256},
-    {"credit_torvin2.png", 1024, 256},  {"credit_label1.png", 512, 128},
-    {"credit_label2.png", 512, 128},    {"text_greetings1.png", 1024, 256},
-    {"text_greetings2.png", 1024, 256}, {"text_greetings3a.png", 1024, 256},
-    {"text_greetings3b.png", 1024, 256}, {"text_greetings3c.png", 1024, 256},
-    {"text_greetings3d.png", 1024, 256}, {"text_greetings4a.png", 1024, 256},
-    {"text_greetings4b.png", 1024, 256}, {"text_greetings5.png", 1024, 256},
-    {"text_greetings6a.png", 1024, 256}, {"text_greetings6b.png", 1024, 256},
-    {"text_greetings6c.png", 1024, 256}, {"text_greetings6d.png", 1024, 256},
-    {"text_greetings6e.png", 1024, 256}, {"text_greetings7a.png", 1024, 256},
-    {"text_greetings7b.png", 1024, 256}, {"text_greetings7c.png", 1024, 256},
-    {"text_greetings8.png", 1024, 256}, {"ballsbg.png", 1280, 720},
-    {"blackbg.png", 1280, 720},         {"bluebg.png", 1280, 720},
-    {"nutrician.png", 512, 768},        {"cigburn.png", 256, 256},
-    {"sugaricon2.png", 256, 256},       {"vintage8.png", 1024, 1024},
-    {"vintage8b.png", 1024, 1024},      {"noise.png", 256, 256},
-    {"mono.png", 512, 512},             {"widescreen2.png", 1280, 720},
-    {"text_closing.png", 1280, 720},    {"closing0.png", 1280, 720},
-    {"grisp.png", 512, 512},            {"damage.png", 1024, 512},
-    {"flash0.png", 1280, 720},          {"flash1.png", 1280, 720},
-    {"flash3.png", 1280, 720},          {"flash4.png", 1280, 720},
-    {"flash5.png", 1280, 720},          {"flash6.png", 1280, 720},
-    {"text_dots.png", 1280, 720},       {"text_own1.png", 1280, 720},
-    {"text_own2.png", 1280, 720},       {"text_own3.png", 1280, 720},
-    {"text_owndemoscene.png", 1280, 720}, {"text_owedemoscene.png", 1280, 720},
-    {"text_owedemoscene2.png", 1280, 720},
+// The images that are not a full picture of the show (EFFECTS_WIDTH x
+// EFFECTS_HEIGHT); the cards of one kind are matched by their prefix.
+const Expected kOtherSizes[] = {
+    {"text_greetings", 1024, 256}, {"credit_label", 512, 128},   {"credit_", 1024, 256},
+    {"logo0", 1024, 512},          {"twister.png", 256, 512},    {"sprox_girl1080.png", 720, 1080},
+    {"nutrician.png", 512, 768},   {"cigburn.png", 256, 256},    {"sugaricon2.png", 256, 256},
+    {"vintage8", 1024, 1024},      {"noise.png", 256, 256},      {"mono.png", 512, 512},
+    {"grisp.png", 512, 512},       {"damage.png", 1024, 512},
 };
+
+Expected expected_size(const std::string& file) {
+  for (const Expected& e : kOtherSizes)
+    if (file.rfind(e.prefix, 0) == 0) return e;
+  return {"", unsigned(EFFECTS_WIDTH), unsigned(EFFECTS_HEIGHT)};
+}
 
 // Pictures a shader composites over something else: transparent around.
 const char* const kTransparent[] = {
@@ -514,15 +495,18 @@ TEST(ImagegenCli, RejectsUnknownNamesAndMissingFolder) {
 
 TEST_F(Generated, EveryAssetExistsDecodesAndHasItsSize) {
   ASSERT_EQ(status_, 0);
-  EXPECT_EQ(ig_recipe_count(), 67);
+  ASSERT_EQ(ig_recipe_count(), EFFECTS_NUM_IMAGES);
   std::set<std::string> expected;
-  for (const Expected& e : kAssets) {
-    expected.insert(e.file);
-    const Decoded& d = image(e.file);
-    EXPECT_EQ(d.width, e.width) << e.file;
-    EXPECT_EQ(d.height, e.height) << e.file;
+  for (int i = 0; i < EFFECTS_NUM_IMAGES; ++i) {
+    const std::string file = sprox_assets::kImageFiles[i];
+    EXPECT_EQ(ig_recipe_at(i)->file, file) << "the generator paints the show's images in load order";
+    expected.insert(file);
+    const Decoded& d = image(file);
+    const Expected size = expected_size(file);
+    EXPECT_EQ(d.width, size.width) << file;
+    EXPECT_EQ(d.height, size.height) << file;
   }
-  EXPECT_EQ(expected.size(), 67u);
+  EXPECT_EQ(expected.size(), 67u) << "no file name twice";
   // Exactly these pictures: the stale one is gone, other files are left.
   std::set<std::string> found;
   for (const auto& entry : fs::directory_iterator(dir_))
@@ -536,7 +520,7 @@ TEST_F(Generated, EveryAssetExistsDecodesAndHasItsSize) {
 TEST_F(Generated, TotalSizeStaysReasonable) {
   ASSERT_EQ(status_, 0);
   uintmax_t total = 0;
-  for (const Expected& e : kAssets) total += fs::file_size(dir_ / e.file);
+  for (const char* file : sprox_assets::kImageFiles) total += fs::file_size(dir_ / file);
   EXPECT_LT(total, uintmax_t(16) * 1024 * 1024);
 }
 
@@ -855,7 +839,7 @@ TEST_F(Generated, GreetingAndCreditTablesHoldDistinctNames) {
   // And every card differs from every other.
   ASSERT_EQ(status_, 0);
   std::set<std::vector<unsigned char>> cards;
-  for (const Expected& e : kAssets)
-    if (std::string(e.file).rfind("text_greetings", 0) == 0) cards.insert(image(e.file).rgba);
+  for (const char* file : sprox_assets::kImageFiles)
+    if (std::string(file).rfind("text_greetings", 0) == 0) cards.insert(image(file).rgba);
   EXPECT_EQ(cards.size(), 18u);
 }
