@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "effects/assets.h"
+
 // ---- Constants ------------------------------------------------------------------
 
 // The storyboard palette, as 0xRRGGBB.
@@ -55,9 +57,9 @@ constexpr uint32_t IG_INK = 0x05070D;          // near black for silhouettes
 #define IG_FONT_SPARTAN_BOLD "/usr/share/fonts/opentype/league-spartan/LeagueSpartan-Bold.otf"
 #define IG_FONT_SPARTAN "/usr/share/fonts/opentype/league-spartan/LeagueSpartan-Regular.otf"
 
-// Full-screen pictures match the scene framebuffers.
-constexpr int IG_SCREEN_W = 1280;  // pixels
-constexpr int IG_SCREEN_H = 720;   // pixels
+// Full-screen pictures are the show's picture size, pixels.
+constexpr int IG_SCREEN_W = EFFECTS_WIDTH;
+constexpr int IG_SCREEN_H = EFFECTS_HEIGHT;
 
 // ---- Types ----------------------------------------------------------------------
 
@@ -248,6 +250,11 @@ void ig_draw_text(ig_image* img, const ig_mask* glyphs, int ox, int oy, const ig
 bool ig_text_centred(ig_image* img, const char* font_path, const char* text, float cx, float cy,
                      float max_w, float max_h, float tracking, float line_height,
                      const ig_text_style* style);
+// The show's house lettering: white at the ink's top shading to `fill_bottom`
+// (0xRRGGBB), a navy outline `outline` pixels wide and a navy shadow offset
+// by (dx, dy), softened by `blur` pixels, at `shadow_alpha`.
+ig_text_style ig_house_lettering(uint32_t fill_bottom, float outline, float dx, float dy, float blur,
+                                 float shadow_alpha);
 
 // ---- Export (imagegen_png.cpp) --------------------------------------------------
 

@@ -164,16 +164,8 @@ void ig_paint_logo_word(ig_image* out, ig_png_options* png) {
   ig_mask m;
   int ox = 0, oy = 0;
   if (!logo_word(&m, &ox, &oy, 40)) return;
-  ig_text_style st;
-  st.fill_top = ig_hex(0xFFFFFF);
-  st.fill_bottom = ig_hex(0xFFF1D6);
-  st.outline = 10.0f;
-  st.outline_colour = ig_hex(IG_NAVY);
-  st.shadow_dx = 9;
-  st.shadow_dy = 11;
-  st.shadow_blur = 3;
+  ig_text_style st = ig_house_lettering(0xFFF1D6, 10.0f, 9, 11, 3, 0.75f);
   st.shadow_spread = 1;
-  st.shadow_colour = ig_hex(IG_NAVY, 0.75f);
   ig_draw_text(out, &m, ox, oy, &st);
 }
 
@@ -274,14 +266,7 @@ void ig_paint_grisp(ig_image* out, ig_png_options* png) {
   ig_fill_sdf(out, 0, 0, S, S,
               [&](float x, float y) { return std::fabs(ig_sd_circle(x, y, c, c, 178)) - 4.0f; },
               [](float, float) { return ig_hex(0xFFFFFF); });
-  ig_text_style big;
-  big.fill_top = ig_hex(0xFFFFFF);
-  big.fill_bottom = ig_hex(IG_FIZZ);
-  big.outline = 6;
-  big.outline_colour = ig_hex(IG_NAVY);
-  big.shadow_dy = 6;
-  big.shadow_blur = 2;
-  big.shadow_colour = ig_hex(IG_NAVY, 0.6f);
+  const ig_text_style big = ig_house_lettering(IG_FIZZ, 6, 0, 6, 2, 0.6f);
   ig_text_centred(out, IG_FONT_BEBAS, "GRISP", c, c + 6, 290, 130, 8.0f, 1.0f, &big);
   ig_text_style small;
   small.fill_top = small.fill_bottom = ig_hex(IG_NAVY);
@@ -405,15 +390,7 @@ void ig_paint_closing_badge(ig_image* out, ig_png_options* png) {
   ig_fill_sdf(out, int(cx - r - 2), int(cy - r - 2), int(cx + r + 3), int(cy + r + 3),
               [&](float x, float y) { return ig_sd_circle(x, y, cx, cy, r); },
               [&](float, float y) { return ig_mix(ig_hex(IG_AMBER), ig_hex(IG_ORANGE), ig_clamp01((y - cy + r) / (2 * r))); });
-  ig_text_style st;
-  st.fill_top = ig_hex(0xFFFFFF);
-  st.fill_bottom = ig_hex(0xFFF1D6);
-  st.outline = 6;
-  st.outline_colour = ig_hex(IG_NAVY);
-  st.shadow_dx = 5;
-  st.shadow_dy = 7;
-  st.shadow_blur = 2;
-  st.shadow_colour = ig_hex(IG_NAVY, 0.7f);
+  const ig_text_style st = ig_house_lettering(0xFFF1D6, 6, 5, 7, 2, 0.7f);
   ig_text_centred(out, IG_FONT_LOBSTER, "Sprox", cx, cy - 6, 290, 150, 0.0f, 1.0f, &st);
   ig_rng rng = ig_rng_make(901);
   for (int i = 0; i < 26; ++i) {

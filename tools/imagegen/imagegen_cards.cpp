@@ -57,36 +57,28 @@ ig_image blank_screen() { return ig_image_make(IG_SCREEN_W, IG_SCREEN_H, {1, 1, 
 
 // White type with a thin navy rim and a soft navy shadow: reads everywhere.
 ig_text_style white_style(float scale) {
-  ig_text_style s;
-  s.fill_top = ig_hex(0xFFFFFF);
-  s.fill_bottom = ig_hex(IG_FIZZ);
-  s.outline = 4.0f * scale;
-  s.outline_colour = ig_hex(IG_NAVY);
-  s.shadow_dx = 0;
-  s.shadow_dy = 8.0f * scale;
-  s.shadow_blur = 6.0f * scale;
+  ig_text_style s = ig_house_lettering(IG_FIZZ, 4.0f * scale, 0, 8.0f * scale, 6.0f * scale, 0.55f);
   s.shadow_spread = 2.0f * scale;
-  s.shadow_colour = ig_hex(IG_NAVY, 0.55f);
+  return s;
+}
+
+// Type shading from `top` to `bottom` (0xRRGGBB) with a white rim `outline`
+// x scale wide, over white_style's shadow.
+ig_text_style white_rimmed(float scale, uint32_t top, uint32_t bottom, float outline) {
+  ig_text_style s = white_style(scale);
+  s.fill_top = ig_hex(top);
+  s.fill_bottom = ig_hex(bottom);
+  s.outline = outline * scale;
+  s.outline_colour = ig_hex(0xFFFFFF);
   return s;
 }
 
 // Soda-orange type (amber to orange) with a white rim and a navy shadow.
-ig_text_style orange_style(float scale) {
-  ig_text_style s = white_style(scale);
-  s.fill_top = ig_hex(IG_AMBER);
-  s.fill_bottom = ig_hex(IG_ORANGE);
-  s.outline = 6.0f * scale;
-  s.outline_colour = ig_hex(0xFFFFFF);
-  return s;
-}
+ig_text_style orange_style(float scale) { return white_rimmed(scale, IG_AMBER, IG_ORANGE, 6.0f); }
 
 // Navy type with a white rim.
 ig_text_style navy_style(float scale) {
-  ig_text_style s = white_style(scale);
-  s.fill_top = ig_hex(IG_POOL_DEEP);
-  s.fill_bottom = ig_hex(IG_NAVY);
-  s.outline = 5.0f * scale;
-  s.outline_colour = ig_hex(0xFFFFFF);
+  ig_text_style s = white_rimmed(scale, IG_POOL_DEEP, IG_NAVY, 5.0f);
   s.shadow_colour = ig_hex(IG_NAVY, 0.45f);
   return s;
 }

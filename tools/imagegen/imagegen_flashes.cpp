@@ -100,15 +100,7 @@ void ig_paint_flash_word(ig_image* out, ig_png_options* png) {
     const float d = std::hypot(x - kCx, (y - kCy) * 1.4f) / 800.0f;
     return ig_mix(ig_hex(IG_AMBER), ig_hex(IG_EMBER), ig_smoothstep(0.0f, 1.0f, d));
   });
-  ig_text_style st;
-  st.fill_top = ig_hex(0xFFFFFF);
-  st.fill_bottom = ig_hex(IG_FIZZ);
-  st.outline = 10;
-  st.outline_colour = ig_hex(IG_NAVY);
-  st.shadow_dx = 16;
-  st.shadow_dy = 18;
-  st.shadow_blur = 0;
-  st.shadow_colour = ig_hex(IG_NAVY);
+  const ig_text_style st = ig_house_lettering(IG_FIZZ, 10, 16, 18, 0, 1.0f);
   ig_text_centred(out, IG_FONT_BEBAS, "SPROX", kCx - 8, kCy - 8, 1160, 580, 24.0f, 1.0f, &st);
   png->dither = true;
   png->dither_seed = 14;

@@ -279,3 +279,17 @@ bool ig_text_centred(ig_image* img, const char* font_path, const char* text, flo
                style);
   return true;
 }
+
+ig_text_style ig_house_lettering(uint32_t fill_bottom, float outline, float dx, float dy, float blur,
+                                 float shadow_alpha) {
+  ig_text_style st;
+  st.fill_top = ig_hex(0xFFFFFF);
+  st.fill_bottom = ig_hex(fill_bottom);
+  st.outline = outline;
+  st.outline_colour = ig_hex(IG_NAVY);
+  st.shadow_dx = dx;
+  st.shadow_dy = dy;
+  st.shadow_blur = blur;
+  st.shadow_colour = ig_hex(IG_NAVY, shadow_alpha);
+  return st;
+}

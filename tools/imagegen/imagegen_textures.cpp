@@ -263,15 +263,7 @@ void ig_paint_twister(ig_image* out, ig_png_options* png) {
   ig_font* font = ig_font_open(IG_FONT_LOBSTER);
   if (font) {
     const float size = ig_text_fit(font, "Sprox", 360, 170, 0.0f, 1.0f);
-    ig_text_style st;
-    st.fill_top = ig_hex(0xFFFFFF);
-    st.fill_bottom = ig_hex(IG_FIZZ);
-    st.outline = 6.0f;
-    st.outline_colour = ig_hex(IG_NAVY);
-    st.shadow_dx = 5;
-    st.shadow_dy = 5;
-    st.shadow_blur = 2;
-    st.shadow_colour = ig_hex(IG_NAVY, 0.6f);
+    const ig_text_style st = ig_house_lettering(IG_FIZZ, 6.0f, 5, 5, 2, 0.6f);
     const ig_mask m = ig_text_mask(font, size, "Sprox", 0.0f, 1.0f, 24);
     ig_font_close(font);
     ig_image word = ig_image_make(m.width, m.height, {1, 1, 1, 0});
