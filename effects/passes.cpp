@@ -107,7 +107,7 @@ void ScenePass(int32_t shader, int32_t selector, const s_bitmap* const images[],
 // ---- Public functions ----------------------------------------------------------------------
 int32_t LoadShader(const char* filename) {
   if (numshaders >= EFFECTS_MAX_SHADERS) {
-    printf("LoadShader: shader table full (%d shaders), %s not loaded\n", EFFECTS_MAX_SHADERS, filename);
+    printf("effects: shader table full (%d shaders), %s not loaded\n", EFFECTS_MAX_SHADERS, filename);
     return -1;
   }
   s_corefile file;

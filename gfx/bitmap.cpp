@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "corefile/corefile.h"
+#include "gfx/gfx_internal.h"
 #include "gfx/gl.h"
 
 // ---- Constants -------------------------------------------------------------------
@@ -48,13 +49,7 @@ bool BitmapSizeFits(int width, int height) {
 
 // ---- Public functions ------------------------------------------------------------------
 unsigned int GFX_CreateTexture(s_bitmap bitmap) {
-  GLuint texture = 0;
-  glGenTextures(1, &texture);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  const GLuint texture = gfx_newtexture(GL_LINEAR, GL_REPEAT);
   UploadLevel0(bitmap);
   return texture;
 }
@@ -72,7 +67,7 @@ void GFX_DeleteTexture(s_bitmap bitmap) {
 void GFX_CreateBitmap(int width, int height, s_bitmap* bitmap) {
   if (!bitmap) return;
   if (!BitmapSizeFits(width, height)) {
-    printf("GFX_CreateBitmap: refused size %d x %d\n", width, height);
+    printf(GFX_MSG_BITMAP_REFUSED, width, height);
     return;
   }
   bitmap->width = width;
@@ -95,8 +90,7 @@ void GFX_CreateBitmap(int width, int height, s_bitmap* bitmap) {
 
   // The list is never read by the show; a full one just stops recording.
   if (GFX_numbitmaps >= GFX_MAX_BITMAPS) {
-    printf("GFX_CreateBitmap: bitmap list full (%d entries), texture %d not listed\n", GFX_MAX_BITMAPS,
-           static_cast<int>(bitmap->textureid));
+    printf(GFX_MSG_BITMAPS_FULL, GFX_MAX_BITMAPS, static_cast<int>(bitmap->textureid));
     return;
   }
   GFX_bitmaplist[GFX_numbitmaps++] = bitmap;

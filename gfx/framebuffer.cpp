@@ -12,6 +12,7 @@
 
 #include <cstdio>
 
+#include "gfx/gfx_internal.h"
 #include "gfx/gl.h"
 
 // ---- Constants --------------------------------------------------------------------
@@ -34,7 +35,7 @@ bool IsFrameBuffer(int id) { return id >= 0 && id < GFX_numframebuffers; }
 // ---- Public functions --------------------------------------------------------------------
 int GFX_CreateFrameBuffer(int width, int height, int /*unused*/) {
   if (GFX_numframebuffers >= GFX_MAX_FRAMEBUFFERS) {
-    printf("GFX_CreateFrameBuffer: framebuffer table full (%d entries)\n", GFX_MAX_FRAMEBUFFERS);
+    printf(GFX_MSG_FRAMEBUFFERS_FULL, GFX_MAX_FRAMEBUFFERS);
     return -1;
   }
   const int id = GFX_numframebuffers;
@@ -43,13 +44,7 @@ int GFX_CreateFrameBuffer(int width, int height, int /*unused*/) {
   GFX_framebuffers[id].data = id;
 
   glActiveTexture(GL_TEXTURE0);
-  GLuint texture = 0;
-  glGenTextures(1, &texture);
-  glBindTexture(GL_TEXTURE_2D, texture);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  const GLuint texture = gfx_newtexture(GL_NEAREST, GL_CLAMP_TO_EDGE);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
 
   GLuint framebuffer = 0;

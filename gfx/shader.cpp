@@ -11,6 +11,7 @@
 
 #include <cstdio>
 
+#include "gfx/gfx_internal.h"
 #include "gfx/gl.h"
 
 // ---- Constants ----------------------------------------------------------------------
@@ -57,7 +58,7 @@ GLuint ProgramOf(int id) { return GFX_IsShader(id) ? GFX_shader[id].program : 0;
 int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
   const int id = GFX_numshaders;
   if (id >= GFX_MAX_SHADERS) {
-    printf("GFX_InitShader: shader table full (%d programs)\n", GFX_MAX_SHADERS);
+    printf(GFX_MSG_SHADERS_FULL, GFX_MAX_SHADERS);
     return -1;
   }
   s_shader& entry = GFX_shader[id];

@@ -76,13 +76,7 @@ std::string Wav(double seconds) {
 }
 
 std::string Png2x2() {
-  const uint8_t rgba[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
-  unsigned char* out = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(lodepng_encode32(&out, &size, rgba, 2, 2), 0u);
-  std::string bytes(reinterpret_cast<char*>(out), size);
-  free(out);
-  return bytes;
+  return test_util::png_rgba({255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255}, 2, 2);
 }
 
 // Events 0 to 15, event i at tick i * step, each entered by the dissolve.

@@ -80,13 +80,7 @@ const char* const kPostShader =
     " gl_FragColor = texture2D(texture0, texCoord) + 1e-12 * (x + vec4(u));\n}";
 
 std::string Png1x1(uint8_t r, uint8_t g, uint8_t b) {
-  const uint8_t rgba[4] = {r, g, b, 255};
-  unsigned char* out = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(lodepng_encode32(&out, &size, rgba, 1, 1), 0u);
-  std::string bytes(reinterpret_cast<char*>(out), size);
-  free(out);
-  return bytes;
+  return test_util::png_rgba({r, g, b, 255}, 1, 1);
 }
 
 using FileList = std::vector<std::pair<std::string, std::string>>;
@@ -270,7 +264,7 @@ TEST(EffectsShader, TableRefusesASixtyFifth) {
       for (int i = 0; i < EFFECTS_MAX_SHADERS; i++) CHILD_CHECK(LoadShader("probe.glsl") == i);
     });
     const std::string out = test_util::capture_stdout([] { CHILD_CHECK(LoadShader("probe.glsl") == -1); });
-    CHILD_CHECK(out.find("shader table full (64 shaders), probe.glsl not loaded") != std::string::npos);
+    CHILD_CHECK(out.find("effects: shader table full (64 shaders), probe.glsl not loaded") != std::string::npos);
     CHILD_CHECK(numshaders == EFFECTS_MAX_SHADERS);
     CHILD_CHECK(GFX_numshaders == EFFECTS_MAX_SHADERS);  // no program made for it
   });

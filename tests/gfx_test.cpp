@@ -92,14 +92,7 @@ std::string LoaderLines(const std::string& out) {
 
 uint8_t RedAt(int x, int y) { return ReadPixels(x, y, 1, 1)[0]; }
 
-std::string Png(unsigned w, unsigned h, const std::vector<uint8_t>& rgba) {
-  unsigned char* out = nullptr;
-  size_t size = 0;
-  EXPECT_EQ(lodepng_encode32(&out, &size, rgba.data(), w, h), 0u);
-  std::string bytes(reinterpret_cast<char*>(out), size);
-  free(out);
-  return bytes;
-}
+std::string Png(unsigned w, unsigned h, const std::vector<uint8_t>& rgba) { return test_util::png_rgba(rgba, w, h); }
 
 
 // ---- Window ------------------------------------------------------------------------
@@ -214,7 +207,7 @@ TEST(GfxFrameBuffer, TableRefusesASeventeenth) {
     EnsureVideo();
     for (int i = 0; i < GFX_MAX_FRAMEBUFFERS; i++) CHILD_CHECK(GFX_CreateFrameBuffer(16, 16, 0) == i);
     const std::string out = test_util::capture_stdout([] { CHILD_CHECK(GFX_CreateFrameBuffer(16, 16, 0) == -1); });
-    CHILD_CHECK(out.find("framebuffer table full") != std::string::npos);
+    CHILD_CHECK(out.find("gfx: framebuffer table full") != std::string::npos);
     CHILD_CHECK(GFX_numframebuffers == GFX_MAX_FRAMEBUFFERS);
   });
 }
@@ -414,7 +407,7 @@ TEST(GfxShader, TableRefusesAHundredAndTwentyNinth) {
     EnsureVideo();
     for (int i = 0; i < GFX_MAX_SHADERS; i++) CHILD_CHECK(GFX_InitShader(kVertex, kWhite) == i);
     const std::string out = test_util::capture_stdout([] { CHILD_CHECK(GFX_InitShader(kVertex, kWhite) == -1); });
-    CHILD_CHECK(out.find("shader table full") != std::string::npos);
+    CHILD_CHECK(out.find("gfx: shader table full") != std::string::npos);
     CHILD_CHECK(GFX_numshaders == GFX_MAX_SHADERS);
   });
 }
@@ -506,7 +499,7 @@ TEST(GfxBitmap, CreateRefusesSizesThatOverflow) {
   });
   EXPECT_EQ(b.pixels, nullptr);
   EXPECT_EQ(b.textureid, 0u);
-  EXPECT_NE(out.find("refused size 65536 x 65536"), std::string::npos) << out;
+  EXPECT_NE(out.find("gfx: bitmap of 65536 x 65536 pixels refused"), std::string::npos) << out;
 }
 
 TEST(GfxBitmap, ListStopsAtTwoHundredAndFiftySix) {
@@ -518,7 +511,7 @@ TEST(GfxBitmap, ListStopsAtTwoHundredAndFiftySix) {
     });
     CHILD_CHECK(GFX_numbitmaps == GFX_MAX_BITMAPS);
     const std::string out = test_util::capture_stdout([] { GFX_CreateBitmap(1, 1, &bitmaps[GFX_MAX_BITMAPS]); });
-    CHILD_CHECK(out.find("bitmap list full") != std::string::npos);
+    CHILD_CHECK(out.find("gfx: bitmap list full") != std::string::npos);
     CHILD_CHECK(GFX_numbitmaps == GFX_MAX_BITMAPS);
     CHILD_CHECK(GFX_bitmaplist[GFX_MAX_BITMAPS - 1] == &bitmaps[GFX_MAX_BITMAPS - 1]);
     CHILD_CHECK(bitmaps[GFX_MAX_BITMAPS].textureid != 0);  // still a usable bitmap

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <lodepng.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,13 @@ inline void pack(const std::string& image, const std::vector<std::pair<std::stri
     arguments += " '" + name + "=" + source.string() + "'";
   }
   ASSERT_EQ(run_corepack(arguments), 0) << arguments;
+}
+
+// A PNG file of w x h RGBA pixels (rows from the top), encoded by LodePNG.
+inline std::string png_rgba(const std::vector<uint8_t>& rgba, unsigned w, unsigned h) {
+  std::vector<unsigned char> png;
+  EXPECT_EQ(lodepng::encode(png, rgba, w, h), 0u);
+  return std::string(png.begin(), png.end());
 }
 
 // Captures standard output around a call, C stdio included.

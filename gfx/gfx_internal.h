@@ -1,0 +1,29 @@
+// gfx/gfx_internal.h: what the graphics layer's source files share and no
+// other module sees: the lines it prints beyond the loaders' and the GL
+// checks' fixed texts, each tagged with the module's name, and the texture
+// set-up common to bitmaps and framebuffers.
+//
+// Threads: main thread only, with the GL context current.
+#pragma once
+
+#include "gfx/gl.h"
+
+// ---- Messages -------------------------------------------------------------------
+constexpr const char* GFX_MSG_BITMAP_REFUSED = "gfx: bitmap of %d x %d pixels refused: too large\n";
+constexpr const char* GFX_MSG_BITMAPS_FULL = "gfx: bitmap list full (%d entries), texture %d not listed\n";
+constexpr const char* GFX_MSG_FRAMEBUFFERS_FULL = "gfx: framebuffer table full (%d entries)\n";
+constexpr const char* GFX_MSG_SHADERS_FULL = "gfx: shader table full (%d programs)\n";
+
+// ---- Textures -------------------------------------------------------------------
+// A new 2D texture, bound on the active unit, filtered with `filter` and
+// wrapped with `wrap` along S and T; its storage is left to the caller.
+inline GLuint gfx_newtexture(GLint filter, GLint wrap) {
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  return texture;
+}
