@@ -27,6 +27,26 @@ constexpr int kPathBytes = 256;      // local path, scan buffers, names of a dir
 constexpr int kExtensionBytes = 16;  // a filter's extension: 15 characters and the terminator
 constexpr int kMaxDirNames = 256;    // the listing's set of directory names
 
+// Every line the module prints. The lines this implementation adds to the
+// reader's progress and failure lines begin with the module's name, "corefile: ".
+const char* const kMsgLoading = "Loading resource image: %s\n";
+const char* const kMsgCannotOpen = "could not open image: %s\n";
+const char* const kMsgFromFile = "loading from file\n";
+const char* const kMsgFromExecutable = "loading from executable\n";
+const char* const kMsgNumFiles = "numfiles: %d\n";
+const char* const kMsgRomSize = "romsize: %d\n";
+const char* const kMsgDamaged = "corefile: damaged image: %s\n";
+const char* const kMsgFoundFiles = "Found %d files\n";
+const char* const kMsgFoundFile = "found file at offset: %d\n";
+const char* const kMsgNotFound = "couldn't find file: %s\n";
+const char* const kMsgLocalPath = "localpath = %s\n";
+const char* const kMsgExtension = "extension = %s, length: %d\n";
+const char* const kMsgRoot = "dir is root\n";
+const char* const kMsgListed = "- ReadDIR completed!\n";
+const char* const kMsgDirError = "error reading directory\n";
+const char* const kMsgSublevels = "path has %d sublevels\n";
+const char* const kMsgCloseError = "Error closing directory\n";
+
 }  // namespace
 
 #define CF_ALLOC(bytes) _wrap_malloc_dbg((bytes), kSource, __LINE__)
@@ -34,7 +54,7 @@ constexpr int kMaxDirNames = 256;    // the listing's set of directory names
 
 // ---- Globals ----------------------------------------------------------------
 s_coreimage corefile_image = {};
-int corefile_mounttype = 0;
+int corefile_mounttype = COREFILE_MOUNT_IMAGE;
 FILE* g_fp = nullptr;
 char corefile_pathname[1024] = "";
 s_listentry* corefile_filelist = nullptr;
@@ -45,16 +65,20 @@ int corefile_numdirs = 0;
 
 namespace {
 
-// Scan state of a directory mount. curDir holds diroffset valid bytes and no
-// terminator; every level in it is followed by "/".
-char curDir[kPathBytes];
-int diroffset = 0;
-char curFile[kPathBytes];
-// Room in corefile_image.names for the recording pass of the directory scan
-// (the tree may have changed since it was counted).
-uint32_t names_capacity = 0;
+// The scan of a directory mount, one pass at a time.
+struct s_dirscan {
+  char curDir[kPathBytes];   // relative path of the directory being scanned, every level followed by "/"
+  int diroffset;             // valid bytes of curDir; there is no terminator
+  char curFile[kPathBytes];  // relative path of the file being recorded
+  uint32_t capacity;         // entries of corefile_image.names the recording pass may fill (the tree
+                             // may have grown since it was counted)
+};
+s_dirscan g_scan = {};
+
 // Room in corefile_filelist: every file of the mount plus the ".." entry.
 int filelist_capacity = 0;
+// The reason the last mount refused a damaged image; "" when it did not.
+const char* g_damage = "";
 
 // ---- Internal helpers ---------------------------------------------------------
 
@@ -81,7 +105,7 @@ int entry_length(uint32_t j) {
 // 0 in a directory mount. A record whose index is not in the table (a closed or
 // never-opened record) starts nowhere useful, so its reads deliver nothing.
 bool file_start(const s_corefile* file, int64_t* start) {
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     *start = 0;
     return true;
   }
@@ -111,7 +135,7 @@ bool read_exact(void* dst, size_t bytes) { return fread(dst, 1, bytes, g_fp) == 
 bool read_u32(uint32_t* value) {
   unsigned char bytes[4];
   if (!read_exact(bytes, 4)) return false;
-  *value = getint(bytes);
+  *value = core_getle32(bytes);
   return true;
 }
 
@@ -127,7 +151,7 @@ void free_table() {
   corefile_image.hashes = nullptr;
   corefile_image.numfiles = 0;
   corefile_image.romsize = 0;
-  names_capacity = 0;
+  g_scan.capacity = 0;
 }
 
 // Releases the texts of the current listing and empties it.
@@ -159,7 +183,7 @@ bool allocate_table(uint32_t count) {
   memset(corefile_image.offsets, 0, bytes4);
   memset(corefile_image.hashes, 0, bytes4);
   memset(corefile_image.names, 0, bytesp);
-  names_capacity = count;
+  g_scan.capacity = count;
   return true;
 }
 
@@ -181,7 +205,8 @@ int finish_header() {
 // A damaged image is refused whole: one line, no files, result 0. The stream
 // stays open, as after a wrong magic; unmounting closes it.
 int refuse_image(const char* reason) {
-  _dbg_printf("damaged image: %s\n", reason);
+  g_damage = reason;
+  _dbg_printf(kMsgDamaged, reason);
   free_table();
   return 0;
 }
@@ -203,8 +228,8 @@ int readheader_image() {
   uint32_t numfiles = 0, romsize = 0;
   if (!read_u32(&numfiles) || !read_u32(&romsize)) return refuse_image("header cut short");
   corefile_image.romsize = romsize;
-  _dbg_printf("numfiles: %d\n", static_cast<int>(numfiles));
-  _dbg_printf("romsize: %d\n", static_cast<int>(romsize));
+  _dbg_printf(kMsgNumFiles, static_cast<int>(numfiles));
+  _dbg_printf(kMsgRomSize, static_cast<int>(romsize));
 
   int64_t table_position = header_position + kHeaderBytes;
   if (static_cast<int64_t>(numfiles) * kMinEntryBytes > stream_length - table_position)
@@ -236,14 +261,20 @@ int readheader_image() {
   return finish_header();
 }
 
+// Empties the scan buffers and the table's count for the next pass; the room
+// in the table stays as it is.
+void begin_scan_pass() {
+  memset(g_scan.curDir, 0, sizeof g_scan.curDir);
+  memset(g_scan.curFile, 0, sizeof g_scan.curFile);
+  g_scan.diroffset = 0;
+  corefile_image.numfiles = 0;
+}
+
 int readheader_directory() {
   const char* path = static_cast<const char*>(corefile_image.data);
-  memset(curDir, 0, sizeof curDir);
-  memset(curFile, 0, sizeof curFile);
-  diroffset = 0;
-  corefile_image.numfiles = 0;
+  begin_scan_pass();
   corefile_opendir(path, 0);
-  _dbg_printf("Found %d files\n", static_cast<int>(corefile_image.numfiles));
+  _dbg_printf(kMsgFoundFiles, static_cast<int>(corefile_image.numfiles));
 
   uint32_t counted = corefile_image.numfiles;
   corefile_image.numfiles = 0;
@@ -251,23 +282,20 @@ int readheader_directory() {
     free_table();
     return 0;
   }
-  memset(curDir, 0, sizeof curDir);
-  memset(curFile, 0, sizeof curFile);
-  diroffset = 0;
+  begin_scan_pass();
   corefile_opendir(path, 1);
   return finish_header();
 }
 
-int readheader() { return corefile_mounttype == 2 ? readheader_directory() : readheader_image(); }
+int readheader() {
+  return corefile_mounttype == COREFILE_MOUNT_DIRECTORY ? readheader_directory() : readheader_image();
+}
 
 }  // namespace
 
 // ---- Mounting -----------------------------------------------------------------
 
-uint32_t getint(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t getint(const unsigned char* p) { return core_getle32(p); }
 
 int corefile_gethash(const char* name) {
   uint32_t sum = 0;
@@ -285,43 +313,46 @@ void file_downcase(char* dst, const char* src, int length) {
 int corefile_mountimage(const char* name, int kind) {
   char path[1024];
   snprintf(path, sizeof path, "%s%s", corefile_pathname, name);
-  _dbg_printf("Loading resource image: %s\n", path);
+  _dbg_printf(kMsgLoading, path);
 
   // Only one mount exists at a time: a new mount replaces the old one.
   if (corefile_image.data || corefile_image.numfiles || corefile_localpath) corefile_closeimage();
+  g_damage = "";
 
-  if (kind == 0 || kind == 1) {
+  if (kind == COREFILE_KIND_IMAGE || kind == COREFILE_KIND_APPENDED) {
     FILE* fp = fopen(path, "rb");
     if (!fp) {
-      _dbg_printf("could not open image: %s\n", path);
+      _dbg_printf(kMsgCannotOpen, path);
       return 0;
     }
     g_fp = fp;
     corefile_image.data = fp;
-    corefile_mounttype = 0;
-    if (kind == 0) {
-      _dbg_printf("loading from file\n");
+    corefile_mounttype = COREFILE_MOUNT_IMAGE;
+    if (kind == COREFILE_KIND_IMAGE) {
+      _dbg_printf(kMsgFromFile);
     } else {
       // The last 4 bytes hold the position of the image's header in the file.
       unsigned char trailer[4] = {0, 0, 0, 0};
       long length = fseek(fp, 0, SEEK_END) == 0 ? ftell(fp) : -1;
       if (length >= 4 && fseek(fp, length - 4, SEEK_SET) == 0 && fread(trailer, 1, 4, fp) == 4) {
-        fseek(fp, static_cast<long>(getint(trailer)), SEEK_SET);
+        fseek(fp, static_cast<long>(core_getle32(trailer)), SEEK_SET);
       }
-      _dbg_printf("loading from executable\n");
+      _dbg_printf(kMsgFromExecutable);
     }
     return readheader();
   }
-  if (kind == 2) {
-    corefile_mounttype = 2;
+  if (kind == COREFILE_KIND_DIRECTORY) {
+    corefile_mounttype = COREFILE_MOUNT_DIRECTORY;
     corefile_image.data = counted_copy(path);
     return readheader();
   }
   return 0;
 }
 
+const char* corefile_damage() { return g_damage; }
+
 void corefile_closeimage() {
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     free_if_set(corefile_image.data);
   } else if (g_fp) {
     fclose(g_fp);
@@ -349,7 +380,7 @@ int corefile_open(const char* name, s_corefile* file, int mode) {
   if (!lower) return 0;
   file_downcase(lower, name, length + 1);
 
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     // After unmounting, the directory's path is gone: nothing can be found.
     const char* dir = static_cast<const char*>(corefile_image.data);
     if (!dir) {
@@ -383,13 +414,13 @@ int corefile_open(const char* name, s_corefile* file, int mode) {
       file->index = static_cast<int>(j);
       file->position = static_cast<int>(corefile_image.offsets[j]);
       file->size = entry_length(j);
-      _dbg_printf("found file at offset: %d\n", static_cast<int>(corefile_image.offsets[j]));
+      _dbg_printf(kMsgFoundFile, static_cast<int>(corefile_image.offsets[j]));
       file->handle = nullptr;
       CF_FREE(lower);
       return 1;
     }
   }
-  _dbg_printf("couldn't find file: %s\n", lower);
+  _dbg_printf(kMsgNotFound, lower);
   CF_FREE(lower);
   return 0;
 }
@@ -397,7 +428,7 @@ int corefile_open(const char* name, s_corefile* file, int mode) {
 void corefile_read(void* dst, int size, int count, s_corefile* file) {
   int64_t requested = static_cast<int64_t>(size) * count;
   if (requested <= 0) return;
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     if (file->handle) {
       fseek(file->handle, file->position, SEEK_SET);
       fread(dst, 1, static_cast<size_t>(requested), file->handle);
@@ -414,7 +445,7 @@ void corefile_read(void* dst, int size, int count, s_corefile* file) {
 }
 
 void corefile_write(const void* src, int size, int count, s_corefile* file) {
-  if (corefile_mounttype != 2 || !file->handle) return;
+  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY || !file->handle) return;
   int64_t requested = static_cast<int64_t>(size) * count;
   if (requested <= 0) return;
   fseek(file->handle, file->position, SEEK_SET);
@@ -424,10 +455,10 @@ void corefile_write(const void* src, int size, int count, s_corefile* file) {
 
 void corefile_gets(char* dst, int capacity, s_corefile* file) {
   if (capacity <= 0) return;
-  FILE* stream = corefile_mounttype == 2 ? file->handle : g_fp;
+  FILE* stream = corefile_mounttype == COREFILE_MOUNT_DIRECTORY ? file->handle : g_fp;
   if (!stream) return;
   int limit = capacity;
-  if (corefile_mounttype != 2) {
+  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY) {
     // A line stops at the file's end; at the end nothing is read and the
     // buffer stays as it was, as with a stream at its end.
     int64_t left = bytes_left_in_file(file);
@@ -440,7 +471,7 @@ void corefile_gets(char* dst, int capacity, s_corefile* file) {
 }
 
 int corefile_feof(s_corefile* file) {
-  if (corefile_mounttype == 2) return file->handle ? feof(file->handle) != 0 : 1;
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) return file->handle ? feof(file->handle) != 0 : 1;
   int64_t start = 0;
   if (!file_start(file, &start)) return 1;
   return static_cast<uint32_t>(file->position) - static_cast<uint32_t>(start) >= static_cast<uint32_t>(file->size);
@@ -468,11 +499,11 @@ void corefile_rewind(s_corefile* file) {
   int64_t start = 0;
   if (!file_start(file, &start)) start = 0;
   file->position = static_cast<int>(start);
-  if (corefile_mounttype == 2 && file->handle) rewind(file->handle);
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY && file->handle) rewind(file->handle);
 }
 
 void corefile_close(s_corefile* file) {
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     if (file->handle) fclose(file->handle);
     file->handle = nullptr;
   } else {
@@ -488,7 +519,7 @@ namespace {
 // carry no leading "/", so in an image mount it is dropped.
 void whole_file_path(char* path, const char* name) {
   const char* local = corefile_localpath ? corefile_localpath : "/";
-  if (corefile_mounttype != 2 && local[0] == '/') local++;
+  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY && local[0] == '/') local++;
   snprintf(path, kPathBytes, "%s%s", local, name);
 }
 
@@ -510,7 +541,7 @@ void corefile_savebuffer(const char* name, const void* data, int length) {
   whole_file_path(path, name);
   s_corefile file = {};
   if (!corefile_open(path, &file, 1)) return;
-  if (corefile_mounttype == 2) {
+  if (corefile_mounttype == COREFILE_MOUNT_DIRECTORY) {
     file.position = 0;
     corefile_write(data, length, 1, &file);
   }
@@ -542,7 +573,7 @@ void corefile_chdir(const char* dir) {
     path[used] = '/';
     path[used + 1] = '\0';
   }
-  _dbg_printf("localpath = %s\n", path);
+  _dbg_printf(kMsgLocalPath, path);
 }
 
 const char* corefile_getpath() { return corefile_localpath ? corefile_localpath : ""; }
@@ -561,7 +592,7 @@ namespace {
 // Length of the file of table entry j for a listing: derived in an image mount,
 // asked of the file system in a directory mount (whose offsets are not filled).
 int listed_size(uint32_t j) {
-  if (corefile_mounttype != 2) return entry_length(j);
+  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY) return entry_length(j);
   char path[kPathBytes * 2];
   snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(corefile_image.data), corefile_image.names[j]);
   struct stat info;
@@ -596,13 +627,13 @@ void corefile_readdir(const char* filter) {
   const char* dot = strrchr(filter, '.');
   if (dot && dot != filter) snprintf(extension, sizeof extension, "%s", dot);
   int extension_length = static_cast<int>(strlen(extension));
-  _dbg_printf("extension = %s, length: %d\n", extension, extension_length);
+  _dbg_printf(kMsgExtension, extension, extension_length);
   bool admit_all = extension_length == 0 || strcmp(extension, ".*") == 0;
 
   if (corefile_filelist) clear_listing();
   const char* local = corefile_getpath();
   bool at_root = local[0] == '\0' || strcmp(local, "/") == 0;
-  if (at_root) _dbg_printf("dir is root\n");
+  if (at_root) _dbg_printf(kMsgRoot);
 
   clear_dirnames();
   if (!at_root) corefile_adddir("..");
@@ -639,13 +670,13 @@ void corefile_readdir(const char* filter) {
                                   memcmp(rest + rest_length - extension_length, extension, extension_length) == 0);
     if (admitted) append_listing(rest, name, listed_size(j), 0);
   }
-  _dbg_printf("- ReadDIR completed!\n");
+  _dbg_printf(kMsgListed);
 }
 
 void corefile_opendir(const char* path, int pass) {
   DIR* dir = opendir(path);
   if (!dir) {
-    _dbg_printf("error reading directory\n");
+    _dbg_printf(kMsgDirError);
     return;
   }
   int levels = 1;
@@ -653,13 +684,13 @@ void corefile_opendir(const char* path, int pass) {
   for (int i = 1; i < length - 1; i++) {
     if (path[i] == '/') levels++;
   }
-  if (levels > 1) _dbg_printf("path has %d sublevels\n", levels);
+  if (levels > 1) _dbg_printf(kMsgSublevels, levels);
   // The scan works from inside the directory; the way back is the folder it
   // started in, held open, because climbing ".." once per level is wrong for
   // an absolute path, a "./" or "../" prefix and a symbolic link.
   const int home = open(".", O_RDONLY | O_DIRECTORY);
   if (home < 0 || chdir(path) != 0) {
-    _dbg_printf("error reading directory\n");
+    _dbg_printf(kMsgDirError);
     if (home >= 0) close(home);
     closedir(dir);
     return;
@@ -674,30 +705,30 @@ void corefile_opendir(const char* path, int pass) {
     if (S_ISDIR(info.st_mode)) {
       // A tree deeper than the scan buffer holds is skipped, which also ends
       // any loop through symbolic links.
-      if (diroffset + name_length + 1 >= kPathBytes) continue;
-      memcpy(curDir + diroffset, name, name_length);
-      curDir[diroffset + name_length] = '/';
-      diroffset += name_length + 1;
+      if (g_scan.diroffset + name_length + 1 >= kPathBytes) continue;
+      memcpy(g_scan.curDir + g_scan.diroffset, name, name_length);
+      g_scan.curDir[g_scan.diroffset + name_length] = '/';
+      g_scan.diroffset += name_length + 1;
       corefile_opendir(name, pass);
-      diroffset -= name_length + 1;
+      g_scan.diroffset -= name_length + 1;
       continue;
     }
-    if (diroffset + name_length >= kPathBytes) continue;
-    memcpy(curFile, curDir, diroffset);
-    memcpy(curFile + diroffset, name, name_length + 1);
+    if (g_scan.diroffset + name_length >= kPathBytes) continue;
+    memcpy(g_scan.curFile, g_scan.curDir, g_scan.diroffset);
+    memcpy(g_scan.curFile + g_scan.diroffset, name, name_length + 1);
     if (pass == 1) {
-      if (corefile_image.numfiles >= names_capacity) continue;  // the tree grew since it was counted
+      if (corefile_image.numfiles >= g_scan.capacity) continue;  // the tree grew since it was counted
       char* stored = static_cast<char*>(CF_ALLOC(kPathBytes));
       if (!stored) continue;
       memset(stored, 0, kPathBytes);
-      snprintf(stored, kPathBytes, "%s", curFile);
+      snprintf(stored, kPathBytes, "%s", g_scan.curFile);
       corefile_image.names[corefile_image.numfiles] = stored;
     }
     corefile_image.numfiles++;
   }
 
   const bool closed = closedir(dir) == 0;
-  if (fchdir(home) != 0) _dbg_printf("error reading directory\n");
+  if (fchdir(home) != 0) _dbg_printf(kMsgDirError);
   close(home);
-  if (!closed) _dbg_printf("Error closing directory\n");
+  if (!closed) _dbg_printf(kMsgCloseError);
 }

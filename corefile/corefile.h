@@ -6,8 +6,8 @@
 // data back to back. All integers are 32-bit little-endian. A file's length is
 // derived from the next entry's offset (romsize for the last one). An image may
 // stand alone (kind 0) or be appended to a host file followed by a 4-byte
-// trailer holding the header's position (kind 1); a plain directory tree on
-// disk can be mounted in its place (kind 2).
+// trailer holding the header's position (COREFILE_KIND_APPENDED); a plain
+// directory tree on disk can be mounted in its place (COREFILE_KIND_DIRECTORY).
 //
 // Glossary: a mount is the one active source; a local path is the current
 // directory inside the mount ("/" or "/gfx/fonts/"); a listing is the table of
@@ -19,6 +19,15 @@
 
 #include <cstdint>
 #include <cstdio>
+
+// ---- Mount kinds ---------------------------------------------------------------
+// What corefile_mountimage is asked to mount (its second argument).
+constexpr int COREFILE_KIND_IMAGE = 0;      // a standalone image file
+constexpr int COREFILE_KIND_APPENDED = 1;   // an image appended to another file, found through its trailer
+constexpr int COREFILE_KIND_DIRECTORY = 2;  // a directory tree on disk
+// What a mount leaves in corefile_mounttype: both image kinds read from a stream.
+constexpr int COREFILE_MOUNT_IMAGE = 0;      // an image read from the stream g_fp
+constexpr int COREFILE_MOUNT_DIRECTORY = 2;  // a directory on disk
 
 // ---- Mounted image -----------------------------------------------------------
 struct s_coreimage {
@@ -48,7 +57,7 @@ struct s_corefile {
 };
 
 extern s_coreimage corefile_image;
-extern int corefile_mounttype;        // 0 image (standalone or appended), 2 directory
+extern int corefile_mounttype;        // COREFILE_MOUNT_IMAGE or COREFILE_MOUNT_DIRECTORY
 extern FILE* g_fp;                    // the image stream, shared by every open file
 extern char corefile_pathname[1024];  // put in front of the image name; empty
 extern s_listentry* corefile_filelist;
@@ -58,9 +67,14 @@ extern char* corefile_dirnames[256];
 extern int corefile_numdirs;
 
 // ---- Mounting ------------------------------------------------------------------
-// kind 0: image file; 1: image appended to another file; 2: directory on disk.
-// Returns 1 when the header (or the directory scan) was accepted, else 0.
+// kind: COREFILE_KIND_IMAGE, COREFILE_KIND_APPENDED or COREFILE_KIND_DIRECTORY.
+// Returns 1 when the header (or the directory scan) was accepted, else 0. A
+// damaged image is refused with the line "corefile: damaged image: <reason>".
 int corefile_mountimage(const char* name, int kind);
+// Why the last mount refused its image as damaged (the reason of that line),
+// or "" when it did not: a wrong magic is no damage, the file is simply not an
+// image. The text is owned by the module and lives until the next mount.
+const char* corefile_damage();
 void corefile_closeimage();
 // Sum of the name's bytes taken as signed 8-bit values, wrapping at 32 bits.
 int corefile_gethash(const char* name);

@@ -50,7 +50,7 @@ s_sound snd_demomusic;
 void Demo_Startup(bool play_music) {
   // No result is tested but the window's: a missing image, shader, timing
   // file or music only shows as its loader's message, and the show goes on.
-  corefile_mountimage(DEMO_IMAGENAME, 0);
+  corefile_mountimage(DEMO_IMAGENAME, COREFILE_KIND_IMAGE);
   if (GFX_InitVideo(EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_TITLE, false) != 0) {
     error("cannot open the 1280x720 window with an OpenGL 2.0 context");
   }

@@ -70,6 +70,7 @@ TEST_F(CorefileTest, AppendedImageYieldsTheSameFiles) {
 
   std::string out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("host_with_image.bin", 1), 1); });
   EXPECT_NE(out.find("loading from executable\n"), std::string::npos);
+  EXPECT_EQ(corefile_mounttype, COREFILE_MOUNT_IMAGE);  // both image kinds read from a stream
   for (const auto& [name, bytes] : kTree) {
     std::string got;
     ASSERT_TRUE(slurp(name.c_str(), &got)) << name;
@@ -265,6 +266,7 @@ TEST_F(CorefileTest, DirectoryMountScansTheTree) {
 
   std::string out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("scan", 2), 1); });
   EXPECT_NE(out.find("Found 3 files\n"), std::string::npos);
+  EXPECT_EQ(corefile_mounttype, COREFILE_MOUNT_DIRECTORY);
   EXPECT_EQ(fs::current_path().string(), cwd);
   ASSERT_EQ(corefile_image.numfiles, 3u);
   std::vector<std::string> names(corefile_image.names, corefile_image.names + 3);
@@ -407,7 +409,10 @@ TEST_F(CorefileTest, DamagedImagesAreRefusedWithOneLine) {
   for (const auto& [label, bytes] : damaged) {
     write_file(label + ".dat", bytes);
     std::string out = capture_stdout([&] { EXPECT_EQ(corefile_mountimage((label + ".dat").c_str(), 0), 0) << label; });
-    EXPECT_NE(out.find("damaged image: "), std::string::npos) << label << ": " << out;
+    // One line that says why, and the same reason for callers that list images.
+    EXPECT_STRNE(corefile_damage(), "") << label;
+    EXPECT_NE(out.find(std::string("\ncorefile: damaged image: ") + corefile_damage() + "\n"), std::string::npos)
+        << label << ": " << out;
     EXPECT_EQ(corefile_image.numfiles, 0u) << label;
     std::string got;
     EXPECT_FALSE(slurp("a.png", &got)) << label;
@@ -430,6 +435,13 @@ TEST_F(CorefileTest, DamagedImagesAreRefusedWithOneLine) {
   write_file("lower.dat", "core" + good.substr(4));
   std::string out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("lower.dat", 0), 0); });
   EXPECT_EQ(out, "Loading resource image: lower.dat\nloading from file\n");
+  EXPECT_STREQ(corefile_damage(), "");
+  // A later good mount forgets the earlier damage.
+  write_file("cut.dat", good.substr(0, 20));
+  EXPECT_EQ(mount("cut.dat", 0), 0);
+  EXPECT_STRNE(corefile_damage(), "");
+  EXPECT_EQ(mount("good.dat", COREFILE_KIND_IMAGE), 1);
+  EXPECT_STREQ(corefile_damage(), "");
 }
 
 TEST_F(CorefileTest, EmptyImageMountsAndFindsNothing) {

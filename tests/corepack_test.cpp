@@ -1,6 +1,10 @@
-// The packer: names, listings, the appended form, and its in-memory reader.
+// The packer: names, listings through the engine's reader, the appended form,
+// and damaged images.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
+#include "corefile/corefile.h"
 #include "corepack_format.h"
 #include "test_util.h"
 
@@ -9,14 +13,27 @@ using test_util::write_file;
 
 namespace {
 
-std::string run_output(const std::string& arguments) {
-  std::string command = std::string(SPROX_COREPACK) + " " + arguments + " 2>&1";
+// Runs the packer; returns what it printed, standard error too unless `quiet_errors`.
+std::string run_output(const std::string& arguments, bool quiet_errors = false) {
+  std::string command = std::string(SPROX_COREPACK) + " " + arguments + (quiet_errors ? " 2>/dev/null" : " 2>&1");
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[256];
   while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
   if (pipe) pclose(pipe);
   return out;
+}
+
+std::vector<ListedEntry> list_ok(const std::string& image) {
+  std::vector<ListedEntry> entries;
+  std::string error;
+  EXPECT_TRUE(corepack_list(image.c_str(), &entries, &error)) << image << ": " << error;
+  return entries;
+}
+
+// Writes the first `length` bytes (all of them by default).
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes, size_t length = SIZE_MAX) {
+  write_file(path, std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(length, bytes.size()))));
 }
 
 }  // namespace
@@ -28,20 +45,63 @@ TEST(Corepack, PacksAFolderTreeWithRelativeSortedNames) {
   write_file("tree/gfx/a.png", "A");
   ASSERT_EQ(run_corepack("-o tree.dat tree"), 0);
   std::string bytes = test_util::read_file("tree.dat");
-  std::vector<ListedEntry> entries;
-  std::string error;
-  ASSERT_TRUE(corepack_parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &entries, &error)) << error;
+  std::vector<ListedEntry> entries = list_ok("tree.dat");
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].name, "gfx/a.png");
   EXPECT_EQ(entries[1].name, "gfx/b.png");
   EXPECT_EQ(entries[2].name, "timing.dat");
   EXPECT_EQ(entries[1].size, 2u);
   EXPECT_EQ(entries[2].offset + entries[2].size, bytes.size());
-  EXPECT_EQ(entries[2].hash, corepack_hash("timing.dat"));
+  EXPECT_EQ(entries[2].hash, corefile_gethash("timing.dat"));
+  EXPECT_EQ(bytes.substr(entries[1].offset, 2), "BB");
 
   std::string listing = run_output("--list tree.dat");
   EXPECT_NE(listing.find("gfx/b.png"), std::string::npos);
   EXPECT_NE(listing.find("3 files"), std::string::npos);
+}
+
+TEST(Corepack, ListingPrintsTheTableAloneInTableOrder) {
+  // Table order is not the reader's listing order (files of the root before
+  // its subdirectories'), and a name stored twice keeps each entry's own size.
+  write_file("f1", "Z");
+  write_file("f2", "AA");
+  write_file("f3", "sss");
+  write_file("f4", "SSSS");
+  ASSERT_EQ(run_corepack("-o order.dat z.txt=f1 gfx/a.png=f2 same.txt=f3 same.txt=f4"), 0);
+  EXPECT_EQ(run_output("--list order.dat", true),
+            "name                                         offset       size        hash\n"
+            "z.txt                                            90          1         520\n"
+            "gfx/a.png                                        91          2         840\n"
+            "same.txt                                         93          3         820\n"
+            "same.txt                                         96          4         820\n"
+            "4 files\n");
+}
+
+TEST(Corepack, ListingReachesNamesNoDirectoryListingShows) {
+  // Names the packer refuses but another tool may write: the walk through the
+  // reader's listing must end on them, and a lookup by name finds their sizes.
+  std::string deep;
+  for (int i = 0; i < 140; i++) deep += "d/";
+  std::vector<PackEntry> odd = {{"a\\b.txt", {'1'}},         {"/lead.txt", {'2', '2'}},
+                                {"x//y.txt", {'3', '3', '3'}}, {"../up.txt", {'4'}},
+                                {deep + "f.txt", {'5', '5'}},  {"x/ok.txt", {'6'}}};
+  write_bytes("odd.dat", corepack_build(odd, 0, false));
+  std::vector<ListedEntry> entries = list_ok("odd.dat");
+  ASSERT_EQ(entries.size(), odd.size());
+  for (size_t j = 0; j < odd.size(); j++) {
+    EXPECT_EQ(entries[j].name, odd[j].name);
+    EXPECT_EQ(entries[j].size, odd[j].data.size()) << odd[j].name;
+    EXPECT_EQ(entries[j].hash, corefile_gethash(odd[j].name.c_str()));
+  }
+
+  // Stored twice where no listing shows it, the second entry has no way in.
+  std::vector<PackEntry> twice = {{"a\\b.txt", {'1'}}, {"a\\b.txt", {'2', '2'}}};
+  write_bytes("twice.dat", corepack_build(twice, 0, false));
+  std::vector<ListedEntry> none;
+  std::string error;
+  EXPECT_FALSE(corepack_list("twice.dat", &none, &error));
+  EXPECT_NE(error.find("file 1"), std::string::npos) << error;
+  EXPECT_TRUE(none.empty());
 }
 
 TEST(Corepack, RefusesNamesTheReaderCouldNeverFind) {
@@ -64,23 +124,37 @@ TEST(Corepack, AppendedImageListsThroughItsTrailer) {
   write_file("one.txt", "1");
   ASSERT_EQ(run_corepack("-o hosted.bin --append host.bin one.txt"), 0);
   std::string bytes = test_util::read_file("hosted.bin");
-  std::vector<ListedEntry> entries;
-  std::string error;
-  ASSERT_TRUE(corepack_parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &entries, &error));
+  std::vector<ListedEntry> entries = list_ok("hosted.bin");
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].offset, bytes.size() - 4 - 1);
   EXPECT_EQ(entries[0].size, 1u);
 }
 
-TEST(Corepack, ParserRefusesDamage) {
+TEST(Corepack, ListingRefusesDamageWithAClearMessage) {
   std::vector<uint8_t> image = corepack_build({{"a.txt", {'a'}}, {"b.txt", {'b', 'b'}}}, 0, false);
+  write_bytes("whole.dat", image);
+  EXPECT_EQ(list_ok("whole.dat").size(), 2u);
   std::vector<ListedEntry> entries;
   std::string error;
-  ASSERT_TRUE(corepack_parse(image.data(), image.size(), &entries, &error));
   for (size_t cut = 0; cut < image.size(); cut++) {
-    EXPECT_FALSE(corepack_parse(image.data(), cut, &entries, &error)) << "cut at " << cut;
+    write_bytes("cut.dat", image, cut);
+    error.clear();
+    EXPECT_FALSE(corepack_list("cut.dat", &entries, &error)) << "cut at " << cut;
+    EXPECT_FALSE(error.empty()) << "cut at " << cut;
+    EXPECT_TRUE(entries.empty()) << "cut at " << cut;
   }
   std::vector<uint8_t> backwards = image;
-  backwards[12 + 4 + 4 + 5] = 0xFF;  // the first offset now lies past the second
-  EXPECT_FALSE(corepack_parse(backwards.data(), backwards.size(), &entries, &error));
+  backwards[12 + 4 + 4 + 5] = static_cast<uint8_t>(image.size() - 1);  // the first offset now lies past the second
+  write_bytes("backwards.dat", backwards);
+  EXPECT_FALSE(corepack_list("backwards.dat", &entries, &error));
+  EXPECT_NE(error.find("offsets run backwards"), std::string::npos) << error;
+
+  // The command says why, on standard error, and lists nothing.
+  write_bytes("cut.dat", image, 20);
+  EXPECT_EQ(run_output("--list cut.dat", true), "");
+  EXPECT_EQ(run_output("--list cut.dat"), "corepack: cut.dat is not a valid image: file table larger than the file\n");
+  EXPECT_EQ(run_corepack("--list cut.dat"), 1);
+  write_file("plain.txt", "no image in here at all");
+  EXPECT_EQ(run_output("--list plain.txt"), "corepack: plain.txt is not a valid image: no CORE header\n");
+  EXPECT_EQ(run_output("--list no-such.dat"), "corepack: cannot read no-such.dat\n");
 }

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool quiet = freopen("/dev/null", "w", stdout) != nullptr;
   (void)quiet;
   const std::string path = scratch_path();
-  for (int kind = 0; kind <= 1; kind++) {
+  for (int kind : {COREFILE_KIND_IMAGE, COREFILE_KIND_APPENDED}) {
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) return 0;
     fwrite(data, 1, size, out);

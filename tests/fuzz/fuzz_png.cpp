@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   g_dir = "/tmp/sprox_fuzz_png_" + std::to_string(getpid());
   mkdir(g_dir.c_str(), 0700);
-  if (!corefile_mountimage(g_dir.c_str(), 2)) {
+  if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {
     fprintf(stderr, "fuzz_png: cannot mount %s\n", g_dir.c_str());
     abort();
   }

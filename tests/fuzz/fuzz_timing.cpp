@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!freopen("/dev/null", "w", stdout)) return 0;
   g_dir = "/tmp/sprox_fuzz_timing_" + std::to_string(getpid());
   mkdir(g_dir.c_str(), 0700);
-  if (!corefile_mountimage(g_dir.c_str(), 2)) {
+  if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {
     fprintf(stderr, "fuzz_timing: cannot mount %s\n", g_dir.c_str());
     abort();
   }

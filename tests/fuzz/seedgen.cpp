@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   const std::string root = argv[1];
   for (const char* sub : {"", "/wav", "/png", "/timing"}) mkdir((root + sub).c_str(), 0755);
 
-  if (!corefile_mountimage((root + "/wav").c_str(), 2)) { fprintf(stderr, "cannot mount\n"); return 1; }
+  if (!corefile_mountimage((root + "/wav").c_str(), COREFILE_KIND_DIRECTORY)) { fprintf(stderr, "cannot mount\n"); return 1; }
   SaveWav("mono8.wav", 1, 8, 22050, 40);
   SaveWav("stereo16.wav", 2, 16, 44100, 32);
   SaveWav("mono16.wav", 1, 16, 11025, 17);

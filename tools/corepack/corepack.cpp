@@ -8,6 +8,7 @@
 // NAME=FILE (stored under NAME). With --append, OUT is HOST's bytes followed by
 // the image and the 4-byte trailer. Names must be lower case: the reader
 // lower-cases every request, so an upper-case name could never be found.
+// --list reads the image through the engine's reader (corefile), as the show does.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -87,14 +88,14 @@ bool add_input(std::vector<PackEntry>* entries, const std::string& input) {
 }
 
 int list_image(const char* image) {
-  std::vector<uint8_t> bytes;
-  if (!read_file(image, &bytes)) {
+  std::error_code ec;
+  if (fs::is_directory(image, ec) || !std::ifstream(image, std::ios::binary)) {
     fprintf(stderr, "corepack: cannot read %s\n", image);
     return 1;
   }
   std::vector<ListedEntry> entries;
   std::string error;
-  if (!corepack_parse(bytes.data(), bytes.size(), &entries, &error)) {
+  if (!corepack_list(image, &entries, &error)) {
     fprintf(stderr, "corepack: %s is not a valid image: %s\n", image, error.c_str());
     return 1;
   }

@@ -1,81 +1,124 @@
-// corepack_format: writing and listing "CORE" resource images in memory.
+// corepack_format: writing images in memory, listing image files through corefile.
 #include "corepack_format.h"
 
-#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <deque>
+#include <map>
+
+#include "core/core.h"
+#include "corefile/corefile.h"
+
+// ---- Constants ---------------------------------------------------------------
 
 namespace {
 
-constexpr size_t kHeaderBytes = 12;
-constexpr size_t kMinEntryBytes = 12;
+constexpr size_t kHeaderBytes = 12;       // "CORE", numfiles, romsize
+constexpr size_t kMinEntryBytes = 12;     // name length, hash, offset (an empty name)
+constexpr const char* kAllFiles = "*.*";  // the listing filter that admits every file
+
+}  // namespace
+
+// ---- Types -------------------------------------------------------------------
+
+namespace {
+
+// The sizes the reader's listing gives for each file name, in table order: a
+// name stored twice is listed twice, in one directory, in table order.
+using ListedSizes = std::map<std::string, std::deque<uint32_t>>;
+
+// Keeps the reader's progress lines off standard output while it lives, so
+// that what corepack prints is the listing alone.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
+    if (null >= 0) close(null);
+  }
+  ~QuietStdout() {
+    fflush(stdout);
+    if (saved_ < 0) return;
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// ---- Internal functions --------------------------------------------------------
 
 void put_u32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int i = 0; i < 4; i++) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+  unsigned char bytes[4];
+  core_putle32(bytes, value);
+  out->insert(out->end(), bytes, bytes + 4);
 }
 
-uint32_t get_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
+// Lists the local path with corefile_readdir and walks on into every
+// subdirectory the listing names. A directory is entered only when the local
+// path then reads exactly one level deeper: "..", an empty name and a path cut
+// short by the local path's buffer name no level, so the walk ends on any table.
+void collect_sizes(ListedSizes* sizes) {
+  corefile_readdir(kAllFiles);
+  std::vector<std::string> subdirs;  // entering one replaces the listing
+  for (int i = 0; i < corefile_numfiles; i++) {
+    const s_listentry& entry = corefile_filelist[i];
+    if (entry.isdir) {
+      subdirs.push_back(entry.name);
+    } else {
+      (*sizes)[entry.name].push_back(static_cast<uint32_t>(entry.size));
+    }
+  }
+  const std::string here = corefile_getpath();
+  for (const std::string& dir : subdirs) {
+    corefile_chdir(dir.c_str());
+    if (corefile_getpath() == here + dir + "/") collect_sizes(sizes);
+    corefile_chdir(here.c_str());
+  }
 }
 
-// Parses the table of an image whose header is at `header`; positions in the
-// table count from the start of `data`.
-bool parse_at(const uint8_t* data, size_t size, size_t header, std::vector<ListedEntry>* entries,
-              std::string* error) {
-  if (header > size || size - header < kHeaderBytes || memcmp(data + header, "CORE", 4) != 0) {
-    *error = "no CORE header";
-    return false;
-  }
-  uint32_t numfiles = get_u32(data + header + 4);
-  uint32_t romsize = get_u32(data + header + 8);
-  size_t position = header + kHeaderBytes;
-  if (numfiles > (size - position) / kMinEntryBytes) {
-    *error = "file table larger than the file";
-    return false;
-  }
-  if (romsize > size) {
-    *error = "romsize beyond the end of the file";
-    return false;
-  }
-  entries->clear();
-  entries->reserve(numfiles);
-  for (uint32_t j = 0; j < numfiles; j++) {
-    if (size - position < 8) {
-      *error = "file table cut short";
+// The size of table entry j by opening its name, for a file that no listing
+// shows (a name with a backslash or a leading "/", or below a directory path
+// longer than the local path holds). Only an open that finds entry j counts.
+bool size_by_open(uint32_t j, uint32_t* size) {
+  s_corefile file = {};
+  if (!corefile_open(corefile_image.names[j], &file, 0)) return false;
+  const bool found = file.index == static_cast<int>(j);
+  *size = static_cast<uint32_t>(file.size);
+  corefile_close(&file);
+  return found;
+}
+
+// The mounted table, in table order, with every size as the reader derives it.
+bool list_mounted(std::vector<ListedEntry>* entries, std::string* error) {
+  ListedSizes sizes;
+  collect_sizes(&sizes);
+  for (uint32_t j = 0; j < corefile_image.numfiles; j++) {
+    const char* name = corefile_image.names[j];
+    ListedEntry entry{name, corefile_image.offsets[j], 0, corefile_image.hashes[j]};
+    std::deque<uint32_t>& listed = sizes[name];
+    if (!listed.empty()) {
+      entry.size = listed.front();
+      listed.pop_front();
+    } else if (!size_by_open(j, &entry.size)) {
+      *error = "file " + std::to_string(j) + " (\"" + name + "\") is neither listed nor found by the reader";
       return false;
     }
-    uint32_t name_length = get_u32(data + position);
-    int32_t hash = static_cast<int32_t>(get_u32(data + position + 4));
-    position += 8;
-    if (name_length > size - position || size - position - name_length < 4) {
-      *error = "name runs past the end of the file";
-      return false;
-    }
-    std::string name(reinterpret_cast<const char*>(data + position), name_length);
-    position += name_length;
-    uint32_t offset = get_u32(data + position);
-    position += 4;
-    if (offset > size) {
-      *error = "file offset beyond the end of the file";
-      return false;
-    }
-    if (!entries->empty() && offset < entries->back().offset) {
-      *error = "file offsets run backwards";
-      return false;
-    }
-    entries->push_back(ListedEntry{std::move(name), offset, 0, hash});
-  }
-  if (!entries->empty() && romsize < entries->back().offset) {
-    *error = "romsize below the last file offset";
-    return false;
-  }
-  for (size_t j = 0; j < entries->size(); j++) {
-    uint32_t end = j + 1 < entries->size() ? (*entries)[j + 1].offset : romsize;
-    (*entries)[j].size = end - (*entries)[j].offset;
+    entries->push_back(std::move(entry));
   }
   return true;
 }
 
 }  // namespace
+
+// ---- Public functions ----------------------------------------------------------
 
 std::string corepack_check_name(const std::string& name) {
   if (name.empty()) return "empty name";
@@ -87,12 +130,6 @@ std::string corepack_check_name(const std::string& name) {
     if (c >= 'A' && c <= 'Z') return "name holds upper-case letters (the reader could never find it)";
   }
   return "";
-}
-
-int32_t corepack_hash(const std::string& name) {
-  uint32_t sum = 0;
-  for (char c : name) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
-  return static_cast<int32_t>(sum);
 }
 
 std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint32_t base, bool trailer) {
@@ -109,7 +146,7 @@ std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint3
   put_u32(&out, romsize);
   for (const PackEntry& e : entries) {
     put_u32(&out, static_cast<uint32_t>(e.name.size()));
-    put_u32(&out, static_cast<uint32_t>(corepack_hash(e.name)));
+    put_u32(&out, static_cast<uint32_t>(corefile_gethash(e.name.c_str())));
     out.insert(out.end(), e.name.begin(), e.name.end());
     put_u32(&out, offset);
     offset += static_cast<uint32_t>(e.data.size());
@@ -119,14 +156,20 @@ std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint3
   return out;
 }
 
-bool corepack_parse(const uint8_t* data, size_t size, std::vector<ListedEntry>* entries, std::string* error) {
-  if (size >= kHeaderBytes && memcmp(data, "CORE", 4) == 0) return parse_at(data, size, 0, entries, error);
-  if (size < 4) {
-    *error = "too short for an image";
-    return false;
+bool corepack_list(const char* path, std::vector<ListedEntry>* entries, std::string* error) {
+  entries->clear();
+  QuietStdout quiet;
+  int mounted = corefile_mountimage(path, COREFILE_KIND_IMAGE);
+  // No image from the first byte on (a wrong magic is no damage): perhaps one
+  // appended to a host file.
+  if (!mounted && *corefile_damage() == '\0') mounted = corefile_mountimage(path, COREFILE_KIND_APPENDED);
+  bool listed = false;
+  if (!mounted) {
+    *error = *corefile_damage() != '\0' ? corefile_damage() : "no CORE header";
+  } else {
+    listed = list_mounted(entries, error);
+    if (!listed) entries->clear();
   }
-  // An appended image: the trailer holds the header's position, and the
-  // image's positions stop before the trailer.
-  size_t header = get_u32(data + size - 4);
-  return parse_at(data, size - 4, header, entries, error);
+  corefile_closeimage();
+  return listed;
 }

@@ -1,10 +1,14 @@
-// corepack_format: writing and listing "CORE" resource images in memory.
+// corepack_format: writing "CORE" resource images in memory, and listing an
+// image file through the engine's own reader (corefile).
 //
 // The writer lays the table out in the order given and the data back to back
 // in the same order, so each file's length is the distance to the next offset.
 // Positions count from the start of the whole file: for an image appended to a
 // host file they include the host's bytes, and a 4-byte trailer holding the
-// header's position follows the image.
+// header's position follows the image. The format itself, its hash and its
+// checks of a damaged table are corefile's: corepack reads no table itself.
+//
+// Threads: main thread only; the listing mounts through corefile's globals.
 #pragma once
 
 #include <cstddef>
@@ -29,14 +33,15 @@ struct ListedEntry {
 // an entry could never be found.
 std::string corepack_check_name(const std::string& name);
 
-// The name hash: the sum of the name's bytes taken as signed 8-bit values.
-int32_t corepack_hash(const std::string& name);
-
 // The image for entries placed at `base` (0 for a standalone image, the host's
 // length for an appended one). With `trailer`, the 4-byte trailer follows.
+// Each entry's hash is corefile_gethash of its name.
 std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint32_t base, bool trailer);
 
-// Reads the table of an image held in memory: a standalone image, or one
-// appended to a host file (found through its trailer). Returns false with a
-// reason for anything that is not a whole, consistent image.
-bool corepack_parse(const uint8_t* data, size_t size, std::vector<ListedEntry>* entries, std::string* error);
+// Lists the image file at `path` in table order: a standalone image, or one
+// appended to a host file (found through its trailer). It is mounted with
+// corefile_mountimage and read back through corefile's table and listing, with
+// the reader's lines kept off standard output; any earlier mount is replaced
+// and the image is unmounted again. Returns false with a reason for a file
+// that cannot be read or is not a whole, consistent image.
+bool corepack_list(const char* path, std::vector<ListedEntry>* entries, std::string* error);
