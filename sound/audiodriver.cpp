@@ -26,6 +26,7 @@
 
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
+#include "sound/sound_messages.h"
 
 // ---- Constants -------------------------------------------------------------------------
 
@@ -80,17 +81,17 @@ const s_audiooutput* openoutput(const s_waveformat* format) {
   if (wanted == AUDIO_OUTPUT_SILENT || wanted == AUDIO_OUTPUT_MANUAL) {
     const s_audiooutput* output = wanted == AUDIO_OUTPUT_SILENT ? &audio_output_silent : &audio_output_manual;
     if (!output->open(format)) return nullptr;
-    std::printf(wanted == AUDIO_OUTPUT_SILENT ? "AUDIO: output: silent\n" : "AUDIO: output: manual\n");
+    std::fputs(wanted == AUDIO_OUTPUT_SILENT ? kMsgOutputSilent : kMsgOutputManual, stdout);
     return output;
   }
   if (audio_output_alsa.open(format)) {
-    std::printf("AUDIO: opening audio device succesful!\n");
-    std::printf("AUDIO: output: ALSA \"%s\"\n", audio_alsa_devicename());
+    std::fputs(kMsgDeviceOpened, stdout);
+    std::printf(kMsgOutputAlsa, audio_alsa_devicename());
     return &audio_output_alsa;
   }
   if (wanted == AUDIO_OUTPUT_ALSA) return nullptr;
   if (!audio_output_silent.open(format)) return nullptr;
-  std::printf("AUDIO: output: silent (no sound device)\n");
+  std::fputs(kMsgOutputNoDevice, stdout);
   return &audio_output_silent;
 }
 
@@ -156,7 +157,7 @@ int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
 
   g_sample_size = static_cast<int>(bits / 8) * channels;
   g_buffer_size = g_sample_size * AUDIO_SLOT_FRAMES;
-  std::printf("sample size: %d\nbuffer size: %d\n", g_sample_size, g_buffer_size);
+  std::printf(kMsgSizes, g_sample_size, g_buffer_size);
 
   uint8_t* ring = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(AUDIO_NUM_SLOTS) * g_buffer_size));
   if (!ring) {
@@ -170,7 +171,7 @@ int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
     g_audio_buffer = ring;
   }
 
-  std::printf("open waveout\n");
+  std::fputs(kMsgOpenOutput, stdout);
   std::memset(&g_wf, 0, sizeof(g_wf));
   g_wf.formattag = 1;
   g_wf.channels = static_cast<uint16_t>(channels);
@@ -182,7 +183,7 @@ int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
   g_output = openoutput(&g_wf);
   g_waveout_opened = 1;
 
-  std::printf("open wav-buffers\n");
+  std::fputs(kMsgOpenSlots, stdout);
   {
     std::lock_guard<std::mutex> guard(g_sound_lock);
     for (int i = 0; i < AUDIO_NUM_SLOTS; i++) {
@@ -193,7 +194,7 @@ int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
   }
   for (int i = 0; i < AUDIO_NUM_SLOTS; i++) {
     if (!g_output) {  // without an output no slot can be set up
-      std::printf("AUDIO: error opening audio buffer\n");
+      std::fputs(kMsgSlotError, stdout);
       audiodriver_close();
       return 0;
     }
@@ -213,8 +214,8 @@ int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
     g_buffer_waiting = 0;
     soundclock_resetLocked(start_ns, AUDIO_NUM_SLOTS * AUDIO_SLOT_FRAMES);
   }
-  g_output->start(start_ns);
-  std::printf("audiodriver inited\n");
+  if (g_output->start) g_output->start(start_ns);
+  std::fputs(kMsgDriverStarted, stdout);
   return 1;
 }
 
@@ -226,7 +227,7 @@ void audiodriver_close() {
     ring = g_audio_buffer;
     g_audio_buffer = nullptr;
   }
-  if (g_waveout_opened && g_output) g_output->stop();  // joins the device thread
+  if (g_waveout_opened && g_output && g_output->stop) g_output->stop();  // joins the device thread
   {
     std::lock_guard<std::mutex> guard(g_sound_lock);
     for (int i = 0; i < g_num_prep_buffers; i++) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "sound/sound_internal.h"
+#include "sound/sound_messages.h"
 
 #ifndef SPROX_NO_ALSA
 
@@ -41,10 +42,16 @@ constexpr int64_t kSlotNs = int64_t{AUDIO_SLOT_FRAMES} * AUDIO_NS_PER_S / AUDIO_
 
 namespace {
 
-snd_pcm_t* g_pcm = nullptr;        // the open PCM, null when closed
-std::thread g_alsa_thread;
-std::atomic<bool> g_alsa_stop{false};  // set by stop: the thread ends
-int g_alsa_framebytes = 0;         // bytes per frame
+// The ALSA output's state: the PCM opens on the main thread before the device
+// thread starts and closes after it has been joined.
+struct s_alsaoutput {
+  snd_pcm_t* pcm = nullptr;       // the open PCM, null when closed
+  std::thread thread;             // the device thread, running alsa_run
+  std::atomic<bool> stop{false};  // set by alsa_stop: the device thread ends
+  int framebytes = 0;             // bytes per frame
+};
+
+s_alsaoutput g_alsa;
 
 }  // namespace
 
@@ -68,7 +75,7 @@ void alsa_run() {
   int written = 0;     // frames of it already with the device
   bool failed = false; // the device broke for good: pace by the steady clock
   int64_t next_ns = 0; // the next paced completion while failed
-  while (!g_alsa_stop.load(std::memory_order_acquire)) {
+  while (!g_alsa.stop.load(std::memory_order_acquire)) {
     if (!audiodriver_slotqueued(play)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));  // underrun: wait for the slot
       continue;
@@ -80,15 +87,15 @@ void alsa_run() {
       play = (play + 1) % AUDIO_NUM_SLOTS;
       continue;
     }
-    const uint8_t* data = audiodriver_slotdata(play) + written * g_alsa_framebytes;
-    snd_pcm_sframes_t result = snd_pcm_writei(g_pcm, data, AUDIO_SLOT_FRAMES - written);
+    const uint8_t* data = audiodriver_slotdata(play) + written * g_alsa.framebytes;
+    snd_pcm_sframes_t result = snd_pcm_writei(g_alsa.pcm, data, AUDIO_SLOT_FRAMES - written);
     if (result == -EAGAIN) {
-      snd_pcm_wait(g_pcm, kWaitMs);
+      snd_pcm_wait(g_alsa.pcm, kWaitMs);
       continue;
     }
     if (result < 0) {
-      if (snd_pcm_recover(g_pcm, static_cast<int>(result), 1) < 0) {
-        std::printf("AUDIO: ALSA output failed (%s), going on without sound\n", snd_strerror(static_cast<int>(result)));
+      if (snd_pcm_recover(g_alsa.pcm, static_cast<int>(result), 1) < 0) {
+        std::printf(kMsgAlsaFailed, snd_strerror(static_cast<int>(result)));
         failed = true;
         next_ns = sound_now_ns() + kSlotNs;
       }
@@ -98,7 +105,7 @@ void alsa_run() {
     if (written < AUDIO_SLOT_FRAMES) continue;
     written = 0;
     snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(g_pcm, &delay) < 0 || delay < 0) delay = 0;
+    if (snd_pcm_delay(g_alsa.pcm, &delay) < 0 || delay < 0) delay = 0;
     completeslot(sound_now_ns(), static_cast<uint32_t>(delay));
     play = (play + 1) % AUDIO_NUM_SLOTS;
   }
@@ -118,24 +125,24 @@ int alsa_open(const s_waveformat* format) {
     snd_pcm_close(pcm);
     return 0;
   }
-  g_pcm = pcm;
-  g_alsa_framebytes = format->blockalign;
+  g_alsa.pcm = pcm;
+  g_alsa.framebytes = format->blockalign;
   return 1;
 }
 
 void alsa_start(int64_t start_ns) {
   (void)start_ns;
-  g_alsa_stop.store(false, std::memory_order_release);
-  g_alsa_thread = std::thread(alsa_run);
+  g_alsa.stop.store(false, std::memory_order_release);
+  g_alsa.thread = std::thread(alsa_run);
 }
 
 void alsa_stop() {
-  g_alsa_stop.store(true, std::memory_order_release);
-  if (g_alsa_thread.joinable()) g_alsa_thread.join();
-  if (g_pcm) {
-    snd_pcm_drop(g_pcm);
-    snd_pcm_close(g_pcm);
-    g_pcm = nullptr;
+  g_alsa.stop.store(true, std::memory_order_release);
+  if (g_alsa.thread.joinable()) g_alsa.thread.join();
+  if (g_alsa.pcm) {
+    snd_pcm_drop(g_alsa.pcm);
+    snd_pcm_close(g_alsa.pcm);
+    g_alsa.pcm = nullptr;
   }
 }
 
@@ -146,23 +153,23 @@ const char* audio_alsa_devicename() {
   return name && *name ? name : kDeviceName;
 }
 
+// ---- Public functions ---------------------------------------------------------------------
+
+const s_audiooutput audio_output_alsa = {AUDIO_OUTPUT_ALSA, alsa_open, alsa_start, alsa_stop};
+
 #else  // SPROX_NO_ALSA
 
 namespace {
 
-int alsa_open(const s_waveformat* format) {
-  (void)format;
-  return 0;
-}
-void alsa_start(int64_t start_ns) { (void)start_ns; }
-void alsa_stop() {}
+// Built without ALSA: the output never opens, and has no device thread.
+int alsa_open(const s_waveformat*) { return 0; }
 
 }  // namespace
 
 const char* audio_alsa_devicename() { return "default"; }
 
-#endif  // SPROX_NO_ALSA
-
 // ---- Public functions ---------------------------------------------------------------------
 
-const s_audiooutput audio_output_alsa = {AUDIO_OUTPUT_ALSA, alsa_open, alsa_start, alsa_stop};
+const s_audiooutput audio_output_alsa = {AUDIO_OUTPUT_ALSA, alsa_open, nullptr, nullptr};
+
+#endif  // SPROX_NO_ALSA

@@ -33,10 +33,15 @@ constexpr int kStallSlots = AUDIO_NUM_SLOTS;  // slots late before the schedule 
 
 namespace {
 
-std::thread g_silent_thread;
-std::mutex g_silent_wake_lock;           // guards g_silent_stop
-std::condition_variable g_silent_wake;   // wakes the device thread early to stop
-bool g_silent_stop = false;              // set by stop: the thread ends
+// The silent output's state.
+struct s_silentoutput {
+  std::thread thread;            // the device thread, running silent_run
+  std::mutex wakelock;           // guards stop
+  std::condition_variable wake;  // wakes the device thread early to stop
+  bool stop = false;             // set by silent_stop: the device thread ends
+};
+
+s_silentoutput g_silent;
 
 }  // namespace
 
@@ -54,9 +59,9 @@ void silent_run(int64_t start_ns) {
   for (;;) {
     const int64_t deadline = slotdeadline(start_ns, k);
     {
-      std::unique_lock<std::mutex> wake(g_silent_wake_lock);
+      std::unique_lock<std::mutex> wake(g_silent.wakelock);
       const auto until = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadline));
-      if (g_silent_wake.wait_until(wake, until, [] { return g_silent_stop; })) return;
+      if (g_silent.wake.wait_until(wake, until, [] { return g_silent.stop; })) return;
     }
     {
       std::lock_guard<std::mutex> guard(g_sound_lock);
@@ -75,40 +80,30 @@ void silent_run(int64_t start_ns) {
   }
 }
 
-int silent_open(const s_waveformat* format) {
-  (void)format;
-  return 1;
-}
+// Both outputs here open at once: there is no device that could fail.
+int open_nodevice(const s_waveformat*) { return 1; }
 
 void silent_start(int64_t start_ns) {
   {
-    std::lock_guard<std::mutex> wake(g_silent_wake_lock);
-    g_silent_stop = false;
+    std::lock_guard<std::mutex> wake(g_silent.wakelock);
+    g_silent.stop = false;
   }
-  g_silent_thread = std::thread(silent_run, start_ns);
+  g_silent.thread = std::thread(silent_run, start_ns);
 }
 
 void silent_stop() {
   {
-    std::lock_guard<std::mutex> wake(g_silent_wake_lock);
-    g_silent_stop = true;
+    std::lock_guard<std::mutex> wake(g_silent.wakelock);
+    g_silent.stop = true;
   }
-  g_silent_wake.notify_all();
-  if (g_silent_thread.joinable()) g_silent_thread.join();
+  g_silent.wake.notify_all();
+  if (g_silent.thread.joinable()) g_silent.thread.join();
 }
-
-int manual_open(const s_waveformat* format) {
-  (void)format;
-  return 1;
-}
-
-void manual_start(int64_t start_ns) { (void)start_ns; }
-
-void manual_stop() {}
 
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------------
 
-const s_audiooutput audio_output_silent = {AUDIO_OUTPUT_SILENT, silent_open, silent_start, silent_stop};
-const s_audiooutput audio_output_manual = {AUDIO_OUTPUT_MANUAL, manual_open, manual_start, manual_stop};
+const s_audiooutput audio_output_silent = {AUDIO_OUTPUT_SILENT, open_nodevice, silent_start, silent_stop};
+// No device thread: start and stop have nothing to do.
+const s_audiooutput audio_output_manual = {AUDIO_OUTPUT_MANUAL, open_nodevice, nullptr, nullptr};

@@ -40,11 +40,12 @@ struct s_slotheader {
 };
 
 // An output: opened during audiodriver_init, started once the ring is queued.
+// An output without a device thread has no start and no stop (null).
 struct s_audiooutput {
   int kind;                                 // AUDIO_OUTPUT_...
   int (*open)(const s_waveformat* format);  // 1 when the device opened
-  void (*start)(int64_t start_ns);          // start the device thread (ring queued, clock at start_ns)
-  void (*stop)();                           // stop and join the device thread, close the device
+  void (*start)(int64_t start_ns);          // start the device thread (ring queued, clock at start_ns), or null
+  void (*stop)();                           // stop and join the device thread, close the device, or null
 };
 
 // ---- Globals ---------------------------------------------------------------------------

@@ -20,6 +20,7 @@
 
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
+#include "sound/sound_messages.h"
 
 // ---- Constants ------------------------------------------------------------------
 
@@ -61,6 +62,38 @@ int findactiveLocked(const s_sound* sound) {
 // A record about to be cleared must not stay listed: the mixer would read it.
 void unlistLocked(s_sound* sound) {
   if (findactiveLocked(sound) >= 0) soundsystem_stopLocked(sound);
+}
+
+// Takes the record off the active table and clears it. Unlisted, it is the
+// main thread's alone until it is played.
+void clearrecord(s_sound* sound) {
+  {
+    std::lock_guard<std::mutex> guard(g_sound_lock);
+    unlistLocked(sound);
+  }
+  std::memset(sound, 0, sizeof(*sound));
+}
+
+// The playback fields of a sound just loaded or created, from its format: at
+// its start, idle, at full volume and centred, looping or not. One more sound
+// is counted, with data or without.
+void startrecord(s_sound* sound, uint32_t loop) {
+  sound->reserved1 = 0;
+  sound->position = 0;
+  sound->increment = computeincrement(sound->frequency, sound->channels);
+  sound->volume = kDefaultVolume;
+  sound->leftvolume = kDefaultSide;
+  sound->rightvolume = kDefaultSide;
+  sound->panning = kDefaultSide;
+  sound->loop = loop;
+  sound->playing = 0;
+  soundsystem.numsounds++;
+}
+
+// Left and right volume from the sound's volume and panning.
+void setsidesLocked(s_sound* sound) {
+  sound->leftvolume = static_cast<uint8_t>(((255 - sound->panning) * sound->volume) >> 8);
+  sound->rightvolume = static_cast<uint8_t>((sound->panning * sound->volume) >> 8);
 }
 
 }  // namespace
@@ -107,14 +140,14 @@ int Soundsystem_Init(unsigned rate, unsigned bits, unsigned channels) {
     if (soundsystem.mixsize > 0) {
       soundsystem.mixbuffer = static_cast<int32_t*>(std::calloc(soundsystem.mixsize, 1));
       if (!soundsystem.mixbuffer) {
-        std::printf("soundsystem: no memory for the mix buffer\n");
+        std::fputs(kMsgNoMixBuffer, stdout);
         soundsystem.mixsize = 0;  // the mixer then writes silence
       }
     }
   }
   // The device always runs at 44100 Hz with 16 bits, whatever was asked for.
   audiodriver_init(AUDIO_DEVICE_RATE, 16, kBufferLength, soundsystem.channels == 2 ? 2 : 1);
-  std::printf("soundsystem bufferlength = %d\n", static_cast<int>(soundsystem.bufferlength));
+  std::printf(kMsgBufferLength, static_cast<int>(soundsystem.bufferlength));
   return 1;
 }
 
@@ -144,10 +177,8 @@ void Soundsystem_SetEffectVolume(int volume) {
 void Soundsystem_SetVolume(s_sound* sound, int volume) {
   if (!sound) return;
   std::lock_guard<std::mutex> guard(g_sound_lock);
-  const int v = clampvolume(volume);
-  sound->volume = static_cast<uint8_t>(v);
-  sound->leftvolume = static_cast<uint8_t>(((255 - sound->panning) * v) >> 8);
-  sound->rightvolume = static_cast<uint8_t>((sound->panning * v) >> 8);
+  sound->volume = static_cast<uint8_t>(clampvolume(volume));
+  setsidesLocked(sound);
 }
 
 void Soundsystem_SetPanning(s_sound* sound, int panning) {
@@ -155,8 +186,7 @@ void Soundsystem_SetPanning(s_sound* sound, int panning) {
   std::lock_guard<std::mutex> guard(g_sound_lock);
   // Only an upper clamp: a negative value keeps its low 8 bits.
   sound->panning = static_cast<uint8_t>(std::min(panning, kMaxVolume) & 0xFF);
-  sound->leftvolume = static_cast<uint8_t>(((255 - sound->panning) * sound->volume) >> 8);
-  sound->rightvolume = static_cast<uint8_t>((sound->panning * sound->volume) >> 8);
+  setsidesLocked(sound);
 }
 
 void Soundsystem_SetFrequency(s_sound* sound, int frequency) {
@@ -174,13 +204,8 @@ char* upcase_sound(char* text) {
 
 void Soundsystem_LoadSound(const char* name, s_sound* sound) {
   if (!sound) return;
-  std::printf("Loading sound %s\n", name ? name : "(null)");
-  {
-    std::lock_guard<std::mutex> guard(g_sound_lock);
-    unlistLocked(sound);
-  }
-  // Unlisted, the record is the main thread's alone until it is played.
-  std::memset(sound, 0, sizeof(*sound));
+  std::printf(kMsgLoadingSound, name ? name : "(null)");
+  clearrecord(sound);
 
   const char* dot = name ? std::strrchr(name, '.') : nullptr;
   if (dot && dot != name) {
@@ -191,20 +216,12 @@ void Soundsystem_LoadSound(const char* name, s_sound* sound) {
     if (std::strcmp(extension, ".WAV") == 0) Soundsystem_LoadWAV(name, sound);
   }
 
+  // Whatever the loader made of the file: no stream, not music, not looping.
   sound->isstream = 0;
   sound->streamsize = 0;
-  sound->reserved1 = 0;
   sound->callback = nullptr;
-  sound->position = 0;
-  sound->increment = computeincrement(sound->frequency, sound->channels);
-  sound->volume = kDefaultVolume;
-  sound->leftvolume = kDefaultSide;
-  sound->rightvolume = kDefaultSide;
-  sound->panning = kDefaultSide;
-  sound->loop = 0;
-  sound->playing = 0;
   sound->ismusic = 0;
-  soundsystem.numsounds++;
+  startrecord(sound, 0);
 }
 
 int Soundsystem_SaveSound(const char* name, s_sound* sound) { return Soundsystem_SaveWAV(name, sound); }
@@ -212,11 +229,7 @@ int Soundsystem_SaveSound(const char* name, s_sound* sound) { return Soundsystem
 void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
                                    int bits, int channels, int length) {
   if (!sound) return;
-  {
-    std::lock_guard<std::mutex> guard(g_sound_lock);
-    unlistLocked(sound);
-  }
-  std::memset(sound, 0, sizeof(*sound));
+  clearrecord(sound);
   sound->channels = static_cast<uint16_t>(channels);
   sound->frequency = static_cast<uint32_t>(frequency);
   sound->bits = static_cast<uint16_t>(bits);
@@ -232,22 +245,13 @@ void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, 
       sound->numsamples = static_cast<uint32_t>(length) * static_cast<uint32_t>(channels);
     }
   }
-  if (!sound->data) std::printf("soundsystem: cannot create a stream of %d frames\n", length);
+  if (!sound->data) std::printf(kMsgNoStream, length);
 
   sound->isstream = 1;
   sound->streamlength = static_cast<uint32_t>(length);
   sound->streamsize = sound->datasize;
-  sound->reserved1 = 0;
   sound->callback = callback;
-  sound->position = 0;
-  sound->increment = computeincrement(sound->frequency, sound->channels);
-  sound->volume = kDefaultVolume;
-  sound->leftvolume = kDefaultSide;
-  sound->rightvolume = kDefaultSide;
-  sound->panning = kDefaultSide;
-  sound->loop = 1;
-  sound->playing = 0;
-  soundsystem.numsounds++;
+  startrecord(sound, 1);  // a stream loops: the callback refills it at every wrap
 }
 
 void Soundsystem_PauseSound(s_sound* sound) {
@@ -288,7 +292,7 @@ void Soundsystem_PlaySound(s_sound* sound, int loop) {
   if (!sound) return;
   // A sound without data would make the mixer read samples that do not exist.
   if (!soundsystem_isplayable(sound)) {
-    std::printf("soundsystem: sound without playable data not played\n");
+    std::fputs(kMsgNotPlayable, stdout);
     return;
   }
   std::lock_guard<std::mutex> guard(g_sound_lock);

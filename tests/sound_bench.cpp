@@ -20,7 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sound/sound.h"
@@ -163,12 +165,11 @@ void BM_PlaybackClock(benchmark::State& state) {
   state.counters["clock_step_min"] = minimum(clock_steps);
   state.counters["clock_step_max"] = maximum(clock_steps);
   state.counters["clock_frames_moving"] = moving(clock_steps);
-  state.counters["raw_av_ms_mean"] = mean(raw_av);
-  state.counters["raw_av_ms_min"] = minimum(raw_av);
-  state.counters["raw_av_ms_max"] = maximum(raw_av);
-  state.counters["clock_av_ms_mean"] = mean(clock_av);
-  state.counters["clock_av_ms_min"] = minimum(clock_av);
-  state.counters["clock_av_ms_max"] = maximum(clock_av);
+  for (const auto& [name, values] : {std::pair{"raw_av_ms", &raw_av}, std::pair{"clock_av_ms", &clock_av}}) {
+    state.counters[std::string(name) + "_mean"] = mean(*values);
+    state.counters[std::string(name) + "_min"] = minimum(*values);
+    state.counters[std::string(name) + "_max"] = maximum(*values);
+  }
   Soundsystem_CloseAudio();
   std::free(music.data);
   audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);

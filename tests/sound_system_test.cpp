@@ -211,7 +211,8 @@ TEST_F(System, SoundWithoutDataIsRefusedAndReadsZero) {
   testing::internal::CaptureStdout();
   Soundsystem_PlaySound(&empty, 1);
   Soundsystem_PlayMusic(&empty, 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "sound: sound without playable data not played\nsound: sound without playable data not played\n");
   EXPECT_EQ(empty.playing, 0);
   EXPECT_EQ(soundsystem.numactive, 0);
   Soundsystem_SetSoundOffset(&empty, 500);
@@ -240,13 +241,24 @@ TEST_F(System, DeleteReleasesTheDataAndNeverCountsBelowZero) {
   EXPECT_EQ(soundsystem.numsounds, 0u);
   Soundsystem_DeleteSound(&stream);  // twice: nothing to free, the count stays 0
   EXPECT_EQ(soundsystem.numsounds, 0u);
-  // Impossible streams leave a record without data.
+  // Impossible streams leave a record without data, with a line each, but
+  // with a stream's playback fields, and counted.
   testing::internal::CaptureStdout();
   Soundsystem_CreateSoundStream(&stream, nullptr, 44100, 16, 2, -5);
   Soundsystem_CreateSoundStream(&stream, nullptr, 44100, 4, 2, 100);
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "sound: cannot create a stream of -5 frames\nsound: cannot create a stream of 100 frames\n");
   EXPECT_EQ(stream.data, nullptr);
   EXPECT_EQ(stream.datasize, 0u);
+  EXPECT_EQ(stream.isstream, 1u);
+  EXPECT_EQ(stream.streamlength, 100u);
+  EXPECT_EQ(stream.loop, 1u);
+  EXPECT_EQ(stream.playing, 0);
+  EXPECT_EQ(stream.volume, 255);
+  EXPECT_EQ(stream.leftvolume, 128);
+  EXPECT_EQ(stream.panning, 128);
+  EXPECT_EQ(stream.increment, 512u);  // 44100 Hz stereo at the 44100 Hz mixing rate
+  EXPECT_EQ(soundsystem.numsounds, 2u);
 }
 
 TEST_F(System, LoadingAListedRecordUnlistsItFirst) {
@@ -272,7 +284,7 @@ TEST_F(System, WavExtensionInAnyCaseIsReadFromTheMount) {
   const std::string samples = sound_test::pattern_bytes(400);
   test_util::write_file("ext_mount/tune.wav", sound_test::wav_file(1, 16, 22050, samples));
   int mounted = 0;
-  test_util::capture_stdout([&] { mounted = corefile_mountimage("ext_mount", 2); });
+  test_util::capture_stdout([&] { mounted = corefile_mountimage("ext_mount", COREFILE_KIND_DIRECTORY); });
   ASSERT_EQ(mounted, 1);
   s_sound sound{};
   for (const char* name : {"tune.wav", "TUNE.WAV", "Tune.Wav"}) {

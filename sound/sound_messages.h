@@ -1,0 +1,36 @@
+// sound messages: every line the sound system, the driver and the outputs
+// print, in one place.
+//
+// The lines of the sound system's own protocol (start-up, loading, the
+// driver's progress and its one failure) and the start-up line that names the
+// output in use ("AUDIO: output: ...") are kept exactly as they are; the lines
+// this implementation adds begin with the module's name, "sound: ". Each
+// message carries its own line breaks.
+//
+// Threads: any; these are constants.
+#pragma once
+
+// ---- Sound system ------------------------------------------------------------------
+
+constexpr const char* kMsgBufferLength = "soundsystem bufferlength = %d\n";  // frames per buffer
+constexpr const char* kMsgLoadingSound = "Loading sound %s\n";               // the file name
+constexpr const char* kMsgNoMixBuffer = "sound: no memory for the mix buffer\n";
+constexpr const char* kMsgNoStream = "sound: cannot create a stream of %d frames\n";
+constexpr const char* kMsgNotPlayable = "sound: sound without playable data not played\n";
+
+// ---- Driver ---------------------------------------------------------------------------
+
+constexpr const char* kMsgSizes = "sample size: %d\nbuffer size: %d\n";  // bytes per frame, bytes per slot
+constexpr const char* kMsgOpenOutput = "open waveout\n";
+constexpr const char* kMsgDeviceOpened = "AUDIO: opening audio device succesful!\n";
+constexpr const char* kMsgOpenSlots = "open wav-buffers\n";
+constexpr const char* kMsgSlotError = "AUDIO: error opening audio buffer\n";
+constexpr const char* kMsgDriverStarted = "audiodriver inited\n";
+
+// ---- Outputs ----------------------------------------------------------------------------
+
+constexpr const char* kMsgOutputSilent = "AUDIO: output: silent\n";
+constexpr const char* kMsgOutputManual = "AUDIO: output: manual\n";
+constexpr const char* kMsgOutputAlsa = "AUDIO: output: ALSA \"%s\"\n";  // the PCM's name
+constexpr const char* kMsgOutputNoDevice = "AUDIO: output: silent (no sound device)\n";
+constexpr const char* kMsgAlsaFailed = "sound: ALSA output failed (%s), going on without sound\n";  // ALSA's reason
