@@ -10,3 +10,10 @@ if(benchmark_FOUND)
   target_link_libraries(sound_bench PRIVATE sound benchmark::benchmark)
   target_include_directories(sound_bench PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_DIR})
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/link_check.cmake)
+# Link check: libsound.a, libcorefile.a and libcore.a alone make a whole sound
+# system (with the system's thread and ALSA libraries they name).
+pkg_check_modules(SPROX_LINK_ALSA QUIET alsa)
+sprox_add_link_check(sound_link SOURCES sound_link_check.cpp ARCHIVES sound corefile core
+  SYSTEM Threads::Threads ${SPROX_LINK_ALSA_LINK_LIBRARIES})
