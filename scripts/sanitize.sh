@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the sound tests with ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then the sound tests (and the sound link
+# check) with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -37,5 +38,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPROX_SANITIZE=thread -DSPROX_BUILD_CONTENT=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target sound_test
+cmake --build build-tsan -j"$jobs" --target sound_test sound_link
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -R '^sound'
