@@ -5,9 +5,10 @@
 // entries (name length, name hash, name bytes, data offset), then the files'
 // data back to back. All integers are 32-bit little-endian. A file's length is
 // derived from the next entry's offset (romsize for the last one). An image may
-// stand alone (kind 0) or be appended to a host file followed by a 4-byte
-// trailer holding the header's position (COREFILE_KIND_APPENDED); a plain
-// directory tree on disk can be mounted in its place (COREFILE_KIND_DIRECTORY).
+// stand alone (COREFILE_KIND_IMAGE) or be appended to a host file followed by
+// a 4-byte trailer holding the header's position (COREFILE_KIND_APPENDED); a
+// plain directory tree on disk can be mounted in its place
+// (COREFILE_KIND_DIRECTORY).
 //
 // Glossary: a mount is the one active source; a local path is the current
 // directory inside the mount ("/" or "/gfx/fonts/"); a listing is the table of
