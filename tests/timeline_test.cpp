@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "corefile/corefile.h"
 #include "timeline/timeline.h"
@@ -170,6 +171,73 @@ TEST(Curves, StepIsAnUnclampedRampAndSmoothstepIsClamped) {
   EXPECT_EQ(smoothstep(1.0f, 1.0f, 1.0f), 0.0f) << "a ratio that is not a number";
 }
 
+// The line reader that LoadTiming and the music generator share: it neither
+// prints nor touches `demo`, and carries values from one line to the next.
+TEST(TimingLines, EachLineIsReadWithoutPrintingOrTouchingTheRecord) {
+  demo = s_demo{};
+  s_timingreader reader;
+  InitTimingReader(&reader);
+  CaptureStdout();
+  const s_timingline comment = ReadTimingLine(&reader, "  # event 0 0 0 0\n");
+  const s_timingline orphan = ReadTimingLine(&reader, "state 0 5\n");
+  const s_timingline first = ReadTimingLine(&reader, "event 0 96 7 2\n");
+  const s_timingline state = ReadTimingLine(&reader, "\tstate 1 40");
+  const s_timingline second = ReadTimingLine(&reader, "event 1 200\r\n");
+  const s_timingline shortstate = ReadTimingLine(&reader, "state 2\n");
+  const s_timingline misplaced = ReadTimingLine(&reader, "event 3 300 0 0\n");
+  const s_timingline follower = ReadTimingLine(&reader, "state 0 0\n");
+  const s_timingline huge = ReadTimingLine(&reader, "event 2 99999999999 0 0\n");
+  const s_timingline badtransition = ReadTimingLine(&reader, "event 2 300 0 64\n");
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(demo.numevents, 0);
+  EXPECT_EQ(reader.linenumber, 10);
+  EXPECT_EQ(reader.numevents, 2);
+
+  EXPECT_EQ(comment.kind, TIMELINE_LINE_OTHER);
+  EXPECT_EQ(orphan.kind, TIMELINE_LINE_STATE);
+  EXPECT_EQ(orphan.skip, TIMELINE_SKIP_NOEVENT);
+  EXPECT_EQ(first.skip, TIMELINE_SKIP_NONE);
+  EXPECT_EQ(first.fields, 4);
+  EXPECT_EQ(first.event, 0);
+  EXPECT_EQ(first.start, 96);
+  EXPECT_EQ(first.value[3], 2);
+  EXPECT_EQ(state.skip, TIMELINE_SKIP_NONE);
+  EXPECT_EQ(state.event, 0);
+  EXPECT_EQ(state.start, 136) << "the offset counts from the event's start";
+  EXPECT_EQ(second.fields, 2);
+  EXPECT_EQ(second.value[2], 7) << "missing values keep the last event line's";
+  EXPECT_EQ(second.value[3], 2);
+  EXPECT_EQ(shortstate.fields, 1);
+  EXPECT_EQ(shortstate.event, 1);
+  EXPECT_EQ(shortstate.start, 240) << "the missing offset is the last state line's";
+  EXPECT_EQ(misplaced.skip, TIMELINE_SKIP_EVENTPOSITION);
+  EXPECT_EQ(follower.skip, TIMELINE_SKIP_SKIPPEDEVENT);
+  EXPECT_EQ(huge.skip, TIMELINE_SKIP_OVERFLOW);
+  EXPECT_EQ(huge.fields, 0);
+  EXPECT_EQ(badtransition.skip, TIMELINE_SKIP_TRANSITION);
+
+  char reason[128];
+  FormatTimingSkip(&misplaced, reason, sizeof reason);
+  EXPECT_STREQ(reason, "event number 3 is not its position 2");
+  FormatTimingSkip(&badtransition, reason, sizeof reason);
+  EXPECT_STREQ(reason, "transition index 64 is outside 0 to 63");
+  FormatTimingSkip(&first, reason, sizeof reason);
+  EXPECT_STREQ(reason, "");
+}
+
+TEST(TimingLines, TextInMemoryIsCutAsTheFileReaderCutsIt) {
+  const std::string text = "ab\n" + std::string(300, 'x') + "\n" + std::string("a\0b\n", 4) + "last";
+  std::vector<std::string> lines;
+  char line[TIMELINE_LINECAPACITY];
+  size_t position = 0;
+  while (NextTimingLine(text.data(), text.size(), &position, line, sizeof line)) lines.push_back(line);
+  const std::vector<std::string> expected = {"ab\n", std::string(255, 'x'), std::string(45, 'x') + "\n", "a",
+                                             "last"};
+  EXPECT_EQ(lines, expected) << "255 bytes at most, through the line break; a NUL ends the line's text";
+  EXPECT_EQ(position, text.size());
+  EXPECT_STREQ(line, "") << "nothing left";
+}
+
 // The timing file through an image packed by corepack (kind 0) and through a
 // directory mount (kind 2), whose end-of-file test behaves differently.
 class TimingFile : public Timeline, public testing::WithParamInterface<int> {
@@ -233,7 +301,8 @@ TEST_P(TimingFile, SkipsLinesThatWouldBreakTheTables) {
   for (int i = 1; i < 257; ++i) text += "event " + std::to_string(i) + " 1000 0 1\nstate 0 0\n";
   const std::string out = Load({{"timing.dat", text}});
   EXPECT_EQ(CountLines(out, " line skipped: "), 11) << out;
-  EXPECT_NE(out.find("line 1: state line skipped: no event line comes before it\n"), std::string::npos);
+  EXPECT_NE(out.find("\ntimeline: timing.dat, line 1: state line skipped: no event line comes before it\n"),
+            std::string::npos);
   EXPECT_NE(out.find("line 36: event line skipped: event number 5 is not its position 1\n"),
             std::string::npos);
   EXPECT_NE(out.find("line 37: state line skipped: it belongs to a skipped event line\n"),
@@ -273,8 +342,41 @@ TEST_P(TimingFile, TheShowsTimingFileKeepsItsPromises) {
       EXPECT_GT(e.time, demo.event[i - 1].time) << "event " << i;
     }
   }
-  UpdateDemoTiming(demo.event[15].time * 2739, 2739);
+  UpdateDemoTiming(demo.event[15].time * TIMELINE_TICKLENGTH, TIMELINE_TICKLENGTH);
   EXPECT_EQ(demo.currentevent, 15);
+}
+
+// What the line reader takes from a text held in memory is what LoadTiming
+// loads from the same text as a file: same lines, same events and states.
+TEST_P(TimingFile, TheTextReaderTakesWhatLoadTimingLoads) {
+  const std::string texts[] = {
+      "event 0 0 0 1\nstate 0 0\n# " + std::string(253, '-') + "event 1 64 0 2\nstate 0 0\nstate 1 16",
+      "event 0 0 0 1\nstate 0" + std::string(300, ' ') + "7\nevent 1 32 0 0\n",
+      std::string("event 0 0 0 3\nstate 0 0") + '\0' + "state 1 9\nevent 1 32" + '\0' + " 0 4\n",
+      "state 1 1\r\nevent 0 8 0 2\r\nevent 2 9 0 0\r\nstate 0 0\r\nevent 1 16\r\nstate 4",
+  };
+  for (const std::string& text : texts) {
+    Load({{"timing.dat", text}});
+    s_timingreader reader;
+    InitTimingReader(&reader);
+    std::vector<std::vector<int32_t>> events;  // start, transition, state starts...
+    char line[TIMELINE_LINECAPACITY];
+    size_t position = 0;
+    while (NextTimingLine(text.data(), text.size(), &position, line, sizeof line)) {
+      const s_timingline read = ReadTimingLine(&reader, line);
+      if (read.skip != TIMELINE_SKIP_NONE || read.kind == TIMELINE_LINE_OTHER) continue;
+      if (read.kind == TIMELINE_LINE_EVENT) events.push_back({read.start, read.value[3]});
+      if (read.kind == TIMELINE_LINE_STATE) events[static_cast<size_t>(read.event)].push_back(read.start);
+    }
+    ASSERT_EQ(static_cast<size_t>(demo.numevents), events.size()) << text;
+    for (size_t e = 0; e < events.size(); ++e) {
+      const s_event& loaded = demo.event[e];
+      std::vector<int32_t> expected = {loaded.time, loaded.transition};
+      for (int k = 0; k < loaded.numstates; ++k) expected.push_back(loaded.time + loaded.stateoffset[k]);
+      EXPECT_EQ(events[e], expected) << "event " << e << " of\n" << text;
+    }
+    corefile_closeimage();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Mounts, TimingFile, testing::Values(0, 2),

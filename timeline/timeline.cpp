@@ -16,6 +16,12 @@
 // 63, a 33rd state, a state line with no accepted event line before it, and a
 // number that does not fit 32 bits. A skipped line changes nothing.
 //
+// Lines are at most 255 bytes (a longer one is read as several), and a NUL
+// ends a line's text. These rules live in ReadTimingLine, which decides and
+// prints nothing; LoadTiming feeds it the file's lines and does the printing
+// and the table building, and the music generator feeds it the same file from
+// memory (NextTimingLine cuts the lines the same way).
+//
 // The evaluation reads the tables only within their capacity: the incoming
 // event is at most slot 256, the vacant slot kept after the last usable one,
 // and a transition index outside the table counts as a zero-length transition
@@ -23,12 +29,13 @@
 //
 // Glossary: see timeline.h (tick, event, state, transition, vacant slot).
 //
-// Threads: main thread only.
+// Threads: main thread only, but for InitTimingReader, ReadTimingLine,
+// FormatTimingSkip and NextTimingLine, which touch only their arguments (any
+// thread).
 
 #include "timeline/timeline.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -39,19 +46,17 @@
 // ---- Constants ---------------------------------------------------------------------
 namespace {
 
-constexpr int kLineCapacity = 256;  // bytes of the line buffer, terminator included
-constexpr int kEventFields = 4;     // number, start, unused, transition
-constexpr int kStateFields = 2;     // number, offset
+constexpr int kEventFields = 4;       // number, start, unused, transition
+constexpr int kStateFields = 2;       // number, offset
 constexpr int kReasonCapacity = 128;  // bytes for the reason of a skipped line
 
-const char* const kKeywordEvent = "event";
-const char* const kKeywordState = "state";
-
+// Every line this module prints. The first three are the file's echo; the
+// rest carry the module's name.
 const char* const kMsgLoad = "load timing %s, size: %d\n";
 const char* const kMsgEvent = "- event: %d %d %d %d\n";
 const char* const kMsgState = "- state: %d %d\n";
-const char* const kMsgSkipped = "load timing %s, line %d: %s line skipped: %s\n";
-const char* const kMsgStalled = "load timing %s, line %d: the file cannot be read further\n";
+const char* const kMsgSkipped = "timeline: %s, line %d: %s line skipped: %s\n";
+const char* const kMsgStalled = "timeline: %s, line %d: the file cannot be read further\n";
 const char* const kMsgEventsFull = "timeline: event at tick %d not added: the table holds %d events\n";
 const char* const kMsgStateNoEvent = "timeline: state at tick %d not added: event %d is not in use\n";
 const char* const kMsgStatesFull = "timeline: state at tick %d not added: event %d already has %d states\n";
@@ -89,9 +94,10 @@ bool IsBlank(char c) {
 // Reads up to `count` decimal integers after the line's first word, the way a
 // scan with "%s %d %d ..." does: white space before each number is skipped, a
 // sign is allowed, and scanning stops at the first field that is not a
-// number; the fields it did not reach keep their values. Returns false (and
-// changes nothing more) when a number does not fit 32 bits.
-bool ScanFields(const char* line, int32_t* values, int count) {
+// number; the fields it did not reach keep their values. Returns the number
+// of fields read, or -1 (with `values` partly changed) when a number does not
+// fit 32 bits.
+int ScanFields(const char* line, int32_t* values, int count) {
   const char* p = line;
   while (*p != '\0' && IsBlank(*p)) ++p;
   while (*p != '\0' && !IsBlank(*p)) ++p;  // the keyword
@@ -99,16 +105,16 @@ bool ScanFields(const char* line, int32_t* values, int count) {
     while (*p != '\0' && IsBlank(*p)) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    if (*p < '0' || *p > '9') return true;
+    if (*p < '0' || *p > '9') return i;
     int64_t magnitude = 0;
     const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
     for (; *p >= '0' && *p <= '9'; ++p) {
       magnitude = magnitude * 10 + (*p - '0');
-      if (magnitude > limit) return false;
+      if (magnitude > limit) return -1;
     }
     values[i] = static_cast<int32_t>(negative ? -magnitude : magnitude);
   }
-  return true;
+  return count;
 }
 
 // True when the line's first word is exactly `keyword`.
@@ -119,77 +125,60 @@ bool HasKeyword(const char* line, const char* keyword) {
   return std::strncmp(p, keyword, length) == 0 && (p[length] == '\0' || IsBlank(p[length]));
 }
 
-// What the reader carries from one line to the next.
-struct s_timingreader {
-  const char* filename;
-  int linenumber;               // 1-based number of the line being read
-  int32_t event[kEventFields];  // the last accepted event line's values
-  int32_t state[kStateFields];  // the last accepted state line's values
-  int32_t currentevent;         // slot of the last event line if it was accepted, else -1
-  bool sawevent;                // an event line has been read (accepted or not)
-};
-
-void SkipLine(const s_timingreader& reader, const char* kind, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-void SkipLine(const s_timingreader& reader, const char* kind, const char* format, ...) {
-  char reason[kReasonCapacity];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(reason, sizeof reason, format, args);
-  va_end(args);
-  std::printf(kMsgSkipped, reader.filename, reader.linenumber, kind, reason);
-}
-
-void ReadEventLine(s_timingreader& reader, const char* line) {
+// Scans the line's numbers over the last accepted line's values into `line`.
+// False when a number does not fit; `line` then keeps those values.
+bool ScanLine(const char* text, const int32_t* previous, int count, s_timingline* line) {
   int32_t values[kEventFields];
-  std::copy(std::begin(reader.event), std::end(reader.event), values);
-  // Whatever happens below, the states that follow belong to this line.
-  reader.currentevent = -1;
-  reader.sawevent = true;
-  if (!ScanFields(line, values, kEventFields)) {
-    SkipLine(reader, kKeywordEvent, "a number does not fit 32 bits");
-    return;
+  std::copy(previous, previous + count, values);
+  line->fields = ScanFields(text, values, count);
+  if (line->fields < 0) {
+    line->fields = 0;
+    line->skip = TIMELINE_SKIP_OVERFLOW;
+    std::copy(previous, previous + count, line->value);
+    return false;
   }
-  const int32_t number = values[0];
-  const int32_t transition = values[3];
-  std::printf(kMsgEvent, values[0], values[1], values[2], values[3]);
-  if (demo.numevents >= TIMELINE_MAX_EVENTS) {
-    SkipLine(reader, kKeywordEvent, "the table already holds %d events", TIMELINE_MAX_EVENTS);
+  std::copy(values, values + count, line->value);
+  return true;
+}
+
+void ReadEventLine(s_timingreader* reader, const char* text, s_timingline* line) {
+  line->kind = TIMELINE_LINE_EVENT;
+  line->event = reader->numevents;
+  // Whatever happens below, the states that follow belong to this line.
+  reader->currentevent = -1;
+  reader->sawevent = true;
+  if (!ScanLine(text, reader->event, kEventFields, line)) return;
+  const int32_t number = line->value[0];
+  const int32_t transition = line->value[3];
+  line->start = line->value[1];
+  if (reader->numevents >= TIMELINE_MAX_EVENTS) {
+    line->skip = TIMELINE_SKIP_EVENTSFULL;
   } else if (number < 0 || number >= TIMELINE_MAX_EVENTS) {
-    SkipLine(reader, kKeywordEvent, "event number %d is outside 0 to %d", number,
-             TIMELINE_MAX_EVENTS - 1);
-  } else if (number != demo.numevents) {
-    SkipLine(reader, kKeywordEvent, "event number %d is not its position %d", number,
-             demo.numevents);
+    line->skip = TIMELINE_SKIP_EVENTRANGE;
+  } else if (number != reader->numevents) {
+    line->skip = TIMELINE_SKIP_EVENTPOSITION;
   } else if (transition < 0 || transition >= TIMELINE_MAX_TRANSITIONS) {
-    SkipLine(reader, kKeywordEvent, "transition index %d is outside 0 to %d", transition,
-             TIMELINE_MAX_TRANSITIONS - 1);
+    line->skip = TIMELINE_SKIP_TRANSITION;
   } else {
-    std::copy(values, values + kEventFields, reader.event);
-    reader.currentevent = number;
-    AddEventTime(values[1], transition);
+    std::copy(line->value, line->value + kEventFields, reader->event);
+    reader->currentevent = number;
+    reader->numevents = number + 1;
+    reader->numstates = 0;
   }
 }
 
-void ReadStateLine(s_timingreader& reader, const char* line) {
-  int32_t values[kStateFields];
-  std::copy(std::begin(reader.state), std::end(reader.state), values);
-  if (!ScanFields(line, values, kStateFields)) {
-    SkipLine(reader, kKeywordState, "a number does not fit 32 bits");
-    return;
-  }
-  std::printf(kMsgState, values[0], values[1]);
-  const int32_t event = reader.currentevent;
-  if (event < 0) {
-    SkipLine(reader, kKeywordState, reader.sawevent ? "it belongs to a skipped event line"
-                                                        : "no event line comes before it");
-  } else if (demo.event[event].numstates >= TIMELINE_MAX_STATES) {
-    SkipLine(reader, kKeywordState, "event %d already has %d states", event,
-             TIMELINE_MAX_STATES);
+void ReadStateLine(s_timingreader* reader, const char* text, s_timingline* line) {
+  line->kind = TIMELINE_LINE_STATE;
+  line->event = reader->currentevent;
+  if (!ScanLine(text, reader->state, kStateFields, line)) return;
+  line->start = WrapAdd(reader->event[1], line->value[1]);
+  if (reader->currentevent < 0) {
+    line->skip = reader->sawevent ? TIMELINE_SKIP_SKIPPEDEVENT : TIMELINE_SKIP_NOEVENT;
+  } else if (reader->numstates >= TIMELINE_MAX_STATES) {
+    line->skip = TIMELINE_SKIP_STATESFULL;
   } else {
-    std::copy(values, values + kStateFields, reader.state);
-    AddEventState(WrapAdd(reader.event[1], values[1]), event, values[0]);
+    std::copy(line->value, line->value + kStateFields, reader->state);
+    reader->numstates++;
   }
 }
 
@@ -257,22 +246,37 @@ void LoadTiming(const char* filename) {
   std::fill(std::begin(demo.event), std::end(demo.event), s_event{});
   demo.numevents = 0;
 
-  s_timingreader reader{};
-  reader.filename = filename;
-  reader.currentevent = -1;
-  char line[kLineCapacity];
+  s_timingreader reader;
+  InitTimingReader(&reader);
+  char text[TIMELINE_LINECAPACITY];
+  char reason[kReasonCapacity];
   for (;;) {
-    ++reader.linenumber;
-    line[0] = '\0';
+    text[0] = '\0';
     const int before = corefile_tell(&file);
-    corefile_gets(line, kLineCapacity, &file);
+    corefile_gets(text, TIMELINE_LINECAPACITY, &file);
     const int after = corefile_tell(&file);
-    ClipToFile(line, before, file.size);
+    ClipToFile(text, before, file.size);
 
-    if (HasKeyword(line, kKeywordEvent)) {
-      ReadEventLine(reader, line);
-    } else if (HasKeyword(line, kKeywordState)) {
-      ReadStateLine(reader, line);
+    const s_timingline line = ReadTimingLine(&reader, text);
+    if (line.kind != TIMELINE_LINE_OTHER) {
+      const bool isevent = line.kind == TIMELINE_LINE_EVENT;
+      // A line whose numbers could not be read is not echoed.
+      if (line.skip != TIMELINE_SKIP_OVERFLOW) {
+        if (isevent) {
+          std::printf(kMsgEvent, line.value[0], line.value[1], line.value[2], line.value[3]);
+        } else {
+          std::printf(kMsgState, line.value[0], line.value[1]);
+        }
+      }
+      if (line.skip != TIMELINE_SKIP_NONE) {
+        FormatTimingSkip(&line, reason, sizeof reason);
+        std::printf(kMsgSkipped, filename, reader.linenumber,
+                    isevent ? TIMELINE_KEYWORD_EVENT : TIMELINE_KEYWORD_STATE, reason);
+      } else if (isevent) {
+        AddEventTime(line.start, line.value[3]);
+      } else {
+        AddEventState(line.start, line.event, line.value[0]);
+      }
     }
 
     if (corefile_feof(&file)) break;
@@ -283,6 +287,72 @@ void LoadTiming(const char* filename) {
     }
   }
   corefile_close(&file);
+}
+
+void InitTimingReader(s_timingreader* reader) {
+  *reader = s_timingreader{};
+  reader->currentevent = -1;
+}
+
+s_timingline ReadTimingLine(s_timingreader* reader, const char* text) {
+  s_timingline line{};
+  line.event = -1;
+  ++reader->linenumber;
+  if (HasKeyword(text, TIMELINE_KEYWORD_EVENT)) {
+    ReadEventLine(reader, text, &line);
+  } else if (HasKeyword(text, TIMELINE_KEYWORD_STATE)) {
+    ReadStateLine(reader, text, &line);
+  }
+  return line;
+}
+
+void FormatTimingSkip(const s_timingline* line, char* dst, int capacity) {
+  if (capacity <= 0) return;
+  const size_t size = static_cast<size_t>(capacity);
+  switch (line->skip) {
+    case TIMELINE_SKIP_OVERFLOW:
+      std::snprintf(dst, size, "a number does not fit 32 bits");
+      break;
+    case TIMELINE_SKIP_EVENTSFULL:
+      std::snprintf(dst, size, "the table already holds %d events", TIMELINE_MAX_EVENTS);
+      break;
+    case TIMELINE_SKIP_EVENTRANGE:
+      std::snprintf(dst, size, "event number %d is outside 0 to %d", line->value[0], TIMELINE_MAX_EVENTS - 1);
+      break;
+    case TIMELINE_SKIP_EVENTPOSITION:
+      std::snprintf(dst, size, "event number %d is not its position %d", line->value[0], line->event);
+      break;
+    case TIMELINE_SKIP_TRANSITION:
+      std::snprintf(dst, size, "transition index %d is outside 0 to %d", line->value[3],
+                    TIMELINE_MAX_TRANSITIONS - 1);
+      break;
+    case TIMELINE_SKIP_NOEVENT:
+      std::snprintf(dst, size, "no event line comes before it");
+      break;
+    case TIMELINE_SKIP_SKIPPEDEVENT:
+      std::snprintf(dst, size, "it belongs to a skipped event line");
+      break;
+    case TIMELINE_SKIP_STATESFULL:
+      std::snprintf(dst, size, "event %d already has %d states", line->event, TIMELINE_MAX_STATES);
+      break;
+    default:
+      dst[0] = '\0';
+      break;
+  }
+}
+
+bool NextTimingLine(const char* text, size_t size, size_t* position, char* line, int capacity) {
+  if (capacity <= 0) return false;
+  line[0] = '\0';
+  if (*position >= size) return false;
+  const size_t room = std::min(static_cast<size_t>(capacity - 1), size - *position);
+  const char* begin = text + *position;
+  const void* newline = std::memchr(begin, '\n', room);
+  const size_t length = newline ? static_cast<size_t>(static_cast<const char*>(newline) - begin) + 1 : room;
+  std::memcpy(line, begin, length);
+  line[length] = '\0';
+  *position += length;
+  return true;
 }
 
 int32_t GetTimingEvent(int32_t tick) {

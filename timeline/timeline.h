@@ -25,9 +25,11 @@
 // entry that does not fit (one printed line) and the loader skips lines that
 // would break the table's rules (one printed line each).
 //
-// Threads: main thread only; there is no lock.
+// Threads: main thread only; there is no lock. The line reader (InitTimingReader
+// to NextTimingLine) touches only its arguments and may run on any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ---- Capacities ----------------------------------------------------------------
@@ -92,6 +94,68 @@ void AddTransition(int32_t shader, int32_t length, int32_t mode, float blendwidt
 // it cannot be opened). Prints the file's size and every event and state
 // line; lines that would break the table are skipped with one line each.
 void LoadTiming(const char* filename);
+
+// ---- Reading timing files line by line ---------------------------------------------
+// The timing file's rules in one place: LoadTiming reads the show's file with
+// them, and the music generator reads the same file with them, so the music's
+// sections are keyed to exactly the events the show plays. Nothing here
+// prints or touches `demo`: a line goes in, a record of what it says comes out.
+constexpr int TIMELINE_LINECAPACITY = 256;       // bytes of a line buffer, terminator included
+constexpr const char* TIMELINE_KEYWORD_EVENT = "event";
+constexpr const char* TIMELINE_KEYWORD_STATE = "state";
+
+// What kind of line it is.
+enum timeline_linekind { TIMELINE_LINE_OTHER = 0, TIMELINE_LINE_EVENT, TIMELINE_LINE_STATE };
+
+// Why a line of the file changes nothing (see timeline.cpp for the rules).
+enum timeline_skip {
+  TIMELINE_SKIP_NONE = 0,
+  TIMELINE_SKIP_OVERFLOW,       // a number does not fit 32 bits; nothing of the line was taken
+  TIMELINE_SKIP_EVENTSFULL,     // event line: the table already holds 256 events
+  TIMELINE_SKIP_EVENTRANGE,     // event line: its number lies outside 0 to 255
+  TIMELINE_SKIP_EVENTPOSITION,  // event line: its number is not its position among the events
+  TIMELINE_SKIP_TRANSITION,     // event line: its transition index lies outside 0 to 63
+  TIMELINE_SKIP_NOEVENT,        // state line: no event line comes before it
+  TIMELINE_SKIP_SKIPPEDEVENT,   // state line: the event line before it was skipped
+  TIMELINE_SKIP_STATESFULL,     // state line: its event already has 32 states
+};
+
+// What the reader carries from one line to the next.
+struct s_timingreader {
+  int32_t linenumber;    // lines handed in so far: the 1-based number of the last one
+  int32_t event[4];      // the last accepted event line's number, start, unused value, transition
+  int32_t state[2];      // the last accepted state line's number and offset (ticks)
+  int32_t currentevent;  // slot of the last event line if it was accepted, else -1
+  int32_t numevents;     // event lines accepted
+  int32_t numstates;     // state lines accepted for currentevent
+  bool sawevent;         // an event line has been read (accepted or not)
+};
+
+// One line as read.
+struct s_timingline {
+  int32_t kind;      // timeline_linekind
+  int32_t skip;      // timeline_skip; TIMELINE_SKIP_NONE for a line that is taken
+  int32_t fields;    // numbers the line itself gave; the others kept the last accepted line's
+  int32_t value[4];  // event: number, start, unused, transition; state: number, offset (ticks)
+  int32_t event;     // event line: the slot it fills; state line: the event it joins (-1 if none)
+  int32_t start;     // absolute start tick: the event's, or the event's start + the state's offset
+};
+
+// Puts a reader at the start of a file.
+void InitTimingReader(s_timingreader* reader);
+// Reads one line of a timing file (a C string, at most one line, its line
+// break included or not) and advances the reader. A taken event line is the
+// next event with `start` and transition value[3]; a taken state line is a
+// state of `event` at `start`.
+s_timingline ReadTimingLine(s_timingreader* reader, const char* line);
+// The reason of a skipped line in words ("event number 5 is not its
+// position 1"), as LoadTiming prints it; empty for a line that is taken.
+void FormatTimingSkip(const s_timingline* line, char* dst, int capacity);
+// Copies the next line of a timing file held in memory (text, size bytes) from
+// *position on into `line`, as LoadTiming reads a file: through the line break
+// or capacity - 1 bytes, whichever comes first, and NUL-terminated. Returns
+// false, leaving `line` empty, when nothing is left.
+bool NextTimingLine(const char* text, size_t size, size_t* position, char* line, int capacity);
 
 // ---- Lookups and evaluation ---------------------------------------------------------
 // The last event in table order whose start is at most `tick`; 0 if none.
