@@ -131,6 +131,16 @@ float Soundsystem_DetectFrequency(float frequency);
 int Soundsystem_LoadWAV(const char* name, s_sound* sound);
 int Soundsystem_SaveWAV(const char* name, s_sound* sound);
 
+// Bytes of the canonical WAV header: "RIFF", a 16-byte "fmt " chunk, "data".
+constexpr int SOUND_WAV_HEADERBYTES = 44;
+// Any thread: fills the canonical header of a PCM file with `datasize` bytes
+// of samples, all numbers little-endian. Channels, block align and bits are
+// 2-byte fields written as their low byte and a zero byte; the bytes a
+// second are channels x (bits / 8) x frequency. Every WAV file the project
+// writes starts with this header.
+void Soundsystem_FillWAVHeader(uint8_t header[SOUND_WAV_HEADERBYTES], unsigned channels, unsigned bits,
+                               uint32_t frequency, uint32_t datasize);
+
 // ---- Audio driver and mixer --------------------------------------------------------
 
 // Main thread, before Soundsystem_Init: which output the next audiodriver_init

@@ -5,18 +5,21 @@
 // reader copies the data chunk into a new block owned by the record. Writing
 // builds the same 44-byte header in front of the record's data and hands the
 // whole file to corefile_savebuffer (a directory mount is needed to land it).
+// Soundsystem_FillWAVHeader is that header on its own, for every other writer
+// of WAV files (the music generator, tests).
 //
 // Refused: a file shorter than the header, a data size that runs past the end
 // of the file, bits per sample below 8 or not a multiple of 8 (each with result
 // 0 and no read outside the file's bytes), besides the checks of the layout.
 //
-// Threads: main thread only.
+// Threads: main thread only, except Soundsystem_FillWAVHeader (any thread).
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/core.h"
 #include "corefile/corefile.h"
 #include "sound/sound.h"
 
@@ -24,7 +27,7 @@
 
 namespace {
 
-constexpr int kHeaderBytes = 44;       // the canonical header
+constexpr int kHeaderBytes = SOUND_WAV_HEADERBYTES;  // the canonical header
 constexpr uint32_t kFormatBytes = 16;  // the "fmt " chunk's size
 constexpr uint16_t kFormatPCM = 1;     // format tag of uncompressed PCM
 
@@ -34,22 +37,6 @@ constexpr uint16_t kFormatPCM = 1;     // format tag of uncompressed PCM
 
 namespace {
 
-uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t read32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void write16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void write32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Everything after the file has been read into `file` (size bytes, at least 44).
 int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* sound) {
   if (std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) {
@@ -58,11 +45,11 @@ int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* soun
   }
   if (std::memcmp(file + 12, "fmt", 3) != 0) return 0;
 
-  sound->channels = read16(file + 22);
-  sound->frequency = read32(file + 24);
-  sound->bits = read16(file + 34);
+  sound->channels = core_getle16(file + 22);
+  sound->frequency = core_getle32(file + 24);
+  sound->bits = core_getle16(file + 34);
 
-  if (read16(file + 20) != kFormatPCM) {
+  if (core_getle16(file + 20) != kFormatPCM) {
     std::printf("Not PCM signed");
     return 0;
   }
@@ -72,7 +59,7 @@ int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* soun
     std::printf("WAV file %s: %u bits per sample not supported\n", name, static_cast<unsigned>(sound->bits));
     return 0;
   }
-  const uint32_t datasize = read32(file + 40);
+  const uint32_t datasize = core_getle32(file + 40);
   if (datasize > size - kHeaderBytes) {
     std::printf("WAV file %s: data runs past the end of the file\n", name);
     return 0;
@@ -130,28 +117,33 @@ int Soundsystem_SaveWAV(const char* name, s_sound* sound) {
   // The header's sizes never claim more than the bytes that follow it.
   const uint64_t counted = static_cast<uint64_t>(sound->numsamples) * (sound->bits / 8u);
   const uint32_t datasize = counted < payload ? static_cast<uint32_t>(counted) : payload;
-  const uint32_t framebytes = static_cast<uint32_t>(sound->channels) * (sound->bits / 8u);
 
   uint8_t* buffer = static_cast<uint8_t*>(std::malloc(kHeaderBytes + static_cast<size_t>(payload)));
   if (!buffer) {
     std::printf("WAV file %s: no memory for %u bytes\n", name, payload);
     return 0;
   }
-  std::memcpy(buffer + 0, "RIFF", 4);
-  write32(buffer + 4, datasize + 36);
-  std::memcpy(buffer + 8, "WAVE", 4);
-  std::memcpy(buffer + 12, "fmt ", 4);
-  write32(buffer + 16, kFormatBytes);
-  write16(buffer + 20, kFormatPCM);
-  write16(buffer + 22, sound->channels & 0xFF);
-  write32(buffer + 24, sound->frequency);
-  write32(buffer + 28, framebytes * sound->frequency);
-  write16(buffer + 32, framebytes & 0xFF);
-  write16(buffer + 34, sound->bits & 0xFF);
-  std::memcpy(buffer + 36, "data", 4);
-  write32(buffer + 40, datasize);
+  Soundsystem_FillWAVHeader(buffer, sound->channels, sound->bits, sound->frequency, datasize);
   if (payload > 0) std::memcpy(buffer + kHeaderBytes, sound->data, payload);
   corefile_savebuffer(name, buffer, kHeaderBytes + static_cast<int>(payload));
   std::free(buffer);
   return 1;
+}
+
+void Soundsystem_FillWAVHeader(uint8_t header[SOUND_WAV_HEADERBYTES], unsigned channels, unsigned bits,
+                               uint32_t frequency, uint32_t datasize) {
+  const uint32_t framebytes = channels * (bits / 8u);
+  std::memcpy(header + 0, "RIFF", 4);
+  core_putle32(header + 4, datasize + 36);
+  std::memcpy(header + 8, "WAVE", 4);
+  std::memcpy(header + 12, "fmt ", 4);
+  core_putle32(header + 16, kFormatBytes);
+  core_putle16(header + 20, kFormatPCM);
+  core_putle16(header + 22, static_cast<uint16_t>(channels & 0xFF));
+  core_putle32(header + 24, frequency);
+  core_putle32(header + 28, framebytes * frequency);
+  core_putle16(header + 32, static_cast<uint16_t>(framebytes & 0xFF));
+  core_putle16(header + 34, static_cast<uint16_t>(bits & 0xFF));
+  std::memcpy(header + 36, "data", 4);
+  core_putle32(header + 40, datasize);
 }

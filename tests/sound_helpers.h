@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
 
@@ -88,29 +89,17 @@ inline int32_t gain(int sidevolume, int groupvolume = 255, int mastervolume = 25
   return (sidevolume * groupvolume * mastervolume) >> 16;
 }
 
-inline void put16(std::string& s, size_t at, uint32_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-inline void put32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+// Writes a 32-bit little-endian value into a file's bytes.
+inline void put32(std::string& s, size_t at, uint32_t v) { core_putle32(reinterpret_cast<unsigned char*>(&s[at]), v); }
 
-// A canonical 44-byte-header WAV file.
+// A canonical 44-byte-header WAV file (the sound system's own header), with
+// another format tag where one is given.
 inline std::string wav_file(int channels, int bits, uint32_t rate, const std::string& samples, int formattag = 1) {
-  std::string s(44, '\0');
-  std::memcpy(&s[0], "RIFF", 4);
-  put32(s, 4, static_cast<uint32_t>(samples.size() + 36));
-  std::memcpy(&s[8], "WAVEfmt ", 8);
-  put32(s, 16, 16);
-  put16(s, 20, static_cast<uint32_t>(formattag));
-  put16(s, 22, static_cast<uint32_t>(channels));
-  put32(s, 24, rate);
-  put32(s, 28, rate * channels * (bits / 8));
-  put16(s, 32, static_cast<uint32_t>(channels * (bits / 8)));
-  put16(s, 34, static_cast<uint32_t>(bits));
-  std::memcpy(&s[36], "data", 4);
-  put32(s, 40, static_cast<uint32_t>(samples.size()));
+  std::string s(SOUND_WAV_HEADERBYTES, '\0');
+  unsigned char* header = reinterpret_cast<unsigned char*>(&s[0]);
+  Soundsystem_FillWAVHeader(header, static_cast<unsigned>(channels), static_cast<unsigned>(bits), rate,
+                            static_cast<uint32_t>(samples.size()));
+  core_putle16(header + 20, static_cast<uint16_t>(formattag));
   return s + samples;
 }
 

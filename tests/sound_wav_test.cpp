@@ -190,6 +190,28 @@ TEST_F(Wav, ShortTruncatedAndOddBitFilesAreRefused) {
   }
 }
 
+// The one header every WAV writer of the project uses (the sound system, the
+// music generator, the tests' files), against the layout written out by hand.
+TEST(WavHeader, FillsTheCanonicalLayoutLittleEndian) {
+  uint8_t header[SOUND_WAV_HEADERBYTES];
+  std::memset(header, 0xAA, sizeof header);
+  Soundsystem_FillWAVHeader(header, 2, 16, 44100, 0x01020304);
+  const uint8_t expected[SOUND_WAV_HEADERBYTES] = {
+      'R', 'I', 'F', 'F', 0x28, 0x03, 0x02, 0x01, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+      16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0,
+      4, 0, 16, 0, 'd', 'a', 't', 'a', 0x04, 0x03, 0x02, 0x01};
+  EXPECT_EQ(std::memcmp(header, expected, sizeof header), 0);
+
+  // The 2-byte fields keep only their low byte; the bytes a second do not.
+  Soundsystem_FillWAVHeader(header, 0x102, 8, 8000, 0);
+  const uint8_t channels[2] = {0x02, 0}, persecond[4] = {0x80, 0x7E, 0x1F, 0}, align[2] = {0x02, 0}, bits[2] = {8, 0};
+  EXPECT_EQ(std::memcmp(header + 22, channels, 2), 0);
+  EXPECT_EQ(std::memcmp(header + 28, persecond, 4), 0);
+  EXPECT_EQ(std::memcmp(header + 32, align, 2), 0);
+  EXPECT_EQ(std::memcmp(header + 34, bits, 2), 0);
+  EXPECT_EQ(header[4], 36) << "no data: the RIFF size is the rest of the header";
+}
+
 TEST(WavImage, MusicLoadsFromAPackedImageByAnyLetterCase) {
   const std::string samples = pattern_bytes(4 * 4410);
   test_util::pack("music.dat", {{"tune.wav", wav_file(2, 16, 44100, samples)}, {"other.txt", "hello"}});
