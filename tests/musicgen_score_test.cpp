@@ -319,13 +319,44 @@ TEST(MusicgenTiming, ReadsEventStartsAndRefusesBadOnes) {
       {"event 0\n", "needs a number and a start tick"},
       {"event 0 -32 0 0\n", "out of range"},
       {"state 0 0\n", "no event lines"},
+      // Event lines the show's reader would skip stop the music too.
+      {"event 0 0 0 64\n", "t.dat:1: the show would skip this event line: transition index 64 is outside 0 to 63"},
+      {"event 0 0 0 0\nevent 1 2147483648 0 0\n", "t.dat:2: the show would skip this event line: a number does not fit"},
   };
   for (const Bad& b : bad) {
     out = test_util::capture_stdout([&] { EXPECT_EQ(mg_timing_parse(b.text, "t.dat", &ticks), 0) << b.text; });
     EXPECT_NE(out.find(b.message), std::string::npos) << out;
   }
+  std::string many;
+  for (int i = 0; i < 257; ++i) many += "event " + std::to_string(i) + " " + std::to_string(32 * i) + " 0 0\n";
+  out = test_util::capture_stdout([&] { EXPECT_EQ(mg_timing_parse(many, "t.dat", &ticks), 0); });
+  EXPECT_NE(out.find("t.dat:257: the show would skip this event line: the table already holds 256 events"),
+            std::string::npos) << out;
   out = test_util::capture_stdout([&] { EXPECT_EQ(mg_timing_load("no-such-timing.dat", &ticks), 0); });
   EXPECT_NE(out.find("cannot read no-such-timing.dat"), std::string::npos);
+}
+
+// Lines the way the show reads them: at most 255 bytes, a NUL ending a line's
+// text but not the file. The music takes the same events as LoadTiming.
+TEST(MusicgenTiming, TakesTheEventsTheShowLoads) {
+  const std::string text = "event 0 0 0 1\nstate 0 0\n# " + std::string(253, '-') + "event 1 64 0 2\n" +
+                           std::string("event 2 96") + '\0' + " trailing\nstate 0 0\nevent 3 128 0 0";
+  std::vector<int> ticks;
+  std::string out = test_util::capture_stdout([&] { EXPECT_EQ(mg_timing_parse(text, "t.dat", &ticks), 1); });
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ticks, std::vector<int>({0, 64, 96, 128}));
+
+  std::filesystem::remove_all("timing-mount");
+  std::filesystem::create_directories("timing-mount");
+  test_util::write_file("timing-mount/timing.dat", text);
+  test_util::capture_stdout([] {
+    ASSERT_EQ(corefile_mountimage("timing-mount", 2), 1);
+    InitTiming();
+    LoadTiming("timing.dat");
+  });
+  corefile_closeimage();
+  ASSERT_EQ(demo.numevents, static_cast<int32_t>(ticks.size()));
+  for (int e = 0; e < demo.numevents; ++e) EXPECT_EQ(demo.event[e].time, ticks[static_cast<size_t>(e)]) << e;
 }
 
 // The show's own files: the score's sections against the timing file, read

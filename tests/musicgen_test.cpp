@@ -8,9 +8,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "musicgen.h"
+#include "test_util.h"
 
 namespace {
 
@@ -462,22 +468,28 @@ TEST(MusicgenMaster, MasteringHitsTheTargetWithoutClipping) {
   EXPECT_EQ(pcm[pcm.size() - 2], 0);
 }
 
-TEST(MusicgenWav, HeaderIsCanonical) {
-  uint8_t h[44];
-  mg_wav_header(h, 44100);
-  auto u32 = [&](int o) { return (uint32_t)h[o] | (uint32_t)h[o + 1] << 8 | (uint32_t)h[o + 2] << 16 | (uint32_t)h[o + 3] << 24; };
-  auto u16 = [&](int o) { return (uint32_t)h[o] | (uint32_t)h[o + 1] << 8; };
-  EXPECT_EQ(std::string((const char*)h, 4), "RIFF");
-  EXPECT_EQ(u32(4), 44100u * 4 + 36);
-  EXPECT_EQ(std::string((const char*)h + 8, 8), "WAVEfmt ");
-  EXPECT_EQ(u32(16), 16u);
-  EXPECT_EQ(u16(20), 1u);
-  EXPECT_EQ(u16(22), 2u);
-  EXPECT_EQ(u32(24), 44100u);
-  EXPECT_EQ(u32(28), 44100u * 4);
-  EXPECT_EQ(u16(32), 4u);
-  EXPECT_EQ(u16(34), 16u);
-  EXPECT_EQ(std::string((const char*)h + 36, 4), "data");
-  EXPECT_EQ(u32(40), 44100u * 4);
-  EXPECT_EQ(mg_wav_write("/nonexistent-dir/x.wav", nullptr, 0), 0) << "an unwritable path is reported";
+TEST(MusicgenWav, WritesTheSoundSystemsHeaderAndLittleEndianSamples) {
+  const int16_t stereo[] = {0x1234, -2, 32767, -32768};
+  ASSERT_EQ(mg_wav_write("musicgen_wav_test.wav", stereo, 2), 1);
+  std::ifstream in("musicgen_wav_test.wav", std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(file.size(), 44u + 8);
+  const uint8_t* h = reinterpret_cast<const uint8_t*>(file.data());
+  EXPECT_EQ(file.substr(0, 4), "RIFF");
+  EXPECT_EQ(file.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(file.substr(36, 4), "data");
+  EXPECT_EQ(core_getle32(h + 4), 8u + 36);
+  EXPECT_EQ(core_getle16(h + 20), 1u) << "PCM";
+  EXPECT_EQ(core_getle16(h + 22), 2u);
+  EXPECT_EQ(core_getle32(h + 24), 44100u);
+  EXPECT_EQ(core_getle32(h + 28), 44100u * 4);
+  EXPECT_EQ(core_getle16(h + 32), 4u);
+  EXPECT_EQ(core_getle16(h + 34), 16u);
+  EXPECT_EQ(core_getle32(h + 40), 8u);
+  const uint8_t samples[8] = {0x34, 0x12, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80};
+  EXPECT_EQ(std::memcmp(h + 44, samples, 8), 0) << "low byte first, frames left before right";
+  std::remove("musicgen_wav_test.wav");
+  std::string out = test_util::capture_stdout(
+      [] { EXPECT_EQ(mg_wav_write("/nonexistent-dir/x.wav", nullptr, 0), 0) << "an unwritable path is reported"; });
+  EXPECT_NE(out.find("musicgen: cannot write /nonexistent-dir/x.wav"), std::string::npos) << out;
 }

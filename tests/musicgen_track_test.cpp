@@ -89,9 +89,9 @@ TEST_F(MusicgenTrack, LoadsAsTheShowExpects) {
   // The canonical 44-byte header, byte for byte, and nothing after the samples.
   std::string raw = test_util::read_file(kWav);
   ASSERT_GE(raw.size(), 44u);
-  uint8_t expected[44];
-  mg_wav_header(expected, sound_.numsamples / 2);
-  EXPECT_EQ(std::memcmp(raw.data(), expected, 44), 0);
+  uint8_t expected[SOUND_WAV_HEADERBYTES];
+  Soundsystem_FillWAVHeader(expected, 2, 16, 44100, sound_.numsamples * 2u);
+  EXPECT_EQ(std::memcmp(raw.data(), expected, sizeof expected), 0);
   EXPECT_EQ(raw.size(), 44u + sound_.datasize);
 }
 

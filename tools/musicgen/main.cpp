@@ -37,7 +37,7 @@ void print_sections(const s_mgscore& score, const s_mgsong& song, const std::vec
   for (const s_mgsection& sec : score.sections) {
     int64_t a = (int64_t)sec.start * MG_TICK_FRAMES, b = (int64_t)(sec.start + sec.length) * MG_TICK_FRAMES;
     b = std::min<int64_t>(b, song.frames);
-    printf("musicgen: section %-10s event %2d bars %3d-%3d: %7.2f LUFS\n", sec.name, sec.event,
+    printf(MG_MSG "section %-10s event %2d bars %3d-%3d: %7.2f LUFS\n", sec.name, sec.event,
            sec.start / MG_TICKS_PER_BAR, (sec.start + sec.length) / MG_TICKS_PER_BAR,
            mg_loudness(mix.data() + 2 * a, b - a));
   }
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
       else ins.p[MG_P_LEVEL] = 0.0f;  // silent, and it no longer drives the sidechain
     }
     if (!found) {
-      printf("musicgen: no track named %s\n", solo);
+      printf(MG_MSG "no track named %s\n", solo);
       return 1;
     }
   }
@@ -103,12 +103,12 @@ int main(int argc, char** argv) {
   mg_master(&mix, score.mix.target, score.mix.ceiling, score.mix.fadeout, &pcm, &rep);
   if (!mg_wav_write(outpath, pcm.data(), (uint32_t)(pcm.size() / 2))) return 1;
   if (!quiet) {
-    printf("musicgen: %s: %lld frames (%.2f s, %d ticks), %zu notes, %zu events\n", outpath,
+    printf(MG_MSG "%s: %lld frames (%.2f s, %d ticks), %zu notes, %zu events\n", outpath,
            (long long)song.frames, (double)song.frames / MG_RATE, song.endtick, song.notes.size(), events.size());
-    printf("musicgen: mix %.2f LUFS, gain %+.2f dB -> %.2f LUFS, true peak %.2f dBTP, sample peak %.4f, %d at full "
+    printf(MG_MSG "mix %.2f LUFS, gain %+.2f dB -> %.2f LUFS, true peak %.2f dBTP, sample peak %.4f, %d at full "
            "scale\n",
            rep.inputlufs, rep.gaindb, rep.lufs, rep.truepeakdb, rep.samplepeak, rep.clipped);
-    printf("musicgen: rendered in %.2f s, mastered and written in %.2f s\n", rendered, seconds_since(t0) - rendered);
+    printf(MG_MSG "rendered in %.2f s, mastered and written in %.2f s\n", rendered, seconds_since(t0) - rendered);
   }
   return 0;
 }

@@ -131,7 +131,7 @@ struct Source {
 };
 
 void report(const Source& src, const char* fmt, const char* a = "", const char* b = "") {
-  printf("musicgen: %s:%d: ", src.name.c_str(), src.line);
+  printf(MG_MSG "%s:%d: ", src.name.c_str(), src.line);
   printf(fmt, a, b);
   printf("\n");
 }
@@ -733,7 +733,7 @@ bool parse_text(Parser* p, const std::string& text, const std::string& name, con
 bool parse_file(Parser* p, const std::string& path, int depth) {
   std::ifstream f(path, std::ios::binary);
   if (!f) {
-    printf("musicgen: cannot read %s\n", path.c_str());
+    printf(MG_MSG "cannot read %s\n", path.c_str());
     return false;
   }
   std::stringstream ss;

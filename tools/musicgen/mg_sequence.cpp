@@ -42,7 +42,7 @@ struct ChordSpan {
 // ============================================================================
 
 void where(const s_mgcommand& c) {
-  printf("musicgen: %s:%d: ", c.file, c.line);
+  printf(MG_MSG "%s:%d: ", c.file, c.line);
 }
 
 bool is_pitched(int engine) {
@@ -239,16 +239,16 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   song->frames = 0;
   const int numevents = (int)eventticks.size();
   if (numevents == 0) {
-    printf("musicgen: the timing file has no events\n");
+    printf(MG_MSG "the timing file has no events\n");
     return 0;
   }
   for (int e = 0; e < numevents; ++e) {
     if (eventticks[(size_t)e] % MG_TICKS_PER_BAR != 0) {
-      printf("musicgen: event %d starts at tick %d, which is not on a bar line\n", e, eventticks[(size_t)e]);
+      printf(MG_MSG "event %d starts at tick %d, which is not on a bar line\n", e, eventticks[(size_t)e]);
       return 0;
     }
     if (e > 0 && eventticks[(size_t)e] <= eventticks[(size_t)e - 1]) {
-      printf("musicgen: event %d does not start after event %d\n", e, e - 1);
+      printf(MG_MSG "event %d does not start after event %d\n", e, e - 1);
       return 0;
     }
   }
@@ -257,12 +257,12 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   for (size_t i = 0; i < score->sections.size(); ++i) {
     s_mgsection& sec = score->sections[i];
     if (sec.event >= numevents) {
-      printf("musicgen: section %s is keyed to event %d; the timing file has %d events\n", sec.name, sec.event,
+      printf(MG_MSG "section %s is keyed to event %d; the timing file has %d events\n", sec.name, sec.event,
              numevents);
       return 0;
     }
     if (owner[(size_t)sec.event] >= 0) {
-      printf("musicgen: sections %s and %s are both keyed to event %d\n",
+      printf(MG_MSG "sections %s and %s are both keyed to event %d\n",
              score->sections[(size_t)owner[(size_t)sec.event]].name, sec.name, sec.event);
       return 0;
     }
@@ -271,11 +271,11 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
     bool last = sec.event == numevents - 1;
     int natural = last ? 0 : eventticks[(size_t)sec.event + 1] - sec.start;
     if (last && sec.bars == 0) {
-      printf("musicgen: section %s follows the last event and needs bars=N\n", sec.name);
+      printf(MG_MSG "section %s follows the last event and needs bars=N\n", sec.name);
       return 0;
     }
     if (!last && sec.bars != 0 && sec.bars * MG_TICKS_PER_BAR != natural) {
-      printf("musicgen: section %s says %d bars, but event %d lasts %d bars\n", sec.name, sec.bars, sec.event,
+      printf(MG_MSG "section %s says %d bars, but event %d lasts %d bars\n", sec.name, sec.bars, sec.event,
              natural / MG_TICKS_PER_BAR);
       return 0;
     }
@@ -284,14 +284,14 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   }
   for (int e = 0; e < numevents; ++e) {
     if (owner[(size_t)e] < 0) {
-      printf("musicgen: no section is keyed to event %d (tick %d)\n", e, eventticks[(size_t)e]);
+      printf(MG_MSG "no section is keyed to event %d (tick %d)\n", e, eventticks[(size_t)e]);
       return 0;
     }
   }
   const s_mgsection& lastsec = score->sections[(size_t)owner[(size_t)numevents - 1]];
   song->endtick = lastsec.start + lastsec.length;
   if (song->endtick > kMaxSongTicks) {
-    printf("musicgen: the song would end at tick %d (%.0f minutes); at most 30 minutes are rendered\n",
+    printf(MG_MSG "the song would end at tick %d (%.0f minutes); at most 30 minutes are rendered\n",
            song->endtick, (double)song->endtick * MG_TICK_FRAMES / MG_RATE / 60.0);
     song->endtick = 0;
     return 0;
@@ -319,7 +319,7 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   }
   for (const s_mgnote& n : song->notes) {
     if (n.pitch < 0.0f || n.pitch > 127.0f) {
-      printf("musicgen: a note of %s at tick %d lands outside MIDI notes 0-127\n",
+      printf(MG_MSG "a note of %s at tick %d lands outside MIDI notes 0-127\n",
              score->instruments[(size_t)n.track].name, n.tick);
       return 0;
     }

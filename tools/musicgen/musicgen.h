@@ -7,8 +7,8 @@
 // drums, filtered noise and a crowd of formant "talkers"), mixes the tracks
 // through sidechain ducking, a ping-pong delay and a reverb, then masters the
 // result (loudness normalisation to a target, a look-ahead true-peak limiter)
-// and writes "sprox8a.wav": 44100 Hz, 16-bit, stereo, the canonical 44-byte
-// header.
+// and writes "sprox8a.wav": MG_RATE (44100 Hz), 16-bit, stereo, the
+// canonical 44-byte header.
 //
 // Glossary:
 //   frame   one sample of each channel (left, right)
@@ -32,12 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "sound/sound.h"
+#include "timeline/timeline.h"
+
 // ============================================================================
 // Constants
 // ============================================================================
 
-constexpr int MG_RATE = 44100;              // sample frames per second
-constexpr int MG_TICK_FRAMES = 2739;        // sample frames per tick
+// The show's rate and tick, taken from their owners: the music is played by
+// the sound system at its device rate and cut into the timeline's ticks.
+constexpr int MG_RATE = AUDIO_DEVICE_RATE;           // sample frames per second
+constexpr int MG_TICK_FRAMES = TIMELINE_TICKLENGTH;  // sample frames per tick
 constexpr int MG_TICKS_PER_BEAT = 8;        // ticks per beat (quarter note)
 constexpr int MG_TICKS_PER_BAR = 32;        // ticks per 4/4 bar
 constexpr int MG_BLOCK = 64;                // frames per mixer block
@@ -47,6 +52,9 @@ constexpr int MG_MAX_VOICES = 16;           // voices per track
 constexpr int MG_MAX_TALKERS = 12;          // talkers per crowd voice
 constexpr int MG_NAME = 32;                 // bytes of a score name, terminator included
 constexpr float MG_PI = 3.14159265358979f;
+
+// Every line the tool prints, but its usage, starts with this.
+#define MG_MSG "musicgen: "
 
 // ============================================================================
 // Oscillators and noise (mg_osc.cpp)
@@ -254,9 +262,8 @@ void mg_master(std::vector<float>* mix, float targetlufs, float ceilingdb, float
 // WAV files (mg_wav.cpp)
 // ============================================================================
 
-// The canonical 44-byte header for 16-bit stereo frames at MG_RATE.
-void mg_wav_header(uint8_t header[44], uint32_t frames);
-// Writes header and samples; 1 on success, 0 with a message on failure.
+// Writes 16-bit stereo frames at MG_RATE behind the canonical 44-byte header
+// (Soundsystem_FillWAVHeader); 1 on success, 0 with a message on failure.
 int mg_wav_write(const char* path, const int16_t* stereo, uint32_t frames);
 
 // ============================================================================
@@ -459,11 +466,14 @@ void mg_instrument_defaults(s_mginstrument* ins, int engine);
 // Parses a chord symbol ("A", "F#m", "Bm7", "Esus4", "A/C#", "Dmaj7", "Eadd9").
 int mg_chord_parse(const char* symbol, s_mgchord* chord);
 
-// The event starts of a timing file, in ticks, in file order. Only "event"
-// lines matter; each one's number must equal its position.
+// The event starts of a timing file, in ticks, in file order, read with the
+// show's reader (ReadTimingLine). Only "event" lines matter; a line the show
+// would skip, an event without number and start, a start outside 0 to 1000000
+// or before the previous event's, and a file without events are refused.
 // 1 on success; 0 after printing why.
 int mg_timing_load(const char* path, std::vector<int>* eventticks);
-int mg_timing_parse(const char* text, const char* name, std::vector<int>* eventticks);
+// The same for the file's bytes in memory; `name` labels the messages.
+int mg_timing_parse(const std::string& text, const char* name, std::vector<int>* eventticks);
 
 // ============================================================================
 // Sequencing (mg_sequence.cpp)
