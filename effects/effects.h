@@ -11,8 +11,10 @@
 // Glossary:
 //   selector     1 means the incoming event (demo.nextevent), any other value
 //                the event in force (demo.currentevent)
-//   music time   (demo.offset - start tick of the event in force) / 44100 s
-//   clock time   seconds since GLFW started x 0.6; runs on during a pause
+//   music time   (demo.offset - start tick of the event in force) /
+//                EFFECTS_MUSIC_RATE s
+//   clock time   effects_clock (seconds since GLFW started) x 0.6; runs on
+//                during a pause
 //   slot         the texture unit an image is bound to, and its sampler name
 //   bmp_none     the empty image: binding it binds no texture on that unit
 //
@@ -25,6 +27,7 @@
 
 #include "effects/assets.h"
 #include "gfx/gfx.h"
+#include "sound/sound.h"
 
 // ---- Constants ------------------------------------------------------------------
 constexpr int EFFECTS_MAX_SHADERS = 64;       // entries of demoshader
@@ -34,7 +37,7 @@ constexpr int EFFECTS_SCENE2_SLOTS = 19;      // images of ExecuteShader2
 constexpr int EFFECTS_POST_IMAGES = 4;        // images of ExecutePost besides the picture
 constexpr float EFFECTS_RESOLUTION_X = float(EFFECTS_WIDTH);  // "resolution" uniform, whatever the target's size
 constexpr float EFFECTS_RESOLUTION_Y = float(EFFECTS_HEIGHT);
-constexpr float EFFECTS_MUSIC_RATE = 44100.0f;     // sample frames a second of music time
+constexpr float EFFECTS_MUSIC_RATE = float(AUDIO_DEVICE_RATE);  // sample frames a second of music time
 constexpr double EFFECTS_CLOCK_SCALE = 0.6000000238418579;  // clock time per second (0.6f)
 constexpr float EFFECTS_STATETIME_SCALE = 0.06f;   // "statetime" per tick (a tick is ~0.0621 s)
 constexpr double EFFECTS_EASE_PI = 3.141568;       // the eased progress's half turn (not quite pi)
@@ -53,6 +56,11 @@ struct s_demoshader {
 extern const char vv_default[];  // the vertex shader of every effect program
 extern s_demoshader demoshader[EFFECTS_MAX_SHADERS];
 extern int32_t numshaders;       // entries of demoshader in use
+// The clock of the transition and post passes, in seconds ("clock time" is
+// this x 0.6): glfwGetTime unless someone who needs the same picture for the
+// same instant (the capture tool, the scene tests) points it at a clock that
+// holds still while a frame renders. Set it on the main thread, between frames.
+extern double (*effects_clock)(void);
 
 // Images (see effects/assets.h for their files). bmp_none and bmp_credits6
 // are never loaded and stay empty.

@@ -49,6 +49,7 @@ const s_event kNoEvent = {};            // read in place of an event index out o
 // ---- Globals ---------------------------------------------------------------------------
 s_demoshader demoshader[EFFECTS_MAX_SHADERS];
 int32_t numshaders = 0;
+double (*effects_clock)(void) = glfwGetTime;
 
 // ---- Internal functions --------------------------------------------------------------------
 namespace {
@@ -66,14 +67,15 @@ const s_event& SelectedEvent(int32_t selector) {
 
 // Seconds of music since the start tick of the event in force. The start is
 // in ticks and subtracted without conversion, so this lies below the music's
-// playback time by start / 44100 s: the scene shaders are made for that.
+// playback time by start / EFFECTS_MUSIC_RATE s: the scene shaders are made for that.
 float MusicTime() {
   const int64_t frames = static_cast<int64_t>(demo.offset) - EventAt(demo.currentevent).time;
   return static_cast<float>(frames) / EFFECTS_MUSIC_RATE;
 }
 
-// Seconds since GLFW started, slowed to 0.6; it runs on while the music is paused.
-float ClockTime() { return static_cast<float>(glfwGetTime() * EFFECTS_CLOCK_SCALE); }
+// The passes' clock (seconds since GLFW started, unless the hook was moved),
+// slowed to 0.6; it runs on while the music is paused.
+float ClockTime() { return static_cast<float>(effects_clock() * EFFECTS_CLOCK_SCALE); }
 
 // One quad over the whole current framebuffer, t flipped so it shows upright.
 void DrawFullQuad(int32_t shader) {

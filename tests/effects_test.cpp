@@ -451,6 +451,25 @@ TEST_F(EffectsPass, TransitionUniformsAtProgressZeroAndHalf) {
   glDeleteTextures(1, &unit3);
 }
 
+// The passes' clock is a hook, GLFW's timer unless moved: the capture tool
+// and the scene tests hold it still while a frame renders.
+TEST_F(EffectsPass, TransitionAndPostReadTheClockHook) {
+  EXPECT_EQ(effects_clock, &glfwGetTime);
+  const int id = transition_sea;
+  ASSERT_GE(id, 0);
+  ASSERT_GE(shader_post, 0);
+  SetTimeline(3, 800);
+  demo.transition[1] = s_transition{id, 64, 1, 0.9f, 0.0f};
+  demo.activetransition = 1;
+  effects_clock = [] { return 1234.5; };
+  ExecuteTransition(g_fb[0], g_fb[1], bmp_none);
+  ExecutePost(g_fb[2], shader_post, bmp_none, bmp_none, bmp_none, bmp_none);
+  effects_clock = glfwGetTime;
+  const float expected = static_cast<float>(1234.5 * EFFECTS_CLOCK_SCALE);
+  EXPECT_EQ(UniformF(id, "time"), expected);
+  EXPECT_EQ(UniformF(shader_post, "time"), expected);
+}
+
 TEST_F(EffectsPass, TransitionWithoutAProgramDrawsNothing) {
   SetTimeline(3, 800);
   demo.transition[2] = s_transition{-1, 32, 0, 0.9f, 0.0f};

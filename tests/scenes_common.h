@@ -9,14 +9,14 @@
 //
 // Glossary:
 //   frame      a picture read back from GL: 8-bit RGB, rows from the top
-//   tick       the timeline's unit, 2739 sample frames of the music
+//   tick       the timeline's unit, TIMELINE_TICKLENGTH sample frames of the music
 //   luma       Rec. 601 brightness of a pixel, 0..255
 //   spread     standard deviation of the luma over a frame: near 0 means flat
 //   difference mean absolute difference of two frames over all channels, 0..255
-//   clock      the window system's clock that the transition and post passes
-//              read; RenderAtTick holds it at a fixed value while the frame
-//              renders (tests/scenes_clock.cpp), so two renders of the same
-//              tick at the same clock give the same picture
+//   clock      the clock the transition and post passes read (effects_clock);
+//              RenderAtTick holds it at a fixed value while the frame renders
+//              (tests/scenes_clock.cpp), so two renders of the same tick at
+//              the same clock give the same picture
 //
 // Typical use:
 //   TEST(ScenesFoo, Alive) {
@@ -51,9 +51,9 @@
 namespace scenes {
 
 // ---- Constants ----------------------------------------------------------------
-constexpr int kWidth = 1280;         // window and scene framebuffers, pixels
-constexpr int kHeight = 720;         // pixels
-constexpr int kTickFrames = 2739;    // sample frames per tick
+constexpr int kWidth = EFFECTS_WIDTH;    // window and scene framebuffers, pixels
+constexpr int kHeight = EFFECTS_HEIGHT;  // pixels
+constexpr int kTickFrames = TIMELINE_TICKLENGTH;  // sample frames per tick
 constexpr int kBeatTicks = 8;        // ticks per beat
 constexpr int kBarTicks = 32;        // ticks per bar
 constexpr int kLastScene = 14;       // events 0..14 are scenes; 15 is the end mark
@@ -151,8 +151,8 @@ inline int32_t StateEndTick(int event, int state) {
 
 // ---- Rendering --------------------------------------------------------------------
 
-// The window system's clock (tests/scenes_clock.cpp): held at `seconds` until
-// released, so every glfwGetTime of a frame reads the same value.
+// The effect passes' clock (tests/scenes_clock.cpp): held at `seconds` until
+// released, so every read of effects_clock in a frame gives the same value.
 void HoldClock(double seconds);
 void ReleaseClock();
 
