@@ -1,7 +1,7 @@
 # The capture tool: its pure library without GL, and the real executable
 # (command line refusals without a display; frames, sheet and video under Xvfb).
 if(TARGET capture_core)
-  sprox_add_test(capture_test SOURCES capture_test.cpp LIBS capture_core corefile)
+  sprox_add_test(capture_test SOURCES capture_test.cpp LIBS capture_core sound corefile)
   if(TARGET sprox-capture)
     target_compile_definitions(capture_test PRIVATE SPROX_CAPTURE="$<TARGET_FILE:sprox-capture>")
     add_dependencies(capture_test sprox-capture)

@@ -6,7 +6,6 @@
 // milliseconds a frame.
 #include <gtest/gtest.h>
 #include <lodepng.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_run.h"
 #include "corefile/corefile.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
@@ -25,23 +25,14 @@ namespace {
 
 const std::string kImage = std::string(SPROX_BINARY_DIR) + "/sprox.dat";
 
-struct Ran {
-  int status;
-  std::string out;  // standard output and standard error together
-};
+using capture_test::Ran;
 
 Ran capture(const std::string& arguments, const std::string& environment = "") {
-  Ran result{-1, ""};
-  const std::string command = environment + std::string(SPROX_CAPTURE) + " --quiet --data '" + kImage + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return capture_test::run(environment + std::string(SPROX_CAPTURE) + " --quiet --data '" + kImage + "' " + arguments);
 }
+
+// The show time at which a tick starts, seconds.
+double tick_seconds(int64_t tick) { return static_cast<double>(tick) * TIMELINE_TICKLENGTH / AUDIO_DEVICE_RATE; }
 
 std::string seconds(double s) {
   char text[32];
@@ -61,10 +52,10 @@ class CaptureShow : public ::testing::Test {
     });
     timeline = s_capturetimeline{};
     timeline.numevents = demo.numevents;
-    for (int i = 0; i < demo.numevents && i < CAPTURE_MAXEVENTS; ++i) timeline.start[i] = demo.event[i].time;
+    for (int i = 0; i < demo.numevents && i < TIMELINE_MAX_EVENTS; ++i) timeline.start[i] = demo.event[i].time;
     ASSERT_GT(capture_showevents(&timeline), 1) << "the packed timeline is empty";
     s_corefile file{};
-    test_util::capture_stdout([&] { hasmusic = corefile_open(CAPTURE_MUSIC, &file, 0) == 1; });
+    test_util::capture_stdout([&] { hasmusic = corefile_open(DEMO_MUSICNAME, &file, 0) == 1; });
     if (hasmusic) corefile_close(&file);
   }
   static s_capturetimeline timeline;
@@ -93,7 +84,7 @@ Decoded decode(const std::string& path) {
 TEST_F(CaptureShow, TwoCapturesOfTheSameFramesAreIdentical) {
   // Three frames at 30 fps just before event 2 starts, inside the transition
   // into it: both scenes, the blend and the clock-driven passes all run.
-  const double start = timeline.start[2] * 2739.0 / 44100.0;
+  const double start = tick_seconds(timeline.start[2]);
   const std::string range = "--fps 30 --from " + seconds(start - 0.2) + " --to " + seconds(start - 0.1);
   for (const char* dir : {"run_a", "run_b"}) {
     std::filesystem::remove_all(dir);
@@ -126,7 +117,7 @@ TEST_F(CaptureShow, EveryFrameShowsTheEventOfItsTickAndIsWhatTheWindowShows) {
   // Frames at 60 fps across the start of event 1. The X server's copy of the
   // window is compared with every frame read back as well (orientation,
   // colour order, all 1280 x 720 pixels).
-  const double start = timeline.start[1] * 2739.0 / 44100.0;
+  const double start = tick_seconds(timeline.start[1]);
   Ran result = capture("--from " + seconds(start - 0.05) + " --to " + seconds(start + 0.05) +
                        " --log frames.csv --report --check-window");
   ASSERT_EQ(result.status, 0) << result.out;
@@ -146,7 +137,7 @@ TEST_F(CaptureShow, EveryFrameShowsTheEventOfItsTickAndIsWhatTheWindowShows) {
               7)
         << line;
     EXPECT_EQ(offset, frame * 735) << line;
-    EXPECT_EQ(tick, offset / 2739) << line;
+    EXPECT_EQ(tick, offset / TIMELINE_TICKLENGTH) << line;
     EXPECT_EQ(event, GetTimingEvent(tick)) << line;
     EXPECT_EQ(state, GetTimingState(tick, event)) << line;
     EXPECT_GT(ms, 0.0) << line;
@@ -168,7 +159,7 @@ TEST_F(CaptureShow, EveryFrameShowsTheEventOfItsTickAndIsWhatTheWindowShows) {
 TEST_F(CaptureShow, SingleFrameByTimeShowsItsEvent) {
   // 1/3 of the way into event 3.
   const int64_t tick = timeline.start[3] + (timeline.start[4] - timeline.start[3]) / 3;
-  const double at = tick * 2739.0 / 44100.0;
+  const double at = tick_seconds(tick);
   Ran result = capture("--fps 60 --at " + seconds(at) + " --report --png one");
   ASSERT_EQ(result.status, 0) << result.out;
   const int64_t frame = capture_frameat(capture_parseseconds(seconds(at).c_str()), 60);
@@ -197,7 +188,7 @@ TEST_F(CaptureShow, ContactSheetHasOneLabelledRowPerEvent) {
   s_captureimage stripimage{CAPTURE_THUMB_WIDTH, CAPTURE_LABEL_HEIGHT, strip.data()};
   for (int32_t row = 0; row < rows; ++row) {
     for (int32_t point = 0; point < CAPTURE_SHEET_POINTS; ++point) {
-      const int32_t tick = static_cast<int32_t>(capture_sheetpoint(&timeline, row, point) / 2739);
+      const int32_t tick = static_cast<int32_t>(capture_sheetpoint(&timeline, row, point) / TIMELINE_TICKLENGTH);
       const int32_t event = GetTimingEvent(tick);
       EXPECT_EQ(event, row) << "point " << point;
       char label[96];
@@ -229,17 +220,7 @@ TEST_F(CaptureShow, VideoCarriesTheFramesAndTheMusic) {
   Ran result = capture("--fps 30 --from 20 --to 20.2 --mp4 clip.mp4", "TMPDIR=scratch ");
   ASSERT_EQ(result.status, 0) << result.out;
   auto probe = [&](const char* stream, const char* entry) {
-    FILE* pipe = popen((std::string(ffprobe) + " -v error -count_frames -select_streams " + stream +
-                        " -show_entries stream=" + entry + " -of default=nw=1:nk=1 clip.mp4")
-                           .c_str(),
-                       "r");
-    std::string out;
-    char buffer[256];
-    size_t n;
-    while (pipe && (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
-    if (pipe) pclose(pipe);
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+    return capture_test::probe(ffprobe, "clip.mp4", stream, entry);
   };
   EXPECT_EQ(probe("v:0", "nb_read_frames"), "6");
   EXPECT_EQ(probe("v:0", "width"), "1280");

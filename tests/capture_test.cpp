@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <lodepng.h>
-#include <sys/wait.h>
 
 #include <csignal>
 #include <cstdio>
@@ -15,7 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "capture_run.h"
+#include "core/core.h"
 #include "corefile/corefile.h"
+#include "sound/sound.h"
 #include "test_util.h"
 
 namespace {
@@ -67,22 +69,8 @@ int resolve(std::vector<const char*> args, const s_capturetimeline& timeline, s_
   return capture_resolverange(&options, &timeline, range, message, 256);
 }
 
-struct Ran {
-  int status;
-  std::string out;  // standard output and standard error together
-};
-
-Ran run(const std::string& command) {
-  Ran result{-1, ""};
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+using capture_test::Ran;
+using capture_test::run;
 
 std::vector<uint8_t> solid(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b) {
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
@@ -94,35 +82,17 @@ std::vector<uint8_t> solid(int32_t width, int32_t height, uint8_t r, uint8_t g, 
   return pixels;
 }
 
-// A canonical 44-byte-header PCM WAV: 16-bit stereo at 44100 Hz.
+// A canonical PCM WAV: 16-bit stereo at the show's rate, a saw in both channels.
 std::string wav_file(int32_t frames) {
-  std::string bytes;
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(v >> (8 * i)));
-  };
-  auto u16 = [&](uint16_t v) {
-    bytes.push_back(static_cast<char>(v));
-    bytes.push_back(static_cast<char>(v >> 8));
-  };
   const uint32_t data = static_cast<uint32_t>(frames) * 4;
-  bytes += "RIFF";
-  u32(36 + data);
-  bytes += "WAVEfmt ";
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  bytes += "data";
-  u32(data);
+  std::vector<uint8_t> bytes(SOUND_WAV_HEADERBYTES + data);
+  Soundsystem_FillWAVHeader(bytes.data(), 2, 16, AUDIO_DEVICE_RATE, data);
   for (int32_t i = 0; i < frames; ++i) {
     const int16_t v = static_cast<int16_t>((i % 100) * 200 - 10000);
-    u16(static_cast<uint16_t>(v));
-    u16(static_cast<uint16_t>(v));
+    core_putle16(&bytes[SOUND_WAV_HEADERBYTES + 4 * i], static_cast<uint16_t>(v));
+    core_putle16(&bytes[SOUND_WAV_HEADERBYTES + 4 * i + 2], static_cast<uint16_t>(v));
   }
-  return bytes;
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // ---- Frame clock -------------------------------------------------------------------------
@@ -521,8 +491,8 @@ TEST_F(CaptureFont, SheetCellsHoldThumbnailAndLabel) {
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
   s_captureimage sheet{width, height, pixels.data()};
   capture_clearsheet(&sheet);
-  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 200, 100, 50);
-  s_captureimage frameimage{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  std::vector<uint8_t> frame = solid(EFFECTS_WIDTH, EFFECTS_HEIGHT, 200, 100, 50);
+  s_captureimage frameimage{EFFECTS_WIDTH, EFFECTS_HEIGHT, frame.data()};
   std::vector<uint8_t> scratch(CAPTURE_THUMB_WIDTH * CAPTURE_THUMB_HEIGHT * 3);
   capture_placethumbnail(&sheet, &font, 1, 2, &frameimage, scratch.data(), label);
 
@@ -612,8 +582,8 @@ TEST(CaptureVideo, EncoderFailuresAreReported) {
   EXPECT_NE(std::string(message).find("exit status 3"), std::string::npos) << message;
 
   // An encoder that takes nothing: the frames cannot all be delivered.
-  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 1, 2, 3);
-  s_captureimage image{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  std::vector<uint8_t> frame = solid(EFFECTS_WIDTH, EFFECTS_HEIGHT, 1, 2, 3);
+  s_captureimage image{EFFECTS_WIDTH, EFFECTS_HEIGHT, frame.data()};
   ASSERT_EQ(capture_openvideo(&video, "exec true", message, 256), 1);
   bool refused = false;
   for (int i = 0; i < 20 && !refused; ++i) refused = !capture_writevideo(&video, &image);
@@ -635,10 +605,10 @@ TEST(CaptureVideo, RealEncodeCarriesFramesAndTrimmedMusic) {
   ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), ffmpeg, "music.wav", "clip.mp4", 30, 4410, 13230), 1);
   s_capturevideo video;
   ASSERT_EQ(capture_openvideo(&video, command, message, 256), 1) << message;
-  std::vector<uint8_t> frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, 0, 0, 0);
-  s_captureimage image{CAPTURE_WIDTH, CAPTURE_HEIGHT, frame.data()};
+  std::vector<uint8_t> frame = solid(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0, 0, 0);
+  s_captureimage image{EFFECTS_WIDTH, EFFECTS_HEIGHT, frame.data()};
   for (int i = 0; i < 6; ++i) {
-    frame = solid(CAPTURE_WIDTH, CAPTURE_HEIGHT, static_cast<uint8_t>(40 * i), 128, 255);
+    frame = solid(EFFECTS_WIDTH, EFFECTS_HEIGHT, static_cast<uint8_t>(40 * i), 128, 255);
     image.pixels = frame.data();
     ASSERT_EQ(capture_writevideo(&video, &image), 1);
   }
@@ -646,11 +616,7 @@ TEST(CaptureVideo, RealEncodeCarriesFramesAndTrimmedMusic) {
   ASSERT_EQ(capture_closevideo(&video, message, 256), 1) << message;
 
   auto probe = [&](const char* stream, const char* entry) {
-    Ran result = run(std::string(ffprobe) + " -v error -count_frames -select_streams " + stream +
-                     " -show_entries stream=" + entry + " -of default=nw=1:nk=1 clip.mp4");
-    EXPECT_EQ(result.status, 0) << result.out;
-    while (!result.out.empty() && result.out.back() == '\n') result.out.pop_back();
-    return result.out;
+    return capture_test::probe(ffprobe, "clip.mp4", stream, entry);
   };
   EXPECT_EQ(probe("v:0", "codec_name"), "h264");
   EXPECT_EQ(probe("v:0", "width"), "1280");
@@ -669,11 +635,11 @@ TEST(CaptureVideo, MusicComesOutOfAPackedImage) {
   test_util::pack("music.dat", {{"sprox8a.wav", music}, {"other.txt", "the next file's bytes"}});
   ASSERT_EQ(corefile_mountimage("music.dat", 0), 1);
   char message[256];
-  ASSERT_EQ(capture_extractfile(CAPTURE_MUSIC, "extracted.wav", message, 256), 1) << message;
+  ASSERT_EQ(capture_extractfile(DEMO_MUSICNAME, "extracted.wav", message, 256), 1) << message;
   EXPECT_EQ(test_util::read_file("extracted.wav"), music);
   EXPECT_EQ(capture_extractfile("missing.wav", "x.wav", message, 256), 0);
   EXPECT_NE(std::string(message).find("missing.wav is not in the resource image"), std::string::npos) << message;
-  EXPECT_EQ(capture_extractfile(CAPTURE_MUSIC, "no/folder/x.wav", message, 256), 0);
+  EXPECT_EQ(capture_extractfile(DEMO_MUSICNAME, "no/folder/x.wav", message, 256), 0);
   EXPECT_NE(std::string(message).find("cannot write"), std::string::npos) << message;
   corefile_closeimage();
 }

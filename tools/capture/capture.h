@@ -24,28 +24,37 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "demo/demo.h"
+#include "effects/assets.h"
+#include "sound/sound.h"
+#include "timeline/timeline.h"
+
 // ---- Constants ----------------------------------------------------------------
-constexpr int CAPTURE_WIDTH = 1280;                 // pixels, the window and every frame
-constexpr int CAPTURE_HEIGHT = 720;                 // pixels
-constexpr int64_t CAPTURE_RATE = 44100;             // sample frames a second of the music
-constexpr int32_t CAPTURE_TICKLENGTH = 2739;        // sample frames a tick
-constexpr int CAPTURE_ENDEVENT = 15;                // the timeline's end mark: the show closes at its start
-constexpr int CAPTURE_MAXEVENTS = 256;              // events the timeline can hold
+// The show's facts come from their owners: the picture is EFFECTS_WIDTH x
+// EFFECTS_HEIGHT pixels, the music runs at AUDIO_DEVICE_RATE sample frames a
+// second, a tick is TIMELINE_TICKLENGTH sample frames, the timeline holds
+// TIMELINE_MAX_EVENTS events, and the engine mounts DEMO_IMAGENAME and plays
+// DEMO_MUSICNAME from it. These are the capture's own.
+constexpr const char* CAPTURE_PROGRAM = "sprox-capture";  // the tool's name, first on every line it prints
+constexpr int CAPTURE_ENDEVENT = DEMO_LASTSCENE + 1;      // the timeline's end mark: the show closes at its start
 constexpr int32_t CAPTURE_DEFAULT_FPS = 60;         // frames a second
 constexpr int32_t CAPTURE_MAX_FPS = 240;            // frames a second
 constexpr int64_t CAPTURE_MAX_SECONDS = 86400;      // longest time an option may name, seconds
 constexpr int64_t CAPTURE_US = 1000000;             // microseconds a second
 constexpr int CAPTURE_SHEET_POINTS = 4;             // thumbnails per event, at (2k + 1) / 8 of it
-constexpr int CAPTURE_THUMB_WIDTH = 320;            // pixels, a quarter of the frame
-constexpr int CAPTURE_THUMB_HEIGHT = 180;           // pixels
+constexpr int CAPTURE_THUMB_WIDTH = EFFECTS_WIDTH / 4;   // pixels, a quarter of the frame
+constexpr int CAPTURE_THUMB_HEIGHT = EFFECTS_HEIGHT / 4; // pixels
 constexpr int CAPTURE_SHEET_MARGIN = 8;             // pixels around and between the cells
 constexpr int CAPTURE_LABEL_HEIGHT = 18;            // pixels of the label strip under a thumbnail
 constexpr int CAPTURE_LABEL_PIXELS = 12;            // nominal size of the label font, pixels
 constexpr uint8_t CAPTURE_SHEET_BACKGROUND = 0x20;  // grey level of the sheet's background
 constexpr const char* CAPTURE_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
-constexpr const char* CAPTURE_MUSIC = "sprox8a.wav";  // the music's name in the resource image
-constexpr const char* CAPTURE_DATA = "sprox.dat";     // the image the engine mounts from its folder
 constexpr const char* CAPTURE_PNG_PATTERN = "frame_%06lld.png";
+
+// ---- Messages --------------------------------------------------------------------
+// Writes the reason (printf-style) into message, capacity bytes, when there is
+// one, and returns 0: the failure path of every function here that gives a reason.
+int capture_fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // ---- Options ---------------------------------------------------------------------
 struct s_captureoptions {
@@ -94,8 +103,8 @@ int64_t capture_frameat(int64_t time_us, int32_t fps);
 // ---- Timeline view and ranges ---------------------------------------------------------
 // What the capture needs of the loaded timeline: the events' starts in ticks.
 struct s_capturetimeline {
-  int32_t numevents;                  // events loaded
-  int32_t start[CAPTURE_MAXEVENTS];   // start of each event, ticks
+  int32_t numevents;                   // events loaded
+  int32_t start[TIMELINE_MAX_EVENTS];  // start of each event, ticks
 };
 
 struct s_capturerange {

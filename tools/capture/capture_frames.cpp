@@ -11,22 +11,10 @@
 #include "tools/capture/capture.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 
 // ---- Internal functions -----------------------------------------------------------
 namespace {
-
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
 
 // Rounds a / b up for a >= 0, b > 0.
 int64_t divide_up(int64_t a, int64_t b) { return (a + b - 1) / b; }
@@ -43,14 +31,14 @@ int64_t next_start(const s_capturetimeline* timeline, int32_t event) {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
-int64_t capture_frameoffset(int64_t frame, int32_t fps) { return frame * CAPTURE_RATE / fps; }
+int64_t capture_frameoffset(int64_t frame, int32_t fps) { return frame * AUDIO_DEVICE_RATE / fps; }
 
 double capture_frameclock(int64_t frame, int32_t fps) { return static_cast<double>(frame) / fps; }
 
 int64_t capture_firstframefrom(int64_t offset, int32_t fps) {
   if (offset <= 0) return 0;
   // floor(n x 44100 / fps) >= offset exactly when n x 44100 >= offset x fps.
-  return divide_up(offset * fps, CAPTURE_RATE);
+  return divide_up(offset * fps, AUDIO_DEVICE_RATE);
 }
 
 int64_t capture_firstframeafter(int64_t time_us, int32_t fps) {
@@ -65,7 +53,7 @@ int64_t capture_frameat(int64_t time_us, int32_t fps) {
 
 int64_t capture_showend(const s_capturetimeline* timeline) {
   if (timeline->numevents <= CAPTURE_ENDEVENT) return -1;
-  return static_cast<int64_t>(timeline->start[CAPTURE_ENDEVENT]) * CAPTURE_TICKLENGTH;
+  return static_cast<int64_t>(timeline->start[CAPTURE_ENDEVENT]) * TIMELINE_TICKLENGTH;
 }
 
 int32_t capture_showevents(const s_capturetimeline* timeline) {
@@ -82,9 +70,9 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
   if (options->frame >= 0 || options->at_us >= 0) {
     const int64_t frame = options->frame >= 0 ? options->frame : capture_frameat(options->at_us, fps);
     if (endframe >= 0 && frame >= endframe)
-      return fail(message, capacity, "frame %lld (%.3f s) is past the show's end (%.3f s, frame %lld at %d fps)",
+      return capture_fail(message, capacity, "frame %lld (%.3f s) is past the show's end (%.3f s, frame %lld at %d fps)",
                   static_cast<long long>(frame), frame_seconds(frame, fps),
-                  static_cast<double>(endoffset) / CAPTURE_RATE, static_cast<long long>(endframe - 1), fps);
+                  static_cast<double>(endoffset) / AUDIO_DEVICE_RATE, static_cast<long long>(endframe - 1), fps);
     range->first = frame;
     range->end = frame + 1;
     return 1;
@@ -94,15 +82,15 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
     const int32_t event = options->event;
     const int32_t shown = capture_showevents(timeline);
     if (event >= shown)
-      return fail(message, capacity, "event %d is not in the show (it plays events 0 to %d)", event, shown - 1);
+      return capture_fail(message, capacity, "event %d is not in the show (it plays events 0 to %d)", event, shown - 1);
     const int64_t next = next_start(timeline, event);
     if (next < 0)
-      return fail(message, capacity, "event %d is the last of a timeline without an end mark: its end is unknown",
+      return capture_fail(message, capacity, "event %d is the last of a timeline without an end mark: its end is unknown",
                   event);
-    range->first = capture_firstframefrom(static_cast<int64_t>(timeline->start[event]) * CAPTURE_TICKLENGTH, fps);
-    range->end = capture_firstframefrom(next * CAPTURE_TICKLENGTH, fps);
+    range->first = capture_firstframefrom(static_cast<int64_t>(timeline->start[event]) * TIMELINE_TICKLENGTH, fps);
+    range->end = capture_firstframefrom(next * TIMELINE_TICKLENGTH, fps);
     if (range->end <= range->first)
-      return fail(message, capacity, "event %d (ticks %d to %lld) holds no frame at %d fps", event,
+      return capture_fail(message, capacity, "event %d (ticks %d to %lld) holds no frame at %d fps", event,
                   timeline->start[event], static_cast<long long>(next), fps);
     return 1;
   }
@@ -114,18 +102,18 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
   } else if (endframe >= 0) {
     range->end = endframe;
   } else {
-    return fail(message, capacity, "the timeline has no end mark (event %d): give --to", CAPTURE_ENDEVENT);
+    return capture_fail(message, capacity, "the timeline has no end mark (event %d): give --to", CAPTURE_ENDEVENT);
   }
   if (range->end <= range->first)
-    return fail(message, capacity, "no frame to render from %.3f s on: the range ends at %.3f s",
+    return capture_fail(message, capacity, "no frame to render from %.3f s on: the range ends at %.3f s",
                 frame_seconds(range->first, fps), frame_seconds(range->end, fps));
   return 1;
 }
 
 int64_t capture_sheetpoint(const s_capturetimeline* timeline, int32_t event, int32_t point) {
-  const int64_t start = static_cast<int64_t>(timeline->start[event]) * CAPTURE_TICKLENGTH;
+  const int64_t start = static_cast<int64_t>(timeline->start[event]) * TIMELINE_TICKLENGTH;
   const int64_t next = next_start(timeline, event);
-  const int64_t length = next >= 0 ? next * CAPTURE_TICKLENGTH - start : 0;
+  const int64_t length = next >= 0 ? next * TIMELINE_TICKLENGTH - start : 0;
   if (length <= 0) return start;
   return start + length * (2 * point + 1) / (2 * CAPTURE_SHEET_POINTS);
 }

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,17 +33,6 @@ constexpr unsigned kPngWindow = 1024;                  // bytes of the deflate w
 constexpr unsigned kPngNiceMatch = 32;                 // bytes: a match this long is taken at once
 
 // ---- Internal functions -------------------------------------------------------------
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
-
 void fill_rect(s_captureimage* image, int32_t x, int32_t y, int32_t w, int32_t h, uint8_t grey) {
   const int32_t x0 = std::max(0, x), y0 = std::max(0, y);
   const int32_t x1 = std::min(image->width, x + w), y1 = std::min(image->height, y + h);
@@ -105,17 +93,17 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
   lodepng_state_cleanup(&state);
   if (code) {
     free(png);
-    return fail(message, capacity, "cannot encode %s: %s", path, lodepng_error_text(code));
+    return capture_fail(message, capacity, "cannot encode %s: %s", path, lodepng_error_text(code));
   }
   FILE* file = fopen(path, "wb");
   if (!file) {
     free(png);
-    return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+    return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   }
   const bool written = fwrite(png, 1, size, file) == size;
   const bool closed = fclose(file) == 0;
   free(png);
-  if (!written || !closed) return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (!written || !closed) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   return 1;
 }
 
@@ -123,16 +111,16 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
 int capture_openfont(s_capturefont* font, const char* path, int32_t pixels, char* message, int capacity) {
   *font = s_capturefont{};
   FT_Library library = nullptr;
-  if (FT_Init_FreeType(&library)) return fail(message, capacity, "cannot start FreeType");
+  if (FT_Init_FreeType(&library)) return capture_fail(message, capacity, "cannot start FreeType");
   FT_Face face = nullptr;
   if (FT_New_Face(library, path, 0, &face)) {
     FT_Done_FreeType(library);
-    return fail(message, capacity, "cannot load the label font %s", path);
+    return capture_fail(message, capacity, "cannot load the label font %s", path);
   }
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels))) {
     FT_Done_Face(face);
     FT_Done_FreeType(library);
-    return fail(message, capacity, "the label font %s has no %d-pixel size", path, pixels);
+    return capture_fail(message, capacity, "the label font %s has no %d-pixel size", path, pixels);
   }
   font->library = library;
   font->face = face;

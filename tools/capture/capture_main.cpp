@@ -35,7 +35,6 @@
 // ---- Constants ---------------------------------------------------------------------
 namespace {
 
-constexpr const char* kProgram = "sprox-capture";
 constexpr int kMessageCapacity = 1024;
 constexpr int kBarWidth = 30;              // characters of the progress bar
 constexpr double kProgressInterval = 0.2;  // seconds between redraws on a terminal
@@ -72,7 +71,7 @@ void remove_temporaries() {
 
 [[noreturn]] void die(int status, const char* message) {
   fflush(stdout);
-  fprintf(stderr, "%s: %s\n", kProgram, message);
+  fprintf(stderr, "%s: %s\n", CAPTURE_PROGRAM, message);
   remove_temporaries();
   capturesource_stop();
   exit(status);
@@ -152,17 +151,17 @@ std::vector<char> temporary_name(const std::string& folder, const char* pattern)
 void enter_data(const char* data) {
   char message[kMessageCapacity];
   if (!data) {
-    if (!is_file(CAPTURE_DATA)) {
+    if (!is_file(DEMO_IMAGENAME)) {
       snprintf(message, sizeof(message),
-               "no %s in the current folder: run from the build folder or give --data PATH", CAPTURE_DATA);
+               "no %s in the current folder: run from the build folder or give --data PATH", DEMO_IMAGENAME);
       die(kExitFailure, message);
     }
     return;
   }
   std::string path = absolute(data);
   if (is_dir(path)) {
-    if (!is_file(path + "/" + CAPTURE_DATA)) {
-      snprintf(message, sizeof(message), "--data %s: the folder holds no %s", data, CAPTURE_DATA);
+    if (!is_file(path + "/" + DEMO_IMAGENAME)) {
+      snprintf(message, sizeof(message), "--data %s: the folder holds no %s", data, DEMO_IMAGENAME);
       die(kExitFailure, message);
     }
   } else if (!is_file(path)) {
@@ -170,14 +169,14 @@ void enter_data(const char* data) {
     die(kExitFailure, message);
   } else {
     const std::string base = path.substr(path.find_last_of('/') + 1);
-    if (base == CAPTURE_DATA) {
+    if (base == DEMO_IMAGENAME) {
       path = parent_of(path);
     } else {
       // Another name: a private folder with a link of the name the engine mounts.
       std::vector<char> folder = temporary_name(temporary_folder(), "sprox-capture-XXXXXX");
       if (!mkdtemp(folder.data())) die(kExitFailure, "cannot make a temporary folder for --data");
       g_tempdir = folder.data();
-      g_templink = g_tempdir + "/" + CAPTURE_DATA;
+      g_templink = g_tempdir + "/" + DEMO_IMAGENAME;
       if (symlink(path.c_str(), g_templink.c_str()) != 0) {
         g_templink.clear();
         die(kExitFailure, "cannot link the --data image into a temporary folder");
@@ -236,7 +235,7 @@ int main(int argc, char** argv) {
   char message[kMessageCapacity];
   s_captureoptions options;
   if (!capture_parseoptions(argc, argv, &options, message, sizeof(message))) {
-    fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, message, kProgram);
+    fprintf(stderr, "%s: %s\nTry '%s --help'.\n", CAPTURE_PROGRAM, message, CAPTURE_PROGRAM);
     return kExitUsage;
   }
   if (options.help) {
@@ -305,9 +304,9 @@ int main(int argc, char** argv) {
     if (fd < 0) die(kExitFailure, "cannot make a temporary file for the music (is TMPDIR writable?)");
     close(fd);
     g_tempwav = wavpath.data();
-    const bool music = capture_extractfile(CAPTURE_MUSIC, wavpath.data(), message, sizeof(message));
+    const bool music = capture_extractfile(DEMO_MUSICNAME, wavpath.data(), message, sizeof(message));
     if (!music) {
-      fprintf(stderr, "%s: %s; the video will be silent\n", kProgram, message);
+      fprintf(stderr, "%s: %s; the video will be silent\n", CAPTURE_PROGRAM, message);
       unlink(wavpath.data());
       g_tempwav.clear();
     }
@@ -326,9 +325,9 @@ int main(int argc, char** argv) {
   }
 
   // ---- Buffers, all taken before the first frame.
-  const size_t framebytes = static_cast<size_t>(CAPTURE_WIDTH) * CAPTURE_HEIGHT * 3;
+  const size_t framebytes = static_cast<size_t>(EFFECTS_WIDTH) * EFFECTS_HEIGHT * 3;
   std::vector<uint8_t> rgb(framebytes), bottomup(framebytes);
-  s_captureimage frameimage{CAPTURE_WIDTH, CAPTURE_HEIGHT, rgb.data()};
+  s_captureimage frameimage{EFFECTS_WIDTH, EFFECTS_HEIGHT, rgb.data()};
   std::vector<s_captureframe> frames(static_cast<size_t>(wantframes ? range.end - range.first : 0));
   std::vector<uint8_t> thumbscratch(static_cast<size_t>(CAPTURE_THUMB_WIDTH) * CAPTURE_THUMB_HEIGHT * 3);
   s_captureimage sheet{0, 0, nullptr};
@@ -412,7 +411,7 @@ int main(int argc, char** argv) {
       }
       const int64_t offset = capture_sheetpoint(&timeline, row, point);
       s_captureframe record;
-      capturesource_render(-1, static_cast<int32_t>(offset), static_cast<double>(offset) / CAPTURE_RATE, &record);
+      capturesource_render(-1, static_cast<int32_t>(offset), static_cast<double>(offset) / AUDIO_DEVICE_RATE, &record);
       if (startup_ms < 0) startup_ms = ms_since(g_launch);
       capturesource_read(rgb.data(), bottomup.data());
       char label[96];
@@ -459,11 +458,11 @@ int main(int argc, char** argv) {
   capturesource_stop();
 
   if (options.checkwindow && windowchecked > 0)
-    fprintf(stderr, "%s: window check: %lld frames, each identical to the window\n", kProgram,
+    fprintf(stderr, "%s: window check: %lld frames, each identical to the window\n", CAPTURE_PROGRAM,
             static_cast<long long>(windowchecked));
   if (failed) die(kExitFailure, message);
   if (interrupted) {
-    fprintf(stderr, "%s: interrupted after %lld frames\n", kProgram, static_cast<long long>(rendered));
+    fprintf(stderr, "%s: interrupted after %lld frames\n", CAPTURE_PROGRAM, static_cast<long long>(rendered));
     return kExitInterrupted;
   }
   return 0;

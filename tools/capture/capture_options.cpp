@@ -16,17 +16,6 @@
 // ---- Internal functions -----------------------------------------------------------
 namespace {
 
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
-
 // A whole non-negative decimal number no larger than limit, else -1.
 int64_t parse_count(const char* text, int64_t limit) {
   if (!text || !*text) return -1;
@@ -56,6 +45,16 @@ constexpr OptionSpec kOptions[] = {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
+int capture_fail(char* message, int capacity, const char* format, ...) {
+  if (message && capacity > 0) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, static_cast<size_t>(capacity), format, args);
+    va_end(args);
+  }
+  return 0;
+}
+
 int64_t capture_parseseconds(const char* text) {
   if (!text || !*text) return -1;
   int64_t minutes = 0;
@@ -117,7 +116,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (strncmp(arg, "--", 2) != 0 || arg[2] == 0)
-      return fail(message, capacity, "unexpected argument '%s'", arg);
+      return capture_fail(message, capacity, "unexpected argument '%s'", arg);
     const char* name = arg + 2;
     const char* equals = strchr(name, '=');
     const size_t namelength = equals ? static_cast<size_t>(equals - name) : strlen(name);
@@ -128,21 +127,21 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
         break;
       }
     }
-    if (found < 0) return fail(message, capacity, "unknown option '%s'", arg);
+    if (found < 0) return capture_fail(message, capacity, "unknown option '%s'", arg);
     const OptionSpec& option = kOptions[found];
-    if (seen[found]) return fail(message, capacity, "--%s given twice", option.name);
+    if (seen[found]) return capture_fail(message, capacity, "--%s given twice", option.name);
     seen[found] = true;
 
     const char* value = nullptr;
     if (option.kind == Kind::Flag) {
-      if (equals) return fail(message, capacity, "--%s takes no value", option.name);
+      if (equals) return capture_fail(message, capacity, "--%s takes no value", option.name);
     } else if (equals) {
       value = equals + 1;
     } else {
-      if (i + 1 >= argc) return fail(message, capacity, "--%s needs a value", option.name);
+      if (i + 1 >= argc) return capture_fail(message, capacity, "--%s needs a value", option.name);
       value = argv[++i];
     }
-    if (value && !*value) return fail(message, capacity, "--%s needs a value", option.name);
+    if (value && !*value) return capture_fail(message, capacity, "--%s needs a value", option.name);
 
     switch (option.kind) {
       case Kind::Flag:
@@ -161,7 +160,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Fps: {
         const int64_t fps = parse_count(value, CAPTURE_MAX_FPS);
         if (fps < 1)
-          return fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
+          return capture_fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
                       static_cast<int>(CAPTURE_MAX_FPS));
         options->fps = static_cast<int32_t>(fps);
         break;
@@ -169,7 +168,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Seconds: {
         const int64_t us = capture_parseseconds(value);
         if (us < 0)
-          return fail(message, capacity,
+          return capture_fail(message, capacity,
                       "--%s '%s' is not a time in seconds (like 12, 12.5 or 1:02.5, at most %lld s)", option.name,
                       value, static_cast<long long>(CAPTURE_MAX_SECONDS));
         if (!strcmp(option.name, "from")) options->from_us = us;
@@ -178,16 +177,16 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
         break;
       }
       case Kind::Event: {
-        const int64_t event = parse_count(value, CAPTURE_MAXEVENTS - 1);
+        const int64_t event = parse_count(value, TIMELINE_MAX_EVENTS - 1);
         if (event < 0)
-          return fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
-                      CAPTURE_MAXEVENTS - 1);
+          return capture_fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
+                      TIMELINE_MAX_EVENTS - 1);
         options->event = static_cast<int32_t>(event);
         break;
       }
       case Kind::Frame: {
         const int64_t frame = parse_count(value, CAPTURE_MAX_SECONDS * CAPTURE_MAX_FPS);
-        if (frame < 0) return fail(message, capacity, "--frame '%s' is not a frame number", value);
+        if (frame < 0) return capture_fail(message, capacity, "--frame '%s' is not a frame number", value);
         options->frame = frame;
         break;
       }
@@ -198,12 +197,12 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   const int choosers = (options->from_us >= 0 || options->to_us >= 0) + (options->event >= 0) +
                        (options->frame >= 0) + (options->at_us >= 0);
   if (choosers > 1)
-    return fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
+    return capture_fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
   if (options->from_us >= 0 && options->to_us >= 0 && options->to_us <= options->from_us)
-    return fail(message, capacity, "--to must be later than --from");
+    return capture_fail(message, capacity, "--to must be later than --from");
   if (!options->png && !options->mp4 && !options->sheet && !options->report && !options->log &&
       !options->checkwindow)
-    return fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
+    return capture_fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
   return 1;
 }
 

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -20,17 +19,6 @@
 
 // ---- Internal functions -----------------------------------------------------------
 namespace {
-
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
 
 // "m:ss" or "h:mm:ss".
 void format_duration(char* dst, size_t capacity, double seconds) {
@@ -64,9 +52,9 @@ double capture_median(double* values, int64_t count) {
 
 void capture_writereport(FILE* out, const s_capturereport* report) {
   const int64_t wanted = report->range.end - report->range.first;
-  fprintf(out, "\n==== sprox-capture timing report ====\n");
+  fprintf(out, "\n==== %s timing report ====\n", CAPTURE_PROGRAM);
   fprintf(out, "capture: %d fps, %dx%d, frames %lld to %lld (%lld frames, show time %.3f s to %.3f s)\n",
-          report->fps, CAPTURE_WIDTH, CAPTURE_HEIGHT, static_cast<long long>(report->range.first),
+          report->fps, EFFECTS_WIDTH, EFFECTS_HEIGHT, static_cast<long long>(report->range.first),
           static_cast<long long>(report->range.end - 1), static_cast<long long>(wanted),
           capture_frameclock(report->range.first, report->fps), capture_frameclock(report->range.end - 1, report->fps));
   if (report->numframes != wanted)
@@ -98,7 +86,7 @@ void capture_writereport(FILE* out, const s_capturereport* report) {
 
 int capture_writelog(const char* path, const s_captureframe* frames, int64_t count, char* message, int capacity) {
   FILE* out = fopen(path, "w");
-  if (!out) return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (!out) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   fprintf(out, "frame,offset,tick,event,state,progress,render_ms\n");
   for (int64_t i = 0; i < count; ++i) {
     const s_captureframe& f = frames[i];
@@ -106,7 +94,7 @@ int capture_writelog(const char* path, const s_captureframe* frames, int64_t cou
             static_cast<double>(f.progress), f.render_ms);
   }
   const bool ok = !ferror(out);
-  if (fclose(out) != 0 || !ok) return fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (fclose(out) != 0 || !ok) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   return 1;
 }
 

@@ -1,25 +1,22 @@
 // capture_source: the engine behind sprox-capture (see capture_source.h).
 //
-// Holding the clock: GLFW has no way to stop its timer, so this file supplies
-// the program's own glfwGetTime. The engine's passes are linked into this
-// executable, so their calls bind to the definition here; it answers the held
-// time while a frame renders and otherwise asks GLFW's own (found with
-// dlsym(RTLD_NEXT)). GLFW's timer is set with glfwSetTime as well, so both
-// agree whenever the clock is released.
+// Holding the clock: GLFW has no way to stop its timer, so the capture hands
+// the effect passes a clock of its own through effects_clock. It answers the
+// held time while a frame renders and GLFW's timer otherwise; that timer is
+// set with glfwSetTime as well, so both agree whenever the clock is released.
 //
 // Threads: main thread only.
 #include "tools/capture/capture_source.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <dlfcn.h>
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 #include "demo/demo.h"
+#include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "sound/sound.h"
@@ -35,24 +32,8 @@ bool g_clockheld = false;  // true while a frame renders on the capture's clock
 double g_clock = 0.0;      // the held clock, seconds
 
 // ---- Internal functions -------------------------------------------------------------
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
-
-using TimeFunction = double (*)();
-
-// GLFW's own glfwGetTime, behind the one this file defines.
-TimeFunction window_system_time() {
-  static TimeFunction next = reinterpret_cast<TimeFunction>(dlsym(RTLD_NEXT, "glfwGetTime"));
-  return next;
-}
+// The clock the effect passes read while the capture runs.
+double capture_clock() { return g_clockheld ? g_clock : glfwGetTime(); }
 
 void hold_clock(double seconds) {
   glfwSetTime(seconds);
@@ -62,33 +43,27 @@ void hold_clock(double seconds) {
 
 }  // namespace
 
-// ---- The window system's clock, as the engine sees it ------------------------------------
-extern "C" double glfwGetTime(void) {
-  if (g_clockheld) return g_clock;
-  const TimeFunction next = window_system_time();
-  return next ? next() : g_clock;
-}
-
 // ---- Public functions ---------------------------------------------------------------
 int capturesource_start(char* message, int capacity) {
   // No sound device: the capture's clock is its own, and a capture must run
   // on machines without a sound card (and never play the music aloud).
   audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
+  effects_clock = capture_clock;
   Demo_Startup(false);
-  if (!GFX_window) return fail(message, capacity, "the window could not be opened");
+  if (!GFX_window) return capture_fail(message, capacity, "the window could not be opened");
   int width = 0, height = 0;
   glfwGetFramebufferSize(GFX_window, &width, &height);
-  if (width != CAPTURE_WIDTH || height != CAPTURE_HEIGHT)
-    return fail(message, capacity,
-                "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least 1280x720?)", width, height,
-                CAPTURE_WIDTH, CAPTURE_HEIGHT);
+  if (width != EFFECTS_WIDTH || height != EFFECTS_HEIGHT)
+    return capture_fail(message, capacity,
+                "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least %dx%d?)", width, height,
+                EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
   return 1;
 }
 
 void capturesource_timeline(s_capturetimeline* timeline) {
   *timeline = s_capturetimeline{};
   timeline->numevents = demo.numevents < 0 ? 0 : demo.numevents;
-  if (timeline->numevents > CAPTURE_MAXEVENTS) timeline->numevents = CAPTURE_MAXEVENTS;
+  if (timeline->numevents > TIMELINE_MAX_EVENTS) timeline->numevents = TIMELINE_MAX_EVENTS;
   for (int32_t i = 0; i < timeline->numevents; ++i) timeline->start[i] = demo.event[i].time;
 }
 
@@ -105,7 +80,7 @@ void capturesource_render(int64_t frame, int32_t offset, double clock, s_capture
   record->offset = offset;
   record->tick = demo.tick;
   record->event = demo.currentevent;
-  record->state = demo.currentevent >= 0 && demo.currentevent < CAPTURE_MAXEVENTS
+  record->state = demo.currentevent >= 0 && demo.currentevent < TIMELINE_MAX_EVENTS
                       ? demo.event[demo.currentevent].currentstate
                       : -1;
   record->progress = demo.progress;
@@ -117,8 +92,8 @@ void capturesource_read(uint8_t* rgb, uint8_t* bottomup) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   glReadBuffer(GL_BACK);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, CAPTURE_WIDTH, CAPTURE_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomup);
-  capture_fliprows(bottomup, rgb, CAPTURE_WIDTH, CAPTURE_HEIGHT);
+  glReadPixels(0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomup);
+  capture_fliprows(bottomup, rgb, EFFECTS_WIDTH, EFFECTS_HEIGHT);
 }
 
 int capturesource_present() {
@@ -136,7 +111,7 @@ int64_t capturesource_windowdiffers(const uint8_t* rgb) {
   if (!display || !window) return -1;
   glFinish();
   XSync(display, False);
-  XImage* image = XGetImage(display, window, 0, 0, CAPTURE_WIDTH, CAPTURE_HEIGHT, AllPlanes, ZPixmap);
+  XImage* image = XGetImage(display, window, 0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, AllPlanes, ZPixmap);
   if (!image) return -1;
   // Each channel's mask gives its place in the pixel value (8 bits each on a 24-bit screen).
   auto shift_of = [](unsigned long mask) {
@@ -149,9 +124,9 @@ int64_t capturesource_windowdiffers(const uint8_t* rgb) {
   };
   const int rs = shift_of(image->red_mask), gs = shift_of(image->green_mask), bs = shift_of(image->blue_mask);
   int64_t differing = 0;
-  for (int32_t y = 0; y < CAPTURE_HEIGHT; ++y) {
-    const uint8_t* row = rgb + static_cast<size_t>(y) * CAPTURE_WIDTH * 3;
-    for (int32_t x = 0; x < CAPTURE_WIDTH; ++x) {
+  for (int32_t y = 0; y < EFFECTS_HEIGHT; ++y) {
+    const uint8_t* row = rgb + static_cast<size_t>(y) * EFFECTS_WIDTH * 3;
+    for (int32_t x = 0; x < EFFECTS_WIDTH; ++x) {
       const unsigned long pixel = XGetPixel(image, x, y);
       const uint8_t* p = row + x * 3;
       if (((pixel & image->red_mask) >> rs) != p[0] || ((pixel & image->green_mask) >> gs) != p[1] ||

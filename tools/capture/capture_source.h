@@ -4,12 +4,13 @@
 // It runs the show's own start-up (with the silent audio output, the music
 // not started), and renders each frame through the same frame body the
 // window uses, at an offset and a clock the capture chooses. While a frame is
-// rendered the window system's clock stands still at the chosen time: the
-// transition and post passes read it (glfwGetTime) after the scene passes
-// have run for an unknown while, and a clock that moved on meanwhile would
-// make no two captures alike.
+// rendered the clock stands still at the chosen time: the transition and post
+// passes read it (effects_clock) after the scene passes have run for an
+// unknown while, and a clock that moved on meanwhile would make no two
+// captures alike.
 //
-// Glossary: the clock is the window system's time in seconds (glfwGetTime);
+// Glossary: the clock is the effect passes' time in seconds (effects_clock,
+// which the capture points at its own held clock; GLFW's timer otherwise);
 // the frame body is Demo_RenderFrame; the window's framebuffer is the back
 // buffer the post pass draws into, read back before it is presented.
 //
@@ -21,7 +22,7 @@
 #include "tools/capture/capture.h"
 
 // Starts the engine: silent audio output, the show's start-up sequence, and
-// checks that the window's framebuffer is 1280 x 720. Returns 1, or 0 with a reason.
+// checks that the window's framebuffer is EFFECTS_WIDTH x EFFECTS_HEIGHT. Returns 1, or 0 with a reason.
 int capturesource_start(char* message, int capacity);
 // The event starts of the loaded timeline.
 void capturesource_timeline(s_capturetimeline* timeline);
@@ -29,7 +30,7 @@ void capturesource_timeline(s_capturetimeline* timeline);
 // fills the record with what it showed and the time the GL work took.
 void capturesource_render(int64_t frame, int32_t offset, double clock, s_captureframe* record);
 // Reads the window's framebuffer into rgb, top-down rows; bottomup is scratch
-// of the same size (CAPTURE_WIDTH x CAPTURE_HEIGHT x 3 bytes each).
+// of the same size (EFFECTS_WIDTH x EFFECTS_HEIGHT x 3 bytes each).
 void capturesource_read(uint8_t* rgb, uint8_t* bottomup);
 // Presents the frame as the show does (swap and event polling). Returns 0
 // once the window was asked to close (Escape or the window system).
