@@ -62,3 +62,16 @@ inline void core_putle16(unsigned char* p, uint16_t value) {
 inline void core_putle32(unsigned char* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
+
+// ---- Hashing ----------------------------------------------------------------------
+// A well-mixed 32-bit integer hash (two multiply-xorshift rounds): the seed
+// of the generators' deterministic noise and random streams, so the music
+// and the images stay the same on every run and every machine.
+inline uint32_t core_hash32(uint32_t v) {
+  v ^= v >> 16;
+  v *= 0x7FEB352Du;
+  v ^= v >> 15;
+  v *= 0x846CA68Bu;
+  v ^= v >> 16;
+  return v;
+}

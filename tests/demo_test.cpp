@@ -25,6 +25,7 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "alloc_probe.h"
+#include "sound_helpers.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
@@ -47,32 +48,10 @@ const char* const kDissolve =
     "#version 120\nvarying vec2 texCoord;\nuniform sampler2D texture0, texture1;\nuniform float blend;\n"
     "void main() { gl_FragColor = mix(texture2D(texture0, texCoord), texture2D(texture1, texCoord), blend); }";
 
-// Canonical 44-byte header, mono 16-bit 44100 Hz, `seconds` of silence.
+// A canonical WAV file, mono 16-bit at the device rate, `seconds` of silence.
 std::string Wav(double seconds) {
-  const uint32_t frames = static_cast<uint32_t>(seconds * 44100);
-  const uint32_t datasize = frames * 2;
-  std::string w = "RIFF....WAVEfmt ";
-  auto put32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; i++) w += static_cast<char>((v >> (8 * i)) & 0xFF);
-  };
-  auto put16 = [&](uint32_t v) {
-    w += static_cast<char>(v & 0xFF);
-    w += static_cast<char>((v >> 8) & 0xFF);
-  };
-  put32(16);
-  put16(1);
-  put16(1);
-  put32(44100);
-  put32(88200);
-  put16(2);
-  put16(16);
-  w += "data";
-  put32(datasize);
-  w.replace(4, 4, std::string(4, '\0'));
-  const uint32_t riff = datasize + 36;
-  for (int i = 0; i < 4; i++) w[4 + i] = static_cast<char>((riff >> (8 * i)) & 0xFF);
-  w += std::string(datasize, '\0');
-  return w;
+  const auto frames = static_cast<uint32_t>(seconds * AUDIO_DEVICE_RATE);
+  return sound_test::wav_file(1, 16, AUDIO_DEVICE_RATE, std::string(size_t{frames} * 2, '\0'));
 }
 
 std::string Png2x2() {

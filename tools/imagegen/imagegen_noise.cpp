@@ -16,6 +16,8 @@
 // Threads: called from the worker thread that runs a recipe; no shared state.
 #include "imagegen.h"
 
+#include "core/core.h"
+
 #include <cmath>
 
 // ---- Constants ------------------------------------------------------------------
@@ -38,15 +40,7 @@ int wrap(int v, int period) {
 
 // ---- Public functions -----------------------------------------------------------
 
-uint32_t ig_hash(uint32_t v) {
-  // A well-mixed 32-bit integer hash (two multiply-xorshift rounds).
-  v ^= v >> 16;
-  v *= 0x7FEB352Du;
-  v ^= v >> 15;
-  v *= 0x846CA68Bu;
-  v ^= v >> 16;
-  return v;
-}
+uint32_t ig_hash(uint32_t v) { return core_hash32(v); }
 
 uint32_t ig_hash3(int32_t x, int32_t y, uint32_t seed) {
   return ig_hash(uint32_t(x) * 0x9E3779B1u ^ ig_hash(uint32_t(y) * 0x85EBCA77u ^ ig_hash(seed)));

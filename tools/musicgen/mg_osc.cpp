@@ -12,6 +12,7 @@
 // filled during static initialisation and only read afterwards.
 #include <cmath>
 
+#include "core/core.h"
 #include "musicgen.h"
 
 // ============================================================================
@@ -87,14 +88,7 @@ void mg_rand_seed(s_mgrand* r, uint32_t seed) {
   r->state = mg_hash(seed) | 1u;
 }
 
-uint32_t mg_hash(uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7feb352du;
-  x ^= x >> 15;
-  x *= 0x846ca68bu;
-  x ^= x >> 16;
-  return x;
-}
+uint32_t mg_hash(uint32_t x) { return core_hash32(x); }
 
 float mg_note_hz(float note) {
   return 440.0f * std::exp2((note - 69.0f) * (1.0f / 12.0f));
