@@ -17,13 +17,8 @@
 #include <sys/stat.h>
 
 #include "corefile/corefile.h"
+#include "fuzz_scratch.h"
 #include "gfx/gfx.h"
-
-namespace {
-
-std::string g_dir;  // the mounted scratch directory
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!freopen("/dev/null", "w", stdout)) return 0;
@@ -31,21 +26,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fprintf(stderr, "fuzz_png: no GL context (run under xvfb-run)\n");
     abort();
   }
-  g_dir = "/tmp/sprox_fuzz_png_" + std::to_string(getpid());
-  mkdir(g_dir.c_str(), 0700);
-  if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {
-    fprintf(stderr, "fuzz_png: cannot mount %s\n", g_dir.c_str());
-    abort();
-  }
+  fuzz_scratch::mount("png");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = g_dir + "/input.png";
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) return 0;
-  fwrite(data, 1, size, out);
-  fclose(out);
+  if (!fuzz_scratch::write("input.png", data, size)) return 0;
 
   s_bitmap bitmap;
   memset(&bitmap, 0, sizeof bitmap);

@@ -16,32 +16,23 @@
 #include <sys/stat.h>
 
 #include "corefile/corefile.h"
+#include "fuzz_scratch.h"
 #include "timeline/timeline.h"
 
 namespace {
 
-std::string g_dir;  // the mounted scratch directory
 constexpr int kTransitions = 6;  // registered before each load, as the driver does
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!freopen("/dev/null", "w", stdout)) return 0;
-  g_dir = "/tmp/sprox_fuzz_timing_" + std::to_string(getpid());
-  mkdir(g_dir.c_str(), 0700);
-  if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {
-    fprintf(stderr, "fuzz_timing: cannot mount %s\n", g_dir.c_str());
-    abort();
-  }
+  fuzz_scratch::mount("timing");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = g_dir + "/timing.dat";
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) return 0;
-  fwrite(data, 1, size, out);
-  fclose(out);
+  if (!fuzz_scratch::write("timing.dat", data, size)) return 0;
 
   memset(&demo, 0, sizeof demo);
   for (int i = 0; i < kTransitions; i++) AddTransition(i, 16 + i, i, 0.1f, 0.0f);

@@ -16,32 +16,18 @@
 #include <sys/stat.h>
 
 #include "corefile/corefile.h"
+#include "fuzz_scratch.h"
 #include "sound/sound.h"
-
-namespace {
-
-std::string g_dir;  // the mounted scratch directory
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The reader prints its verdicts; the fuzzer needs none of them.
   if (!freopen("/dev/null", "w", stdout)) return 0;
-  g_dir = "/tmp/sprox_fuzz_wav_" + std::to_string(getpid());
-  mkdir(g_dir.c_str(), 0700);
-  if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {
-    fprintf(stderr, "fuzz_wav: cannot mount %s\n", g_dir.c_str());
-    abort();
-  }
+  fuzz_scratch::mount("wav");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = g_dir + "/input.wav";
-  FILE* out = fopen(path.c_str(), "wb");
-  if (!out) return 0;
-  fwrite(data, 1, size, out);
-  fclose(out);
+  if (!fuzz_scratch::write("input.wav", data, size)) return 0;
 
   s_sound sound;
   memset(&sound, 0, sizeof sound);

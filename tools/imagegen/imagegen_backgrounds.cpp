@@ -84,6 +84,12 @@ void rays(ig_image* img, float cx, float cy, int count, float width, ig_rgba col
   });
 }
 
+// Gradients band in 8 bits: the export dithers them, each picture with its own seed.
+void dither_on_export(ig_png_options* png, uint32_t seed) {
+  png->dither = true;
+  png->dither_seed = seed;
+}
+
 }  // namespace
 
 // ---- Public functions -----------------------------------------------------------
@@ -97,8 +103,7 @@ void ig_paint_introbg(ig_image* out, ig_png_options* png) {
   bokeh(out, 101, 46, 18.0f, 110.0f, ig_hex(IG_FIZZ), 0.05f, 0.16f);
   bubbles(out, 102, 90, 2.5f, 15.0f, ig_hex(IG_FIZZ, 0.7f), 1.6f);
   vignette(out, ig_hex(0x8A2A00), 0.55f, 0.45f);
-  png->dither = true;
-  png->dither_seed = 1;
+  dither_on_export(png, 1);
 }
 
 void ig_paint_titlebg(ig_image* out, ig_png_options* png) {
@@ -119,8 +124,7 @@ void ig_paint_titlebg(ig_image* out, ig_png_options* png) {
   bokeh(out, 201, 36, 14.0f, 80.0f, ig_hex(0xCFEAFF), 0.05f, 0.15f);
   bubbles(out, 202, 70, 2.5f, 12.0f, ig_hex(0xE8F6FF, 0.7f), 1.2f);
   vignette(out, ig_hex(0x020A20), 0.6f, 0.5f);
-  png->dither = true;
-  png->dither_seed = 2;
+  dither_on_export(png, 2);
 }
 
 void ig_paint_ballsbg(ig_image* out, ig_png_options* png) {
@@ -138,15 +142,13 @@ void ig_paint_ballsbg(ig_image* out, ig_png_options* png) {
   bokeh(out, 301, 30, 30.0f, 150.0f, ig_hex(0xFFF0C8), 0.06f, 0.18f);
   bokeh(out, 302, 24, 10.0f, 40.0f, ig_hex(0xFFFFFF), 0.08f, 0.22f);
   vignette(out, ig_hex(0x7A2200), 0.5f, 0.5f);
-  png->dither = true;
-  png->dither_seed = 3;
+  dither_on_export(png, 3);
 }
 
 void ig_paint_blackbg(ig_image* out, ig_png_options* png) {
   *out = ig_image_make(W, H, ig_hex(0x000000));
   ig_soft_disc(out, W * 0.5f, H * 0.5f, 760.0f, 1.0f, ig_hex(0x141a26, 0.9f));
-  png->dither = true;
-  png->dither_seed = 4;
+  dither_on_export(png, 4);
 }
 
 void ig_paint_bluebg(ig_image* out, ig_png_options* png) {
@@ -171,8 +173,7 @@ void ig_paint_bluebg(ig_image* out, ig_png_options* png) {
   bokeh(out, 403, 34, 16.0f, 90.0f, ig_hex(0xD8F0FF), 0.04f, 0.12f);
   bubbles(out, 404, 110, 2.0f, 13.0f, ig_hex(0xF0FAFF, 0.7f), 1.8f);
   vignette(out, ig_hex(0x041438), 0.55f, 0.5f);
-  png->dither = true;
-  png->dither_seed = 5;
+  dither_on_export(png, 5);
 }
 
 void ig_paint_audience(ig_image* out, ig_png_options* png) {
@@ -277,6 +278,5 @@ void ig_paint_audience(ig_image* out, ig_png_options* png) {
     return ig_hex(0xFFB070, 0.06f * n);
   });
   vignette(out, ig_hex(0x000000), 0.7f, 0.4f);
-  png->dither = true;
-  png->dither_seed = 6;
+  dither_on_export(png, 6);
 }
