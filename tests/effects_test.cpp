@@ -586,19 +586,18 @@ TEST_F(EffectsAssets, AllSixtySevenImagesLoadInOrder) {
 }
 
 TEST_F(EffectsAssets, FilesLandInTheirGlobals) {
-  EXPECT_EQ(RedOf(bmp_flash1), Index("flash0.png"));
-  EXPECT_EQ(RedOf(bmp_flash2), Index("flash1.png"));
-  EXPECT_EQ(RedOf(bmp_flash3), Index("flash3.png"));
-  EXPECT_EQ(RedOf(bmp_closing2), Index("closing0.png"));
-  EXPECT_EQ(RedOf(bmp_closing), Index("text_closing.png"));
-  EXPECT_EQ(RedOf(bmp_audience), Index("widescreen2.png"));
-  EXPECT_EQ(RedOf(bmp_greetings3a), Index("text_greetings3a.png"));
-  EXPECT_EQ(RedOf(bmp_greetings8), Index("text_greetings8.png"));
-  EXPECT_EQ(RedOf(bmp_sugaricon), Index("sugaricon2.png"));
-  EXPECT_EQ(RedOf(bmp_outro3), Index("text_owedemoscene2.png"));
-  EXPECT_EQ(RedOf(bmp_title), Index("logo0a.png"));
-  EXPECT_EQ(RedOf(bmp_girl), Index("sprox_girl1080.png"));
-  EXPECT_EQ(RedOf(bmp_credits5), Index("credit_torvin2.png"));
+  // Every row of the list: its file's pixels end up in its global.
+#define EXPECT_LOADED_INTO(global, file, wrap) EXPECT_EQ(RedOf(global), Index(file)) << file;
+  SPROX_IMAGES(EXPECT_LOADED_INTO)
+#undef EXPECT_LOADED_INTO
+  // The rows whose file and global are named unlike each other, pinned here so
+  // that an edit of the list cannot swap them unnoticed.
+  const std::pair<const s_bitmap*, const char*> pinned[] = {
+      {&bmp_flash1, "flash0.png"}, {&bmp_flash2, "flash1.png"}, {&bmp_flash3, "flash3.png"},
+      {&bmp_closing2, "closing0.png"}, {&bmp_closing, "text_closing.png"}, {&bmp_audience, "widescreen2.png"},
+      {&bmp_sugaricon, "sugaricon2.png"}, {&bmp_outro3, "text_owedemoscene2.png"}, {&bmp_title, "logo0a.png"},
+      {&bmp_girl, "sprox_girl1080.png"}, {&bmp_credits5, "credit_torvin2.png"}, {&bmp_vintage2, "vintage8b.png"}};
+  for (const auto& [bitmap, file] : pinned) EXPECT_EQ(RedOf(*bitmap), Index(file)) << file;
   // The two slots nothing loads are still all zero.
   const s_bitmap zero = {};
   EXPECT_EQ(0, memcmp(&bmp_none, &zero, sizeof zero));

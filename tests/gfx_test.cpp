@@ -414,23 +414,29 @@ TEST(GfxShader, TableRefusesAHundredAndTwentyNinth) {
 
 // ---- Bitmaps --------------------------------------------------------------------------
 
+// A bitmap record as a successful create leaves it: w x h pixels stored at
+// their own size, texture coordinates just inside the edge, a texture made.
+void ExpectCreated(const s_bitmap& b, int w, int h) {
+  EXPECT_EQ(b.width, w);
+  EXPECT_EQ(b.height, h);
+  EXPECT_EQ(b.texwidth, w);
+  EXPECT_EQ(b.texheight, h);
+  EXPECT_EQ(b.numpixels, w * h);
+  EXPECT_EQ(b.size, w * h * 4);
+  EXPECT_NE(b.pixels, nullptr);
+  EXPECT_EQ(b.s0, 0.0f);
+  EXPECT_EQ(b.t0, 0.0f);
+  EXPECT_NEAR(b.s1, 0.99999f, 1e-7);
+  EXPECT_NEAR(b.t1, 0.9999f, 1e-7);
+  EXPECT_NE(b.textureid, 0u);
+}
+
 TEST(GfxBitmap, CreateFillsTheRecordAndListsIt) {
   EnsureVideo();
   static s_bitmap bitmap;
   const int listed = GFX_numbitmaps;
   const std::string out = test_util::capture_stdout([] { GFX_CreateBitmap(3, 2, &bitmap); });
-  EXPECT_EQ(bitmap.width, 3);
-  EXPECT_EQ(bitmap.height, 2);
-  EXPECT_EQ(bitmap.texwidth, 3);
-  EXPECT_EQ(bitmap.texheight, 2);
-  EXPECT_EQ(bitmap.numpixels, 6);
-  EXPECT_EQ(bitmap.size, 24);
-  EXPECT_NE(bitmap.pixels, nullptr);
-  EXPECT_EQ(bitmap.s0, 0.0f);
-  EXPECT_EQ(bitmap.t0, 0.0f);
-  EXPECT_NEAR(bitmap.s1, 0.99999f, 1e-7);
-  EXPECT_NEAR(bitmap.t1, 0.9999f, 1e-7);
-  EXPECT_NE(bitmap.textureid, 0u);
+  ExpectCreated(bitmap, 3, 2);
   EXPECT_EQ(out, "bitmap textureid: " + std::to_string(bitmap.textureid) + "\n");
   EXPECT_EQ(GFX_numbitmaps, listed + 1);
   EXPECT_EQ(GFX_bitmaplist[listed], &bitmap);
@@ -546,14 +552,7 @@ std::vector<uint8_t> GfxPng::wide_;
 TEST_F(GfxPng, OnePixelImageLoadsIntoRecordAndTexture) {
   s_bitmap b = {};
   const std::string out = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("one.png", &b); }));
-  EXPECT_EQ(b.width, 1);
-  EXPECT_EQ(b.height, 1);
-  EXPECT_EQ(b.texwidth, 1);
-  EXPECT_EQ(b.texheight, 1);
-  EXPECT_EQ(b.size, 4);
-  EXPECT_EQ(b.numpixels, 1);
-  EXPECT_NEAR(b.s1, 0.99999f, 1e-7);
-  EXPECT_NEAR(b.t1, 0.9999f, 1e-7);
+  ExpectCreated(b, 1, 1);
   ASSERT_NE(b.textureid, 0u);
   EXPECT_EQ(out, "pngbuffer loaded: one.png, " + std::to_string(one_png_.size()) +
                      "PNG width: 1,height:1\nbitmap textureid: " + std::to_string(b.textureid) + "\n");
