@@ -18,6 +18,16 @@ constexpr const char* kMsgNoMixBuffer = "sound: no memory for the mix buffer\n";
 constexpr const char* kMsgNoStream = "sound: cannot create a stream of %d frames\n";
 constexpr const char* kMsgNotPlayable = "sound: sound without playable data not played\n";
 
+// ---- WAV files -------------------------------------------------------------------------
+
+constexpr const char* kMsgNoWav = "No WAV file";        // no line break follows
+constexpr const char* kMsgNotPcm = "Not PCM signed";    // no line break follows
+constexpr const char* kMsgWavBits = "sound: WAV file %s: %u bits per sample not supported\n";
+constexpr const char* kMsgWavDataPastEnd = "sound: WAV file %s: data runs past the end of the file\n";
+constexpr const char* kMsgWavNoMemory = "sound: WAV file %s: no memory for %u bytes\n";
+constexpr const char* kMsgWavShort = "sound: WAV file %s: shorter than its %d-byte header\n";
+constexpr const char* kMsgWavTooLarge = "sound: WAV file %s: %u bytes are too many to save\n";
+
 // ---- Driver ---------------------------------------------------------------------------
 
 constexpr const char* kMsgSizes = "sample size: %d\nbuffer size: %d\n";  // bytes per frame, bytes per slot

@@ -22,6 +22,7 @@
 #include "core/core.h"
 #include "corefile/corefile.h"
 #include "sound/sound.h"
+#include "sound/sound_messages.h"
 
 // ---- Constants -------------------------------------------------------------------------
 
@@ -40,7 +41,7 @@ namespace {
 // Everything after the file has been read into `file` (size bytes, at least 44).
 int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* sound) {
   if (std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) {
-    std::printf("No WAV file");
+    std::printf("%s", kMsgNoWav);
     return 0;
   }
   if (std::memcmp(file + 12, "fmt", 3) != 0) return 0;
@@ -50,25 +51,25 @@ int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* soun
   sound->bits = core_getle16(file + 34);
 
   if (core_getle16(file + 20) != kFormatPCM) {
-    std::printf("Not PCM signed");
+    std::printf("%s", kMsgNotPcm);
     return 0;
   }
   if (std::memcmp(file + 36, "data", 4) != 0) return 0;
 
   if (sound->bits < 8 || sound->bits % 8 != 0) {
-    std::printf("WAV file %s: %u bits per sample not supported\n", name, static_cast<unsigned>(sound->bits));
+    std::printf(kMsgWavBits, name, static_cast<unsigned>(sound->bits));
     return 0;
   }
   const uint32_t datasize = core_getle32(file + 40);
   if (datasize > size - kHeaderBytes) {
-    std::printf("WAV file %s: data runs past the end of the file\n", name);
+    std::printf(kMsgWavDataPastEnd, name);
     return 0;
   }
   void* data = nullptr;
   if (datasize > 0) {
     data = std::malloc(datasize);
     if (!data) {
-      std::printf("WAV file %s: no memory for %u bytes\n", name, datasize);
+      std::printf(kMsgWavNoMemory, name, datasize);
       return 0;
     }
     std::memcpy(data, file + kHeaderBytes, datasize);
@@ -89,7 +90,7 @@ int Soundsystem_LoadWAV(const char* name, s_sound* sound) {
   if (!corefile_open(name, &file, 0)) return 0;
   if (file.size < kHeaderBytes) {
     corefile_close(&file);
-    std::printf("WAV file %s: shorter than its %d-byte header\n", name, kHeaderBytes);
+    std::printf(kMsgWavShort, name, kHeaderBytes);
     return 0;
   }
   const uint32_t size = static_cast<uint32_t>(file.size);
@@ -97,7 +98,7 @@ int Soundsystem_LoadWAV(const char* name, s_sound* sound) {
   uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size, 1));
   if (!buffer) {
     corefile_close(&file);
-    std::printf("WAV file %s: no memory for %u bytes\n", name, size);
+    std::printf(kMsgWavNoMemory, name, size);
     return 0;
   }
   corefile_read(buffer, static_cast<int>(size), 1, &file);
@@ -111,7 +112,7 @@ int Soundsystem_SaveWAV(const char* name, s_sound* sound) {
   if (!name || !sound) return 0;
   const uint32_t payload = sound->data ? sound->datasize : 0;
   if (payload > static_cast<uint32_t>(INT_MAX - kHeaderBytes)) {
-    std::printf("WAV file %s: %u bytes are too many to save\n", name, payload);
+    std::printf(kMsgWavTooLarge, name, payload);
     return 0;
   }
   // The header's sizes never claim more than the bytes that follow it.
@@ -120,7 +121,7 @@ int Soundsystem_SaveWAV(const char* name, s_sound* sound) {
 
   uint8_t* buffer = static_cast<uint8_t*>(std::malloc(kHeaderBytes + static_cast<size_t>(payload)));
   if (!buffer) {
-    std::printf("WAV file %s: no memory for %u bytes\n", name, payload);
+    std::printf(kMsgWavNoMemory, name, payload);
     return 0;
   }
   Soundsystem_FillWAVHeader(buffer, sound->channels, sound->bits, sound->frequency, datasize);

@@ -106,7 +106,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 // image's layout and the machine's sound device.
 bool IsOtherModuleLine(const std::string& line) {
   for (const char* p : {"Loading resource image: ", "loading from file", "numfiles: ", "romsize: ", "Found ",
-                        "found file at offset: ", "couldn't find file: ", "AUDIO: ", "sample size: ",
+                        "found file at offset: ", "couldn't find file: ", "AUDIO: ", "sound: ", "sample size: ",
                         "buffer size: ", "open waveout", "open wav-buffers", "audiodriver inited"})
     if (StartsWith(line, p)) return true;
   return false;
