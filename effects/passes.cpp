@@ -31,6 +31,12 @@ const char vv_default[] =
     "}";
 
 namespace {
+// The loader's lines; the one it adds to the usual pair is tagged "effects: ".
+const char* const kMsgLoad = "load shadefile %s, size: %d\n";
+const char* const kMsgShaderId = "Shader ID: %d\n";
+const char* const kMsgRefusedSource = "ff: %s\n";
+const char* const kMsgTableFull = "effects: shader table full (%d shaders), %s not loaded\n";
+
 // Sampler uniform names; entry k names texture unit k.
 const char* const kSamplerNames[EFFECTS_SCENE2_SLOTS] = {
     "texture0",  "texture1",  "texture2",  "texture3",  "texture4",  "texture5",  "texture6",
@@ -109,13 +115,13 @@ void ScenePass(int32_t shader, int32_t selector, const s_bitmap* const images[],
 // ---- Public functions ----------------------------------------------------------------------
 int32_t LoadShader(const char* filename) {
   if (numshaders >= EFFECTS_MAX_SHADERS) {
-    printf("effects: shader table full (%d shaders), %s not loaded\n", EFFECTS_MAX_SHADERS, filename);
+    printf(kMsgTableFull, EFFECTS_MAX_SHADERS, filename);
     return -1;
   }
   s_corefile file;
   if (!corefile_open(filename, &file, 0)) return -1;
   const int size = file.size > 0 ? file.size : 0;
-  printf("load shadefile %s, size: %d\n", filename, file.size);
+  printf(kMsgLoad, filename, file.size);
   char* source = static_cast<char*>(malloc(static_cast<size_t>(size) + 1));
   if (size > 0) corefile_read(source, size, 1, &file);
   corefile_close(&file);
@@ -124,8 +130,8 @@ int32_t LoadShader(const char* filename) {
   const int32_t id = GFX_InitShader(vv_default, source);
   s_demoshader& entry = demoshader[numshaders];
   entry.id = id;
-  printf("Shader ID: %d\n", id);
-  if (id < 0) printf("ff: %s\n", source);
+  printf(kMsgShaderId, id);
+  if (id < 0) printf(kMsgRefusedSource, source);
   entry.source = source;
   numshaders++;
   return id;
