@@ -36,18 +36,16 @@
 #include <vector>
 
 #include "effects/assets.h"
+#include "effects/palette.h"
 
 // ---- Constants ------------------------------------------------------------------
 
-// The storyboard palette, as 0xRRGGBB.
-constexpr uint32_t IG_ORANGE = 0xFF7A00;       // soda orange, the deep end
-constexpr uint32_t IG_AMBER = 0xFFB000;        // soda orange, the light end
-constexpr uint32_t IG_EMBER = 0xD94E00;        // orange in shadow
-constexpr uint32_t IG_FIZZ = 0xFFFBF2;         // fizz white, a touch warm
-constexpr uint32_t IG_POOL_DEEP = 0x0B3D91;    // deep pool blue
-constexpr uint32_t IG_POOL_LIGHT = 0x35A7FF;   // light pool blue
-constexpr uint32_t IG_NAVY = 0x061E4A;         // the darkest blue, outlines and shadows
-constexpr uint32_t IG_INK = 0x05070D;          // near black for silhouettes
+// The storyboard palette, as 0xRRGGBB: IG_ORANGE, IG_AMBER, IG_EMBER, IG_FIZZ,
+// IG_POOL_DEEP, IG_POOL_LIGHT, IG_NAVY, IG_INK and the rest of the show's
+// palette in effects/palette.h, which the shaders take their colours from.
+#define IG_PALETTE_COLOUR(name, rgb, glsl) constexpr uint32_t IG_##name = rgb;
+SPROX_PALETTE(IG_PALETTE_COLOUR)
+#undef IG_PALETTE_COLOUR
 
 // Fonts from Debian packages (fonts-lobster, fonts-bebas-neue,
 // fonts-league-spartan, fonts-dejavu-core).
