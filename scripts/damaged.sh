@@ -21,7 +21,7 @@ run_seconds=${RUN_SECONDS:-4}
 sprox=$build/sprox
 corepack=$build/corepack
 gen=$build/gen
-for need in "$sprox" "$corepack" "$gen/music/sprox8a.wav" "$gen/images"; do
+for need in "$sprox" "$corepack" "$gen/music/sprox8a.wav" "$gen/images" "$gen/shaders"; do
   [ -e "$need" ] || { echo "damaged.sh: $need is missing (build first)"; exit 2; }
 done
 command -v xdotool >/dev/null || { echo "damaged.sh: xdotool is missing"; exit 2; }
@@ -30,7 +30,7 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 music=$gen/music/sprox8a.wav
 images=$gen/images
-shaders=$root/content/shaders
+shaders=$gen/shaders  # as the build packs them, the prelude in front of each body
 timing=$root/content/timing.dat
 
 # pack NAME MUSIC IMAGES SHADERS TIMING: a case folder holding the packed image.

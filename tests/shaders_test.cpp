@@ -1,11 +1,19 @@
-// Tests of the show's shader files in content/shaders/, all of them:
+// Tests of the show's shaders as the engine compiles them: the packed texts
+// in the build's sprox.dat, each the version line, the palette, the prelude
+// (content/prelude.glsl) and a body from content/shaders/:
 //
-//   - the strict check: every file passes glslangValidator as a GLSL 1.20
+//   - the pack step: every shader of the list is packed, the prelude is no
+//     file of its own, every text is the version line, palette and prelude
+//     in front of the body unchanged, the palette's literals are its image
+//     colours rounded, the beat and bar lengths are the music's, compiler
+//     messages name the lines of the body and of the prelude, and the tool
+//     refuses what would not reach the show;
+//   - the strict check: every text passes glslangValidator as a GLSL 1.20
 //     fragment shader, starts with "#version 120", reads the vertex shader's
 //     varying, and declares only uniforms of its pass's contract with the
 //     contract's types (a wrong type or a sampler beyond the pass's units is
 //     a uniform the pass never sets: the shader silently reads 0);
-//   - Mesa: every file compiles with the real vertex shader, links and
+//   - Mesa: every text compiles with the real vertex shader, links and
 //     validates with empty info logs, so start-up prints no log line;
 //   - the transitions: through the real transition pass, at progress 0 the
 //     composite is scene A bit for bit (the pass runs every frame, also when
@@ -16,10 +24,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <regex>
@@ -28,10 +36,15 @@
 #include <string>
 #include <vector>
 
+#include "corefile/corefile.h"
+#include "effects/assets.h"
 #include "effects/effects.h"
+#include "effects/palette.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
+#include "test_util.h"
 #include "timeline/timeline.h"
+#include "tools/musicgen/musicgen.h"
 
 namespace {
 
@@ -40,28 +53,41 @@ namespace fs = std::filesystem;
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 
-// The shader files the asset tables load.
-const char* const kShowShaders[EFFECTS_NUM_SHADER_FILES] = {
-    "post.glsl",          "fx_empty.glsl",           "fx_intro.glsl",       "fx_bubbles2.glsl",
-    "fx_twister.glsl",    "fx_heart.glsl",           "fx_credits.glsl",     "fx_greetings2.glsl",
-    "fx_balls.glsl",      "fx_straw3.glsl",          "fx_fruits.glsl",      "fx_icecube.glsl",
-    "fx_break.glsl",      "transition_dissolve.glsl", "transition_sea.glsl", "transition_bars2.glsl",
-    "transition_flash.glsl"};
+const fs::path kContent = fs::path(SPROX_SOURCE_DIR) / "content";
+const fs::path kBodies = kContent / "shaders";
+const fs::path kPrelude = kContent / "prelude.glsl";
 
-fs::path ShaderFolder() { return fs::path(SPROX_SOURCE_DIR) / "content" / "shaders"; }
+std::string ReadText(const fs::path& path) { return test_util::read_file(path); }
 
-std::vector<fs::path> AllShaderFiles() {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(ShaderFolder()))
-    if (entry.is_regular_file() && entry.path().extension() == ".glsl") files.push_back(entry.path());
-  std::sort(files.begin(), files.end());
-  return files;
+// The build's resource image as the engine reads it: every file name in it,
+// and the text of every shader of the show ("" where one is missing).
+struct PackedImage {
+  std::set<std::string> names;
+  std::map<std::string, std::string> shaders;
+};
+
+const PackedImage& Packed() {
+  static const PackedImage packed = [] {
+    PackedImage image;
+    test_util::capture_stdout([&] {
+      if (!corefile_mountimage((std::string(SPROX_BINARY_DIR) + "/sprox.dat").c_str(), 0)) return;
+      for (uint32_t i = 0; i < corefile_image.numfiles; ++i) image.names.insert(corefile_image.names[i]);
+      for (const char* name : sprox_assets::kShaderFiles) {
+        s_corefile file{};
+        std::string& text = image.shaders[name];
+        if (!corefile_open(name, &file, 0)) continue;
+        text.resize(static_cast<size_t>(file.size));
+        corefile_read(text.data(), 1, file.size, &file);
+        corefile_close(&file);
+      }
+      corefile_closeimage();
+    });
+    return image;
+  }();
+  return packed;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+const std::string& PackedText(const std::string& name) { return Packed().shaders.at(name); }
 
 // Runs a command; returns its exit status and fills `output` with what it printed.
 int RunCommand(const std::string& command, std::string* output) {
@@ -165,10 +191,6 @@ std::vector<std::pair<std::string, std::string>> DeclaredUniforms(const std::str
 
 // ---- The strict check ------------------------------------------------------------
 
-TEST(ShadersStrict, EveryShaderOfTheShowIsInTheFolder) {
-  for (const char* name : kShowShaders) EXPECT_TRUE(fs::exists(ShaderFolder() / name)) << name;
-}
-
 TEST(ShadersStrict, ParserReadsUniformListsAndSkipsComments) {
   const auto found = DeclaredUniforms(
       "// uniform float ghost;\nuniform sampler2D texture0, texture1;\n/* uniform int gone; */\n"
@@ -182,32 +204,30 @@ TEST(ShadersStrict, ParserReadsUniformListsAndSkipsComments) {
 TEST(ShadersStrict, EveryShaderPassesGlslang) {
   std::string output;
   ASSERT_EQ(RunCommand("glslangValidator --version", &output), 0) << "glslangValidator is missing: " << output;
-  const auto files = AllShaderFiles();
-  ASSERT_GE(files.size(), static_cast<size_t>(EFFECTS_NUM_SHADER_FILES));
-  for (const fs::path& file : files) {
-    const int status = RunCommand("glslangValidator -S frag '" + file.string() + "'", &output);
-    EXPECT_EQ(status, 0) << file.filename() << ":\n" << output;
+  for (const auto& [name, text] : Packed().shaders) {
+    const std::string file = "strict_" + name;  // glslangValidator reads a file
+    test_util::write_file(file, text);
+    const int status = RunCommand("glslangValidator -S frag '" + file + "'", &output);
+    EXPECT_EQ(status, 0) << name << ":\n" << output;
   }
 }
 
 TEST(ShadersStrict, EveryShaderIsVersion120AndReadsTexCoord) {
-  for (const fs::path& file : AllShaderFiles()) {
-    const std::string text = ReadText(file);
-    EXPECT_EQ(text.rfind("#version 120\n", 0), 0u) << file.filename() << " must start with #version 120";
+  for (const auto& [name, text] : Packed().shaders) {
+    EXPECT_EQ(text.rfind("#version 120\n", 0), 0u) << name << " must start with #version 120";
     const std::string code = StripComments(text);
     EXPECT_TRUE(std::regex_search(code, std::regex(R"(\bvarying\s+vec2\s+texCoord\s*;)")))
-        << file.filename() << " does not declare the varying texCoord";
+        << name << " does not declare the varying texCoord";
     EXPECT_FALSE(std::regex_search(code, std::regex(R"(\btexture\s*\()")))
-        << file.filename() << " calls texture(), which GLSL 1.20 lacks";
+        << name << " calls texture(), which GLSL 1.20 lacks";
   }
 }
 
 TEST(ShadersStrict, UniformsAreThoseOfTheirPassWithTheirTypes) {
-  for (const fs::path& file : AllShaderFiles()) {
-    const std::string name = file.filename().string();
+  for (const auto& [name, text] : Packed().shaders) {
     const Contract& contract = ContractFor(name);
     std::set<std::string> seen;
-    for (const auto& [uniform, type] : DeclaredUniforms(ReadText(file))) {
+    for (const auto& [uniform, type] : DeclaredUniforms(text)) {
       EXPECT_TRUE(seen.insert(uniform).second) << name << " declares \"" << uniform << "\" twice";
       auto it = contract.find(uniform);
       if (it == contract.end()) {
@@ -217,6 +237,139 @@ TEST(ShadersStrict, UniformsAreThoseOfTheirPassWithTheirTypes) {
       }
     }
   }
+}
+
+// ---- The pack step ----------------------------------------------------------------
+
+// Runs the pack step's tool on a folder of bodies; returns its exit status.
+int RunShaderPack(const fs::path& prelude, const fs::path& bodies, const fs::path& out, std::string* output,
+                  const std::string& version = "#version 120") {
+  return RunCommand(std::string(SPROX_SHADERPACK) + " --version '" + version + "' --prelude '" + prelude.string() +
+                        "' --bodies '" + bodies.string() + "' --out '" + out.string() + "'",
+                    output);
+}
+
+// A scratch copy of the show's bodies, to pack with changes.
+fs::path CopyBodies(const fs::path& folder) {
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  for (const char* name : sprox_assets::kShaderFiles) fs::copy_file(kBodies / name, folder / name);
+  return folder;
+}
+
+TEST(ShadersPack, TheImageHoldsTheListedShadersAndNoPrelude) {
+  ASSERT_FALSE(Packed().names.empty()) << "no resource image in " << SPROX_BINARY_DIR;
+  std::set<std::string> packed_glsl;
+  for (const std::string& name : Packed().names) {
+    EXPECT_EQ(name.find("prelude"), std::string::npos) << "the prelude is packed as a file of its own: " << name;
+    if (fs::path(name).extension() == ".glsl") packed_glsl.insert(name);
+  }
+  const std::set<std::string> listed(std::begin(sprox_assets::kShaderFiles), std::end(sprox_assets::kShaderFiles));
+  EXPECT_EQ(packed_glsl, listed);
+  for (const std::string& name : listed) EXPECT_TRUE(fs::exists(kBodies / name)) << name << " has no body";
+}
+
+// Every text: the version line, then only palette constants and #line
+// directives, the prelude, one #line directive and the body unchanged; the
+// same head in front of every body.
+TEST(ShadersPack, EveryTextIsTheVersionLinePaletteAndPreludeThenItsBody) {
+  const std::string prelude = ReadText(kPrelude);
+  ASSERT_FALSE(prelude.empty());
+  static const std::regex head_line(R"(#version 120|#line \d+ \d+|const vec3 [A-Z0-9_]+ = vec3\([-0-9., ]+\);)");
+  std::string common_head;
+  for (const char* name : sprox_assets::kShaderFiles) {
+    const std::string& text = PackedText(name);
+    std::string body = ReadText(kBodies / name);
+    if (!body.empty() && body.back() != '\n') body += '\n';
+    ASSERT_GT(text.size(), body.size()) << name;
+    EXPECT_EQ(text.rfind("#version 120\n", 0), 0u) << name;
+    const size_t at = text.find(prelude);
+    ASSERT_NE(at, std::string::npos) << name << " lacks the prelude";
+    ASSERT_LE(at + prelude.size(), text.size() - body.size()) << name << ": the prelude is not in front of the body";
+    EXPECT_EQ(text.compare(text.size() - body.size(), body.size(), body), 0) << name << " does not end with its body";
+
+    std::istringstream before(text.substr(0, at));
+    for (std::string line; std::getline(before, line);)
+      EXPECT_TRUE(std::regex_match(line, head_line)) << name << ": \"" << line << "\" in front of the prelude";
+    const std::string gap = text.substr(at + prelude.size(), text.size() - body.size() - at - prelude.size());
+    EXPECT_TRUE(std::regex_match(gap, std::regex("\n?#line \\d+ 0\n"))) << name << ": \"" << gap << "\"";
+
+    const std::string head = text.substr(0, text.size() - body.size());
+    if (common_head.empty()) common_head = head;
+    EXPECT_EQ(head, common_head) << name << " has a head of its own";
+  }
+}
+
+// Each shader literal is its image colour (hex / 255) rounded to the places
+// it is written with, so a picture and a scene in the same colour agree; a
+// _2DP row is the colour of its row without the suffix.
+TEST(ShadersPack, PaletteLiteralsAreTheImageColoursRounded) {
+  struct Row {
+    std::string name;
+    uint32_t rgb;
+    std::string glsl;
+  };
+#define SHADERS_TEST_ROW(name, rgb, glsl) {#name, rgb, glsl},
+  const std::vector<Row> rows = {SPROX_PALETTE(SHADERS_TEST_ROW)};
+#undef SHADERS_TEST_ROW
+  const std::string& text = PackedText(sprox_assets::kShaderFiles[0]);
+  for (const Row& row : rows) {
+    std::stringstream channels(row.glsl);
+    std::string channel;
+    int k = 0;
+    for (; std::getline(channels, channel, ','); k++) {
+      const size_t point = channel.find('.');
+      ASSERT_NE(point, std::string::npos) << row.name << ": \"" << channel << "\" is no float literal";
+      const int places = static_cast<int>(channel.size() - point - 1);
+      const double exact = ((row.rgb >> (16 - 8 * k)) & 0xFF) / 255.0;
+      EXPECT_LE(std::abs(std::stod(channel) - exact), 0.5 * std::pow(10.0, -places) + 1e-12)
+          << row.name << " channel " << k << ": " << channel << " for " << exact;
+    }
+    EXPECT_EQ(k, 3) << row.name;
+    EXPECT_NE(text.find("const vec3 " + row.name + " = vec3(" + row.glsl + ");"), std::string::npos) << row.name;
+    const size_t suffix = row.name.rfind("_2DP");
+    if (suffix != std::string::npos) {
+      auto base = std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.name == row.name.substr(0, suffix); });
+      ASSERT_NE(base, rows.end()) << row.name;
+      EXPECT_EQ(row.rgb, base->rgb) << row.name;
+    }
+  }
+}
+
+// The shaders count beats and bars in "statetime" units, which the engine
+// advances EFFECTS_STATETIME_SCALE a tick (TIMELINE_TICKLENGTH sample frames
+// of music): BEAT and BAR must be the music's beat and bar in those units.
+TEST(ShadersPack, BeatAndBarAreTheMusicsInStatetime) {
+  const std::string& text = PackedText(sprox_assets::kShaderFiles[0]);
+  std::smatch beat, bar;
+  ASSERT_TRUE(std::regex_search(text, beat, std::regex(R"(const float BEAT = ([0-9.]+);)")));
+  ASSERT_TRUE(std::regex_search(text, bar, std::regex(R"(const float BAR = ([0-9.]+);)")));
+  EXPECT_FLOAT_EQ(std::stof(beat[1]), MG_TICKS_PER_BEAT * EFFECTS_STATETIME_SCALE);
+  EXPECT_FLOAT_EQ(std::stof(bar[1]), MG_TICKS_PER_BAR * EFFECTS_STATETIME_SCALE);
+}
+
+TEST(ShadersPack, ToolRefusesWhatWouldNotReachTheShow) {
+  const fs::path bodies = CopyBodies("refusals/bodies");
+  const fs::path out = "refusals/out";
+  std::string output;
+  test_util::write_file(out / "dropped.glsl", "a shader the list no longer names");
+  ASSERT_EQ(RunShaderPack(kPrelude, bodies, out, &output), 0) << output;
+  EXPECT_FALSE(fs::exists(out / "dropped.glsl")) << "a dropped shader lingers in the output";
+  EXPECT_EQ(ReadText(out / "post.glsl"), PackedText("post.glsl")) << "the image was not packed by the tool";
+
+  test_util::write_file(bodies / "post.glsl", "#version 120\n" + ReadText(kBodies / "post.glsl"));
+  EXPECT_EQ(RunShaderPack(kPrelude, bodies, out, &output), 1);
+  EXPECT_NE(output.find("post.glsl has a #version line"), std::string::npos) << output;
+  fs::copy_file(kBodies / "post.glsl", bodies / "post.glsl", fs::copy_options::overwrite_existing);
+
+  test_util::write_file(bodies / "fx_unlisted.glsl", "void main() {}\n");
+  EXPECT_EQ(RunShaderPack(kPrelude, bodies, out, &output), 1);
+  EXPECT_NE(output.find("fx_unlisted.glsl is not in the show's shader list"), std::string::npos) << output;
+  fs::remove(bodies / "fx_unlisted.glsl");
+
+  fs::remove(bodies / "fx_balls.glsl");
+  EXPECT_EQ(RunShaderPack(kPrelude, bodies, out, &output), 1);
+  EXPECT_NE(output.find("cannot read"), std::string::npos) << output;
 }
 
 // ---- Mesa --------------------------------------------------------------------------
@@ -250,9 +403,7 @@ class ShadersGL : public testing::Test {
 };
 
 TEST_F(ShadersGL, EveryShaderCompilesLinksAndValidatesWithEmptyLogs) {
-  for (const fs::path& file : AllShaderFiles()) {
-    const std::string name = file.filename().string();
-    const std::string text = ReadText(file);
+  for (const auto& [name, text] : Packed().shaders) {
     const char* vsrc = vv_default;
     const char* fsrc = text.c_str();
     GLuint vs = glCreateShader(GL_VERTEX_SHADER);
@@ -284,6 +435,47 @@ TEST_F(ShadersGL, EveryShaderCompilesLinksAndValidatesWithEmptyLogs) {
     glDeleteShader(vs);
     glDeleteProgram(program);
   }
+}
+
+// A mistake in a body is reported at the body's own line, one in the prelude
+// at the prelude's line (glslang also names the prelude's source string 1;
+// Mesa prints string 0 for every part); from GLSL 3.30 on "#line" counts
+// differently, and a version line of that kind gets directives to match.
+TEST_F(ShadersGL, CompilerMessagesNameTheLinesOfTheBodyAndThePrelude) {
+  const fs::path bodies = CopyBodies("lines/bodies");
+  test_util::write_file(bodies / "post.glsl", "// line 1\n\nvoid main() {\n  gl_FragColor = vec4(nowhere);\n}\n");
+  std::string prelude = ReadText(kPrelude);
+  const int prelude_lines = static_cast<int>(std::count(prelude.begin(), prelude.end(), '\n'));
+  test_util::write_file("lines/prelude.glsl", prelude + "float broken() { return elsewhere; }\n");
+  const std::string broken_line = std::to_string(prelude_lines + 1);
+
+  std::string output;
+  ASSERT_EQ(RunShaderPack(kPrelude, bodies, "lines/good", &output), 0) << output;
+  ASSERT_EQ(RunShaderPack("lines/prelude.glsl", kBodies, "lines/bad", &output), 0) << output;
+  auto mesa_log = [](const std::string& text) {
+    const char* src = text.c_str();
+    GLuint fs = glCreateShader(GL_FRAGMENT_SHADER);
+    glShaderSource(fs, 1, &src, nullptr);
+    glCompileShader(fs);
+    std::string log = ShaderLog(fs);
+    glDeleteShader(fs);
+    return log;
+  };
+  const std::string body_log = mesa_log(ReadText("lines/good/post.glsl"));
+  EXPECT_NE(body_log.find("0:4("), std::string::npos) << body_log;
+  EXPECT_NE(body_log.find("nowhere"), std::string::npos) << body_log;
+  const std::string prelude_log = mesa_log(ReadText("lines/bad/fx_balls.glsl"));
+  EXPECT_NE(prelude_log.find(":" + broken_line + "("), std::string::npos) << prelude_log;
+
+  RunCommand("glslangValidator -S frag lines/good/post.glsl", &output);
+  EXPECT_NE(output.find("0:4:"), std::string::npos) << output;
+  RunCommand("glslangValidator -S frag lines/bad/fx_balls.glsl", &output);
+  EXPECT_NE(output.find("1:" + broken_line + ":"), std::string::npos) << output;
+
+  ASSERT_EQ(RunShaderPack(kPrelude, bodies, "lines/330", &output, "#version 330 compatibility"), 0) << output;
+  EXPECT_EQ(ReadText("lines/330/post.glsl").rfind("#version 330 compatibility\n", 0), 0u);
+  RunCommand("glslangValidator -S frag lines/330/post.glsl", &output);
+  EXPECT_NE(output.find("0:4:"), std::string::npos) << output;
 }
 
 // ---- Transitions through the real pass ----------------------------------------------
@@ -320,7 +512,7 @@ class ShadersTransition : public ShadersGL {
     Upload(scene_a, picture_a);
     Upload(scene_b, picture_b);
     for (int k = 0; k < kNumTransitions; k++) {
-      const std::string text = ReadText(ShaderFolder() / kTransitions[k].file);
+      const std::string& text = PackedText(kTransitions[k].file);
       shader[k] = GFX_InitShader(vv_default, text.c_str());
     }
   }

@@ -1,4 +1,3 @@
-#version 120
 // fx_balls: event 6, glossy orange metaballs. Seven blobs of soda drift on
 // Lissajous paths, flow into each other and swell on every beat; they are lit
 // like wet candy (a hot highlight, a cool rim reflecting the backdrop, an
@@ -14,25 +13,12 @@
 // Time: 0.48 statetime units = one beat. The incoming event (negative
 // statetime, during the bars transition) is state 0.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
-uniform sampler2D texture0;
-uniform sampler2D texture1;
+uniform sampler2D texture0, texture1;
 
 // ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float PI = 3.14159265;
 const float CARD_ASPECT = 1.7778;   // the orange card is a 1280x720 picture
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 EMBER = vec3(0.85, 0.306, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.29);
 
 // ---- Helpers ------------------------------------------------------------------
 vec3 backdrop(vec2 p, float aspect) {
@@ -113,7 +99,7 @@ void main() {
         float spec2 = pow(max(dot(reflect(-normalize(vec3(0.6, -0.3, 0.5)), n), v), 0.0), 12.0);
         float fres = pow(1.0 - n.z, 3.0);
         vec3 env = backdrop(p + n.xy * 0.35, aspect);
-        vec3 body = mix(EMBER, ORANGE, diff) * (0.45 + 0.7 * diff);
+        vec3 body = mix(EMBER_2DP, ORANGE, diff) * (0.45 + 0.7 * diff);
         body += AMBER * depth * 0.35;                       // light scattered inside
         body = mix(body, env * vec3(0.8, 0.9, 1.2) + POOL_LIGHT * 0.2, fres * 0.6);
         body += FIZZ * glint * 1.1 + POOL_LIGHT * spec2 * 0.25;

@@ -1,4 +1,3 @@
-#version 120
 // fx_break: the broken-television scenes. It serves two events with
 // different images:
 //
@@ -31,13 +30,9 @@
 // beat, 1.92 a bar; states begin on bar lines); lock = how well the set holds
 // the signal, 0 (lost) to 1 (locked).
 
-varying vec2 texCoord;
-
-uniform float time;          // music time, seconds
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
-uniform vec2 resolution;     // 1280 x 720
 uniform sampler2D texture0;  // event 0: audience     event 10: black
 uniform sampler2D texture1;  // damage (both events)
 uniform sampler2D texture2;  // event 0: audience     event 10: flash 1
@@ -49,32 +44,12 @@ uniform sampler2D texture7;  //                       event 10: flash 6
 uniform sampler2D texture8;  // event 0: audience     event 10: dots
 
 // ---- Constants ------------------------------------------------------------------
-const float BEAT = 0.48;       // statetime units per beat
-const float BAR = 1.92;        // statetime units per bar
 const float TV_FPS = 30.0;     // snow and tearing change this often, per second
 const float LOCK_FROM = 1.2;   // seconds into the show at which the picture starts to hold
 const float LOCK_AT = 7.4;     // seconds into the show at which it holds
 const float HUNT_UNTIL = 4.2;  // seconds into the show until which the tuner hunts channels
-const vec3 FIZZ = vec3(1.0, 0.97, 0.9);
-const vec3 ORANGE = vec3(1.0, 0.48, 0.0);     // #FF7A00
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);      // #FFB000
-const vec3 POOL = vec3(0.043, 0.239, 0.569);  // #0B3D91
-const vec3 SKY = vec3(0.208, 0.655, 1.0);     // #35A7FF
 
 // ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
-float hash11(float p) {
-  p = fract(p * 0.1031);
-  p *= p + 33.33;
-  p *= p + p;
-  return fract(p);
-}
-
 // Tape damage over a picture: the damage image is white streaks on black;
 // a streak lights the line and smears a little of its darkness beside it.
 vec3 damage(vec3 col, vec4 d, float amount) {
@@ -85,16 +60,16 @@ vec3 damage(vec3 col, vec4 d, float amount) {
 // A test card in the show's colours: seven bars over a strip of blocks.
 vec3 testcard(vec2 uv) {
   float i = floor(uv.x * 7.0);
-  vec3 c = FIZZ;
+  vec3 c = FIZZ_CREAM;
   if (i == 1.0) c = AMBER;
   if (i == 2.0) c = vec3(0.2, 0.95, 0.85);
-  if (i == 3.0) c = ORANGE;
-  if (i == 4.0) c = SKY;
+  if (i == 3.0) c = ORANGE_2DP;
+  if (i == 4.0) c = POOL_LIGHT;
   if (i == 5.0) c = vec3(0.85, 0.25, 0.1);
-  if (i == 6.0) c = POOL;
+  if (i == 6.0) c = POOL_DEEP;
   if (uv.y < 0.22) {
     float j = floor(uv.x * 5.0);
-    c = mod(j, 2.0) < 0.5 ? POOL * 0.6 : FIZZ * 0.8;
+    c = mod(j, 2.0) < 0.5 ? POOL_DEEP * 0.6 : FIZZ_CREAM * 0.8;
   }
   return c * 0.85;
 }
@@ -159,7 +134,7 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
   vec2 sp = vec2((img.x - 0.5) * resolution.x / resolution.y, 1.05 - img.y);
   float ang = atan(sp.x, sp.y);
   float beams = pow(max(0.0, cos(ang * 7.0 - t * 0.9)), 18.0) + pow(max(0.0, cos(ang * 5.0 + t * 0.6 + 1.3)), 24.0);
-  vec3 beamc = mix(ORANGE, SKY, 0.5 + 0.5 * sin(t * 0.5));
+  vec3 beamc = mix(ORANGE_2DP, POOL_LIGHT, 0.5 + 0.5 * sin(t * 0.5));
   pic += beamc * beams * lum * (0.25 + 0.9 * heart * kicks) * lock;
   pic *= 0.8 + 0.55 * heart * kicks + 0.6 * riser;
 
@@ -185,7 +160,7 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
   float on = smoothstep(0.3, 0.85, t);
   float halfh = 0.002 + 0.5 * on * on;
   float beam = smoothstep(halfh, halfh - 0.004, abs(uv.y - 0.5));
-  col = col * beam + FIZZ * beam * (1.0 - on) * 1.6;
+  col = col * beam + FIZZ_CREAM * beam * (1.0 - on) * 1.6;
   col *= smoothstep(0.0, 0.06, t);
   return col;
 }
@@ -221,7 +196,7 @@ vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
       else fl = second ? flashframe(texture7, img, hit) : flashframe(texture6, img, hit);
       col = max(col, fl);
       // A white pop at the very start of each hit.
-      col += FIZZ * exp(-hit * 30.0) * 0.25;
+      col += FIZZ_CREAM * exp(-hit * 30.0) * 0.25;
     }
   }
   col = damage(col, dmg, ramp + burst * 0.8);

@@ -1,4 +1,3 @@
-#version 120
 // fx_bubbles2: event 2, the title on the drop. A wall of fizz stands closed
 // while the flash transition plays; on the first beat of the event it bursts
 // from the centre outwards and the Sprox logo springs through it in its three
@@ -19,37 +18,17 @@
 //
 // Images are stored top row first, so an image is sampled at 1 - y.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
-uniform sampler2D texture3;
-uniform sampler2D texture4;
+uniform sampler2D texture0, texture1, texture2, texture3, texture4;
 
 // ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float BAR = 1.92;             // statetime units per bar
 const float LOGO_ASPECT = 2.0;      // width / height of the logo layers
 const float LOGO_HEIGHT = 0.74;     // logo height, in screen heights
 const float WALL_SCALE = 6.0;       // wall bubbles per screen height
 const float BURST_SPEED = 1.45;     // screen heights per second of the burst front
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
 
 // ---- Helpers ------------------------------------------------------------------
-float hash12(vec2 p) {
-    vec3 q = fract(vec3(p.xyx) * 0.1031);
-    q += dot(q, q.yzx + 33.33);
-    return fract((q.x + q.y) * q.z);
-}
-
 // A sample of an image whose box (centre c, size s, in screen units) holds
 // the point p; the image is shown upright.
 vec4 card(sampler2D tex, vec2 p, vec2 c, vec2 s) {
@@ -57,7 +36,8 @@ vec4 card(sampler2D tex, vec2 p, vec2 c, vec2 s) {
     return texture2D(tex, vec2(l.x, 1.0 - l.y));
 }
 
-vec3 over(vec3 under, vec4 top) {
+// A colour with straight (not premultiplied) alpha laid over another.
+vec3 overStraight(vec3 under, vec4 top) {
     return mix(under, top.rgb, top.a);
 }
 
@@ -69,11 +49,11 @@ vec4 bubbles(vec2 p, float scale, float speed, float fill, float seed) {
     q.y -= time * speed;
     vec2 cell = floor(q);
     vec2 f = q - cell - 0.5;
-    if (hash12(cell + seed) > fill) return vec4(0.0);
-    float r = 0.14 + 0.22 * hash12(cell + seed + 17.0);
+    if (hash21(cell + seed) > fill) return vec4(0.0);
+    float r = 0.14 + 0.22 * hash21(cell + seed + 17.0);
     float room = 0.5 - r - 0.05;
-    vec2 c = (vec2(hash12(cell + seed + 3.0), hash12(cell + seed + 7.0)) - 0.5) * 2.0 * room;
-    c.x += 0.05 * sin(time * 3.1 + 6.283 * hash12(cell + seed + 11.0));
+    vec2 c = (vec2(hash21(cell + seed + 3.0), hash21(cell + seed + 7.0)) - 0.5) * 2.0 * room;
+    c.x += 0.05 * sin(time * 3.1 + 6.283 * hash21(cell + seed + 11.0));
     vec2 d = (f - c) / r;
     float dist = length(d);
     float aa = 1.5 * scale / (resolution.y * r);
@@ -93,9 +73,9 @@ vec4 wall(vec2 p, float scale, float seed, float st, float kick) {
     q.x += mod(row, 2.0) * 0.5;
     vec2 cell = floor(q);
     vec2 f = q - cell - 0.5;
-    float h = hash12(cell + seed);
+    float h = hash21(cell + seed);
     float r = 0.34 + 0.16 * h;
-    vec2 c = (vec2(hash12(cell + seed + 2.0), hash12(cell + seed + 6.0)) - 0.5) * (1.0 - 2.0 * r);
+    vec2 c = (vec2(hash21(cell + seed + 2.0), hash21(cell + seed + 6.0)) - 0.5) * (1.0 - 2.0 * r);
     vec2 centre = (cell + 0.5 + c - vec2(mod(row, 2.0) * 0.5, 0.0)) / scale;
     centre.y += time * 0.35 / scale;
     float shiver = 0.06 * kick * (st < 0.0 ? 1.0 : 0.0) * (0.5 + h);
@@ -106,7 +86,7 @@ vec4 wall(vec2 p, float scale, float seed, float st, float kick) {
     float aa = 1.5 * scale / (resolution.y * r);
     float body = (1.0 - smoothstep(1.0 - aa, 1.0, dist)) * alive;
     // Translucent fizz: a warm tint inside, a bright rim and a window light.
-    vec3 tint = mix(mix(AMBER, ORANGE, hash12(cell + seed + 9.0)), FIZZ, 0.25 * step(0.7, h));
+    vec3 tint = mix(mix(AMBER, ORANGE, hash21(cell + seed + 9.0)), FIZZ, 0.25 * step(0.7, h));
     vec3 bc = mix(tint, FIZZ, pow(dist, 5.0) * 0.85);
     bc += 1.0 - smoothstep(0.0, 0.28, length(d - vec2(-0.35, 0.42)));
     bc *= 0.85 + 0.15 * d.y;
@@ -174,9 +154,9 @@ void main() {
     vec4 layerA = card(texture1, lp + sway * 1.5, vec2(0.0), size * (1.0 + 0.08 * kick));
     vec4 layerB = card(texture2, lp, vec2(0.0), size);
     vec4 layerC = card(texture3, lp - sway * 1.2, vec2(0.0), size * (1.0 - 0.02 * kick));
-    col = over(col, layerA);
-    col = over(col, layerB);
-    col = over(col, vec4(layerC.rgb, layerC.a * (0.75 + 0.25 * kick)));
+    col = overStraight(col, layerA);
+    col = overStraight(col, layerB);
+    col = overStraight(col, vec4(layerC.rgb, layerC.a * (0.75 + 0.25 * kick)));
 
     // Big bubbles drifting across the front.
     vec4 front = bubbles(p + vec2(0.1, 0.0), 3.2, 0.55 * speedUp, 0.22, 9.0);

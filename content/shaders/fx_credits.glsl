@@ -1,4 +1,3 @@
-#version 120
 // fx_credits: event 5, the credits, one name per state over a calm pool:
 // deep blue with out-of-focus bubbles drifting up and a slow orange swell
 // along the bottom. Each name fizzes into view at the start of its state
@@ -14,51 +13,27 @@
 // statetime, during the dissolve) is state 0 before its reveal: the pool
 // alone.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
-uniform sampler2D texture3;
-uniform sampler2D texture4;
-uniform sampler2D texture6;
-uniform sampler2D texture7;
+uniform sampler2D texture0, texture1, texture2, texture3, texture4, texture6, texture7;
 
 // ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float BAR = 1.92;             // statetime units per bar
 const float NAME_ASPECT = 4.0;      // width / height of a name card
 const float NAME_HEIGHT = 0.3;      // in screen heights
 const float LABEL_ASPECT = 4.0;     // width / height of a label
 const float LABEL_HEIGHT = 0.11;    // in screen heights
 const float REVEAL = 0.45;          // statetime units the name takes to fizz in
 const float LEAVE = 0.3;            // statetime units it takes to fizz out
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.29);
 
 // ---- Helpers ------------------------------------------------------------------
-float hash12(vec2 p) {
-    vec3 q = fract(vec3(p.xyx) * 0.1031);
-    q += dot(q, q.yzx + 33.33);
-    return fract((q.x + q.y) * q.z);
-}
-
 float valueNoise(vec2 p) {
     vec2 i = floor(p);
     vec2 f = fract(p);
     f = f * f * (3.0 - 2.0 * f);
-    float a = hash12(i);
-    float b = hash12(i + vec2(1.0, 0.0));
-    float c = hash12(i + vec2(0.0, 1.0));
-    float d = hash12(i + vec2(1.0, 1.0));
+    float a = hash21(i);
+    float b = hash21(i + vec2(1.0, 0.0));
+    float c = hash21(i + vec2(0.0, 1.0));
+    float d = hash21(i + vec2(1.0, 1.0));
     return mix(mix(a, b, f.x), mix(c, d, f.x), f.y);
 }
 
@@ -102,8 +77,8 @@ void main() {
         vec2 q = p * scale + vec2(fi * 0.37, -time * (0.12 + 0.1 * fi));
         vec2 cell = floor(q);
         vec2 f = q - cell - 0.5;
-        float h = hash12(cell + fi * 7.0);
-        vec2 c = (vec2(hash12(cell + 3.0), hash12(cell + 5.0)) - 0.5) * 0.5;
+        float h = hash21(cell + fi * 7.0);
+        vec2 c = (vec2(hash21(cell + 3.0), hash21(cell + 5.0)) - 0.5) * 0.5;
         float r = 0.12 + 0.2 * h;
         float blur = 0.12 + 0.1 * (1.0 - fi);
         float disc = 1.0 - smoothstep(r - blur, r, length(f - c));
@@ -116,7 +91,7 @@ void main() {
     vec3 soda = mix(ORANGE, AMBER, smoothstep(-0.5, wave, p.y));
     vec2 fq = vec2(p.x * 70.0, (p.y - time * 0.25) * 70.0);
     float fizzDot = 1.0 - smoothstep(0.18, 0.32, length(fract(fq) - 0.5));
-    soda += FIZZ * step(0.9, hash12(floor(fq))) * fizzDot * 0.6;
+    soda += FIZZ * step(0.9, hash21(floor(fq))) * fizzDot * 0.6;
     col = mix(col, soda, swell * 0.92);
     col += AMBER * exp(-abs(p.y - wave) * 40.0) * 0.35;
 
@@ -147,7 +122,7 @@ void main() {
     if (reveal < 1.0 || leave > 0.0) {
         vec2 bq = vec2(p.x * 40.0, (p.y - time * 0.4) * 40.0);
         vec2 bc = floor(bq);
-        float bh = hash12(bc);
+        float bh = hash21(bc);
         float near = 1.0 - smoothstep(0.0, 0.1, abs(l.y - front + 0.05));
         float inside = step(0.0, l.x) * step(l.x, 1.0);
         float dot_ = 1.0 - smoothstep(0.15, 0.35, length(fract(bq) - 0.5));

@@ -1,4 +1,3 @@
-#version 120
 // fx_empty: the quiet end of the show on a dark stage. It serves two events
 // with different images:
 //
@@ -25,20 +24,14 @@
 // Glossary: img = pixel position in the pictures' own space (1280 x 720, rows
 // from the top); st = statetime (0.06 a tick, 0.48 a beat, 1.92 a bar).
 
-varying vec2 texCoord;
-
-uniform float time;          // music time, seconds
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
-uniform vec2 resolution;     // 1280 x 720
 uniform sampler2D texture0;  // event 13: black background   event 14: dots (first)
 uniform sampler2D texture1;  // event 13: the closing badge  event 14: dots (second)
 uniform sampler2D texture2;  // event 13: the closing words  event 14: dots (third)
 
 // ---- Constants ------------------------------------------------------------------
-const float BEAT = 0.48;                  // statetime units per beat
-const float BAR = 1.92;                   // statetime units per bar
 const vec2 CARD = vec2(1280.0, 720.0);    // every picture here is full-screen, pixels
 const float DOT_X0 = 560.0;               // centre of the first dot in text_dots.png, pixels
 const float DOT_STEP = 80.0;              // spacing of the dots, pixels
@@ -47,19 +40,8 @@ const float DOT_BOX = 38.0;               // half-size of one dot with its shado
 const float DOT_ZOOM = 1.6;               // the dots are shown this much larger than drawn
 const float WRITE_FROM = 0.0;             // statetime at which the closing words start to appear
 const float WRITE_LEN = 1.44;             // time the writing takes (three beats)
-const vec3 FIZZ = vec3(1.0, 0.97, 0.9);
-const vec3 ORANGE = vec3(1.0, 0.48, 0.0);     // #FF7A00
-const vec3 POOL = vec3(0.043, 0.239, 0.569);  // #0B3D91
-const vec3 SKY = vec3(0.208, 0.655, 1.0);     // #35A7FF
 
 // ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
-
 // One sparse layer of slow bubbles; returns (rim and highlight, body).
 vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed) {
   vec2 q = p * cells;
@@ -107,13 +89,13 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
   float barph = fract(st / BAR);
   float swell = smoothstep(-3.84, 0.0, st);
   vec2 gp = (img - vec2(640.0, 270.0)) / CARD.y;
-  col += ORANGE * exp(-dot(gp, gp) * 5.0) * (0.22 + 0.06 * cos(barph * 6.2831853)) * swell;
-  col += POOL * smoothstep(0.5, 0.0, p.y) * 0.35 * swell;
+  col += ORANGE_2DP * exp(-dot(gp, gp) * 5.0) * (0.22 + 0.06 * cos(barph * 6.2831853)) * swell;
+  col += POOL_DEEP * smoothstep(0.5, 0.0, p.y) * 0.35 * swell;
 
   // Slow bubbles behind everything.
   vec2 b = bubbles(p, 7.0, 0.35, t, 0.22, 3.0);
-  col = mix(col, col + SKY * 0.08, b.y);
-  col += FIZZ * b.x * 0.25;
+  col = mix(col, col + POOL_LIGHT * 0.08, b.y);
+  col += FIZZ_CREAM * b.x * 0.25;
 
   // The badge grows in while the sea pours it in, then floats.
   float grow = 0.92 + 0.08 * smoothstep(-3.84, 0.4, st);
@@ -124,7 +106,7 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
   float band = (bimg.x + 0.6 * bimg.y) / 1700.0;
   float pos = barph * 4.0 - 0.6;
   float glint = smoothstep(0.06, 0.0, abs(band - pos));
-  vec3 bcol = badge.rgb + FIZZ * glint * 0.6;
+  vec3 bcol = badge.rgb + FIZZ_CREAM * glint * 0.6;
   col = mix(col, bcol, badge.a * smoothstep(-3.84, -2.4, st));
 
   // The words are written in from left to right, rising a little.
@@ -139,7 +121,7 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
 // ---- The dots (event 14) ------------------------------------------------------------
 vec3 dots(vec2 img, float t, float st) {
   float u = state >= 1 ? BAR + st : st;   // time since the event began
-  vec3 col = POOL * 0.25 * smoothstep(2.0 * BAR, 0.5 * BAR, u) *
+  vec3 col = POOL_DEEP * 0.25 * smoothstep(2.0 * BAR, 0.5 * BAR, u) *
              exp(-pow(length((img - vec2(640.0, 360.0)) / CARD.y), 2.0) * 4.0);
   float calm = smoothstep(BAR, 2.0 * BAR, u);
   for (int k = 0; k < 3; ++k) {

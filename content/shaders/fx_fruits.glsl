@@ -1,4 +1,3 @@
-#version 120
 // fx_fruits: event 11, the final drop. Whole oranges and orange and lemon
 // slices rain through a blue sky in three layers of depth, under a sunburst
 // that turns and flares on every beat, with fizz sparkling up through it all.
@@ -15,42 +14,20 @@
 // Time: a beat is 0.48 statetime units; image rows run top-down while
 // texCoord.y = 1 is the top of the screen, so image lookups flip v.
 
-varying vec2 texCoord;
-
-uniform float time;       // music time, seconds
 uniform int state;        // 0 or 1
 uniform float statetime;  // 0.06 per tick since the state began
-uniform vec2 resolution;  // pixels
 
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
+uniform sampler2D texture0, texture1, texture2;
 
 // ---- Constants -----------------------------------------------------------------
 
-const float PI = 3.14159265;
-const float BEAT = 0.48;            // statetime units per beat
 const float LABEL_ASPECT = 0.6667;  // label image width / height
 const float RAYS = 14.0;            // sunburst rays
 
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.690, 0.0);
-const vec3 EMBER = vec3(0.851, 0.306, 0.0);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.290);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
 const vec3 LEMON = vec3(1.0, 0.88, 0.22);
 const vec3 LEAF = vec3(0.18, 0.62, 0.22);
 
 // ---- Helpers -------------------------------------------------------------------
-
-float hash21(vec2 q) {
-  q = fract(q * vec2(123.34, 456.21));
-  q += dot(q, q + 45.32);
-  return fract(q.x * q.y);
-}
-
-mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
 
 // A whole orange of radius r at the cell-local point f; premultiplied.
 vec4 wholeOrange(vec2 f, float r, float spin, float seed, float aa) {
@@ -102,19 +79,19 @@ vec4 citrusSlice(vec2 f, float r, float spin, float tilt, float seed, vec3 peel,
 vec4 fruitLayer(vec2 p, float scale, float speed, float seed, float density, float depth) {
   vec2 q = p * scale;
   float column = floor(q.x);
-  float sp = speed * (0.7 + 0.6 * hash21(vec2(column, seed)));
-  q.y += time * sp + hash21(vec2(seed, column)) * 11.0;
+  float sp = speed * (0.7 + 0.6 * hash21TwoLane(vec2(column, seed)));
+  q.y += time * sp + hash21TwoLane(vec2(seed, column)) * 11.0;
   vec2 cell = floor(q);
-  float h = hash21(cell + seed);
+  float h = hash21TwoLane(cell + seed);
   if (h > density) return vec4(0.0);
   vec2 f = fract(q) - 0.5;
-  float r = 0.26 + 0.14 * hash21(cell + seed + 1.3);
+  float r = 0.26 + 0.14 * hash21TwoLane(cell + seed + 1.3);
   float room = 0.5 - r;
-  vec2 off = (vec2(hash21(cell + 2.9), hash21(cell + 6.1)) - 0.5) * 2.0 * room * 0.6;
+  vec2 off = (vec2(hash21TwoLane(cell + 2.9), hash21TwoLane(cell + 6.1)) - 0.5) * 2.0 * room * 0.6;
   off.x += sin(time * 1.3 + h * 30.0) * room * 0.4;
   f -= off;
-  float kind = hash21(cell + seed + 9.1);
-  float spinRate = (hash21(cell + 4.4) - 0.5) * 5.0;
+  float kind = hash21TwoLane(cell + seed + 9.1);
+  float spinRate = (hash21TwoLane(cell + 4.4) - 0.5) * 5.0;
   float spin = time * spinRate + h * 6.28;
   float aa = 1.5 * scale / (resolution.y * r);
   // one orange and one slice are shaded and the kind picks between them
@@ -128,8 +105,6 @@ vec4 fruitLayer(vec2 p, float scale, float speed, float seed, float density, flo
   c.rgb = mix(c.rgb, mix(POOL_LIGHT, FIZZ, 0.3) * c.a, 0.35 * (1.0 - depth));
   return c;
 }
-
-vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
 
 // The nutrition label at centre c, height hgt, turned by ang; premultiplied,
 // with a soft shadow folded into the alpha below the card.

@@ -1,4 +1,3 @@
-#version 120
 // fx_greetings2: event 8, the chorus. Eighteen greeting cards over the glossy
 // balls background. States 0..8 are one bar each and bring one pair of cards,
 // one above the other: at every bar line each card turns over and the next
@@ -18,38 +17,15 @@
 // Image rows run top-down while texCoord.y = 1 is the top of the screen, so
 // every image lookup flips v.
 
-varying vec2 texCoord;
-
-uniform float time;       // music time, seconds
 uniform int state;        // 0..9
 uniform float statetime;  // 0.06 per tick since the state began
-uniform vec2 resolution;  // pixels
 
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
-uniform sampler2D texture3;
-uniform sampler2D texture4;
-uniform sampler2D texture5;
-uniform sampler2D texture6;
-uniform sampler2D texture7;
-uniform sampler2D texture8;
-uniform sampler2D texture9;
-uniform sampler2D texture10;
-uniform sampler2D texture11;
-uniform sampler2D texture12;
-uniform sampler2D texture13;
-uniform sampler2D texture14;
-uniform sampler2D texture15;
-uniform sampler2D texture16;
-uniform sampler2D texture17;
-uniform sampler2D texture18;
+uniform sampler2D texture0, texture1, texture2, texture3, texture4, texture5, texture6, texture7,
+                  texture8, texture9, texture10, texture11, texture12, texture13, texture14,
+                  texture15, texture16, texture17, texture18;
 
 // ---- Constants -----------------------------------------------------------------
 
-const float PI = 3.14159265;
-const float BEAT = 0.48;          // statetime units per beat
-const float BAR = 1.92;           // statetime units per bar
 const float CARD_ASPECT = 4.0;    // width / height of a greeting image
 const float CARD_FIT = 1.1;       // plate size / image size (the plate's margin)
 const float CAM_DIST = 2.6;       // viewer distance for the flips, screen heights
@@ -59,19 +35,7 @@ const int LAST_PAIR = 8;          // the state of the last pair; the wall follow
 const int WALL_COLS = 3;
 const int WALL_ROWS = 6;
 
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);       // #FF7A00
-const vec3 AMBER = vec3(1.0, 0.690, 0.0);        // #FFB000
-const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569); // #0B3D91
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);  // #35A7FF
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-
 // ---- Helpers -------------------------------------------------------------------
-
-float hash21(vec2 q) {
-  q = fract(q * vec2(123.34, 456.21));
-  q += dot(q, q + 45.32);
-  return fract(q.x * q.y);
-}
 
 // One card image by its slot number. Sampler arrays cannot be indexed by a
 // variable in this language version, so every slot is read and all but one
@@ -222,15 +186,15 @@ float cardShadow(vec2 p, vec2 c, vec2 hs, float a) {
 vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
   vec2 q = p * scale;
   float column = floor(q.x);
-  q.y -= time * speed * (0.6 + 0.8 * hash21(vec2(column, seed)));
-  q.y += hash21(vec2(seed, column)) * 7.0;
+  q.y -= time * speed * (0.6 + 0.8 * hash21TwoLane(vec2(column, seed)));
+  q.y += hash21TwoLane(vec2(seed, column)) * 7.0;
   vec2 cell = floor(q);
-  float h = hash21(cell + seed);
+  float h = hash21TwoLane(cell + seed);
   if (h > density) return vec4(0.0);
   vec2 f = fract(q) - 0.5;
-  float r = 0.10 + 0.22 * hash21(cell + seed + 7.1);
+  float r = 0.10 + 0.22 * hash21TwoLane(cell + seed + 7.1);
   float room = 0.5 - r;
-  vec2 off = (vec2(hash21(cell + 3.3), hash21(cell + 5.7)) - 0.5) * room;
+  vec2 off = (vec2(hash21TwoLane(cell + 3.3), hash21TwoLane(cell + 5.7)) - 0.5) * room;
   off.x += sin(time * 2.3 + h * 40.0) * 0.3 * room;
   float d = length(f - off);
   float aa = 1.5 * scale / resolution.y;
@@ -240,8 +204,6 @@ vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
   vec3 col = mix(POOL_LIGHT, FIZZ, 0.6) * rim + FIZZ * glint;
   return vec4(col, clamp(rim * 0.8 + glint + body * 0.05, 0.0, 1.0));
 }
-
-vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
 
 // ---- Scene ---------------------------------------------------------------------
 

@@ -1,4 +1,3 @@
-#version 120
 // fx_heart: event 4, the hearts. A field of hearts rises through the pool
 // while a big glossy heart in the middle beats "lub-dub" on every beat and
 // the "wanna sprox?" card bounces in front of it. State 0 (bars 0-3) is
@@ -15,35 +14,15 @@
 // statetime, during the bars transition) is state 0; its beat phase comes from
 // the same statetime, which counts to 0 on a bar line.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
-uniform sampler2D texture0;
-uniform sampler2D texture1;
+uniform sampler2D texture0, texture1;
 
 // ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float BAR = 1.92;             // statetime units per bar
-const float PI = 3.14159265;
 const float CARD_ASPECT = 1.7778;   // the wannasprox card is a 1280x720 picture
 const float CARD_HEIGHT = 0.8;      // in screen heights
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.29);
 
 // ---- Helpers ------------------------------------------------------------------
-float hash12(vec2 p) {
-    vec3 q = fract(vec3(p.xyx) * 0.1031);
-    q += dot(q, q.yzx + 33.33);
-    return fract((q.x + q.y) * q.z);
-}
-
 float dot2(vec2 v) { return dot(v, v); }
 
 // Signed distance to a heart centred on the origin, about 1 tall, point down.
@@ -61,13 +40,9 @@ float lubdub(float phase) {
     return lub + 0.55 * dub;
 }
 
-mat2 rot(float a) {
-    return mat2(cos(a), sin(a), -sin(a), cos(a));
-}
-
 // A small flat-shaded heart of the field: colour and coverage over `under`.
 vec3 fieldHeart(vec3 under, vec2 f, float size, float seed, vec3 tintA, vec3 tintB, float pulse) {
-    float h = hash12(vec2(seed, seed * 1.7));
+    float h = hash21(vec2(seed, seed * 1.7));
     vec2 hp = rot((h - 0.5) * 0.8) * f / (size * (1.0 + 0.25 * pulse));
     float d = heart(hp);
     float aa = 2.0 / (resolution.y * size);
@@ -110,7 +85,7 @@ void main() {
             float scale = mix(7.0, 4.0, fl);
             vec2 q = p * scale + vec2(fl * 0.5, -time * (0.35 + 0.3 * fl));
             vec2 cell = floor(q);
-            float h = hash12(cell + fl * 13.0);
+            float h = hash21(cell + fl * 13.0);
             if (h < 0.55 + 0.1 * fl) {
                 vec2 f = (q - cell - 0.5) / scale;
                 f.x += 0.04 * sin(time * 2.0 + h * 30.0) / scale;

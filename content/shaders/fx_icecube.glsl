@@ -1,4 +1,3 @@
-#version 120
 // fx_icecube: event 9, the bridge. Four ice cubes tumble in a glass of soda.
 // Each cube is hit exactly (a ray against an oriented box, no marching): the
 // view ray refracts in through the entry face and out through the exit face,
@@ -17,22 +16,13 @@
 // Time: a beat is 0.48 statetime units; image rows run top-down while
 // texCoord.y = 1 is the top of the screen, so image lookups flip v.
 
-varying vec2 texCoord;
-
-uniform float time;       // music time, seconds
 uniform int state;        // 0 or 1
 uniform float statetime;  // 0.06 per tick since the state began
-uniform vec2 resolution;  // pixels
 
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
-uniform sampler2D texture3;
+uniform sampler2D texture0, texture1, texture2, texture3;
 
 // ---- Constants -----------------------------------------------------------------
 
-const float PI = 3.14159265;
-const float BEAT = 0.48;            // statetime units per beat
 const float STATE1_BEATS = 16.0;    // state 1 starts 4 bars into the event
 const float CAM_Z = 4.0;            // camera on the z axis looking down -z
 const float FOCAL = 1.8;            // image plane distance (field of view)
@@ -45,21 +35,9 @@ const float BURN_LEN = 0.30;        // each cue shows this long, statetime units
 const float BURN_AT1 = 4.32;        // state-1 statetime of the first cue
 const float BURN_AT2 = 6.24;        // ... and of the second
 
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.690, 0.0);
-const vec3 EMBER = vec3(0.851, 0.306, 0.0);
-const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
 const vec3 ICE_TINT = vec3(0.86, 0.95, 1.0);
 
 // ---- Helpers -------------------------------------------------------------------
-
-float hash21(vec2 q) {
-  q = fract(q * vec2(123.34, 456.21));
-  q += dot(q, q + 45.32);
-  return fract(q.x * q.y);
-}
 
 mat3 rotation(vec3 a) {
   float cx = cos(a.x), sx = sin(a.x);
@@ -75,15 +53,15 @@ mat3 rotation(vec3 a) {
 vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
   vec2 q = p * scale;
   float column = floor(q.x);
-  q.y -= time * speed * (0.6 + 0.8 * hash21(vec2(column, seed)));
-  q.y += hash21(vec2(seed, column)) * 5.0;
+  q.y -= time * speed * (0.6 + 0.8 * hash21TwoLane(vec2(column, seed)));
+  q.y += hash21TwoLane(vec2(seed, column)) * 5.0;
   vec2 cell = floor(q);
-  float h = hash21(cell + seed);
+  float h = hash21TwoLane(cell + seed);
   if (h > density) return vec4(0.0);
   vec2 f = fract(q) - 0.5;
-  float r = 0.08 + 0.2 * hash21(cell + seed + 7.1);
+  float r = 0.08 + 0.2 * hash21TwoLane(cell + seed + 7.1);
   float room = 0.5 - r;
-  vec2 off = (vec2(hash21(cell + 3.3), hash21(cell + 5.7)) - 0.5) * room;
+  vec2 off = (vec2(hash21TwoLane(cell + 3.3), hash21TwoLane(cell + 5.7)) - 0.5) * room;
   off.x += sin(time * 3.1 + h * 40.0) * 0.3 * room;
   float d = length(f - off);
   float aa = 0.06;
@@ -178,7 +156,7 @@ void main() {
       float land = st / BEAT - fi * 0.5;
       c.y += land < 0.0 ? land * land * 0.06 : 0.35 * exp(-3.0 * land) * abs(sin(land * 4.0));
     }
-    vec3 h = vec3(0.36 + 0.05 * hash21(vec2(fi, 2.0)));
+    vec3 h = vec3(0.36 + 0.05 * hash21TwoLane(vec2(fi, 2.0)));
     vec3 ang = vec3(0.3 + fi, 0.7 * fi, 1.3 * fi) + time * vec3(0.21, 0.33, 0.17) * (1.0 + 0.2 * fi)
              + kicks * vec3(mod(fi, 2.0) < 0.5 ? 0.5 : -0.4, 0.35, 0.25 * (fi - 1.5)) * PI * 0.5;
     mat3 R = rotation(ang);

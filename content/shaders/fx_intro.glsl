@@ -1,4 +1,3 @@
-#version 120
 // fx_intro: big word cards over a glass of rising soda bubbles. It serves two
 // events with different images:
 //
@@ -25,13 +24,9 @@
 // p = screen position in screen heights (x 0..16/9, y 0..1 up); st = statetime
 // (0.06 a tick, 0.48 a beat, 1.92 a bar; states begin on bar lines).
 
-varying vec2 texCoord;
-
-uniform float time;          // music time, seconds
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
-uniform vec2 resolution;     // 1280 x 720
 uniform sampler2D texture0;  // introbg
 uniform sampler2D texture1;  // event 1: Keldrun    event 12: own 1
 uniform sampler2D texture2;  // event 1: serve      event 12: own 2
@@ -41,23 +36,9 @@ uniform sampler2D texture5;  // event 1: mono fizz  event 12: owe demoscene
 uniform sampler2D texture6;  //                     event 12: owe demoscene (orange)
 
 // ---- Constants ------------------------------------------------------------------
-const float BEAT = 0.48;                 // statetime units per beat
-const float BAR = 1.92;                  // statetime units per bar
 const vec2 CARD = vec2(1280.0, 720.0);   // every card is a full-screen picture, pixels
-const vec3 FIZZ = vec3(1.0, 0.97, 0.9);
-const vec3 ORANGE = vec3(1.0, 0.48, 0.0);  // #FF7A00
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);   // #FFB000
-const vec3 POOL = vec3(0.043, 0.239, 0.569);  // #0B3D91
-const vec3 SKY = vec3(0.208, 0.655, 1.0);     // #35A7FF
 
 // ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
-
 // One layer of rising bubbles, one bubble at most per cell of a grid that
 // scrolls upwards. Returns (rim and highlight, body coverage).
 vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed) {
@@ -108,8 +89,8 @@ vec2 slam(float st, float len, float outlen, bool leaves) {
   return vec2(s, a);
 }
 
-// Composites a card over the picture with an extra opacity.
-vec3 over(vec3 col, vec4 k, float alpha) {
+// Composites a card (straight alpha) over the picture with an extra opacity.
+vec3 overStraight(vec3 col, vec4 k, float alpha) {
   return mix(col, k.rgb, clamp(k.a * alpha, 0.0, 1.0));
 }
 
@@ -152,14 +133,14 @@ void main() {
   // Light from below and a soft glow behind the words, on the beat.
   vec2 cp = p - vec2(0.5 * resolution.x / resolution.y, 0.5);
   float glow = exp(-dot(cp, cp) * 3.0);
-  vec3 glowc = outro ? mix(AMBER, SKY, run) : mix(ORANGE, AMBER, run);
+  vec3 glowc = outro ? mix(AMBER, POOL_LIGHT, run) : mix(ORANGE_2DP, AMBER, run);
   col += glowc * glow * (0.12 + 0.18 * pulse) * open;
-  col += FIZZ * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
+  col += FIZZ_CREAM * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
 
   if (!outro) {
     // The mono fizz haze drifts up through the intro.
     float m = texture2D(texture5, vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05)).r;
-    col += FIZZ * m * 0.1 * (0.4 + 0.6 * run);
+    col += FIZZ_CREAM * m * 0.1 * (0.4 + 0.6 * run);
   }
 
   // ---- Bubbles: three layers, nearer ones larger and faster ------------------
@@ -169,7 +150,7 @@ void main() {
   vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, dens * 0.8, 7.0);
   vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, dens * 0.55, 13.0);
   col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
-  col += FIZZ * (b1.x * 0.35 + b2.x * 0.5);
+  col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
 
   // ---- The cards ---------------------------------------------------------------
   vec3 cards = col;
@@ -184,17 +165,17 @@ void main() {
       float ea = 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
       float es = e.x * (1.0 + 0.3 * echo);
       if (state == 0) {
-        cards = over(cards, card(texture1, img, wander, es, tilt), ea);
-        cards = over(cards, card(texture1, img, wander, e.x, tilt), e.y);
+        cards = overStraight(cards, card(texture1, img, wander, es, tilt), ea);
+        cards = overStraight(cards, card(texture1, img, wander, e.x, tilt), e.y);
       } else if (state == 1) {
-        cards = over(cards, card(texture2, img, wander, es, -tilt), ea);
-        cards = over(cards, card(texture2, img, wander, e.x, -tilt), e.y);
+        cards = overStraight(cards, card(texture2, img, wander, es, -tilt), ea);
+        cards = overStraight(cards, card(texture2, img, wander, e.x, -tilt), e.y);
       } else if (state == 2) {
-        cards = over(cards, card(texture3, img, wander, es, tilt), ea);
-        cards = over(cards, card(texture3, img, wander, e.x, tilt), e.y);
+        cards = overStraight(cards, card(texture3, img, wander, es, tilt), ea);
+        cards = overStraight(cards, card(texture3, img, wander, e.x, tilt), e.y);
       } else {
-        cards = over(cards, card(texture4, img, wander, es, -tilt), ea);
-        cards = over(cards, card(texture4, img, wander, e.x, -tilt), e.y);
+        cards = overStraight(cards, card(texture4, img, wander, es, -tilt), ea);
+        cards = overStraight(cards, card(texture4, img, wander, e.x, -tilt), e.y);
       }
     } else {
       float pscale = 1.0 + 0.03 * pulse;
@@ -205,32 +186,32 @@ void main() {
         float ea = 0.3 * (1.0 - beat) * e.y * smoothstep(0.0, 0.2, st);
         float es = e.x * (1.0 + 0.25 * beat);
         if (state == 0) {
-          cards = over(cards, card(texture1, img, wander, es, kick), ea);
-          cards = over(cards, card(texture1, img, wander, e.x * pscale, kick), e.y);
+          cards = overStraight(cards, card(texture1, img, wander, es, kick), ea);
+          cards = overStraight(cards, card(texture1, img, wander, e.x * pscale, kick), e.y);
         } else if (state == 1) {
-          cards = over(cards, card(texture2, img, wander, es, kick), ea);
-          cards = over(cards, card(texture2, img, wander, e.x * pscale, kick), e.y);
+          cards = overStraight(cards, card(texture2, img, wander, es, kick), ea);
+          cards = overStraight(cards, card(texture2, img, wander, e.x * pscale, kick), e.y);
         } else {
-          cards = over(cards, card(texture3, img, wander, es, kick), ea);
-          cards = over(cards, card(texture3, img, wander, e.x * pscale, kick), e.y);
+          cards = overStraight(cards, card(texture3, img, wander, es, kick), ea);
+          cards = overStraight(cards, card(texture3, img, wander, e.x * pscale, kick), e.y);
         }
       } else if (state == 3) {
         // "own demoscene" jumps up from below and settles with a soft bounce.
         float rise = exp(-st * 5.0) * cos(st * 9.0);
         vec2 off = wander * 0.5 + vec2(0.0, 160.0 * rise);
-        cards = over(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0);
+        cards = overStraight(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0);
       } else if (state == 4) {
         // One letter changes: "own" becomes "owe" over the first beat.
         float x = smoothstep(0.0, BEAT, st);
         vec2 off = wander * 0.5;
-        cards = over(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0 - x);
-        cards = over(cards, card(texture5, img, off, pscale, tilt * 0.5), x);
+        cards = overStraight(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0 - x);
+        cards = overStraight(cards, card(texture5, img, off, pscale, tilt * 0.5), x);
       } else {
         // ...and blushes orange while the sea takes the picture.
         float x = smoothstep(0.0, BEAT, st);
         vec2 off = wander * 0.5;
-        cards = over(cards, card(texture5, img, off, pscale, tilt * 0.5), 1.0 - x);
-        cards = over(cards, card(texture6, img, off, pscale, tilt * 0.5), x);
+        cards = overStraight(cards, card(texture5, img, off, pscale, tilt * 0.5), 1.0 - x);
+        cards = overStraight(cards, card(texture6, img, off, pscale, tilt * 0.5), x);
       }
     }
   }
@@ -238,7 +219,7 @@ void main() {
 
   // The nearest bubbles float in front of the words.
   col = mix(col, col * 1.1 + 0.06, b3.y * 0.3);
-  col += FIZZ * b3.x * 0.6;
+  col += FIZZ_CREAM * b3.x * 0.6;
 
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }

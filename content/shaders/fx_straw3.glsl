@@ -1,4 +1,3 @@
-#version 120
 // fx_straw3: event 3, the straw. A bendy striped drinking straw - a straight
 // leg, a ribbed elbow and an upper leg - with orange soda rushing up inside
 // it in slugs that surge forward on every beat, fizz racing along with them.
@@ -16,30 +15,11 @@
 // flow and the sway. The incoming event (negative statetime, during the sea
 // transition) is state 0 and uses the same clock.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
 uniform sampler2D texture0;
 
-// ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float PI = 3.14159265;
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.29);
-
 // ---- Helpers ------------------------------------------------------------------
-float hash12(vec2 p) {
-    vec3 q = fract(vec3(p.xyx) * 0.1031);
-    q += dot(q, q.yzx + 33.33);
-    return fract((q.x + q.y) * q.z);
-}
-
 // Nearest point of a straw's centre line: a leg from `base` straight up for
 // `leg`, an arc of radius `bendR` turning left by `bend` radians, then a
 // second leg of length 2. Returns (s along the line, u across it: positive
@@ -95,7 +75,7 @@ vec3 straw(vec3 under, vec3 frame, float w, vec3 stripe, float flow, float kick)
     vec2 fc = vec2(along * 38.0, v * 3.0);
     vec2 cell = floor(fc);
     vec2 ff = fract(fc) - 0.5;
-    float speck = step(0.55, hash12(cell)) * (1.0 - smoothstep(0.12, 0.3, length(ff)));
+    float speck = step(0.55, hash21(cell)) * (1.0 - smoothstep(0.12, 0.3, length(ff)));
     vec3 soda = mix(ORANGE, AMBER, 0.5 + 0.5 * v) * (0.75 + 0.35 * nz);
     soda += FIZZ * speck * 0.7;
     soda += FIZZ * 0.25 * kick * slug;
@@ -136,7 +116,7 @@ void main() {
     bg = mix(NAVY, POOL_LIGHT, smoothstep(0.3, 0.95, lum)) * (1.0 - 0.45 * dot(p, p));
     vec2 rc = vec2(p.x * 9.0, p.y * 2.0 - time * 1.4);
     vec2 rcell = floor(rc);
-    float rise = step(0.75, hash12(rcell)) * (1.0 - smoothstep(0.03, 0.12, abs(fract(rc.x) - 0.5)))
+    float rise = step(0.75, hash21(rcell)) * (1.0 - smoothstep(0.03, 0.12, abs(fract(rc.x) - 0.5)))
                  * smoothstep(0.0, 0.5, fract(rc.y)) * (1.0 - smoothstep(0.5, 1.0, fract(rc.y)));
     bg += FIZZ * rise * 0.12;
 

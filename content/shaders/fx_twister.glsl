@@ -1,4 +1,3 @@
-#version 120
 // fx_twister: event 7, the build-up to the chorus. The classic twister: a
 // square column, wrapped in the Sprox can texture, spinning and twisting row
 // by row, over rays turning behind it like an old advert. State 0 (bars
@@ -19,37 +18,17 @@
 // Time: 0.48 statetime units = one beat; the twist grows through the event.
 // The incoming event (negative statetime, during the flash) is state 0.
 
-varying vec2 texCoord;
-
-uniform float time;
 uniform int state;
 uniform float statetime;
-uniform vec2 resolution;
-uniform sampler2D texture0;
-uniform sampler2D texture1;
-uniform sampler2D texture2;
-uniform sampler2D texture3;
+uniform sampler2D texture0, texture1, texture2, texture3;
 
 // ---- Constants ----------------------------------------------------------------
-const float BEAT = 0.48;            // statetime units per beat
-const float BAR = 1.92;             // statetime units per bar
-const float PI = 3.14159265;
 const float HALF_PI = 1.5707963;
 const float GIRL_ASPECT = 0.6667;   // width / height of the girl
 const float GIRL_HEIGHT = 0.98;     // in screen heights
 const float TEX_ASPECT = 2.0;       // height / width of the can texture
-const vec3 ORANGE = vec3(1.0, 0.478, 0.0);
-const vec3 AMBER = vec3(1.0, 0.69, 0.0);
-const vec3 FIZZ = vec3(1.0, 0.984, 0.949);
-const vec3 POOL_DEEP = vec3(0.043, 0.239, 0.569);
-const vec3 POOL_LIGHT = vec3(0.208, 0.655, 1.0);
-const vec3 NAVY = vec3(0.024, 0.118, 0.29);
 
 // ---- Helpers ------------------------------------------------------------------
-mat2 rot(float a) {
-    return mat2(cos(a), sin(a), -sin(a), cos(a));
-}
-
 float inBox(vec2 l) {
     return step(0.0, l.x) * step(l.x, 1.0) * step(0.0, l.y) * step(l.y, 1.0);
 }

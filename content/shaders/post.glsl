@@ -1,4 +1,3 @@
-#version 120
 // post: the finish of every frame of the show, drawn from the composite
 // picture into the window.
 //
@@ -26,19 +25,15 @@
 // semi-transparent, breathes very slowly, and a glint sweeps across it now
 // and then, like a broadcast insert.
 
-varying vec2 texCoord;
-
 uniform sampler2D texture0;  // the composite picture
 uniform sampler2D texture1;  // vintage8.png: dark dust and scratches on white (multiplied)
 uniform sampler2D texture2;  // vintage8b.png: light specks and hairs on black (added)
 uniform sampler2D texture3;  // sugaricon2.png: the channel bug
 uniform sampler2D texture4;  // noise.png: tileable colour noise (mottling, snow)
-uniform float time;          // clock time, 0.6 units a second
 uniform int mode;            // 1 during the breakdown event
 uniform int state;           // state of the event in force
 uniform int logostate;       // 1 while the channel bug is on
 uniform float logofade;      // the channel bug's opacity, 0 to 1
-uniform vec2 resolution;     // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
 const float CLOCK_RATE = 0.6;        // clock units per second
@@ -54,21 +49,6 @@ const float VIGNETTE = 0.28;         // darkening at the corners
 const float BUG_SIZE = 118.0;        // channel bug box, pixels
 const float BUG_MARGIN = 34.0;       // channel bug distance from the top and right edges, pixels
 const float BUG_ALPHA = 0.82;        // channel bug opacity
-
-// ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
-float hash11(float p) {
-  p = fract(p * 0.1031);
-  p *= p + 33.33;
-  p *= p + p;
-  return fract(p);
-}
-
 
 void main() {
   vec2 uv = texCoord;

@@ -1,4 +1,3 @@
-#version 120
 // transition_bars2: scene B sweeps in as bars.
 //
 // Mode 0: ten vertical bars, alternately dropping from the top and rising
@@ -14,14 +13,11 @@
 // progress 0 the output is scene A, bit for bit; at progress 1 it is scene B.
 // texCoord runs 0..1 over the screen, y = 1 at the top.
 
-varying vec2 texCoord;
-
 uniform sampler2D texture0;   // scene A
 uniform sampler2D texture1;   // scene B
 uniform float sintime;        // eased progress 0..1
 uniform float timingProgress; // linear progress 0..1: only tells "not started"
 uniform int mode;             // 0 vertical bars, 1 horizontal bars
-uniform vec2 resolution;      // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
 const float BARS0 = 10.0;       // vertical bars in mode 0
@@ -30,8 +26,7 @@ const float STAGGER = 0.75;     // how far the last bar starts after the first, 
 const float EDGE = 0.035;       // width of the lit edge behind a bar's front, screen units
 const float SHADOW = 0.08;      // length of the shadow ahead of a bar's front, screen units
 const float SLANT = 0.06;       // mode 1: lean of the bar fronts, screen widths over a bar
-const vec3 ORANGE = vec3(1.0, 0.55, 0.05);  // between #FF7A00 and #FFB000
-const vec3 BLUE = vec3(0.21, 0.65, 1.0);    // #35A7FF
+const vec3 ORANGE_MID = vec3(1.0, 0.55, 0.05);  // between ORANGE and AMBER
 
 void main() {
   vec4 a = texture2D(texture0, texCoord);
@@ -54,13 +49,13 @@ void main() {
     float x = uv.x + lean;
     along = mod(row, 2.0) < 0.5 ? x : 1.0 - x;
     along = clamp(along, 0.0, 1.0);
-    edgec = BLUE;
+    edgec = POOL_LIGHT_2DP;
   } else {
     float col = floor(uv.x * BARS0);
     inbar = fract(uv.x * BARS0);
     order = col / (BARS0 - 1.0);
     along = mod(col, 2.0) < 0.5 ? 1.0 - uv.y : uv.y;  // even bars drop from the top
-    edgec = ORANGE;
+    edgec = ORANGE_MID;
   }
 
   float pk = clamp((sintime * (1.0 + STAGGER) - STAGGER * order), 0.0, 1.0);

@@ -1,4 +1,3 @@
-#version 120
 // transition_dissolve: scene A fizzes away into scene B.
 //
 // The screen is covered with a jittered grid of bubbles; each bubble
@@ -10,25 +9,14 @@
 // At blend 0 the output is scene A, bit for bit; at blend 1 it is scene B.
 // texCoord runs 0..1 over the screen, y = 1 at the top.
 
-varying vec2 texCoord;
-
 uniform sampler2D texture0;  // scene A
 uniform sampler2D texture1;  // scene B
 uniform float blend;         // 0..1
-uniform vec2 resolution;     // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
 const float CELL = 52.0;     // bubble cell size, pixels
 const float EDGE = 0.07;     // softness of the opening edge, in units of the order value
-const vec3 FIZZ = vec3(1.0, 0.96, 0.86);  // the glint at the opening edge
-
-// ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
+const vec3 FIZZ_GLINT = vec3(1.0, 0.96, 0.86);  // the glint at the opening edge, more golden than FIZZ
 
 void main() {
   vec4 a = texture2D(texture0, texCoord);
@@ -58,6 +46,6 @@ void main() {
   // w is 0 for every pixel at blend 0 and 1 for every pixel at blend 1.
   float w = smoothstep(0.0, 1.0, (blend * (1.0 + EDGE) - order) / EDGE);
   vec3 col = mix(a.rgb, b.rgb, w);
-  col += FIZZ * (w * (1.0 - w) * 4.0) * 0.6;
+  col += FIZZ_GLINT * (w * (1.0 - w) * 4.0) * 0.6;
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), mix(a.a, b.a, w));
 }

@@ -1,4 +1,3 @@
-#version 120
 // transition_flash: a white flash cut.
 //
 // Scene A over-exposes and punches in towards the viewer while a flash of
@@ -11,13 +10,10 @@
 // scene A, bit for bit; at progress 1 it is scene B (flash, zoom and tint are
 // all 0 there). texCoord runs 0..1 over the screen, y = 1 at the top.
 
-varying vec2 texCoord;
-
 uniform sampler2D texture0;   // scene A
 uniform sampler2D texture1;   // scene B
 uniform float timingProgress; // linear progress 0..1
 uniform vec3 color;           // the flash colour
-uniform vec2 resolution;      // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
 const float CUT = 0.5;           // progress of the cut from A to B

@@ -1,4 +1,3 @@
-#version 120
 // transition_sea: scene B pours in like soda filling a glass.
 //
 // A wavy liquid surface rises from the bottom of the screen to above the top.
@@ -13,14 +12,10 @@
 // every tint and wobble behind it, so the output is scene B.
 // texCoord runs 0..1 over the screen, y = 1 at the top.
 
-varying vec2 texCoord;
-
 uniform sampler2D texture0;   // scene A
 uniform sampler2D texture1;   // scene B
 uniform float sintime;        // eased progress 0..1
 uniform float timingProgress; // linear progress 0..1
-uniform float time;           // clock time
-uniform vec2 resolution;      // 1280 x 720
 
 // ---- Constants ------------------------------------------------------------------
 const float LEVEL_START = -0.22;   // surface height at progress 0, screen heights (below the bottom)
@@ -29,16 +24,10 @@ const float WAVE = 0.065;          // largest swing of the surface, screen heigh
 const float TINT_DEPTH = 0.24;     // depth below the surface over which B clears, screen heights
 const float LIFT_HEIGHT = 0.08;    // height above the surface over which A is lifted
 const float FOAM = 0.014;          // foam band thickness, screen heights
-const vec3 POOL = vec3(0.055, 0.33, 0.78);  // between #0B3D91 and #35A7FF
+const vec3 POOL_MID = vec3(0.055, 0.33, 0.78);  // between POOL_DEEP and POOL_LIGHT
 const vec3 FOAMC = vec3(1.0, 0.98, 0.93);
 
 // ---- Internal functions ---------------------------------------------------------
-// Hashes without trigonometry (cheap on software renderers): 0..1.
-float hash21(vec2 p) {
-  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
-  p3 += dot(p3, p3.yzx + 33.33);
-  return fract((p3.x + p3.y) * p3.z);
-}
 
 // Fizz under the surface: one small bubble in some cells of a grid that rises
 // with time. p in screen units (y up), returns 0..1.
@@ -77,7 +66,7 @@ void main() {
     float near = 1.0 - smoothstep(0.0, TINT_DEPTH, d);
     vec2 wob = vec2(sin(uv.y * 42.0 + t * 2.1), cos(x * 33.0 - t * 1.7)) * 0.008 * near;
     vec3 b = texture2D(texture1, uv + wob).rgb;
-    col = mix(b, b * 0.55 + POOL * 0.6, near * 0.75);
+    col = mix(b, b * 0.55 + POOL_MID * 0.6, near * 0.75);
     col += FOAMC * fizz(vec2(x, uv.y), t) * near * 0.8;
     col += FOAMC * smoothstep(FOAM * 2.0, 0.0, d) * 0.9;  // caustic glow under the foam
   } else {

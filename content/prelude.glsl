@@ -1,0 +1,55 @@
+// prelude.glsl: what every shader of the show shares. The pack step
+// (tools/shaderpack) writes each packed shader as the version line, the
+// palette constants of effects/palette.h, this file, then the shader's own
+// body from content/shaders/; "#line" directives number the parts apart, so
+// that a compiler message names the line in the body (source string 0), in
+// this file (string 1) or in the palette (string 2); Mesa prints string 0 for
+// all three. Everything declared here is in scope in every body: a body must
+// not declare these names again, and what a body does not use costs nothing.
+//
+// Palette (generated): ORANGE, AMBER, EMBER, FIZZ, POOL_DEEP, POOL_LIGHT,
+// NAVY, INK, FIZZ_CREAM, and ORANGE_2DP, EMBER_2DP, POOL_LIGHT_2DP (the same
+// colours as some scenes wrote them, to two places; they differ in the last
+// bits, so they are kept apart).
+
+// texCoord runs 0..1 over the screen, y = 1 at the top (the vertex shader's quad).
+varying vec2 texCoord;
+
+// Set by every pass: scenes, transitions and the post pass.
+uniform float time;        // scenes: music time, seconds; transitions and post: clock time, 0.6 a second
+uniform vec2 resolution;   // 1280 x 720
+
+// ---- Time grid --------------------------------------------------------------------
+// "statetime" counts 0.06 a tick; a beat is 8 ticks and a bar 32, and states
+// begin on bar lines. The tests hold these to the engine's constants.
+const float BEAT = 0.48;   // statetime units per beat
+const float BAR = 1.92;    // statetime units per bar
+const float PI = 3.14159265;
+
+// ---- Hashes, without trigonometry (cheap on software renderers): 0..1 ----------------
+// hash21 spreads p over three lanes (p.xyx) before mixing them; hash21TwoLane
+// mixes the two components directly. They give different values, and each
+// scene keeps the one it was tuned with.
+float hash21(vec2 p) {
+  vec3 p3 = fract(vec3(p.xyx) * 0.1031);
+  p3 += dot(p3, p3.yzx + 33.33);
+  return fract((p3.x + p3.y) * p3.z);
+}
+float hash21TwoLane(vec2 q) {
+  q = fract(q * vec2(123.34, 456.21));
+  q += dot(q, q + 45.32);
+  return fract(q.x * q.y);
+}
+float hash11(float p) {
+  p = fract(p * 0.1031);
+  p *= p + 33.33;
+  p *= p + p;
+  return fract(p);
+}
+
+// ---- Small helpers ----------------------------------------------------------------------
+// Rotation of a 2D point by a radians.
+mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
+
+// A premultiplied colour and coverage src laid over dst.
+vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }

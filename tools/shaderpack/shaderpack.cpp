@@ -1,0 +1,159 @@
+// shaderpack: writes the shaders as the show compiles them. Each shader of
+// the show's list (SPROX_SHADERS in effects/assets.h) is its body from the
+// source folder behind a common head:
+//
+//   the version line            (a parameter: "#version 120" for the desktop build)
+//   #line 0 2, the palette      (effects/palette.h as GLSL constants)
+//   #line 0 1, the prelude      (content/prelude.glsl)
+//   #line 0 0, the body         (content/shaders/NAME)
+//
+// written to OUT/NAME, one text per shader under its own name, for the packer
+// to store. The "#line" directives give each part its own source-string
+// number and restart the count, so that a compiler message about the body
+// names the body's own line (before GLSL 3.30 and ES 3.00 a directive's
+// number is that of the directive's own line, after them that of the next).
+//
+//   shaderpack --version LINE --prelude FILE --bodies DIR --out DIR
+//
+// Refused, with one line on stderr and exit status 1: a listed body that is
+// missing, a body with a #version line of its own (the pack step writes it),
+// and a .glsl file in DIR that the list does not name (it would never reach
+// the show). Files in OUT that the list does not name are removed, so that a
+// dropped shader does not linger in the image.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "effects/assets.h"
+#include "effects/palette.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Internal functions ------------------------------------------------------------
+
+bool ReadText(const fs::path& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  return static_cast<bool>(out.flush());
+}
+
+// The text with a final newline, so that a directive after it starts a line.
+std::string Terminated(std::string text) {
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text;
+}
+
+// The number a "#line" directive gives the line after it: N + 1 before GLSL
+// 3.30 and ES 3.00, N from then on. Returns the directive that numbers the
+// next line 1 in source string `string`.
+std::string LineDirective(const std::string& version, int string) {
+  static const std::regex number(R"(#\s*version\s+(\d+)(\s+es)?)");
+  std::smatch m;
+  int base = 0;
+  if (std::regex_search(version, m, number)) {
+    const int v = std::stoi(m[1].str());
+    const bool c_like = m[2].matched ? v >= 300 : v >= 330;
+    base = c_like ? 1 : 0;
+  }
+  return "#line " + std::to_string(base) + " " + std::to_string(string) + "\n";
+}
+
+std::string PaletteConstants() {
+  std::string glsl;
+#define SHADERPACK_COLOUR(name, rgb, channels) glsl += "const vec3 " #name " = vec3(" channels ");\n";
+  SPROX_PALETTE(SHADERPACK_COLOUR)
+#undef SHADERPACK_COLOUR
+  return glsl;
+}
+
+bool HasVersionLine(const std::string& body) {
+  static const std::regex version(R"((^|\n)[ \t]*#[ \t]*version\b)");
+  return std::regex_search(body, version);
+}
+
+int Fail(const std::string& message) {
+  fprintf(stderr, "shaderpack: %s\n", message.c_str());
+  return 1;
+}
+
+void Usage(FILE* to) {
+  fprintf(to,
+          "usage: shaderpack --version LINE --prelude FILE --bodies DIR --out DIR\n"
+          "Writes OUT/NAME for every shader of the show: LINE, the palette, the\n"
+          "prelude and DIR/NAME, numbered apart with #line.\n");
+}
+
+}  // namespace
+
+// ---- Main ------------------------------------------------------------------------------
+
+int main(int argc, char** argv) {
+  std::string version, prelude_path, bodies, out;
+  for (int i = 1; i < argc; i++) {
+    const std::string arg = argv[i];
+    std::string* value = arg == "--version"   ? &version
+                         : arg == "--prelude" ? &prelude_path
+                         : arg == "--bodies"  ? &bodies
+                         : arg == "--out"     ? &out
+                                              : nullptr;
+    if (arg == "--help") {
+      Usage(stdout);
+      return 0;
+    }
+    if (!value || i + 1 == argc) {
+      Usage(stderr);
+      return 1;
+    }
+    *value = argv[++i];
+  }
+  if (version.empty() || prelude_path.empty() || bodies.empty() || out.empty()) {
+    Usage(stderr);
+    return 1;
+  }
+
+  std::string prelude;
+  if (!ReadText(prelude_path, &prelude)) return Fail("cannot read the prelude " + prelude_path);
+  const std::string head = Terminated(version) + LineDirective(version, 2) + PaletteConstants() +
+                           LineDirective(version, 1) + Terminated(prelude) + LineDirective(version, 0);
+
+  const std::set<std::string> listed(std::begin(sprox_assets::kShaderFiles), std::end(sprox_assets::kShaderFiles));
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(bodies, error)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() == ".glsl" && !listed.count(name))
+      return Fail(entry.path().string() + " is not in the show's shader list (SPROX_SHADERS in effects/assets.h)");
+  }
+  if (error) return Fail("cannot list " + bodies + ": " + error.message());
+
+  fs::create_directories(out, error);
+  if (error) return Fail("cannot create " + out + ": " + error.message());
+  std::vector<fs::path> stale;
+  for (const auto& entry : fs::directory_iterator(out))
+    if (!listed.count(entry.path().filename().string())) stale.push_back(entry.path());
+  for (const fs::path& path : stale) fs::remove_all(path);
+
+  for (const char* name : sprox_assets::kShaderFiles) {
+    const fs::path source = fs::path(bodies) / name;
+    std::string body;
+    if (!ReadText(source, &body)) return Fail("cannot read " + source.string());
+    if (HasVersionLine(body))
+      return Fail(source.string() + " has a #version line; the pack step writes it in front of the prelude");
+    const fs::path target = fs::path(out) / name;
+    if (!WriteText(target, head + Terminated(body))) return Fail("cannot write " + target.string());
+  }
+  return 0;
+}
