@@ -21,11 +21,22 @@ namespace {
 // Which painter draws each image, by the global the show loads it into. Cards
 // of one kind share a painter and pass their index.
 using ig_painter = void (*)(ig_image* out, ig_png_options* png);
+template <void (*Paint)(int, ig_image*, ig_png_options*), int Index>
+void card(ig_image* out, ig_png_options* png) {
+  Paint(Index, out, png);
+}
+template <int I> constexpr ig_painter credit = card<ig_paint_credit_name, I>;
+template <int I> constexpr ig_painter label = card<ig_paint_credit_label, I>;
+template <int I> constexpr ig_painter greeting = card<ig_paint_greeting, I>;
+template <int I> constexpr ig_painter outro = card<ig_paint_outro, I>;
+
+// Intro
 constexpr ig_painter paint_bmp_introbg = ig_paint_introbg;
 constexpr ig_painter paint_bmp_intro1 = ig_paint_intro_keldrun;
 constexpr ig_painter paint_bmp_intro2 = ig_paint_intro_serve;
 constexpr ig_painter paint_bmp_intro3 = ig_paint_intro_fizzing;
 constexpr ig_painter paint_bmp_intro4 = ig_paint_intro_haldex;
+// Title
 constexpr ig_painter paint_bmp_titlebg = ig_paint_titlebg;
 constexpr ig_painter paint_bmp_title = ig_paint_logo_back;
 constexpr ig_painter paint_bmp_title2 = ig_paint_logo_word;
@@ -35,31 +46,34 @@ constexpr ig_painter paint_bmp_wannasprox = ig_paint_wannasprox;
 constexpr ig_painter paint_bmp_sproxfever = ig_paint_sproxfever;
 constexpr ig_painter paint_bmp_orange = ig_paint_orange;
 constexpr ig_painter paint_bmp_girl = ig_paint_girl;
-constexpr ig_painter paint_bmp_credits1 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(0, o, p); };
-constexpr ig_painter paint_bmp_credits2 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(1, o, p); };
-constexpr ig_painter paint_bmp_credits3 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(2, o, p); };
-constexpr ig_painter paint_bmp_credits4 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(3, o, p); };
-constexpr ig_painter paint_bmp_credits5 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_name(4, o, p); };
-constexpr ig_painter paint_bmp_creditlabel1 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(0, o, p); };
-constexpr ig_painter paint_bmp_creditlabel2 = [](ig_image* o, ig_png_options* p) { ig_paint_credit_label(1, o, p); };
-constexpr ig_painter paint_bmp_greetings1 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(0, o, p); };
-constexpr ig_painter paint_bmp_greetings2 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(1, o, p); };
-constexpr ig_painter paint_bmp_greetings3a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(2, o, p); };
-constexpr ig_painter paint_bmp_greetings3b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(3, o, p); };
-constexpr ig_painter paint_bmp_greetings3c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(4, o, p); };
-constexpr ig_painter paint_bmp_greetings3d = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(5, o, p); };
-constexpr ig_painter paint_bmp_greetings4a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(6, o, p); };
-constexpr ig_painter paint_bmp_greetings4b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(7, o, p); };
-constexpr ig_painter paint_bmp_greetings5 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(8, o, p); };
-constexpr ig_painter paint_bmp_greetings6a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(9, o, p); };
-constexpr ig_painter paint_bmp_greetings6b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(10, o, p); };
-constexpr ig_painter paint_bmp_greetings6c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(11, o, p); };
-constexpr ig_painter paint_bmp_greetings6d = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(12, o, p); };
-constexpr ig_painter paint_bmp_greetings6e = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(13, o, p); };
-constexpr ig_painter paint_bmp_greetings7a = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(14, o, p); };
-constexpr ig_painter paint_bmp_greetings7b = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(15, o, p); };
-constexpr ig_painter paint_bmp_greetings7c = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(16, o, p); };
-constexpr ig_painter paint_bmp_greetings8 = [](ig_image* o, ig_png_options* p) { ig_paint_greeting(17, o, p); };
+// Credits
+constexpr ig_painter paint_bmp_credits1 = credit<0>;
+constexpr ig_painter paint_bmp_credits2 = credit<1>;
+constexpr ig_painter paint_bmp_credits3 = credit<2>;
+constexpr ig_painter paint_bmp_credits4 = credit<3>;
+constexpr ig_painter paint_bmp_credits5 = credit<4>;
+constexpr ig_painter paint_bmp_creditlabel1 = label<0>;
+constexpr ig_painter paint_bmp_creditlabel2 = label<1>;
+// Greetings
+constexpr ig_painter paint_bmp_greetings1 = greeting<0>;
+constexpr ig_painter paint_bmp_greetings2 = greeting<1>;
+constexpr ig_painter paint_bmp_greetings3a = greeting<2>;
+constexpr ig_painter paint_bmp_greetings3b = greeting<3>;
+constexpr ig_painter paint_bmp_greetings3c = greeting<4>;
+constexpr ig_painter paint_bmp_greetings3d = greeting<5>;
+constexpr ig_painter paint_bmp_greetings4a = greeting<6>;
+constexpr ig_painter paint_bmp_greetings4b = greeting<7>;
+constexpr ig_painter paint_bmp_greetings5 = greeting<8>;
+constexpr ig_painter paint_bmp_greetings6a = greeting<9>;
+constexpr ig_painter paint_bmp_greetings6b = greeting<10>;
+constexpr ig_painter paint_bmp_greetings6c = greeting<11>;
+constexpr ig_painter paint_bmp_greetings6d = greeting<12>;
+constexpr ig_painter paint_bmp_greetings6e = greeting<13>;
+constexpr ig_painter paint_bmp_greetings7a = greeting<14>;
+constexpr ig_painter paint_bmp_greetings7b = greeting<15>;
+constexpr ig_painter paint_bmp_greetings7c = greeting<16>;
+constexpr ig_painter paint_bmp_greetings8 = greeting<17>;
+// Backgrounds and overlays
 constexpr ig_painter paint_bmp_ballsbg = ig_paint_ballsbg;
 constexpr ig_painter paint_bmp_blackbg = ig_paint_blackbg;
 constexpr ig_painter paint_bmp_bluebg = ig_paint_bluebg;
@@ -75,19 +89,21 @@ constexpr ig_painter paint_bmp_closing = ig_paint_closing_text;
 constexpr ig_painter paint_bmp_closing2 = ig_paint_closing_badge;
 constexpr ig_painter paint_bmp_grisp = ig_paint_grisp;
 constexpr ig_painter paint_bmp_damage = ig_paint_damage;
+// Flashes: the first two files are numbered one below their globals.
 constexpr ig_painter paint_bmp_flash1 = ig_paint_flash_burst;
 constexpr ig_painter paint_bmp_flash2 = ig_paint_flash_checker;
 constexpr ig_painter paint_bmp_flash3 = ig_paint_flash_strobe;
 constexpr ig_painter paint_bmp_flash4 = ig_paint_flash_word;
 constexpr ig_painter paint_bmp_flash5 = ig_paint_flash_rings;
 constexpr ig_painter paint_bmp_flash6 = ig_paint_flash_pop;
+// Outro
 constexpr ig_painter paint_bmp_dots = ig_paint_dots;
-constexpr ig_painter paint_bmp_own1 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(0, o, p); };
-constexpr ig_painter paint_bmp_own2 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(1, o, p); };
-constexpr ig_painter paint_bmp_own3 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(2, o, p); };
-constexpr ig_painter paint_bmp_outro1 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(3, o, p); };
-constexpr ig_painter paint_bmp_outro2 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(4, o, p); };
-constexpr ig_painter paint_bmp_outro3 = [](ig_image* o, ig_png_options* p) { ig_paint_outro(5, o, p); };
+constexpr ig_painter paint_bmp_own1 = outro<0>;
+constexpr ig_painter paint_bmp_own2 = outro<1>;
+constexpr ig_painter paint_bmp_own3 = outro<2>;
+constexpr ig_painter paint_bmp_outro1 = outro<3>;
+constexpr ig_painter paint_bmp_outro2 = outro<4>;
+constexpr ig_painter paint_bmp_outro3 = outro<5>;
 
 // The recipes, in the order the show loads the images, with the file names of
 // the show's own list: an image without a painter above fails to compile.
