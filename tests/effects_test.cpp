@@ -240,11 +240,17 @@ TEST(EffectsShader, LoadShaderBuildsAProgramAndKeepsTheText) {
   Mount(kImage);
 }
 
+// In a fresh child: a window, and an image holding one shader "probe.glsl"
+// of `text`, mounted.
+void ChildWithProbeShader(const char* image, const char* text) {
+  CHILD_CHECK(GFX_InitVideo(kWidth, kHeight, "child", false) == 0);
+  test_util::pack(image, {{"probe.glsl", text}});
+  Mount(image);
+}
+
 TEST(EffectsShader, RefusedProgramPrintsItsText) {
   EXPECT_IN_CHILD({
-    CHILD_CHECK(GFX_InitVideo(kWidth, kHeight, "child", false) == 0);
-    test_util::pack("effects_refused.dat", {{"probe.glsl", "void main() {}"}});
-    Mount("effects_refused.dat");
+    ChildWithProbeShader("effects_refused.dat", "void main() {}");
     test_util::capture_stdout([] {
       while (GFX_InitShader("void main() {}", "void main() {}") >= 0) {
       }
@@ -257,9 +263,7 @@ TEST(EffectsShader, RefusedProgramPrintsItsText) {
 
 TEST(EffectsShader, TableRefusesASixtyFifth) {
   EXPECT_IN_CHILD({
-    CHILD_CHECK(GFX_InitVideo(kWidth, kHeight, "child", false) == 0);
-    test_util::pack("effects_full.dat", {{"probe.glsl", "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }"}});
-    Mount("effects_full.dat");
+    ChildWithProbeShader("effects_full.dat", "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }");
     test_util::capture_stdout([] {
       for (int i = 0; i < EFFECTS_MAX_SHADERS; i++) CHILD_CHECK(LoadShader("probe.glsl") == i);
     });

@@ -50,6 +50,14 @@ std::vector<float> pitches_at(const s_mgsong& song, int tick, int track) {
   return p;
 }
 
+// The notes of one track, in the song's order.
+std::vector<const s_mgnote*> NotesOfTrack(const s_mgsong& song, int track) {
+  std::vector<const s_mgnote*> notes;
+  for (const s_mgnote& n : song.notes)
+    if (n.track == track) notes.push_back(&n);
+  return notes;
+}
+
 }  // namespace
 
 // ---- Notes and chords ------------------------------------------------------------------
@@ -69,9 +77,7 @@ TEST(MusicgenScore, PatternsBecomeNotesOnTheTickGrid) {
   ASSERT_EQ(r.sequenced, 1) << r.out;
   // The pattern is 6 steps of 2 ticks = 12 ticks; it repeats 6 times in 64 ticks (3 notes each, the
   // last repeat cut by the range end after its first note).
-  std::vector<const s_mgnote*> lead;
-  for (const s_mgnote& n : r.song.notes)
-    if (n.track == 0) lead.push_back(&n);
+  const std::vector<const s_mgnote*> lead = NotesOfTrack(r.song, 0);
   ASSERT_EQ(lead.size(), 16u);
   EXPECT_EQ(lead[0]->tick, 0);
   EXPECT_EQ(lead[0]->pitch, 60.0f);
@@ -90,9 +96,7 @@ TEST(MusicgenScore, PatternsBecomeNotesOnTheTickGrid) {
     EXPECT_EQ(n.start, (int64_t)n.tick * MG_TICK_FRAMES) << "every note starts on a whole tick";
   }
   // Drum hits play the instrument's note, at the accent, normal and ghost velocities, scaled.
-  std::vector<const s_mgnote*> kick;
-  for (const s_mgnote& n : r.song.notes)
-    if (n.track == 2) kick.push_back(&n);
+  const std::vector<const s_mgnote*> kick = NotesOfTrack(r.song, 2);
   ASSERT_EQ(kick.size(), 3u);
   EXPECT_EQ(kick[0]->tick, 32);
   EXPECT_EQ(kick[0]->pitch, 36.0f);

@@ -123,26 +123,15 @@ const Contract& Scene2Contract() {
   return c;
 }
 const Contract& TransitionContract() {
-  static const Contract c = Samplers({{"time", "float"},
-                                      {"mode", "int"},
-                                      {"color", "vec3"},
-                                      {"timingProgress", "float"},
-                                      {"sintime", "float"},
-                                      {"curvetime", "float"},
-                                      {"blend", "float"},
-                                      {"custom", "float"},
-                                      {"resolution", "vec2"}},
+  static const Contract c = Samplers({{"time", "float"}, {"mode", "int"}, {"color", "vec3"},
+                                      {"timingProgress", "float"}, {"sintime", "float"}, {"curvetime", "float"},
+                                      {"blend", "float"}, {"custom", "float"}, {"resolution", "vec2"}},
                                      4);
   return c;
 }
 const Contract& PostContract() {
-  static const Contract c = Samplers({{"time", "float"},
-                                      {"mode", "int"},
-                                      {"state", "int"},
-                                      {"logostate", "int"},
-                                      {"logofade", "float"},
-                                      {"blur", "float"},
-                                      {"resolution", "vec2"}},
+  static const Contract c = Samplers({{"time", "float"}, {"mode", "int"}, {"state", "int"}, {"logostate", "int"},
+                                      {"logofade", "float"}, {"blur", "float"}, {"resolution", "vec2"}},
                                      1 + EFFECTS_POST_IMAGES);
   return c;
 }

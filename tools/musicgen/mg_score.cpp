@@ -168,6 +168,24 @@ bool copy_name(const std::string& text, char* dst) {
   return true;
 }
 
+// Takes `word` as the name of a new definition into `name`: a malformed
+// name ("bad <noun> name") or one already among `defined` ("<kind> <name> is
+// defined twice") is reported and refused.
+template <typename Definitions>
+bool claim_name(const Source& src, const std::string& word, const char* noun, const char* kind,
+                const Definitions& defined, char* name) {
+  if (!copy_name(word, name)) {
+    report(src, "bad %s name '%s'", noun, word.c_str());
+    return false;
+  }
+  for (const auto& other : defined)
+    if (std::strcmp(other.name, name) == 0) {
+      report(src, "%s %s is defined twice", kind, name);
+      return false;
+    }
+  return true;
+}
+
 // Pitch class of a note letter with an optional accidental; advances *i.
 bool parse_pitchclass(const std::string& t, size_t* i, int* pc) {
   static const int kLetter[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
@@ -340,15 +358,7 @@ bool parse_instrument(const Source& src, Parser* p, const std::vector<std::strin
     return false;
   }
   mg_instrument_defaults(&ins, engine);
-  if (!copy_name(head[1], ins.name)) {
-    report(src, "bad instrument name '%s'", head[1].c_str());
-    return false;
-  }
-  for (const auto& other : p->score->instruments)
-    if (std::strcmp(other.name, ins.name) == 0) {
-      report(src, "instrument %s is defined twice", ins.name);
-      return false;
-    }
+  if (!claim_name(src, head[1], "instrument", "instrument", p->score->instruments, ins.name)) return false;
   if (!set_instrument_params(src, &ins, head, 3)) return false;
   for (const auto& line : body)
     if (!set_instrument_params(line.first, &ins, split_words(line.second), 0)) return false;
@@ -402,15 +412,7 @@ bool parse_pattern(const Source& src, Parser* p, const std::vector<std::string>&
     return false;
   }
   s_mgpattern pat;
-  if (!copy_name(head[1], pat.name)) {
-    report(src, "bad pattern name '%s'", head[1].c_str());
-    return false;
-  }
-  for (const auto& other : p->score->patterns)
-    if (std::strcmp(other.name, pat.name) == 0) {
-      report(src, "pattern %s is defined twice", pat.name);
-      return false;
-    }
+  if (!claim_name(src, head[1], "pattern", "pattern", p->score->patterns, pat.name)) return false;
   int step = 2, length = 0;
   float vel = 1.0f;
   for (size_t i = 2; i < head.size(); ++i) {
@@ -477,15 +479,7 @@ bool parse_progression(const Source& src, Parser* p, const std::vector<std::stri
     return false;
   }
   s_mgprogression prog;
-  if (!copy_name(head[1], prog.name)) {
-    report(src, "bad progression name '%s'", head[1].c_str());
-    return false;
-  }
-  for (const auto& other : p->score->progressions)
-    if (std::strcmp(other.name, prog.name) == 0) {
-      report(src, "chords %s is defined twice", prog.name);
-      return false;
-    }
+  if (!claim_name(src, head[1], "progression", "chords", p->score->progressions, prog.name)) return false;
   prog.length = 0;
   for (const auto& line : body) {
     for (const std::string& t : split_words(line.second)) {
