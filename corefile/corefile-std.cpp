@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "core/core.h"
@@ -26,6 +27,10 @@ constexpr int kMinEntryBytes = 12;   // name length, hash, offset (an empty name
 constexpr int kPathBytes = 256;      // local path, scan buffers, names of a directory mount
 constexpr int kExtensionBytes = 16;  // a filter's extension: 15 characters and the terminator
 constexpr int kMaxDirNames = 256;    // the listing's set of directory names
+// The largest block the counting allocation takes (its size is an int), and so
+// the largest table, name or file the module handles, in bytes. A position in
+// an open file is an int too, so no file of a mount may reach past it.
+constexpr int64_t kMaxBytes = INT_MAX;
 
 // Every line the module prints. The lines this implementation adds to the
 // reader's progress and failure lines begin with the module's name, "corefile: ".
@@ -46,6 +51,8 @@ const char* const kMsgListed = "- ReadDIR completed!\n";
 const char* const kMsgDirError = "error reading directory\n";
 const char* const kMsgSublevels = "path has %d sublevels\n";
 const char* const kMsgCloseError = "Error closing directory\n";
+const char* const kMsgNotRegular = "corefile: not a regular file: %s\n";
+const char* const kMsgTooLarge = "corefile: file too large: %s\n";
 
 }  // namespace
 
@@ -172,10 +179,18 @@ void clear_dirnames() {
   corefile_numdirs = 0;
 }
 
+// Bytes of the largest of the three arrays (names: one pointer per file), and
+// of the listing table (one entry per file and the ".." entry), in 64 bits: a
+// count read off a file times an entry's size passes 32 bits long before the
+// file runs out.
+int64_t table_bytes(uint32_t count) { return int64_t{count} * static_cast<int64_t>(sizeof(char*)); }
+int64_t listing_bytes(uint32_t count) { return (int64_t{count} + 1) * static_cast<int64_t>(sizeof(s_listentry)); }
+
 bool allocate_table(uint32_t count) {
+  if (table_bytes(count) > kMaxBytes) return false;
   // Zeroed so that a table refused half-way can be released entry by entry.
-  int bytes4 = static_cast<int>(count * 4);
-  int bytesp = static_cast<int>(count * sizeof(char*));
+  int bytes4 = static_cast<int>(int64_t{count} * 4);
+  int bytesp = static_cast<int>(table_bytes(count));
   corefile_image.offsets = static_cast<uint32_t*>(CF_ALLOC(bytes4));
   corefile_image.hashes = static_cast<int32_t*>(CF_ALLOC(bytes4));
   corefile_image.names = static_cast<char**>(CF_ALLOC(bytesp));
@@ -188,12 +203,13 @@ bool allocate_table(uint32_t count) {
 }
 
 // Both mount kinds end alike: an empty listing table and the local path "/".
+// A listing table too large to allocate is left out, as when the heap refuses
+// it: listings then stay empty (an image mount refuses such a count up front).
 int finish_header() {
-  filelist_capacity = static_cast<int>(corefile_image.numfiles) + 1;
-  int bytes = filelist_capacity * static_cast<int>(sizeof(s_listentry));
-  corefile_filelist = static_cast<s_listentry*>(CF_ALLOC(bytes));
-  if (corefile_filelist) memset(corefile_filelist, 0, bytes);
-  else filelist_capacity = 0;
+  int64_t bytes = listing_bytes(corefile_image.numfiles);
+  corefile_filelist = bytes <= kMaxBytes ? static_cast<s_listentry*>(CF_ALLOC(static_cast<int>(bytes))) : nullptr;
+  filelist_capacity = corefile_filelist ? static_cast<int>(corefile_image.numfiles) + 1 : 0;
+  if (corefile_filelist) memset(corefile_filelist, 0, static_cast<size_t>(bytes));
   corefile_localpath = static_cast<char*>(CF_ALLOC(kPathBytes));
   if (corefile_localpath) {
     memset(corefile_localpath, 0, kPathBytes);
@@ -202,8 +218,8 @@ int finish_header() {
   return 1;
 }
 
-// A damaged image is refused whole: one line, no files, result 0. The stream
-// stays open, as after a wrong magic; unmounting closes it.
+// A damaged image is refused whole: one line, no files, result 0.
+// corefile_mountimage then closes the stream and puts the old mount back.
 int refuse_image(const char* reason) {
   g_damage = reason;
   _dbg_printf(kMsgDamaged, reason);
@@ -215,7 +231,9 @@ int refuse_image(const char* reason) {
 // Beyond the magic it checks that every part of the table lies inside the
 // stream, that offsets never run backwards and stay inside the stream, and that
 // romsize lies between the last offset and the stream's end; counts read off
-// the file are checked against the stream's length before anything is allocated.
+// the file are checked against the stream's length, and every size against
+// kMaxBytes, before anything is allocated or the table's loop begins, so an
+// image of gigabytes with a crafted count is refused at once.
 int readheader_image() {
   long header_position = ftell(g_fp);
   if (header_position < 0 || fseek(g_fp, 0, SEEK_END) != 0) return 0;
@@ -235,6 +253,11 @@ int readheader_image() {
   if (static_cast<int64_t>(numfiles) * kMinEntryBytes > stream_length - table_position)
     return refuse_image("file table larger than the file");
   if (static_cast<int64_t>(romsize) > stream_length) return refuse_image("romsize beyond the end of the file");
+  // Every offset lies at or below romsize (checked after the loop), so this
+  // keeps each file's position and length inside an int.
+  if (static_cast<int64_t>(romsize) > kMaxBytes) return refuse_image("romsize too large");
+  if (table_bytes(numfiles) > kMaxBytes) return refuse_image("file table too large");
+  if (listing_bytes(numfiles) > kMaxBytes) return refuse_image("listing table too large");
   if (!allocate_table(numfiles)) return refuse_image("out of memory for the file table");
 
   for (uint32_t j = 0; j < numfiles; j++) {
@@ -243,9 +266,10 @@ int readheader_image() {
     int64_t position = ftell(g_fp);
     if (static_cast<int64_t>(name_length) + 4 > stream_length - position)
       return refuse_image("name runs past the end of the file");
+    if (static_cast<int64_t>(name_length) + 1 > kMaxBytes) return refuse_image("name too long");
     corefile_image.hashes[j] = static_cast<int32_t>(hash);
     corefile_image.numfiles = j + 1;  // so that a refusal releases the names read so far
-    char* name = static_cast<char*>(CF_ALLOC(static_cast<int>(name_length + 1)));
+    char* name = static_cast<char*>(CF_ALLOC(static_cast<int>(int64_t{name_length} + 1)));
     if (!name) return refuse_image("out of memory for a name");
     corefile_image.names[j] = name;
     if (!read_exact(name, name_length)) return refuse_image("name cut short");
@@ -291,6 +315,52 @@ int readheader() {
   return corefile_mounttype == COREFILE_MOUNT_DIRECTORY ? readheader_directory() : readheader_image();
 }
 
+// Everything one mount owns. A new source is read into the globals while the
+// mount in force waits in one of these; whichever of the two loses is then
+// released through corefile_closeimage, which works on the globals.
+struct s_mountstate {
+  s_coreimage image;
+  int mounttype;
+  FILE* fp;
+  s_listentry* filelist;
+  int filelist_capacity;
+  int listed;  // corefile_numfiles
+  char* localpath;
+  uint32_t scan_capacity;
+};
+
+// Moves the mount out of the globals and leaves them unmounted.
+s_mountstate take_mount() {
+  s_mountstate mount = {corefile_image,    corefile_mounttype, g_fp,           corefile_filelist, filelist_capacity,
+                        corefile_numfiles, corefile_localpath, g_scan.capacity};
+  corefile_image = s_coreimage{};
+  g_fp = nullptr;
+  corefile_filelist = nullptr;
+  filelist_capacity = 0;
+  corefile_numfiles = 0;
+  corefile_localpath = nullptr;
+  g_scan.capacity = 0;
+  return mount;
+}
+
+void put_mount(const s_mountstate& mount) {
+  corefile_image = mount.image;
+  corefile_mounttype = mount.mounttype;
+  g_fp = mount.fp;
+  corefile_filelist = mount.filelist;
+  filelist_capacity = mount.filelist_capacity;
+  corefile_numfiles = mount.listed;
+  corefile_localpath = mount.localpath;
+  g_scan.capacity = mount.scan_capacity;
+}
+
+void release_mount(const s_mountstate& mount) {
+  s_mountstate kept = take_mount();
+  put_mount(mount);
+  corefile_closeimage();
+  put_mount(kept);
+}
+
 }  // namespace
 
 // ---- Mounting -----------------------------------------------------------------
@@ -315,16 +385,32 @@ int corefile_mountimage(const char* name, int kind) {
   snprintf(path, sizeof path, "%s%s", corefile_pathname, name);
   _dbg_printf(kMsgLoading, path);
 
-  // Only one mount exists at a time: a new mount replaces the old one.
-  if (corefile_image.data || corefile_image.numfiles || corefile_localpath) corefile_closeimage();
+  const bool image = kind == COREFILE_KIND_IMAGE || kind == COREFILE_KIND_APPENDED;
+  if (!image && kind != COREFILE_KIND_DIRECTORY) return 0;
   g_damage = "";
 
-  if (kind == COREFILE_KIND_IMAGE || kind == COREFILE_KIND_APPENDED) {
-    FILE* fp = fopen(path, "rb");
+  // Only one mount exists at a time, and the one in force stays until the new
+  // source has been opened and accepted: a missing or damaged image, or a
+  // directory that cannot be read, leaves it as it was.
+  FILE* fp = nullptr;
+  if (image) {
+    fp = fopen(path, "rb");
     if (!fp) {
       _dbg_printf(kMsgCannotOpen, path);
       return 0;
     }
+  } else {
+    DIR* dir = opendir(path);
+    if (!dir) {
+      _dbg_printf(kMsgDirError);
+      return 0;
+    }
+    closedir(dir);
+  }
+  const s_mountstate old = take_mount();
+
+  int accepted = 0;
+  if (image) {
     g_fp = fp;
     corefile_image.data = fp;
     corefile_mounttype = COREFILE_MOUNT_IMAGE;
@@ -339,14 +425,20 @@ int corefile_mountimage(const char* name, int kind) {
       }
       _dbg_printf(kMsgFromExecutable);
     }
-    return readheader();
-  }
-  if (kind == COREFILE_KIND_DIRECTORY) {
+    accepted = readheader();
+  } else {
     corefile_mounttype = COREFILE_MOUNT_DIRECTORY;
     corefile_image.data = counted_copy(path);
-    return readheader();
+    accepted = corefile_image.data ? readheader() : 0;
   }
-  return 0;
+
+  if (accepted) {
+    release_mount(old);
+  } else {
+    release_mount(take_mount());
+    put_mount(old);
+  }
+  return accepted;
 }
 
 const char* corefile_damage() { return g_damage; }
@@ -374,6 +466,36 @@ void corefile_closeimage() {
 
 // ---- File access ----------------------------------------------------------------
 
+namespace {
+
+// Opens a file of a directory mount (mode 1: for writing) and returns its size,
+// or -1 with no stream when it cannot be opened. Only regular files open: a
+// directory would open with a meaningless size, and a FIFO or a device would
+// block the open or never end. stat (which follows links, as fopen does) comes
+// before fopen so that nothing blocks; a name that does not exist yet is left
+// to fopen, which creates it for writing and fails for reading, silently.
+// A file longer than kMaxBytes would not fit the record's size.
+int64_t open_on_disk(const char* path, int mode, FILE** stream) {
+  struct stat info;
+  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+    _dbg_printf(kMsgNotRegular, path);
+    return -1;
+  }
+  FILE* fp = fopen(path, mode == 1 ? "wb" : "rb");
+  if (!fp) return -1;
+  const int64_t size = fseeko(fp, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(fp)) : -1;
+  if (size > kMaxBytes) _dbg_printf(kMsgTooLarge, path);
+  if (size < 0 || size > kMaxBytes) {
+    fclose(fp);
+    return -1;
+  }
+  rewind(fp);
+  *stream = fp;
+  return size;
+}
+
+}  // namespace
+
 int corefile_open(const char* name, s_corefile* file, int mode) {
   int length = static_cast<int>(strlen(name));
   char* lower = static_cast<char*>(CF_ALLOC(length + 1));
@@ -389,19 +511,16 @@ int corefile_open(const char* name, s_corefile* file, int mode) {
     }
     int path_bytes = static_cast<int>(strlen(dir)) + length + 2;
     char* path = static_cast<char*>(CF_ALLOC(path_bytes));
-    FILE* fp = nullptr;
-    if (path) {
-      snprintf(path, path_bytes, "%s/%s", dir, lower);
-      fp = fopen(path, mode == 1 ? "wb" : "rb");
-      CF_FREE(path);
-    }
+    if (path) snprintf(path, path_bytes, "%s/%s", dir, lower);
     CF_FREE(lower);
-    if (!fp) return 0;
+    if (!path) return 0;
+    FILE* fp = nullptr;
+    const int64_t size = open_on_disk(path, mode, &fp);
+    CF_FREE(path);
+    if (size < 0) return 0;
     file->handle = fp;
     file->position = 0;
-    fseek(fp, 0, SEEK_END);
-    file->size = static_cast<int>(ftell(fp));
-    rewind(fp);
+    file->size = static_cast<int>(size);
     return 1;
   }
 
@@ -591,22 +710,31 @@ namespace {
 
 // Length of the file of table entry j for a listing: derived in an image mount,
 // asked of the file system in a directory mount (whose offsets are not filled).
+// -1 for a file of a directory mount that an open refuses (gone, not a regular
+// file, or longer than kMaxBytes): the listing offers only what opens.
 int listed_size(uint32_t j) {
   if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY) return entry_length(j);
   char path[kPathBytes * 2];
   snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(corefile_image.data), corefile_image.names[j]);
   struct stat info;
-  return stat(path, &info) == 0 ? static_cast<int>(info.st_size) : 0;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<int64_t>(info.st_size) > kMaxBytes) return -1;
+  return static_cast<int>(info.st_size);
 }
 
-// Position of the first separator of rest when it lies before rest's last
-// character, else -1 (rest names a file of this level).
-int first_level_end(const char* rest) {
-  int length = static_cast<int>(strlen(rest));
-  for (int i = 0; i < length - 1; i++) {
-    if (is_separator(rest[i])) return i;
-  }
-  return -1;
+// Whether rest (a name after the local path) lies in a subdirectory: it holds a
+// "/" before its last character. Only "/" separates levels in a name; a
+// backslash is an ordinary byte of a file's name.
+bool in_subdirectory(const char* rest) {
+  const char* slash = strchr(rest, '/');
+  return slash && slash[1] != '\0';
+}
+
+// Length of the first level of a rest that lies in a subdirectory: up to its
+// first "/" or backslash.
+int first_level_length(const char* rest) {
+  int i = 0;
+  while (rest[i] && !is_separator(rest[i])) i++;
+  return i;
 }
 
 void append_listing(const char* label, const char* name, int size, uint8_t isdir) {
@@ -644,10 +772,9 @@ void corefile_readdir(const char* filter) {
     const char* name = corefile_image.names[j];
     if (!name || strncmp(name, prefix, prefix_length) != 0) continue;
     const char* rest = name + prefix_length;
-    int end = first_level_end(rest);
-    if (end < 0) continue;
+    if (!in_subdirectory(rest)) continue;
     char level[kPathBytes];
-    snprintf(level, sizeof level, "%.*s", end, rest);
+    snprintf(level, sizeof level, "%.*s", first_level_length(rest), rest);
     corefile_adddir(level);
   }
 
@@ -664,11 +791,12 @@ void corefile_readdir(const char* filter) {
     const char* name = corefile_image.names[j];
     if (!name || strncmp(name, prefix, prefix_length) != 0) continue;
     const char* rest = name + prefix_length;
-    if (first_level_end(rest) >= 0) continue;
+    if (in_subdirectory(rest)) continue;
     int rest_length = static_cast<int>(strlen(rest));
     bool admitted = admit_all || (rest_length >= extension_length &&
                                   memcmp(rest + rest_length - extension_length, extension, extension_length) == 0);
-    if (admitted) append_listing(rest, name, listed_size(j), 0);
+    int size = admitted ? listed_size(j) : -1;
+    if (size >= 0) append_listing(rest, name, size, 0);
   }
   _dbg_printf(kMsgListed);
 }

@@ -1,7 +1,10 @@
 // The resource file system against real images written by corepack, and
 // against a real directory tree.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -302,10 +305,10 @@ TEST_F(CorefileTest, DirectoryMountScansTheTree) {
   EXPECT_EQ(fs::current_path().string(), cwd);
   ASSERT_EQ(mount("scan", 2), 1);
 
-  out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("no-such-dir", 2), 1); });
-  EXPECT_EQ(out,
-            "Loading resource image: no-such-dir\nerror reading directory\nFound 0 files\nerror reading directory\n");
-  EXPECT_EQ(corefile_image.numfiles, 0u);
+  // A directory that cannot be read is refused, and the mount in force stays.
+  out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("no-such-dir", 2), 0); });
+  EXPECT_EQ(out, "Loading resource image: no-such-dir\nerror reading directory\n");
+  EXPECT_EQ(corefile_image.numfiles, 3u);
 
   // After unmounting a directory mount, opens fail instead of using a freed path.
   corefile_closeimage();
@@ -463,4 +466,164 @@ TEST_F(CorefileTest, UnmountReleasesEverything) {
   EXPECT_EQ(corefile_image.numfiles, 0u);
   EXPECT_EQ(corefile_numfiles, 0);
   EXPECT_EQ(g_fp, nullptr);
+}
+
+TEST_F(CorefileTest, OnlyASlashMakesADirectoryInAListing) {
+  // A backslash is part of a file's name; only where a "/" makes a directory
+  // does the first level end at either. Our packer refuses such names, so the
+  // image is written by hand: a table of 73 bytes, then one byte for each file.
+  const std::string table =
+      raw_image(3, 76, {raw_entry("a\\b.png", 73, 7), raw_entry("c\\d/e.png", 74, 9), raw_entry("f/g\\h.png", 75, 9)});
+  write_file("slashes.dat", table + "123");
+  ASSERT_EQ(mount("slashes.dat", 0), 1);
+  auto listing = [](const char* filter) {
+    capture_stdout([&] { corefile_readdir(filter); });
+    std::vector<std::string> labels;
+    for (int i = 0; i < corefile_numfiles; i++) labels.push_back(corefile_filelist[i].label);
+    return labels;
+  };
+  EXPECT_EQ(listing("*.png"), (std::vector<std::string>{"[c]", "[f]", "a\\b.png"}));
+  EXPECT_STREQ(corefile_filelist[2].name, "a\\b.png");
+  capture_stdout([] { corefile_chdir("f"); });
+  EXPECT_EQ(listing("*.png"), (std::vector<std::string>{"[..]", "g\\h.png"}));
+}
+
+TEST_F(CorefileTest, ARefusedMountLeavesTheMountInForce) {
+  pack("tree.dat", kTree);
+  write_file("cut.dat", test_util::read_file("tree.dat").substr(0, 20));
+  write_file("plain.bin", std::string(64, 'x'));
+  fs::remove_all("kept");
+  write_file("kept/x.txt", "kept");
+  const uint32_t before = g_mem_in_use;
+  struct Mount {
+    const char* name;
+    int kind;
+    const char* file;
+    const char* bytes;
+  };
+  for (const Mount& m : {Mount{"tree.dat", 0, "gfx/b.png", "bee\n"}, Mount{"kept", 2, "x.txt", "kept"}}) {
+    ASSERT_EQ(mount(m.name, m.kind), 1);
+    auto still_mounted = [&](const char* refused) {
+      std::string got;
+      EXPECT_TRUE(slurp(m.file, &got)) << m.name << " after " << refused;
+      EXPECT_EQ(got, m.bytes) << m.name << " after " << refused;
+      EXPECT_STREQ(corefile_getpath(), "/") << m.name << " after " << refused;
+    };
+    // An unknown kind says what it was asked to load and does nothing else.
+    std::string out = capture_stdout([] { EXPECT_EQ(corefile_mountimage("tree.dat", 7), 0); });
+    EXPECT_EQ(out, "Loading resource image: tree.dat\n");
+    still_mounted("an unknown kind");
+    EXPECT_EQ(mount("nothing-here.dat", 0), 0);
+    still_mounted("a missing image");
+    EXPECT_EQ(mount("cut.dat", 0), 0);
+    EXPECT_STRNE(corefile_damage(), "");
+    still_mounted("a damaged image");
+    EXPECT_EQ(mount("plain.bin", 1), 0);
+    still_mounted("a file without an appended image");
+    EXPECT_EQ(mount("no-such-dir", 2), 0);
+    still_mounted("a missing directory");
+    corefile_closeimage();
+    EXPECT_EQ(g_mem_in_use, before) << m.name;  // the refused sources left nothing behind
+  }
+}
+
+namespace {
+
+constexpr int64_t kGiB = int64_t{1} << 30;
+
+// A file of `size` bytes that begins with `head` and reads as zeros after it:
+// ftruncate leaves the rest a hole, so it takes no room on disk. The file goes
+// with the guard.
+struct SparseFile {
+  std::string path;
+  bool made = false;
+  SparseFile(std::string name, const std::string& head, int64_t size) : path(std::move(name)) {
+    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    if (fd < 0) return;
+    made = write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) && ftruncate(fd, size) == 0;
+    close(fd);
+  }
+  ~SparseFile() { unlink(path.c_str()); }
+};
+
+}  // namespace
+
+// Each table fits its file, and each size wraps or is cut in 32 bits; the
+// zeros after the head are valid empty entries, so nothing but the size
+// checks stops the reader from going through gigabytes.
+TEST_F(CorefileTest, SizesPastThirtyTwoBitsAreRefusedBeforeAnythingIsAllocated) {
+  struct Case {
+    const char* label;
+    int64_t size;
+    std::string head;
+    const char* reason;
+  };
+  const Case cases[] = {
+      // The name's length plus its terminator is 0 in 32 bits.
+      {"name", 4 * kGiB + kGiB / 2, raw_image(1, 12, {raw_entry("", 0, 0xffffffffu)}), "name too long"},
+      // The last file's length, romsize minus its offset, is no int.
+      {"romsize", 4 * kGiB + kGiB / 2, raw_image(1, 0xffffffffu, {raw_entry("a", 0, 1)}), "romsize too large"},
+      // 2^30 + 1 entries of 12 bytes fit the file; 4 and 8 bytes each are 4 and 8 in 32 bits.
+      {"table", 12 * kGiB + 4096, raw_image((1u << 30) + 1, 12, {}), "file table too large"},
+      // The listing's 24 bytes for each entry and one more are 32 in 32 bits.
+      {"listing", 2 * kGiB + kGiB / 10, raw_image(178956971u, 12, {}), "listing table too large"},
+  };
+  for (const Case& c : cases) {
+    SparseFile image(std::string("sparse-") + c.label + ".dat", c.head, c.size);
+    if (!image.made) GTEST_SKIP() << "no sparse file of " << c.size << " bytes here";
+    const uint32_t in_use = g_mem_in_use;
+    g_mem_in_use_peak = in_use;
+    std::string out = capture_stdout([&] { EXPECT_EQ(corefile_mountimage(image.path.c_str(), 0), 0) << c.label; });
+    EXPECT_STREQ(corefile_damage(), c.reason) << c.label;
+    EXPECT_NE(out.find(std::string("\ncorefile: damaged image: ") + c.reason + "\n"), std::string::npos) << out;
+    EXPECT_LT(g_mem_in_use_peak - in_use, 64u * 1024) << c.label;
+    EXPECT_EQ(corefile_image.numfiles, 0u) << c.label;
+    corefile_closeimage();
+    EXPECT_EQ(g_mem_in_use, in_use) << c.label;
+  }
+}
+
+TEST_F(CorefileTest, DirectoryMountOpensOnlyRegularFiles) {
+  fs::remove_all("odd");
+  write_file("odd/ok.txt", "ok");
+  write_file("odd/sub/in.txt", "in");
+  fs::create_symlink("ok.txt", "odd/link.txt");
+  ASSERT_EQ(mkfifo("odd/fifo", 0644), 0);
+  SparseFile big("odd/big.bin", "", int64_t{INT_MAX} + 1);
+  SparseFile largest("odd/largest.bin", "", INT_MAX);
+  if (!big.made || !largest.made) GTEST_SKIP() << "no sparse file of 2 GiB here";
+  ASSERT_EQ(mount("odd", 2), 1);
+  // The FIFO held open at both ends: an open that ought to be refused then
+  // returns and fails the test instead of waiting for the other end forever.
+  const int fifo_ends = open("odd/fifo", O_RDWR | O_NONBLOCK);
+  ASSERT_GE(fifo_ends, 0);
+
+  struct Refused {
+    const char* name;
+    int mode;
+    const char* line;
+  };
+  for (const Refused& r : {Refused{"sub", 0, "not a regular file"}, Refused{"sub", 1, "not a regular file"},
+                           Refused{"fifo", 0, "not a regular file"}, Refused{"fifo", 1, "not a regular file"},
+                           Refused{"big.bin", 0, "file too large"}}) {
+    s_corefile file = {};
+    std::string out = capture_stdout([&] { EXPECT_EQ(corefile_open(r.name, &file, r.mode), 0) << r.name; });
+    EXPECT_EQ(out, std::string("corefile: ") + r.line + ": odd/" + r.name + "\n");
+  }
+  close(fifo_ends);
+  s_corefile file = {};
+  ASSERT_EQ(corefile_open("largest.bin", &file, 0), 1);
+  EXPECT_EQ(file.size, INT_MAX);
+  corefile_close(&file);
+  std::string got;
+  EXPECT_TRUE(slurp("link.txt", &got));  // a link to a regular file opens as one
+  EXPECT_EQ(got, "ok");
+
+  // A listing offers only what opens.
+  capture_stdout([] { corefile_readdir("*.*"); });
+  std::vector<std::string> labels;
+  for (int i = 0; i < corefile_numfiles; i++) labels.push_back(corefile_filelist[i].label);
+  std::sort(labels.begin(), labels.end());
+  EXPECT_EQ(labels, (std::vector<std::string>{"[sub]", "largest.bin", "link.txt", "ok.txt"}));
+  fs::remove_all("odd");
 }
