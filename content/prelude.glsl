@@ -48,6 +48,10 @@ float hash11(float p) {
 }
 
 // ---- Small helpers ----------------------------------------------------------------------
+// The screen point the scenes draw in: centred, y up from -0.5 to 0.5, x
+// stretched by the aspect so that circles stay round.
+vec2 aspectPoint() { return (texCoord - 0.5) * vec2(resolution.x / resolution.y, 1.0); }
+
 // Rotation of a 2D point by a radians.
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
 

@@ -58,8 +58,7 @@ vec3 fieldHeart(vec3 under, vec2 f, float size, float seed, vec3 tintA, vec3 tin
 
 // ---- Scene ------------------------------------------------------------------------
 void main() {
-    float aspect = resolution.x / resolution.y;
-    vec2 p = (texCoord - 0.5) * vec2(aspect, 1.0);
+    vec2 p = aspectPoint();
     float st = statetime;
     float phase = fract(st / BEAT);
     float beat = lubdub(phase);

@@ -75,8 +75,7 @@ float twisterCover(vec2 p, float cx, float R, float spin, float twist) {
 
 // ---- Scene ------------------------------------------------------------------------
 void main() {
-    float aspect = resolution.x / resolution.y;
-    vec2 p = (texCoord - 0.5) * vec2(aspect, 1.0);
+    vec2 p = aspectPoint();
     float st = statetime;
     float phase = fract(st / BEAT);
     float kick = exp(-phase * 6.0);

@@ -18,9 +18,12 @@ namespace fuzz_scratch {
 
 inline std::string g_dir;  // the mounted scratch folder
 
-// Creates and mounts /tmp/sprox_fuzz_<target>_<pid>; aborts when it cannot,
-// since every input would then be read from nowhere.
-inline void mount(const char* target) {
+// Silences standard output (the readers print a verdict on every input and
+// the fuzzer needs none of them), then creates and mounts
+// /tmp/sprox_fuzz_<target>_<pid>; aborts when it cannot, since every input
+// would then be read from nowhere.
+inline void start(const char* target) {
+  if (!freopen("/dev/null", "w", stdout)) abort();
   g_dir = "/tmp/sprox_fuzz_" + std::string(target) + "_" + std::to_string(getpid());
   mkdir(g_dir.c_str(), 0700);
   if (!corefile_mountimage(g_dir.c_str(), COREFILE_KIND_DIRECTORY)) {

@@ -26,8 +26,7 @@ constexpr int kTransitions = 6;  // registered before each load, as the driver d
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!freopen("/dev/null", "w", stdout)) return 0;
-  fuzz_scratch::mount("timing");
+  fuzz_scratch::start("timing");
   return 0;
 }
 
