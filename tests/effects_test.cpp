@@ -287,15 +287,20 @@ class EffectsPass : public testing::Test {
     b.textureid = name;
     return b;
   }
+  // Event 1 in force in state 3, 20 ticks in; event 2 incoming in state 0,
+  // `incoming_statetime` ticks (negative: before its start).
+  static void SetStates(int32_t incoming_statetime) {
+    demo.event[1].currentstate = 3;
+    demo.event[1].statetime = 20;
+    demo.event[2].currentstate = 0;
+    demo.event[2].statetime = incoming_statetime;
+  }
 };
 
 TEST_F(EffectsPass, SceneUniformsForTheEventInForce) {
   SetTimeline(1, 300);
   demo.offset = 300 * 2739 + 1234;
-  demo.event[1].currentstate = 3;
-  demo.event[1].statetime = 20;
-  demo.event[2].currentstate = 0;
-  demo.event[2].statetime = -212;
+  SetStates(-212);
   GFX_SetFrameBuffer(g_fb[0]);
   const int id = shader_fx_intro;
   ExecuteShader(id, 0, bmp_introbg, bmp_intro1, bmp_intro2, bmp_intro3, bmp_intro4, bmp_mono, bmp_none, bmp_none,
@@ -322,10 +327,7 @@ TEST_F(EffectsPass, SceneUniformsForTheEventInForce) {
 
 TEST_F(EffectsPass, SelectorOneReadsTheIncomingEvent) {
   SetTimeline(1, 480);
-  demo.event[1].currentstate = 3;
-  demo.event[1].statetime = 20;
-  demo.event[2].currentstate = 0;
-  demo.event[2].statetime = -32;
+  SetStates(-32);
   GFX_SetFrameBuffer(g_fb[1]);
   const int id = shader_fx_bubbles;
   ExecuteShader(id, 1, bmp_none, bmp_none, bmp_none, bmp_none, bmp_none, bmp_none, bmp_none, bmp_none, bmp_none);

@@ -363,25 +363,19 @@ TEST(ShadersPack, ToolRefusesWhatWouldNotReachTheShow) {
 
 // ---- Mesa --------------------------------------------------------------------------
 
-std::string ShaderLog(GLuint shader) {
+// The info log of a shader or a program, read with the matching pair of GL calls.
+template <typename GetIv, typename GetLog>
+std::string InfoLog(GLuint object, GetIv get_iv, GetLog get_log) {
   GLint length = 0;
-  glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+  get_iv(object, GL_INFO_LOG_LENGTH, &length);
   std::string log(static_cast<size_t>(std::max(length, 1)), '\0');
   GLsizei written = 0;
-  glGetShaderInfoLog(shader, static_cast<GLsizei>(log.size()), &written, log.data());
+  get_log(object, static_cast<GLsizei>(log.size()), &written, log.data());
   log.resize(static_cast<size_t>(written));
   return log;
 }
-
-std::string ProgramLog(GLuint program) {
-  GLint length = 0;
-  glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-  std::string log(static_cast<size_t>(std::max(length, 1)), '\0');
-  GLsizei written = 0;
-  glGetProgramInfoLog(program, static_cast<GLsizei>(log.size()), &written, log.data());
-  log.resize(static_cast<size_t>(written));
-  return log;
-}
+std::string ShaderLog(GLuint shader) { return InfoLog(shader, glGetShaderiv, glGetShaderInfoLog); }
+std::string ProgramLog(GLuint program) { return InfoLog(program, glGetProgramiv, glGetProgramInfoLog); }
 
 class ShadersGL : public testing::Test {
  protected:
