@@ -495,6 +495,9 @@ TEST_F(CorefileTest, ARefusedMountLeavesTheMountInForce) {
   fs::remove_all("kept");
   write_file("kept/x.txt", "kept");
   const uint32_t before = g_mem_in_use;
+  // A stream that a refused source left open shows among the open descriptors.
+  auto open_descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  const auto descriptors = open_descriptors();
   struct Mount {
     const char* name;
     int kind;
@@ -524,6 +527,7 @@ TEST_F(CorefileTest, ARefusedMountLeavesTheMountInForce) {
     still_mounted("a missing directory");
     corefile_closeimage();
     EXPECT_EQ(g_mem_in_use, before) << m.name;  // the refused sources left nothing behind
+    EXPECT_EQ(open_descriptors(), descriptors) << m.name;
   }
 }
 
