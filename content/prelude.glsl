@@ -7,8 +7,9 @@
 // all three. Everything declared here is in scope in every body: a body must
 // not declare these names again, and what a body does not use costs nothing.
 //
-// Palette (generated): ORANGE, AMBER, EMBER, FIZZ, POOL_DEEP, POOL_LIGHT,
-// NAVY, INK, FIZZ_CREAM, and ORANGE_2DP, EMBER_2DP, POOL_LIGHT_2DP (the same
+// Generated in front of this file: PICTURE, the picture size the scenes and
+// images are made for (pixels), and the palette: ORANGE, AMBER, EMBER, FIZZ,
+// POOL_DEEP, POOL_LIGHT, NAVY, INK, FIZZ_CREAM, and ORANGE_2DP, EMBER_2DP, POOL_LIGHT_2DP (the same
 // colours as some scenes wrote them, to two places; they differ in the last
 // bits, so they are kept apart).
 

@@ -264,7 +264,8 @@ TEST(ShadersPack, TheImageHoldsTheListedShadersAndNoPrelude) {
 TEST(ShadersPack, EveryTextIsTheVersionLinePaletteAndPreludeThenItsBody) {
   const std::string prelude = ReadText(kPrelude);
   ASSERT_FALSE(prelude.empty());
-  static const std::regex head_line(R"(#version 120|#line \d+ \d+|const vec3 [A-Z0-9_]+ = vec3\([-0-9., ]+\);)");
+  static const std::regex head_line(
+      R"(#version 120|#line \d+ \d+|const vec3 [A-Z0-9_]+ = vec3\([-0-9., ]+\);|const vec2 PICTURE = vec2\([0-9., ]+\);)");
   std::string common_head;
   for (const char* name : sprox_assets::kShaderFiles) {
     const std::string& text = PackedText(name);
@@ -284,6 +285,9 @@ TEST(ShadersPack, EveryTextIsTheVersionLinePaletteAndPreludeThenItsBody) {
     EXPECT_TRUE(std::regex_match(gap, std::regex("\n?#line \\d+ 0\n"))) << name << ": \"" << gap << "\"";
 
     const std::string head = text.substr(0, text.size() - body.size());
+    const std::string picture = "const vec2 PICTURE = vec2(" + std::to_string(EFFECTS_WIDTH) + ".0, " +
+                                std::to_string(EFFECTS_HEIGHT) + ".0);\n";
+    EXPECT_NE(head.find(picture), std::string::npos) << name << ": PICTURE is not the show's picture size";
     if (common_head.empty()) common_head = head;
     EXPECT_EQ(head, common_head) << name << " has a head of its own";
   }

@@ -32,7 +32,7 @@ uniform sampler2D texture1;  // event 13: the closing badge  event 14: dots (sec
 uniform sampler2D texture2;  // event 13: the closing words  event 14: dots (third)
 
 // ---- Constants ------------------------------------------------------------------
-const vec2 CARD = vec2(1280.0, 720.0);    // every picture here is full-screen, pixels
+const vec2 CARD = PICTURE;    // every picture here is full-screen, pixels
 const float DOT_X0 = 560.0;               // centre of the first dot in text_dots.png, pixels
 const float DOT_STEP = 80.0;              // spacing of the dots, pixels
 const float DOT_Y = 360.0;                // the dots' middle line, pixels

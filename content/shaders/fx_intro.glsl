@@ -36,7 +36,7 @@ uniform sampler2D texture5;  // event 1: mono fizz  event 12: owe demoscene
 uniform sampler2D texture6;  //                     event 12: owe demoscene (orange)
 
 // ---- Constants ------------------------------------------------------------------
-const vec2 CARD = vec2(1280.0, 720.0);   // every card is a full-screen picture, pixels
+const vec2 CARD = PICTURE;   // every card is a full-screen picture, pixels
 
 // ---- Internal functions ---------------------------------------------------------
 // One layer of rising bubbles, one bubble at most per cell of a grid that

@@ -72,8 +72,11 @@ std::string LineDirective(const std::string& version, int string) {
   return "#line " + std::to_string(base) + " " + std::to_string(string) + "\n";
 }
 
+// The show's constants as GLSL: the picture size the scenes and images are
+// made for (PICTURE, pixels), then the palette.
 std::string PaletteConstants() {
-  std::string glsl;
+  std::string glsl = "const vec2 PICTURE = vec2(" + std::to_string(EFFECTS_WIDTH) + ".0, " +
+                     std::to_string(EFFECTS_HEIGHT) + ".0);\n";
 #define SHADERPACK_COLOUR(name, rgb, channels) glsl += "const vec3 " #name " = vec3(" channels ");\n";
   SPROX_PALETTE(SHADERPACK_COLOUR)
 #undef SHADERPACK_COLOUR
