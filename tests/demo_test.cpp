@@ -1,6 +1,8 @@
 // Tests of the driver: the start-up sequence and whole frames rendered into a
 // real window (Mesa under Xvfb) from a packed "sprox.dat" with probe shaders,
-// the keyboard handler's gating, pause and seeks, and short runs of the real
+// the keyboard handler's gating, pause and seeks, whole shows played by the
+// driver's functions in a child process (music that ends before the end mark,
+// a sound device that breaks in the middle), and short runs of the real
 // `sprox` program whose standard output is checked line by line, one ending
 // at the end mark on its own and one ended by an Escape key sent with xdotool.
 #include <gtest/gtest.h>
@@ -8,11 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -25,7 +29,9 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "alloc_probe.h"
+#include "alsa_fault.h"
 #include "sound_helpers.h"
+#include "test_child.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
 
@@ -68,8 +74,8 @@ std::string Timing(int events, int step) {
 }
 
 // The show's files for the probes: event 0 red, 1 green, 13 and 14 blue,
-// the dissolve and a pass-through post; every other shader and image missing
-// but the first image.
+// the dissolve, the other three transitions (flat colours of their own) and a
+// pass-through post; every other shader and image missing but the first image.
 FileList ProbeShow(const std::string& timing, double music_seconds) {
   return {{"timing.dat", timing},
           {"sprox8a.wav", Wav(music_seconds)},
@@ -78,7 +84,10 @@ FileList ProbeShow(const std::string& timing, double music_seconds) {
           {"fx_break.glsl", Flat("1.0, 0.0, 0.0")},
           {"fx_intro.glsl", Flat("0.0, 1.0, 0.0")},
           {"fx_empty.glsl", Flat("0.0, 0.0, 1.0")},
-          {"transition_dissolve.glsl", kDissolve}};
+          {"transition_dissolve.glsl", kDissolve},
+          {"transition_sea.glsl", Flat("0.2, 0.4, 0.6")},
+          {"transition_bars2.glsl", Flat("0.6, 0.4, 0.2")},
+          {"transition_flash.glsl", Flat("1.0, 1.0, 1.0")}};
 }
 
 GLint GetInt(GLenum what) {
@@ -231,6 +240,11 @@ TEST_F(DemoFrame, StartupBringsEverythingUpInOrder) {
   glfwSetKeyCallback(GFX_window, key_callback);
 
   // The five transitions, in index order, then the timeline from the file.
+  // Each transition shader is a program of its own, so the table below pins
+  // which one every index plays.
+  const std::set<int32_t> programs = {transition_dissolve, transition_sea, transition_bars, transition_flash};
+  EXPECT_EQ(programs.size(), 4u);
+  EXPECT_EQ(programs.count(-1), 0u);
   ASSERT_EQ(demo.numtransitions, 5);
   const int32_t shaders[5] = {transition_dissolve, transition_sea, transition_bars, transition_flash,
                               transition_bars};
@@ -242,7 +256,6 @@ TEST_F(DemoFrame, StartupBringsEverythingUpInOrder) {
     EXPECT_EQ(demo.transition[i].blendwidth, 0.9f) << i;
     EXPECT_EQ(demo.transition[i].custom, 0.0f) << i;
   }
-  EXPECT_EQ(transition_sea, -1) << "its file is not in the probe show";
   EXPECT_EQ(demo.numevents, 16);
   EXPECT_EQ(demo.event[15].time, 15 * 256);
 
@@ -463,19 +476,109 @@ TEST_F(DemoKeys, ArrowsResumeAPausedShow) {
   EXPECT_EQ(demo.currentevent, 0);
 }
 
-// ---- The real program -------------------------------------------------------------------
-
-// Runs `script` with /bin/sh; returns its exit status.
-int Shell(const std::string& script) {
-  const int status = std::system(script.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// ---- Whole shows in a child process ---------------------------------------------------------
 
 // Packs the probe show into its own folder, as the program finds it.
 std::string ShowFolder(const std::string& name, const FileList& files) {
   std::filesystem::create_directories(name);
   test_util::pack(name + "/sprox.dat", files);
   return name;
+}
+
+// Plays the show packed in `dir` as the program does: start-up with the
+// music, then one frame at the audible offset per swap until the window's
+// close flag is set. `frame` sees every frame's copy of the music and the
+// offset read from it once the frame is drawn (and before the swap, where the
+// keys arrive). False when the show was still on
+// after `limit` seconds. For a fresh process: start-up runs once a process.
+template <typename Frame>
+bool PlayShow(const std::string& dir, double limit, Frame frame) {
+  if (chdir(dir.c_str()) != 0) return false;
+  Demo_Startup(true);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
+  while (!glfwWindowShouldClose(GFX_window)) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    const s_sound music = Soundsystem_CopySound(&snd_demomusic);
+    const uint64_t position = Soundsystem_GetPlaybackOffset(music);
+    Demo_RenderFrame(static_cast<int32_t>(static_cast<uint32_t>(position)));
+    frame(music, position);
+    GFX_SwapBuffers();
+  }
+  glfwTerminate();
+  return true;
+}
+
+// Music that ends long before the end mark: its clock then reads 0, so the
+// show falls back to event 0 (red) and stays there, without closing, until
+// Escape ends it.
+TEST(DemoShow, MusicEndingBeforeTheEndMarkFallsBackToEventZeroUntilEscape) {
+  // Events 40 ticks apart (the end mark near 37 s); 3 s of music reach event 1.
+  ShowFolder("show_short_music", ProbeShow(Timing(16, 40), 3.0));
+  EXPECT_IN_CHILD({
+    setenv("SPROX_AUDIO", "silent", 1);
+    int highest = 0;       // the furthest event while the music played
+    int after = 0;         // frames after the music's end
+    bool fell_back = true;  // every one of them on event 0, red, not closing
+    std::chrono::steady_clock::time_point ended;
+    const bool closed = PlayShow("show_short_music", 30.0, [&](const s_sound& music, uint64_t offset) {
+      if (music.playing) {
+        highest = std::max(highest, demo.currentevent);
+        return;
+      }
+      if (after++ == 0) ended = std::chrono::steady_clock::now();
+      const std::vector<uint8_t> p = WindowPixel(640, 360);
+      fell_back = fell_back && offset == 0 && demo.currentevent == 0 && p[0] == 255 && p[1] == 0 &&
+                  !glfwWindowShouldClose(GFX_window);
+      if (after >= 5 && std::chrono::steady_clock::now() - ended > std::chrono::milliseconds(1500))
+        key_callback(GFX_window, GLFW_KEY_ESCAPE, 0, GLFW_PRESS, 0);
+    });
+    CHILD_CHECK(closed);
+    CHILD_CHECK(highest == 1);
+    CHILD_CHECK(after >= 5);
+    CHILD_CHECK(fell_back);
+  });
+}
+
+#if SPROX_TEST_HAS_ALSA
+// ALSA breaking for good in the middle of the show (every write after the
+// eighth fails): one line says so, the show's clock goes on on the steady
+// clock without running backwards, and the show ends at the end mark.
+TEST(DemoShow, AlsaFailingMidShowGoesOnWithoutSoundToTheEndMark) {
+  if (!alsa_fault::opens("null")) GTEST_SKIP() << "ALSA's null PCM is not available here";
+  // Events two ticks apart: the end mark at tick 30, about 1.9 s in.
+  ShowFolder("show_alsa_breaks", ProbeShow(Timing(16, 2), 4.0));
+  EXPECT_IN_CHILD({
+    setenv("SPROX_AUDIO", "alsa", 1);
+    setenv("SPROX_ALSA_DEVICE", "null", 1);
+    alsa_fault::fail_after(8);
+    uint64_t last = 0;
+    bool forward = true;
+    int highest = 0;
+    bool closed = false;
+    const std::string out = test_util::capture_stdout([&] {
+      closed = PlayShow("show_alsa_breaks", 30.0, [&](const s_sound&, uint64_t offset) {
+        forward = forward && offset >= last;
+        last = offset;
+        highest = std::max(highest, demo.currentevent);
+      });
+    });
+    CHILD_CHECK(out.find("AUDIO: output: ALSA \"null\"\n") != std::string::npos);
+    CHILD_CHECK(alsa_fault::g_refused == 1);
+    CHILD_CHECK(out.find("sound: ALSA output failed (Input/output error), going on without sound\n") !=
+                std::string::npos);
+    CHILD_CHECK(closed);
+    CHILD_CHECK(highest == DEMO_LASTSCENE + 1);
+    CHILD_CHECK(forward);
+  });
+}
+#endif
+
+// ---- The real program -------------------------------------------------------------------
+
+// Runs `script` with /bin/sh; returns its exit status.
+int Shell(const std::string& script) {
+  const int status = std::system(script.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(DemoProgram, RunsToTheEndMarkAndPrintsTheStartup) {

@@ -1,16 +1,24 @@
 // The silent output in real time and the playback clock on it: the mixer's
 // offset advancing at the real rate, a clean close, and the audible offset
 // rising smoothly a latency behind the mixer, holding while paused and
-// landing on a seek's target. Bounds are loose enough for a slow, shared
-// machine; the step bound is taken from the measured time between frames.
+// landing on a seek's target. Then the ALSA output: on ALSA's null PCM, the
+// automatic choice falling back to the silent output when "default" cannot
+// open, and a device that breaks while the music plays. Bounds are loose
+// enough for a slow, shared machine; the step bound is taken from the
+// measured time between frames.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "alsa_fault.h"
 #include "sound_helpers.h"
+#include "test_child.h"
+#include "test_util.h"
 
 namespace {
 
@@ -171,6 +179,35 @@ TEST_F(SilentOutput, PlaybackClockOfAStoppedOrEndedSoundReadsZero) {
 
 namespace {
 
+// A quiet stereo music of `frames` frames over `samples`, as loading leaves it.
+s_sound QuietMusic(std::vector<int16_t>& samples, uint32_t frames) {
+  samples.assign(size_t{frames} * 2, 0);
+  s_sound music{};
+  music.channels = 2;
+  music.bits = 16;
+  music.frequency = 44100;
+  music.datasize = static_cast<uint32_t>(samples.size() * 2);
+  music.numsamples = static_cast<uint32_t>(samples.size());
+  music.data = samples.data();
+  music.volume = 255;
+  music.leftvolume = music.rightvolume = music.panning = 128;
+  Soundsystem_SetFrequency(&music, 44100);
+  return music;
+}
+
+uint64_t MixerOffset(const s_sound* sound) { return Soundsystem_GetSoundOffset(Soundsystem_CopySound(sound)); }
+
+// Waits (bounded) until `done` holds.
+template <typename Done>
+bool WaitFor(Done done, double seconds = 5.0) {
+  const auto until = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 // The ALSA output's device thread on ALSA's "null" PCM, which takes every
 // write at once: slots come back as fast as they are mixed.
 TEST(AlsaOutput, NullDeviceHandsSlotsBackAndClosesCleanly) {
@@ -190,17 +227,8 @@ TEST(AlsaOutput, NullDeviceHandsSlotsBackAndClosesCleanly) {
   }
   EXPECT_NE(lines.find("AUDIO: opening audio device succesful!\nAUDIO: output: ALSA \"null\"\n"), std::string::npos)
       << lines;
-  std::vector<int16_t> samples(2 * 216 * AUDIO_SLOT_FRAMES, 0);  // whole slots: loops stay aligned
-  s_sound music{};
-  music.channels = 2;
-  music.bits = 16;
-  music.frequency = 44100;
-  music.datasize = static_cast<uint32_t>(samples.size() * 2);
-  music.numsamples = static_cast<uint32_t>(samples.size());
-  music.data = samples.data();
-  music.volume = 255;
-  music.leftvolume = music.rightvolume = music.panning = 128;
-  Soundsystem_SetFrequency(&music, 44100);
+  std::vector<int16_t> samples;
+  s_sound music = QuietMusic(samples, 216 * AUDIO_SLOT_FRAMES);  // whole slots: loops stay aligned
   Soundsystem_PlayMusic(&music, 1);
   // The null PCM takes slots as fast as the mixer fills them, so the looping
   // sound may wrap between two reads: the comparisons below are made paused.
@@ -223,5 +251,108 @@ TEST(AlsaOutput, NullDeviceHandsSlotsBackAndClosesCleanly) {
   EXPECT_EQ(Soundsystem_GetSoundOffset(Soundsystem_CopySound(&music)), closed);
   audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);
 }
+
+#if SPROX_TEST_HAS_ALSA
+
+// A device that breaks for good while the music plays (EIO from every write
+// after the first twelve): one line says so, the ring goes on at the real
+// rate on the steady clock instead of the device's, the music plays to its
+// end and the output closes cleanly. No further write reaches the device.
+TEST(AlsaOutput, DeviceFailingMidStreamGoesOnWithoutSoundToTheEnd) {
+  setenv("SPROX_ALSA_DEVICE", "null", 1);
+  audiodriver_selectoutput(AUDIO_OUTPUT_ALSA);
+  fflush(stdout);
+  testing::internal::CaptureStdout();
+  Soundsystem_Init(44100, 16, 2);
+  unsetenv("SPROX_ALSA_DEVICE");
+  if (audiodriver_getoutput() != AUDIO_OUTPUT_ALSA) {
+    Soundsystem_CloseAudio();
+    audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);
+    const std::string lines = testing::internal::GetCapturedStdout();
+    GTEST_SKIP() << "ALSA's null PCM is not available here: " << lines;
+  }
+  std::vector<int16_t> samples;
+  s_sound music = QuietMusic(samples, 2 * 44100);
+  alsa_fault::fail_after(12);
+  Soundsystem_PlayMusic(&music, 0);
+
+  const bool failed = WaitFor([] { return alsa_fault::g_refused > 0; });
+  const auto before = Clock::now();
+  const uint64_t at_failure = MixerOffset(&music);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const uint64_t later = MixerOffset(&music);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - before).count();
+  const bool ended = WaitFor([&] { return Soundsystem_CopySound(&music).playing == 0; });
+  const uint64_t after_end = MixerOffset(&music);
+  Soundsystem_CloseAudio();
+  const long refused = alsa_fault::g_refused;
+  alsa_fault::fail_after(-1);
+  audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);
+  fflush(stdout);
+  const std::string lines = testing::internal::GetCapturedStdout();
+
+  ASSERT_TRUE(failed) << "the device never broke: " << lines;
+  EXPECT_LT(at_failure, 88200u) << "the break came after the music's end";
+  EXPECT_GT(later, at_failure) << "the clock stopped with the device";
+  EXPECT_LE(later - at_failure, static_cast<uint64_t>(elapsed * kRate) + 2 * AUDIO_SLOT_FRAMES)
+      << "faster than real time: still paced by the broken device";
+  EXPECT_TRUE(ended) << "the music did not reach its end";
+  EXPECT_EQ(after_end, 0u);
+  EXPECT_EQ(refused, 1) << "the broken device was written again";
+  const std::string line = "sound: ALSA output failed (Input/output error), going on without sound\n";
+  const size_t at = lines.find(line);
+  EXPECT_NE(at, std::string::npos) << lines;
+  EXPECT_EQ(lines.find(line, at + 1), std::string::npos) << "said more than once: " << lines;
+}
+
+// ALSA configurations of the test's own: a "default" that opens (the null
+// PCM) and one that cannot (a card that does not exist).
+constexpr const char* kDefaultOpens = "pcm.default { type null }\n";
+constexpr const char* kDefaultFails = "pcm.default { type hw card 99 }\n";
+
+// Soundsystem_Init on the automatic choice with nothing in the environment;
+// returns what it printed.
+std::string InitAutomatic() {
+  unsetenv("SPROX_AUDIO");
+  unsetenv("SPROX_ALSA_DEVICE");
+  audiodriver_selectoutput(AUDIO_OUTPUT_AUTO);
+  return test_util::capture_stdout([] { Soundsystem_Init(44100, 16, 2); });
+}
+
+// Left to itself the show opens ALSA's "default" and, where that cannot open
+// (no card, no sound server), runs on the silent output with its clock moving
+// in real time; asked for ALSA only, the driver reports the failure instead.
+// Each case in a fresh process, since alsa-lib reads its configuration once.
+TEST(AutomaticOutput, TakesAlsaDefaultAndFallsBackToTheSilentOutput) {
+  if (!audio_output_alsa.start) GTEST_SKIP() << "built without ALSA";
+  EXPECT_IN_CHILD({
+    alsa_fault::use_config("default_opens.conf", kDefaultOpens);
+    const std::string lines = InitAutomatic();
+    CHILD_CHECK(audiodriver_getoutput() == AUDIO_OUTPUT_ALSA);
+    CHILD_CHECK(lines.find("AUDIO: output: ALSA \"default\"\n") != std::string::npos);
+    Soundsystem_CloseAudio();
+  });
+  EXPECT_IN_CHILD({
+    alsa_fault::use_config("default_fails.conf", kDefaultFails);
+    CHILD_CHECK(!alsa_fault::opens("default"));
+    const std::string lines = InitAutomatic();
+    CHILD_CHECK(audiodriver_getoutput() == AUDIO_OUTPUT_SILENT);
+    CHILD_CHECK(lines.find("open waveout\nAUDIO: output: silent (no sound device)\nopen wav-buffers\n"
+                           "audiodriver inited\n") != std::string::npos);
+    CHILD_CHECK(lines.find("succesful") == std::string::npos);
+    std::vector<int16_t> samples;
+    s_sound music = QuietMusic(samples, 10 * 44100);
+    Soundsystem_PlayMusic(&music, 0);
+    CHILD_CHECK(WaitFor([&] { return MixerOffset(&music) >= 8 * AUDIO_SLOT_FRAMES; }));
+    Soundsystem_CloseAudio();
+
+    audiodriver_selectoutput(AUDIO_OUTPUT_ALSA);
+    std::string strict = test_util::capture_stdout([] { CHILD_CHECK(audiodriver_init(44100, 16, 2048, 2) == 0); });
+    CHILD_CHECK(strict.find("open waveout\nopen wav-buffers\nAUDIO: error opening audio buffer\n") != std::string::npos);
+    CHILD_CHECK(audiodriver_getoutput() == -1);
+  });
+}
+
+#endif  // SPROX_TEST_HAS_ALSA
 
 }  // namespace
