@@ -576,7 +576,7 @@ TEST_F(CorefileTest, SizesPastThirtyTwoBitsAreRefusedBeforeAnythingIsAllocated) 
     SparseFile image(std::string("sparse-") + c.label + ".dat", c.head, c.size);
     if (!image.made) GTEST_SKIP() << "no sparse file of " << c.size << " bytes here";
     const uint32_t in_use = g_mem_in_use;
-    g_mem_in_use_peak = in_use;
+    g_mem_in_use_peak = in_use;  // the peak of this mount alone
     std::string out = capture_stdout([&] { EXPECT_EQ(corefile_mountimage(image.path.c_str(), 0), 0) << c.label; });
     EXPECT_STREQ(corefile_damage(), c.reason) << c.label;
     EXPECT_NE(out.find(std::string("\ncorefile: damaged image: ") + c.reason + "\n"), std::string::npos) << out;
