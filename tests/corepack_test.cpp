@@ -95,7 +95,7 @@ TEST(Corepack, ListingReachesNamesNoDirectoryListingShows) {
   }
 
   // Stored twice where no listing shows it, the second entry has no way in.
-  std::vector<PackEntry> twice = {{"a\\b.txt", {'1'}}, {"a\\b.txt", {'2', '2'}}};
+  std::vector<PackEntry> twice = {{"/lead.txt", {'1'}}, {"/lead.txt", {'2', '2'}}};
   write_bytes("twice.dat", corepack_build(twice, 0, false));
   std::vector<ListedEntry> none;
   std::string error;

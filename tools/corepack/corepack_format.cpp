@@ -85,7 +85,7 @@ void collect_sizes(ListedSizes* sizes) {
 }
 
 // The size of table entry j by opening its name, for a file that no listing
-// shows (a name with a backslash or a leading "/", or below a directory path
+// shows (a name with a leading "/", or below a directory path
 // longer than the local path holds). Only an open that finds entry j counts.
 bool size_by_open(uint32_t j, uint32_t* size) {
   s_corefile file = {};
