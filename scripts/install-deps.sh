@@ -10,6 +10,7 @@ packages=(
   fonts-lobster fonts-bebas-neue fonts-league-spartan fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool glslang-tools ffmpeg sox
+  pulseaudio pulseaudio-utils libasound2-plugins
   clang libclang-rt-14-dev
 )
 

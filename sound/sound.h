@@ -23,6 +23,16 @@
 // records' playing flags, positions, volumes and increments, and the global
 // volumes: the device thread holds it for each buffer's mix, and every
 // main-thread operation that changes them takes it.
+//
+// What that means for a caller: the lock is not recursive, and a stream's
+// callback runs on the device thread while the mixer holds it, so a callback
+// must not call the sound system (any call that takes the lock waits for
+// itself forever, and the output stops) and should only refill the data it
+// is handed, without blocking or allocating: the main thread's calls wait
+// while it runs. The globals below and a playing record's fields change
+// under the lock on the device thread; read a playing record through
+// Soundsystem_CopySound, and the rest only where no device thread runs (the
+// manual output).
 #pragma once
 
 #include <cstdint>
@@ -99,7 +109,8 @@ char* upcase_sound(char* text);
 void Soundsystem_LoadSound(const char* name, s_sound* sound);
 int Soundsystem_SaveSound(const char* name, s_sound* sound);
 // length counts frames: the buffer holds length x channels samples. The
-// callback runs on the device thread each time the stream wraps.
+// callback runs on the device thread each time the stream wraps, with the
+// mixer's lock held: it must not call the sound system (see the top).
 void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
                                    int bits, int channels, int length);
 void Soundsystem_PauseSound(s_sound* sound);
@@ -123,6 +134,15 @@ uint64_t Soundsystem_GetPlaybackOffset(s_sound sound);
 // record races with the device thread, which advances its position; callers
 // that hand a playing record by value use this to take the copy.
 s_sound Soundsystem_CopySound(const s_sound* sound);
+// The mixer's own accumulators, not a copy: soundsystem.mixsize bytes, one
+// int32 per output sample (left, right interleaved on stereo output), holding the last mixed
+// buffer's sums before the shift by 8 and the clamp. Null before
+// Soundsystem_Init, after Soundsystem_CloseAudio (which frees it; a new Init
+// hands out a new block) and when it could not be allocated. The pointer is
+// taken without the lock, and the device thread clears and refills the block
+// at every completion: read it only where no device thread runs (the manual
+// output, between the caller's own fillnextbuffer calls). On a device output,
+// Soundsystem_DetectFrequency reads it under the lock.
 int32_t* Soundsystem_GetOutputBuffer();
 float Soundsystem_DetectFrequency(float frequency);
 

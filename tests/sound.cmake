@@ -17,3 +17,6 @@ include(${CMAKE_CURRENT_LIST_DIR}/link_check.cmake)
 pkg_check_modules(SPROX_LINK_ALSA QUIET alsa)
 sprox_add_link_check(sound_link SOURCES sound_link_check.cpp ARCHIVES sound corefile core
   SYSTEM Threads::Threads ${SPROX_LINK_ALSA_LINK_LIBRARIES})
+
+# The show through a real sound server.
+include(${CMAKE_CURRENT_LIST_DIR}/soundserver/pulse.cmake)
