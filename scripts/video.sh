@@ -12,4 +12,4 @@ if [ -n "${DISPLAY:-}" ]; then
   exec ./sprox-capture "${args[@]}"
 fi
 source ../scripts/xvfb.sh
-exec sprox_xvfb ./sprox-capture "${args[@]}"
+exec xvfb-run -a -s "$SPROX_XVFB_SCREEN" ./sprox-capture "${args[@]}"

@@ -4,5 +4,6 @@
 # checks that it matches the show's picture size.
 SPROX_XVFB_SCREEN="-screen 0 1280x720x24"
 
-# Runs a command under a new Xvfb server with that screen.
+# Runs a command under a new Xvfb server with that screen (a function: to
+# replace the shell, exec xvfb-run -a -s "$SPROX_XVFB_SCREEN" ... instead).
 sprox_xvfb() { xvfb-run -a -s "$SPROX_XVFB_SCREEN" "$@"; }
