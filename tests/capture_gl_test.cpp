@@ -1,7 +1,8 @@
 // The real sprox-capture on the real build's sprox.dat, under Xvfb: two
 // captures of the same frames are byte-identical, every frame shows the event
 // and state the timeline gives for its tick, the contact sheet has one
-// labelled row per event, and the video carries the frames and the music.
+// labelled row per event, the video carries the frames and the music, and
+// the show ends dark: the dots of event 14 are lit, its last beat is not.
 // Runs are kept to a few frames: llvmpipe takes tens to hundreds of
 // milliseconds a frame.
 #include <gtest/gtest.h>
@@ -77,6 +78,13 @@ Decoded decode(const std::string& path) {
   if (!code) d.rgb.assign(pixels, pixels + static_cast<size_t>(d.width) * d.height * 3);
   free(pixels);
   return d;
+}
+
+// Mean of every channel of every pixel, 0..255.
+double mean_level(const Decoded& picture) {
+  double sum = 0.0;
+  for (uint8_t v : picture.rgb) sum += v;
+  return picture.rgb.empty() ? -1.0 : sum / static_cast<double>(picture.rgb.size());
 }
 
 // ---- Tests ----------------------------------------------------------------------------
@@ -234,6 +242,53 @@ TEST_F(CaptureShow, VideoCarriesTheFramesAndTheMusic) {
     EXPECT_NE(result.out.find("the video will be silent"), std::string::npos) << result.out;
   }
   EXPECT_TRUE(std::filesystem::is_empty("scratch")) << "the music's temporary copy was left behind";
+}
+
+// The end of the show as the capture renders it: the dots lit for the first
+// two bars of event 14, then, as the last chord fades and the final dissolve
+// fizzes them away, dark, and dark to the end (black but for the post pass's
+// grain and dust: a mean below 12 of 255).
+TEST_F(CaptureShow, TheShowEndsOnADarkPicture) {
+  const int64_t last = timeline.start[14], endmark = timeline.start[15];
+  ASSERT_GE(endmark - last, 3 * 32) << "event 14 holds the last chord";
+  const double mark = tick_seconds(endmark);
+  std::filesystem::remove_all("ending");
+  Ran result = capture("--fps 4 --event 14 --png ending");
+  ASSERT_EQ(result.status, 0) << result.out;
+  int lit = 0, dark = 0;
+  bool darkened = false;
+  for (int64_t n = capture_firstframeafter(capture_parseseconds(seconds(tick_seconds(last)).c_str()), 4);; ++n) {
+    char name[64];
+    snprintf(name, sizeof(name), "ending/frame_%06lld.png", static_cast<long long>(n));
+    if (!std::filesystem::exists(name)) break;
+    const double level = mean_level(decode(name));
+    const double at = static_cast<double>(n) / 4.0;
+    const std::string where = std::to_string(mark - at) + " s before the end mark";
+    if (at > tick_seconds(last) + 0.25 && at < tick_seconds(last + 2 * 32)) {
+      EXPECT_GT(level, 12.0) << where << ": the dots should be lit";
+      ++lit;
+    }
+    if (at >= mark - 0.5) {
+      EXPECT_LT(level, 12.0) << where << ": the last beat should be dark";
+      ++dark;
+    }
+    if (darkened) {
+      EXPECT_LT(level, 12.0) << where << ": lit again after going dark";
+    }
+    darkened = darkened || level < 12.0;
+  }
+  EXPECT_GE(lit, 6);
+  EXPECT_GE(dark, 1);
+
+  // The frame on screen 0.1 s before the end mark.
+  result = capture("--at " + seconds(mark - 0.1) + " --png before_end");
+  ASSERT_EQ(result.status, 0) << result.out;
+  char name[64];
+  snprintf(name, sizeof(name), "before_end/frame_%06lld.png",
+           static_cast<long long>(capture_frameat(capture_parseseconds(seconds(mark - 0.1).c_str()), 60)));
+  const Decoded picture = decode(name);
+  EXPECT_EQ(picture.width, 1280u);
+  EXPECT_LT(mean_level(picture), 12.0);
 }
 
 }  // namespace

@@ -24,9 +24,9 @@ namespace {
 
 // ---- Helpers ------------------------------------------------------------------------
 
-// The show's timeline: events on bar lines, the end mark at tick 3648.
+// The show's timeline: events on bar lines, the end mark at tick 3680.
 s_capturetimeline show_timeline() {
-  const int32_t starts[] = {0, 256, 512, 768, 1024, 1280, 1536, 1792, 2048, 2560, 2816, 2944, 3200, 3456, 3584, 3648};
+  const int32_t starts[] = {0, 256, 512, 768, 1024, 1280, 1536, 1792, 2048, 2560, 2816, 2944, 3200, 3456, 3584, 3680};
   s_capturetimeline timeline{};
   timeline.numevents = 16;
   for (int i = 0; i < 16; ++i) timeline.start[i] = starts[i];
@@ -245,16 +245,16 @@ TEST(CaptureOptions, HelpWinsOverMistakes) {
 
 TEST(CaptureRange, WholeShowEndsBeforeTheEndMark) {
   const s_capturetimeline timeline = show_timeline();
-  EXPECT_EQ(capture_showend(&timeline), 3648LL * 2739);
+  EXPECT_EQ(capture_showend(&timeline), 3680LL * 2739);
   EXPECT_EQ(capture_showevents(&timeline), 15);
   s_capturerange range;
   char message[256];
   ASSERT_EQ(resolve({"--report"}, timeline, &range, message), 1) << message;
-  // 3648 x 2739 = 9991872 sample frames; at 735 a frame the last one before it is 13594.
+  // 3680 x 2739 = 10079520 sample frames; at 735 a frame the last one before it is 13713.
   EXPECT_EQ(range.first, 0);
-  EXPECT_EQ(range.end, 13595);
+  EXPECT_EQ(range.end, 13714);
   ASSERT_EQ(resolve({"--report", "--fps", "2"}, timeline, &range, message), 1);
-  EXPECT_EQ(range.end, 454);  // 9991872 / 22050 = 453.1..
+  EXPECT_EQ(range.end, 458);  // 10079520 / 22050 = 457.1..
 }
 
 TEST(CaptureRange, EveryFrameOfAnEventShowsThatEvent) {
@@ -295,14 +295,14 @@ TEST(CaptureRange, TimesFramesAndTheirLimits) {
   ASSERT_EQ(resolve({"--report", "--from", "226", "--to", "300"}, timeline, &range, message),
             1);
   EXPECT_EQ(range.first, 13560);
-  EXPECT_EQ(range.end, 13595);
-  EXPECT_EQ(resolve({"--report", "--from", "227"}, timeline, &range, message), 0);
+  EXPECT_EQ(range.end, 13714);
+  EXPECT_EQ(resolve({"--report", "--from", "229"}, timeline, &range, message), 0);
   EXPECT_NE(std::string(message).find("no frame to render"), std::string::npos) << message;
 
-  ASSERT_EQ(resolve({"--report", "--frame", "13594"}, timeline, &range, message), 1);
-  EXPECT_EQ(range.first, 13594);
-  EXPECT_EQ(range.end, 13595);
-  EXPECT_EQ(resolve({"--report", "--frame", "13595"}, timeline, &range, message), 0);
+  ASSERT_EQ(resolve({"--report", "--frame", "13713"}, timeline, &range, message), 1);
+  EXPECT_EQ(range.first, 13713);
+  EXPECT_EQ(range.end, 13714);
+  EXPECT_EQ(resolve({"--report", "--frame", "13714"}, timeline, &range, message), 0);
   EXPECT_NE(std::string(message).find("past the show's end"), std::string::npos) << message;
   ASSERT_EQ(resolve({"--report", "--at", "226.5"}, timeline, &range, message), 1);
   EXPECT_EQ(range.first, 13590);
@@ -310,7 +310,7 @@ TEST(CaptureRange, TimesFramesAndTheirLimits) {
   EXPECT_EQ(resolve({"--report", "--event", "15"}, timeline, &range, message), 0);
   EXPECT_NE(std::string(message).find("event 15 is not in the show"), std::string::npos) << message;
   ASSERT_EQ(resolve({"--report", "--event", "14"}, timeline, &range, message), 1);
-  EXPECT_EQ(range.end, 13595);
+  EXPECT_EQ(range.end, 13714);
 }
 
 TEST(CaptureRange, TimelinesWithoutAnEndMarkOrWithTinyEvents) {
@@ -344,9 +344,9 @@ TEST(CaptureRange, SheetPointsSitAtOddEighthsOfTheEvent) {
   const s_capturetimeline timeline = show_timeline();
   // Event 0 runs 256 ticks: its points are at ticks 32, 96, 160 and 224.
   for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(capture_sheetpoint(&timeline, 0, k), (32 + 64 * k) * 2739LL);
-  // Event 14 runs 64 ticks up to the end mark.
-  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 0), (3584 + 8) * 2739LL);
-  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 3), (3584 + 56) * 2739LL);
+  // Event 14 runs 96 ticks up to the end mark.
+  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 0), (3584 + 12) * 2739LL);
+  EXPECT_EQ(capture_sheetpoint(&timeline, 14, 3), (3584 + 84) * 2739LL);
   for (int32_t event = 0; event < 15; ++event)
     for (int32_t k = 0; k < 4; ++k)
       EXPECT_EQ(event_at_tick(timeline, capture_sheetpoint(&timeline, event, k) / 2739), event);

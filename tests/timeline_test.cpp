@@ -342,6 +342,12 @@ TEST_P(TimingFile, TheShowsTimingFileKeepsItsPromises) {
       EXPECT_GT(e.time, demo.event[i - 1].time) << "event " << i;
     }
   }
+  // The last scene holds the last chord for at least two bars; the end mark
+  // follows it on a bar line, and the frame just before it still shows event 14.
+  EXPECT_GE(demo.event[15].time - demo.event[14].time, 64);
+  UpdateDemoTiming(demo.event[15].time * TIMELINE_TICKLENGTH - 1, TIMELINE_TICKLENGTH);
+  EXPECT_EQ(demo.currentevent, 14);
+  EXPECT_GT(demo.progress, 0.96f) << "the final dissolve is all but done";
   UpdateDemoTiming(demo.event[15].time * TIMELINE_TICKLENGTH, TIMELINE_TICKLENGTH);
   EXPECT_EQ(demo.currentevent, 15);
 }

@@ -8,11 +8,15 @@
 //     written in from left to right. A glint crosses the badge once a bar
 //     and a few slow bubbles drift up. Images: texture0 the black
 //     background, texture1 closing0.png, texture2 text_closing.png.
-//   event 14 (the last two bars): three dots. In the first bar (state 0)
-//     they pop up one per beat and bob like a "still typing" sign; in the
-//     second (state 1) they go out one by one, while the dissolve at the
-//     end fades the screen to black. Images: texture0..2 text_dots.png,
-//     one copy per dot; each dot is cut out of its own copy.
+//   event 14 (the last three bars, the last chord): three dots. In the
+//     first bar (state 0) they pop up one per beat and bob like a "still
+//     typing" sign, in a warm glow that the chord lights; through the
+//     second (state 1 from here on) they bob on while the chord is held;
+//     in the third the chord is let go and fades out, and with it the glow
+//     and the dots, while the final dissolve fizzes what is left away into
+//     black. The last beat is black (the song is silent by then). Images:
+//     texture0..2 text_dots.png, one copy per dot; each dot is cut out of
+//     its own copy.
 //
 // The incoming event is drawn with state 0 and a negative "statetime", while
 // "event" still names the event in force: a negative statetime means the
@@ -40,6 +44,8 @@ const float DOT_BOX = 38.0;               // half-size of one dot with its shado
 const float DOT_ZOOM = 1.6;               // the dots are shown this much larger than drawn
 const float WRITE_FROM = 0.0;             // statetime at which the closing words start to appear
 const float WRITE_LEN = 1.44;             // time the writing takes (three beats)
+const float LET_GO = 2.0 * BAR;           // event 14: the chord is let go and the light starts to fall
+const float LIGHT_OUT = 1.26;             // event 14: how long the light takes to go out after LET_GO
 
 // ---- Internal functions ---------------------------------------------------------
 // One sparse layer of slow bubbles; returns (rim and highlight, body).
@@ -119,23 +125,45 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
 }
 
 // ---- The dots (event 14) ------------------------------------------------------------
-vec3 dots(vec2 img, float t, float st) {
+// The chord's light, 0..1 over the event's time u: it swells with the strike,
+// settles, and after LET_GO falls the way the music fades out (a raised
+// cosine), a little ahead of it, so the picture is dark when the song is.
+float chordlight(float u) {
+  float strike = 0.85 + 0.15 * exp(-u * 2.5);
+  float gone = clamp((u - LET_GO) / LIGHT_OUT, 0.0, 1.0);
+  return strike * (0.5 + 0.5 * cos(PI * gone)) * smoothstep(0.0, 0.12, u);
+}
+
+vec3 dots(vec2 img, vec2 p, float t, float st) {
   float u = state >= 1 ? BAR + st : st;   // time since the event began
-  vec3 col = POOL_DEEP * 0.25 * smoothstep(2.0 * BAR, 0.5 * BAR, u) *
-             exp(-pow(length((img - vec2(640.0, 360.0)) / CARD.y), 2.0) * 4.0);
-  float calm = smoothstep(BAR, 2.0 * BAR, u);
+  float light = chordlight(u);
+  float beat = fract(u / BEAT);
+
+  // Deep blue behind everything, and a warm soda glow behind the dots that
+  // breathes on the beat.
+  vec2 cp = (img - 0.5 * CARD) / CARD.y;
+  vec3 col = POOL_DEEP * 0.3 * exp(-dot(cp, cp) * 3.0) * light;
+  float breathe = 0.9 + 0.1 * exp(-beat * 4.0);
+  vec2 gp = cp * vec2(0.75, 1.5);
+  float core = exp(-dot(gp, gp) * 14.0);
+  col += mix(ORANGE, AMBER, 0.4 * core) * (0.42 * core + 0.16 * exp(-dot(gp, gp) * 3.5)) * breathe * light;
+
+  // A few slow bubbles drift up through the light.
+  vec2 b = bubbles(p, 6.0, 0.3, t, 0.2, 11.0);
+  col += FIZZ_CREAM * b.x * 0.22 * light;
+
+  float calm = smoothstep(BAR, LET_GO + LIGHT_OUT, u);
   for (int k = 0; k < 3; ++k) {
     float i = float(k);
     float born = u - i * BEAT;                          // dot i pops on beat i
     float pop = born < 0.0 ? 0.0 : 1.0 + 0.45 * exp(-born * 10.0) * cos(born * 26.0) - 0.45 * exp(-born * 60.0);
-    float gone = smoothstep(BAR + i * BEAT, BAR + i * BEAT + 0.6, u);  // and goes on beat i of bar 2
-    float scale = pop * (1.0 - 0.6 * gone);
-    float lift = 14.0 * max(0.0, sin(u * 6.5449847 - i * 0.9)) * (1.0 - calm);  // a bob every two beats
+    float scale = pop * (0.75 + 0.25 * light);
+    float lift = 14.0 * max(0.0, sin(u * 6.5449847 - i * 0.9)) * (1.0 - 0.7 * calm);  // a bob every two beats
     vec4 d;
     if (k == 0) d = dot3(texture0, img, i, scale, lift);
     else if (k == 1) d = dot3(texture1, img, i, scale, lift);
     else d = dot3(texture2, img, i, scale, lift);
-    col = mix(col, d.rgb, d.a * (1.0 - gone) * step(0.0, born));
+    col = mix(col, d.rgb * light, d.a * step(0.0, born));
   }
   return col;
 }
@@ -149,7 +177,7 @@ void main() {
   int ev = incoming ? event + 1 : event;
   vec3 col = vec3(0.0);
   if (ev == 14) {
-    if (!incoming) col = dots(img, time, st);
+    if (!incoming) col = dots(img, p, time, st);
   } else {
     col = closing(img, p, time, st);
   }

@@ -100,14 +100,21 @@ int main(int argc, char** argv) {
   if (solo) return 0;
   std::vector<int16_t> pcm;
   s_mgmasterreport rep;
-  mg_master(&mix, score.mix.target, score.mix.ceiling, score.mix.fadeout, &pcm, &rep);
+  const s_mgmastering mastering = {score.mix.target, score.mix.ceiling, score.mix.gain, score.mix.fadeout,
+                                   song.fadefrom, song.fadeto};
+  mg_master_song(&mix, &mastering, &pcm, &rep);
   if (!mg_wav_write(outpath, pcm.data(), (uint32_t)(pcm.size() / 2))) return 1;
   if (!quiet) {
     printf(MG_MSG "%s: %lld frames (%.2f s, %d ticks), %zu notes, %zu events\n", outpath,
            (long long)song.frames, (double)song.frames / MG_RATE, song.endtick, song.notes.size(), events.size());
-    printf(MG_MSG "mix %.2f LUFS, gain %+.2f dB -> %.2f LUFS, true peak %.2f dBTP, sample peak %.4f, %d at full "
-           "scale\n",
-           rep.inputlufs, rep.gaindb, rep.lufs, rep.truepeakdb, rep.samplepeak, rep.clipped);
+    // The gain to the digit that "mix gain=" needs to reproduce it exactly.
+    printf(MG_MSG "mix %.2f LUFS, gain %+.7f dB (%s) -> %.2f LUFS, true peak %.2f dBTP, sample peak %.4f, %d at "
+           "full scale\n",
+           rep.inputlufs, rep.gaindb, std::isfinite(score.mix.gain) ? "fixed" : "to the target", rep.lufs,
+           rep.truepeakdb, rep.samplepeak, rep.clipped);
+    if (song.fadeto >= 0)
+      printf(MG_MSG "faded out, silent from %.3f s (tick %.1f)\n", (double)rep.silentfrom / MG_RATE,
+             (double)rep.silentfrom / MG_TICK_FRAMES);
     printf(MG_MSG "rendered in %.2f s, mastered and written in %.2f s\n", rendered, seconds_since(t0) - rendered);
   }
   return 0;

@@ -15,6 +15,12 @@
 // released exponentially, then smoothed by two box filters that together span
 // the window, so the gain is already down when the peak arrives.
 //
+// The mastering gain is measured (passes of gain, limit, measure until the
+// loudness is on target) or given; either way it is one factor for the whole
+// file, and the limiter looks ahead only 1.5 ms, so a given gain keeps every
+// sample that comes well before a change of the mix. The file ends with a
+// raised-cosine fade into exact silence.
+//
 // Threads: the calling thread.
 #include <algorithm>
 #include <cmath>
@@ -284,31 +290,52 @@ void mg_limit(const float* in, float* out, int64_t frames, float gain, float cei
 
 void mg_master(std::vector<float>* mix, float targetlufs, float ceilingdb, float fadeout, std::vector<int16_t>* pcm,
                s_mgmasterreport* report) {
+  const s_mgmastering m = {targetlufs, ceilingdb, std::nan(""), fadeout, -1, -1};
+  mg_master_song(mix, &m, pcm, report);
+}
+
+void mg_master_song(std::vector<float>* mix, const s_mgmastering* mastering, std::vector<int16_t>* pcm,
+                    s_mgmasterreport* report) {
   const int64_t frames = (int64_t)(mix->size() / 2);
-  const float ceiling = std::pow(10.0f, ceilingdb / 20.0f);
+  const float ceiling = std::pow(10.0f, mastering->ceiling / 20.0f);
+  const float targetlufs = mastering->target;
+  const bool fixed = std::isfinite(mastering->gaindb);
   *report = s_mgmasterreport{};
   report->inputlufs = mg_loudness(mix->data(), frames);
 
   std::vector<float> out(mix->size());
   std::vector<float> peaks = stereo_peaks(mix->data(), frames);
-  double gaindb = report->inputlufs > kSilence ? targetlufs - report->inputlufs : 0.0;
+  double gaindb = fixed ? mastering->gaindb : report->inputlufs > kSilence ? targetlufs - report->inputlufs : 0.0;
   double lufs = kSilence;
   for (int pass = 0; pass < kMasterPasses; ++pass) {
     limit_with_peaks(mix->data(), peaks.data(), out.data(), frames, (float)std::pow(10.0, gaindb / 20.0), ceiling,
                      kLookahead, kRelease);
+    if (fixed) break;
     lufs = mg_loudness(out.data(), frames);
     if (lufs <= kSilence || std::fabs(targetlufs - lufs) < kLoudnessTolerance) break;
     if (pass + 1 < kMasterPasses) gaindb += targetlufs - lufs;
   }
   report->gaindb = gaindb;
 
-  // Fade the very end so the file stops on silence, whatever still rings.
-  int64_t fade = std::min<int64_t>(frames, (int64_t)(fadeout * MG_RATE));
+  // The closing fade, so the file stops on silence whatever still rings;
+  // after it, nothing.
+  const bool placed = mastering->fadefrom >= 0 && mastering->fadeto >= 0;
+  const int64_t fadeto = placed ? std::min(mastering->fadeto, frames) : frames;
+  const int64_t fadefrom = placed ? std::min(mastering->fadefrom, fadeto)
+                                  : frames - std::min<int64_t>(frames, (int64_t)(mastering->fadeout * MG_RATE));
+  const int64_t fade = fadeto - fadefrom;
   for (int64_t i = 0; i < fade; ++i) {
-    int64_t n = frames - fade + i;
-    float k = 0.5f + 0.5f * std::cos(MG_PI * (float)(i + 1) / (float)fade);
+    const int64_t n = fadefrom + i;
+    const float k = 0.5f + 0.5f * std::cos(MG_PI * (float)(i + 1) / (float)fade);
     out[2 * n] *= k;
     out[2 * n + 1] *= k;
+  }
+  std::fill(out.begin() + 2 * fadeto, out.end(), 0.0f);
+  // The loudest the fade still gets from each of its frames to its end.
+  std::vector<float> rest((size_t)fade + 1, 0.0f);
+  for (int64_t i = fade - 1; i >= 0; --i) {
+    const size_t n = (size_t)(fadefrom + i);
+    rest[(size_t)i] = std::max({rest[(size_t)i + 1], std::fabs(out[2 * n]), std::fabs(out[2 * n + 1])});
   }
 
   pcm->resize(out.size());
@@ -318,8 +345,18 @@ void mg_master(std::vector<float>* mix, float targetlufs, float ceilingdb, float
     if (v >= 32767.0f) v = 32767.0f, ++clipped;
     if (v <= -32768.0f) v = -32768.0f, ++clipped;
     (*pcm)[i] = (int16_t)v;
-    out[i] = v * (1.0f / 32768.0f);
   }
+  // Deep in the fade, the first frame that rounds to silence in both
+  // channels starts the silence: no stray steps of the scale after it.
+  report->silentfrom = fadeto;
+  for (int64_t i = 0; i < fade; ++i) {
+    const size_t n = (size_t)(fadefrom + i);
+    if (rest[(size_t)i] > MG_SILENCE_PEAK || (*pcm)[2 * n] != 0 || (*pcm)[2 * n + 1] != 0) continue;
+    std::fill(pcm->begin() + 2 * (int64_t)n, pcm->begin() + 2 * fadeto, (int16_t)0);
+    report->silentfrom = (int64_t)n;
+    break;
+  }
+  for (size_t i = 0; i < out.size(); ++i) out[i] = (float)(*pcm)[i] * (1.0f / 32768.0f);
   report->clipped = clipped;
   report->lufs = mg_loudness(out.data(), frames);
   report->truepeakdb = 20.0 * std::log10(std::max(mg_truepeak(out.data(), frames), 1.0e-10));

@@ -5,7 +5,7 @@
 // of a line or after a blank starts a comment. Directives:
 //
 //   include FILE                      another score file, relative to this one
-//   mix KEY=VALUE...                  bus and mastering settings
+//   mix KEY=VALUE...                  bus and mastering settings (gain=DB fixes the master gain)
 //   instrument NAME ENGINE KEY=VALUE...   a track; indented lines add KEY=VALUEs
 //   pattern NAME [step=T] [length=T]  indented lines hold steps, one token each
 //   chords NAME                       indented lines hold chord symbols, SYMBOL[:BARS]
@@ -13,6 +13,7 @@
 //     chords PROG [bars=A-B]
 //     play TRACK PATTERN [bars=A-B] [vel=V | vel=V0>V1] [transpose=S] [center=NOTE]
 //     auto TRACK PARAM bars=A-B from=X to=Y [curve=lin|exp]
+//     fade bars=A-B                   the song's closing fade: silence from B on
 //
 // Pattern tokens (each one step of `step` ticks, 2 = a sixteenth):
 //   .  rest     -  hold the previous note one more step     |  ignored (bar line)
@@ -545,8 +546,11 @@ bool parse_command(const Source& src, s_mgsection* sec, const std::vector<std::s
     for (int a : kAutomatable) ok = ok || a == c.param;
     if (!ok) return report(src, "'%s' cannot be automated", w[2].c_str()), false;
     first = 3;
+  } else if (w[0] == "fade") {
+    c.kind = MG_CMD_FADE;
+    first = 1;
   } else {
-    report(src, "expected chords, play or auto, not '%s'", w[0].c_str());
+    report(src, "expected chords, play or auto (or a fade), not '%s'", w[0].c_str());
     return false;
   }
   for (size_t i = first; i < w.size(); ++i) {
@@ -582,6 +586,10 @@ bool parse_command(const Source& src, s_mgsection* sec, const std::vector<std::s
       report(src, "bad option '%s'", w[i].c_str());
       return false;
     }
+  }
+  if (c.kind == MG_CMD_FADE && !haveBars) {
+    report(src, "fade needs bars=");
+    return false;
   }
   if (c.kind == MG_CMD_AUTO && (!haveFrom || !haveTo || !haveBars)) {
     report(src, "auto needs bars=, from= and to=");
@@ -640,7 +648,14 @@ bool parse_mix(const Source& src, Parser* p, const std::vector<std::string>& wor
     std::string key, value;
     float v;
     bool found = false;
-    if (split_key(words[i], &key, &value) && parse_float(value, &v)) {
+    if (split_key(words[i], &key, &value) && key == "gain") {
+      // In double precision: the gain is written to the digit that picks
+      // the exact factor the limiter applies.
+      char* end = nullptr;
+      const double db = std::strtod(value.c_str(), &end);
+      found = !value.empty() && end == value.c_str() + value.size() && std::isfinite(db) && std::fabs(db) <= 60.0;
+      if (found) p->score->mix.gain = db;
+    } else if (split_key(words[i], &key, &value) && parse_float(value, &v)) {
       for (const MixField& f : kMixFields)
         if (key == f.name) p->score->mix.*(f.field) = v, found = true;
     }
@@ -753,6 +768,7 @@ void mix_defaults(s_mgmix* m) {
   m->target = -14.0f;
   m->ceiling = -1.5f;
   m->fadeout = 1.5f;
+  m->gain = std::nan("");
 }
 
 void clear_score(s_mgscore* score) {

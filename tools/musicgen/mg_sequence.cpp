@@ -147,7 +147,7 @@ bool resolve(s_mgscore* score, s_mgsection* sec) {
         printf("no %s named %s\n", c.track < 0 ? "instrument" : "pattern", c.track < 0 ? c.trackref : c.ref);
         return false;
       }
-    } else {
+    } else if (c.kind == MG_CMD_AUTO) {
       c.target = find_instrument(score, c.trackref);
       if (c.target < 0) {
         where(c);
@@ -237,6 +237,7 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   song->eventticks = eventticks;
   song->endtick = 0;
   song->frames = 0;
+  song->fadefrom = song->fadeto = -1;
   const int numevents = (int)eventticks.size();
   if (numevents == 0) {
     printf(MG_MSG "the timing file has no events\n");
@@ -314,6 +315,14 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
         a.v1 = c.v1;
         a.curve = c.curve;
         song->autos.push_back(a);
+      } else if (c.kind == MG_CMD_FADE) {
+        if (song->fadeto >= 0) {
+          where(c);
+          printf("the song fades out once; a fade is already set\n");
+          return 0;
+        }
+        song->fadefrom = (int64_t)(sec.start + c.from) * MG_TICK_FRAMES;
+        song->fadeto = (int64_t)(sec.start + c.to) * MG_TICK_FRAMES;
       }
     }
   }

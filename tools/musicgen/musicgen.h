@@ -251,12 +251,34 @@ struct s_mgmasterreport {
   double samplepeak;  // highest absolute 16-bit sample value / 32768
   double gaindb;      // gain applied before limiting
   int clipped;        // 16-bit samples at full scale
+  int64_t silentfrom; // mg_master_song: the frame from which the file is silent to its end
 };
 
 // Brings the mix to `targetlufs` with the limiter at `ceilingdb` dBTP, fades
 // the last `fadeout` seconds, and converts to interleaved 16-bit samples.
 void mg_master(std::vector<float>* mix, float targetlufs, float ceilingdb, float fadeout, std::vector<int16_t>* pcm,
                s_mgmasterreport* report);
+
+// What the mastering pass is asked for: the level and where the file ends.
+struct s_mgmastering {
+  float target;      // integrated loudness the gain is measured for, LUFS
+  float ceiling;     // true-peak ceiling of the limiter, dBTP
+  double gaindb;     // the gain before the limiter, dB; NaN: measured to reach `target`
+  float fadeout;     // without fadefrom/fadeto: the closing fade is the last `fadeout` seconds
+  int64_t fadefrom;  // first frame of the closing fade (a raised cosine); -1: see fadeout
+  int64_t fadeto;    // end of the fade: from this frame on the file is exact digital silence; -1: see fadeout
+};
+
+// The same with every choice spelt out. A fixed gain is applied as given,
+// so the samples before a change in the mix stay the same bytes; the fade
+// may end before the last frame, leaving the rest of the file silent. Once
+// what is left of the fade peaks below MG_SILENCE_PEAK, the first frame that
+// rounds to zero in both channels ends the music: it and every later frame
+// are zero, instead of the last steps of the 16-bit scale flickering on and
+// off. The cut falls on a zero of both channels, so it makes no step.
+constexpr float MG_SILENCE_PEAK = 128.0f / 32768.0f;  // -48 dBFS, linear
+void mg_master_song(std::vector<float>* mix, const s_mgmastering* mastering, std::vector<int16_t>* pcm,
+                    s_mgmasterreport* report);
 
 // ============================================================================
 // WAV files (mg_wav.cpp)
@@ -397,10 +419,11 @@ struct s_mgprogression {
   int length;  // ticks, the sum of the chords
 };
 
-enum mg_cmdkind { MG_CMD_CHORDS, MG_CMD_PLAY, MG_CMD_AUTO };
+enum mg_cmdkind { MG_CMD_CHORDS, MG_CMD_PLAY, MG_CMD_AUTO, MG_CMD_FADE };
 
-// One command of a section: a chord progression, a pattern on a track, or an
-// automation of a track parameter, over a range of the section.
+// One command of a section: a chord progression, a pattern on a track, an
+// automation of a track parameter, or the song's closing fade (the whole
+// mastered mix to silence), over a range of the section.
 struct s_mgcommand {
   int kind;          // mg_cmdkind
   int from, to;      // ticks from the section start, to exclusive
@@ -441,7 +464,8 @@ struct s_mgmix {
   float duckattack, duckrelease;  // seconds
   float target;         // integrated loudness, LUFS
   float ceiling;        // true peak, dBTP
-  float fadeout;        // seconds at the very end
+  float fadeout;        // seconds at the very end (when no section fades the song out)
+  double gain;          // fixed master gain, dB; NaN (not given): measured to reach `target`
 };
 
 struct s_mgscore {
@@ -502,12 +526,14 @@ struct s_mgsong {
   std::vector<int> eventticks;  // from the timing file
   int endtick;                  // end of the last section
   int64_t frames;               // endtick x MG_TICK_FRAMES
+  int64_t fadefrom, fadeto;     // the closing fade of a "fade" command, frames; -1 without one
 };
 
 // Keys the sections to the events (each section starts at its event's tick
 // and lasts to the next event; the last one needs its own length), checks that
 // every event has a section and starts on a bar line, and flattens every
-// command into notes and automation. 1 on success; 0 after printing why.
+// command into notes and automation (and the one closing fade, if any).
+// 1 on success; 0 after printing why.
 int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* song);
 
 // ============================================================================
