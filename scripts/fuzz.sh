@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time
 # (FUZZ_SECONDS, default 60) on a working copy of its seed corpus. Any crash,
-# leak or sanitizer report fails the run; the failing input is kept in
-# build-fuzz/ and should be added to tests/fuzz/regressions/<target>/.
+# leak or sanitizer report fails the run, and so does an input that takes
+# longer than FUZZ_INPUT_SECONDS (default 10): a hang. The failing input is
+# kept in the build folder and should be added to
+# tests/fuzz/regressions/<target>/.
+#   FUZZ_BUILD=build-fuzz   the build folder
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 source scripts/xvfb.sh
 seconds=${FUZZ_SECONDS:-60}
-cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+per_input=${FUZZ_INPUT_SECONDS:-10}
+out=${FUZZ_BUILD:-build-fuzz}
+# Undefined behaviour is built not to recover; this covers anything that was not.
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSPROX_FUZZ=ON -DSPROX_BUILD_TESTS=OFF -DSPROX_BUILD_CONTENT=OFF >/dev/null
 targets=$(cd tests/fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
-cmake --build build-fuzz -j2 --target $targets
+cmake --build "$out" -j2 --target $targets
 status=0
 for target in $targets; do
   name=${target#fuzz_}
   # Absolute paths: a target may change its working folder (a directory mount does).
-  work=$root/build-fuzz/corpus/$name
+  work=$root/$out/corpus/$name
   mkdir -p "$work"
   seeds=$root/tests/fuzz/corpus/$name
   regressions=$root/tests/fuzz/regressions/$name
@@ -26,15 +33,15 @@ for target in $targets; do
   started=$SECONDS
   # Known crashers first: each must now pass.
   if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
-    eval $wrapper ./build-fuzz/$target "$regressions"/* >"build-fuzz/$target.regressions.log" 2>&1 || {
-      echo "FAIL: $target on its regression inputs"; tail -30 "build-fuzz/$target.regressions.log"; status=1; }
+    eval $wrapper ./$out/$target -timeout="$per_input" "$regressions"/* >"$out/$target.regressions.log" 2>&1 || {
+      echo "FAIL: $target on its regression inputs"; tail -30 "$out/$target.regressions.log"; status=1; }
   fi
   echo "== $target: ${seconds}s"
-  if ! eval $wrapper ./build-fuzz/$target -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix=$root/build-fuzz/$target- "$work" "$seeds" >"build-fuzz/$target.log" 2>&1; then
-    echo "FAIL: $target"; tail -40 "build-fuzz/$target.log"; status=1
+  if ! eval $wrapper ./$out/$target -max_total_time="$seconds" -timeout="$per_input" -print_final_stats=1 \
+      -artifact_prefix=$root/$out/$target- "$work" "$seeds" >"$out/$target.log" 2>&1; then
+    echo "FAIL: $target"; tail -40 "$out/$target.log"; status=1
   fi
-  grep -E "stat::number_of_executed_units|cov:" "build-fuzz/$target.log" | tail -2 || true
+  grep -E "stat::number_of_executed_units|cov:" "$out/$target.log" | tail -2 || true
   echo "   ($((SECONDS - started))s)"
 done
 exit $status
