@@ -45,12 +45,20 @@ int32_t fx1_framebuffer_id;
 int32_t fx2_framebuffer_id;
 int32_t framebuffer_id;
 s_sound snd_demomusic;
+void (*demo_mark)(int mark) = nullptr;
+
+namespace {
+void Mark(DemoMark mark) {
+  if (demo_mark) demo_mark(mark);
+}
+}  // namespace
 
 // ---- Public functions -------------------------------------------------------------------
 void Demo_Startup(bool play_music) {
   // No result is tested but the window's: a missing image, shader, timing
   // file or music only shows as its loader's message, and the show goes on.
   corefile_mountimage(DEMO_IMAGENAME, COREFILE_KIND_IMAGE);
+  Mark(DEMO_MARK_MOUNTED);
   if (GFX_InitVideo(EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_TITLE, false) != 0) {
     error("cannot open the 1280x720 window with an OpenGL 2.0 context");
   }
@@ -59,18 +67,23 @@ void Demo_Startup(bool play_music) {
   fx1_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
   fx2_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
   framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
+  Mark(DEMO_MARK_WINDOW);
 
   Soundsystem_Init(AUDIO_DEVICE_RATE, kMixBits, kMixChannels);
   Soundsystem_LoadSound(DEMO_MUSICNAME, &snd_demomusic);
+  Mark(DEMO_MARK_SOUND);
 
   // One frame out before the slow loads, so the window shows up at once.
   GFX_SwapBuffers();
   LoadResources();
+  Mark(DEMO_MARK_IMAGES);
   LoadShaders();
+  Mark(DEMO_MARK_SHADERS);
 
   for (const s_transitionsetup& t : kTransitions) AddTransition(*t.shader, t.length, t.mode, kBlendWidth, 0.0f);
   InitTiming();
   LoadTiming(DEMO_TIMINGNAME);
+  Mark(DEMO_MARK_TIMING);
 
   if (play_music) Soundsystem_PlayMusic(&snd_demomusic, 0);
 }
@@ -80,15 +93,22 @@ void Demo_RenderFrame(int32_t offset) {
   // Event 15 is the end mark: this frame is still drawn, the loop ends after it.
   if (demo.currentevent > DEMO_LASTSCENE && GFX_window) glfwSetWindowShouldClose(GFX_window, 1);
 
+  Mark(DEMO_MARK_SCENE_A);
   DoEffect(fx1_framebuffer_id, 0);
   // Outside a transition scene B keeps its last picture; nothing samples it then.
-  if (demo.progress > 0.0f) DoEffect(fx2_framebuffer_id, 1);
+  if (demo.progress > 0.0f) {
+    Mark(DEMO_MARK_SCENE_B);
+    DoEffect(fx2_framebuffer_id, 1);
+  }
 
+  Mark(DEMO_MARK_TRANSITION);
   GFX_SetFrameBuffer(framebuffer_id);
   ExecuteTransition(fx1_framebuffer_id, fx2_framebuffer_id, bmp_none);
 
   // Straight to the window: the graphics layer's current framebuffer (and so
   // the post quad's size) stays the composite's, which is the window's size.
+  Mark(DEMO_MARK_POST);
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
   ExecutePost(framebuffer_id, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
+  Mark(DEMO_MARK_FRAME_END);
 }

@@ -63,6 +63,30 @@ void Demo_Startup(bool play_music);
 // the pixels back.
 void Demo_RenderFrame(int32_t offset);
 
+// ---- Observer ----------------------------------------------------------------------
+// Points in the start-up sequence and in one frame, reported to demo_mark in
+// this order: each start-up mark right after its steps end (the window mark
+// covers the key handler and the framebuffers, the sound mark the music, the
+// timing mark the transitions and the timing file), each pass mark right
+// before that pass begins (scene B only while a transition runs), and
+// DEMO_MARK_FRAME_END after the post pass.
+enum DemoMark {
+  DEMO_MARK_MOUNTED,
+  DEMO_MARK_WINDOW,
+  DEMO_MARK_SOUND,
+  DEMO_MARK_IMAGES,
+  DEMO_MARK_SHADERS,
+  DEMO_MARK_TIMING,
+  DEMO_MARK_SCENE_A,
+  DEMO_MARK_SCENE_B,
+  DEMO_MARK_TRANSITION,
+  DEMO_MARK_POST,
+  DEMO_MARK_FRAME_END,
+};
+// Called with each mark when not null (main thread); null in the show. The
+// capture tool's timing report sets it to time the start-up and the passes.
+extern void (*demo_mark)(int mark);
+
 // ---- Keys -------------------------------------------------------------------------
 // GLFW key callback, main thread (inside GFX_SwapBuffers). Escape closes the
 // window; Tab flips debug mode; in debug mode Enter pauses or resumes the
