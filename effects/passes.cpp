@@ -83,6 +83,15 @@ float MusicTime() {
 // slowed to 0.6; it runs on while the music is paused.
 float ClockTime() { return static_cast<float>(effects_clock() * EFFECTS_CLOCK_SCALE); }
 
+// "resolution": the pixel size of the target being drawn, which is the
+// viewport: a framebuffer's whole size for the scene and transition passes,
+// the letterbox inside the window for the post pass.
+void SetResolution(int32_t shader) {
+  GLint viewport[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  GFX_SetShaderUniform2f(shader, "resolution", static_cast<float>(viewport[2]), static_cast<float>(viewport[3]));
+}
+
 // One quad over the whole current framebuffer, t flipped so it shows upright.
 void DrawFullQuad(int32_t shader) {
   if (!GFX_FrameBuffer) return;
@@ -102,7 +111,7 @@ void ScenePass(int32_t shader, int32_t selector, const s_bitmap* const images[],
     if (setevent) GFX_SetShaderUniform1i(shader, "event", demo.currentevent);
     GFX_SetShaderUniform1i(shader, "state", selected.currentstate);
     GFX_SetShaderUniform1f(shader, "statetime", statetime);
-    GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+    SetResolution(shader);
     for (int k = 0; k < count; k++) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
   }
   // Highest unit first, so unit 0 is left active.
@@ -172,7 +181,7 @@ void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2) {
     const float halfwidth = 0.5f * transition.blendwidth;
     const float blend = smoothstep(0.5f - halfwidth, 0.5f + halfwidth, p);
     const float eased = static_cast<float>(1.0 - (std::cos(p * EFFECTS_EASE_PI) * 0.5 + 0.5));
-    GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+    SetResolution(shader);
     for (int k = 0; k < kTransitionSamplers; k++) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
     GFX_SetShaderUniform1f(shader, "time", ClockTime());
     GFX_SetShaderUniform1i(shader, "mode", transition.mode);
@@ -219,7 +228,7 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   const int logostate = logoevent && demo.tick < EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD ? 1 : 0;
   const int mode = event == EFFECTS_MODE_EVENT ? 1 : 0;
 
-  GFX_SetShaderUniform2f(shader, "resolution", EFFECTS_RESOLUTION_X, EFFECTS_RESOLUTION_Y);
+  SetResolution(shader);
   for (int k = EFFECTS_POST_IMAGES; k >= 0; k--) GFX_SetShaderUniform1i(shader, kSamplerNames[k], k);
   GFX_SetShaderUniform1f(shader, "time", ClockTime());
   GFX_SetShaderUniform1i(shader, "mode", mode);

@@ -71,6 +71,14 @@ void GFX_SetFrameBuffer(int id) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, data.framebuffer);
   glBindTexture(GL_TEXTURE_2D, data.texture);
   glViewport(0, 0, GFX_FrameBuffer->width, GFX_FrameBuffer->height);
+  // One unit stays one pixel of the target, origin top-left, whatever its
+  // size: a quad of the framebuffer's size covers it exactly, and the post
+  // pass's quad (the composite's size) covers whatever viewport the driver
+  // then chooses in the window.
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0.0, GFX_FrameBuffer->width, GFX_FrameBuffer->height, 0.0, -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
 }
 
 void GFX_DrawFrameBuffer(int x, int y, int width, int height, int id) {

@@ -129,7 +129,8 @@ void LoadBitmapPNG(const char* filename, s_bitmap* bitmap);
 // and the window bound.
 int GFX_CreateFrameBuffer(int width, int height, int unused);
 // Makes the framebuffer the render target, binds its colour texture on the
-// active unit and sets the viewport to its size. Unknown ids are ignored.
+// active unit, sets the viewport to its size and the projection to its pixels
+// (origin top-left, y down). Unknown ids are ignored.
 void GFX_SetFrameBuffer(int id);
 void GFX_DrawFrameBuffer(int x, int y, int width, int height, int id);
 void GFX_DrawQuad(float x, float y, float width, float height, float s0, float t0, float s1, float t1);
