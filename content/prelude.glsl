@@ -18,7 +18,7 @@ varying vec2 texCoord;
 
 // Set by every pass: scenes, transitions and the post pass.
 uniform float time;        // scenes: music time, seconds; transitions and post: clock time, 0.6 a second
-uniform vec2 resolution;   // 1280 x 720
+uniform vec2 resolution;   // the target's size, pixels: 1280 x 720 unless rendered at another size
 
 // ---- Time grid --------------------------------------------------------------------
 // "statetime" counts 0.06 a tick; a beat is 8 ticks and a bar 32, and states
@@ -52,6 +52,15 @@ float hash11(float p) {
 // The screen point the scenes draw in: centred, y up from -0.5 to 0.5, x
 // stretched by the aspect so that circles stay round.
 vec2 aspectPoint() { return (texCoord - 0.5) * vec2(resolution.x / resolution.y, 1.0); }
+
+// The fragment's position in pixels of a PICTURE.y-line picture (x follows
+// the target's aspect): sizes measured in these units look the same at any
+// render size, only sharper. At 1280 x 720 it is the pixel position itself.
+vec2 picturePixel() { return texCoord * resolution * (PICTURE.y / resolution.y); }
+
+// The fragment's position in a full-screen picture's own pixels (PICTURE,
+// y down from the top), whatever the render size.
+vec2 cardPixel() { return vec2(texCoord.x * PICTURE.x, PICTURE.y - texCoord.y * PICTURE.y); }
 
 // Rotation of a 2D point by a radians.
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }

@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <regex>
 #include <set>
@@ -588,6 +589,86 @@ TEST_F(ShadersTransition, SceneBSpreadsSteadily) {
       last = shows_b;
     }
   }
+}
+
+// ---- Render size ---------------------------------------------------------------------
+
+// Where the post pass's channel bug covers the picture when the pass renders
+// into a w x h target: the bounding box of the pixels that change when the
+// bug is switched on (event 2 shows it, event 3 does not; the same clock, so
+// grain and dust are the same in both). Rows count from the bottom.
+struct Box {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // inclusive pixel bounds
+};
+Box ChannelBugBox(int post, int picture, const s_bitmap& icon, int w, int h) {
+  const int target = GFX_CreateFrameBuffer(w, h, 0);
+  auto render = [&](int32_t event) {
+    demo.currentevent = event;
+    demo.nextevent = event + 1;
+    glfwSetTime(21.5);
+    GFX_SetFrameBuffer(target);
+    ExecutePost(picture, post, bmp_none, bmp_none, icon, bmp_none);
+    glFinish();
+    Pixels out(static_cast<size_t>(w) * h * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    return out;
+  };
+  const Pixels on = render(2), off = render(3);
+  Box box;
+  for (int y = 0; y < h; y++) {
+    for (int x = 0; x < w; x++) {
+      const size_t i = (static_cast<size_t>(y) * w + x) * 4;
+      if (std::abs(on[i] - off[i]) + std::abs(on[i + 1] - off[i + 1]) + std::abs(on[i + 2] - off[i + 2]) < 12) continue;
+      box = Box{std::min(box.x0, x), std::min(box.y0, y), std::max(box.x1, x), std::max(box.y1, y)};
+    }
+  }
+  return box;
+}
+
+// The post pass measures the channel bug in pixels of a 720-line picture: at
+// any render size it covers the same share of the picture at the same place
+// (a size in plain pixels would make it twice as big on a 640 x 360 target).
+TEST_F(ShadersGL, PostChannelBugFollowsTheRenderSize) {
+  const auto saved = std::make_unique<s_demo>(demo);
+  demo.event[2].time = 0;
+  demo.event[3].time = 1000;
+  demo.event[4].time = 2000;
+  demo.event[2].currentstate = demo.event[3].currentstate = 0;
+  demo.tick = 100;  // well inside event 2: the bug is fully faded in
+  demo.offset = demo.tick * TIMELINE_TICKLENGTH;
+
+  const int post = GFX_InitShader(vv_default, PackedText("post.glsl").c_str());
+  ASSERT_TRUE(GFX_IsShader(post));
+  s_bitmap icon = {};
+  GFX_CreateBitmap(16, 16, &icon);  // an opaque white bug: it shows over grey
+  std::fill(icon.pixels, icon.pixels + icon.numpixels, 0xFFFFFFFFu);
+  GFX_UpdateTexture(icon);
+  const int picture = GFX_CreateFrameBuffer(kWidth, kHeight, 0);
+  GFX_SetFrameBuffer(picture);
+  glClearColor(0.4f, 0.4f, 0.4f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+
+  const Box full = ChannelBugBox(post, picture, icon, 1280, 720);
+  ASSERT_GE(full.x1, 0) << "the channel bug does not show";
+  // About 118 pixels square, 34 from the top and right edges, at 1280 x 720.
+  EXPECT_NEAR(full.x1 - full.x0 + 1, 118, 4);
+  EXPECT_NEAR(full.y1 - full.y0 + 1, 118, 4);
+  EXPECT_NEAR(1280 - 1 - full.x1, 34, 4);
+  EXPECT_NEAR(720 - 1 - full.y1, 34, 4);
+  for (const auto& [w, h] : {std::pair{640, 360}, std::pair{1920, 1080}, std::pair{960, 540}}) {
+    const Box box = ChannelBugBox(post, picture, icon, w, h);
+    const double k = h / 720.0;  // target pixels per 720-line pixel
+    EXPECT_NEAR(box.x1 - box.x0 + 1, 118 * k, 4 * k + 1) << w << "x" << h;
+    EXPECT_NEAR(box.y1 - box.y0 + 1, 118 * k, 4 * k + 1) << w << "x" << h;
+    EXPECT_NEAR(w - 1 - box.x1, 34 * k, 4 * k + 1) << w << "x" << h;
+    EXPECT_NEAR(h - 1 - box.y1, 34 * k, 4 * k + 1) << w << "x" << h;
+  }
+  GFX_DeleteBitmap(&icon);
+  GFX_DeleteShader(post);
+  demo = *saved;
 }
 
 }  // namespace

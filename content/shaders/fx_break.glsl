@@ -74,7 +74,8 @@ vec3 testcard(vec2 uv) {
   return c * 0.85;
 }
 
-// TV snow at pixel px, frame f: grains a little wider than high.
+// TV snow at px (720-line pixels), frame f: grains a little wider than high
+// (one a line of the target: they keep their look, only finer, at any size).
 float snow(vec2 px, float f) {
   return hash21(vec2(floor(px.x * 0.6), px.y) + vec2(f * 17.31, f * 3.71));
 }
@@ -207,7 +208,7 @@ vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
 
 void main() {
   vec2 uv = texCoord;
-  vec2 px = uv * resolution;
+  vec2 px = picturePixel();
   float st = statetime;
   bool incoming = st < 0.0;
   int ev = incoming ? event + 1 : event;

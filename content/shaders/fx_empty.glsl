@@ -169,8 +169,7 @@ vec3 dots(vec2 img, vec2 p, float t, float st) {
 }
 
 void main() {
-  vec2 px = texCoord * resolution;
-  vec2 img = vec2(px.x, resolution.y - px.y);
+  vec2 img = cardPixel();
   vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
   float st = statetime;
   bool incoming = st < 0.0;

@@ -5,7 +5,8 @@
 // crisp: a whisper of lens fringing towards the edges, fine animated grain
 // with the soft mottling of the noise texture, dust and scratches from the
 // two vintage overlays (each jumping to a new place every few film frames,
-// like a gate that never holds still), faint scanlines and a soft vignette.
+// like a gate that never holds still), the faint dimming of the scanlines
+// and a soft vignette.
 // While "logostate" is 1 the channel bug (the sugar icon) sits in the
 // top-right corner.
 //
@@ -43,32 +44,41 @@ const float GRAIN = 0.05;            // grain amplitude in the normal look
 const float MOTTLE = 0.035;          // slow film-density mottling from noise.png
 const float DUST_DARK = 0.3;         // strength of vintage8's dark marks
 const float DUST_LIGHT = 0.3;        // strength of vintage8b's light marks
+const float SCANLINE = 0.025;        // dimming by the scanlines
 const float FRINGE = 0.0012;         // lens fringing at the corners, screen widths
-const float SCANLINE = 0.025;        // scanline depth
 const float VIGNETTE = 0.28;         // darkening at the corners
-const float BUG_SIZE = 118.0;        // channel bug box, pixels
-const float BUG_MARGIN = 34.0;       // channel bug distance from the top and right edges, pixels
+const float BUG_SIZE = 118.0;        // channel bug box, 720-line pixels
+const float BUG_MARGIN = 34.0;       // channel bug distance from the top and right edges, 720-line pixels
 const float BUG_ALPHA = 0.82;        // channel bug opacity
 
 void main() {
   vec2 uv = texCoord;
-  vec2 px = uv * resolution;
+  // Sizes here are in pixels of a 720-line picture (p720), so that the look
+  // stays the same at any size; "resolution" is the viewport the picture is
+  // shown in, so the position comes from texCoord, never gl_FragCoord.
+  float unit = resolution.y / PICTURE.y;  // target pixels per 720-line pixel
+  vec2 p720 = picturePixel();
   float sec = time / CLOCK_RATE;
   float frame = floor(sec * FILM_FPS);
   vec3 col;
 
+  // The two looks share their three reads of the picture: the normal finish
+  // offsets red and blue for the lens fringing, the broken signal displaces
+  // the lines and lets the colour planes drift apart.
+  float stage = float(state);                   // broken signal: 0..3, each bar worse
+  float sev = 0.55 + 0.15 * min(stage, 3.0);
+  float tframe = floor(sec * 30.0);
+  float blank = 1.0;
+  vec2 puv = uv;
+  vec2 dc = uv - 0.5;
+  vec2 split = dc * dot(dc, dc) * FRINGE * 4.0;  // red's offset from green, blue's the other way
   if (mode == 1) {
-    // ---- Broken signal --------------------------------------------------------
-    float stage = float(state);                   // 0..3: each bar worse
-    float sev = 0.55 + 0.15 * min(stage, 3.0);
-    float tframe = floor(sec * 30.0);
-
     // Vertical hold: slips in bursts, with a black blanking bar between frames.
     float slip = floor(sec * 2.0);
     float rolling = step(0.45, hash11(slip + 3.0));
     float roll = rolling * fract(sec * (0.35 + 0.5 * hash11(slip))) + 0.03 * sin(sec * 1.7);
     float y = fract(uv.y + roll);
-    float blank = smoothstep(0.0, 0.012, y) * smoothstep(1.0, 0.988, y);
+    blank = smoothstep(0.0, 0.012, y) * smoothstep(1.0, 0.988, y);
 
     // Tearing: whole bands of lines jump sideways for a frame or two; the
     // bottom lines bend like a worn tape's head switch.
@@ -77,14 +87,15 @@ void main() {
     float shift = step(0.86 - 0.06 * stage, tear) * (hash21(vec2(band, tframe + 7.0)) - 0.5) * 0.09 * sev;
     shift += 0.004 * sin(y * 60.0 + sec * 9.0) * sev;
     shift += smoothstep(0.06, 0.0, y) * 0.05 * sin(sec * 13.0);
+    puv = vec2(uv.x + shift, y);
+    split = vec2((0.006 + 0.006 * sin(sec * 3.1)) * sev, 0.0);
+  }
+  col.r = texture2D(texture0, puv + split).r;
+  col.g = texture2D(texture0, puv).g;
+  col.b = texture2D(texture0, puv - split).b;
 
-    // Colour planes drift apart.
-    float chroma = (0.006 + 0.006 * sin(sec * 3.1)) * sev;
-    float r = texture2D(texture0, vec2(uv.x + shift + chroma, y)).r;
-    float g = texture2D(texture0, vec2(uv.x + shift, y)).g;
-    float b = texture2D(texture0, vec2(uv.x + shift - chroma, y)).b;
-    col = vec3(r, g, b);
-
+  if (mode == 1) {
+    // ---- Broken signal --------------------------------------------------------
     // Washed-out colour with hard contrast, as a signal on its last legs.
     float lum = dot(col, vec3(0.299, 0.587, 0.114));
     col = mix(col, vec3(lum), 0.35 * sev);
@@ -95,27 +106,19 @@ void main() {
     col *= 1.0 - 0.35 * sev * smoothstep(0.0, 0.25, hum) * smoothstep(0.5, 0.25, hum);
 
     // Snow: grain from the noise texture at a new place every frame, streaked along the lines.
-    vec2 nuv = vec2(px.x / (NOISE_SIZE * 3.0), px.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
+    vec2 nuv = vec2(p720.x / (NOISE_SIZE * 3.0), p720.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
     float snow = texture2D(texture4, nuv).r;
     col = mix(col, vec3(snow), (0.18 + 0.06 * stage) * sev);
     col *= blank;
     col *= 0.92 + 0.08 * hash11(tframe + 5.0);  // frame-to-frame brightness flicker
-  } else {
-    // ---- Normal finish --------------------------------------------------------
-    vec2 dc = uv - 0.5;
-    float edge = dot(dc, dc);
-    vec2 fr = dc * edge * FRINGE * 4.0;
-    col.r = texture2D(texture0, uv + fr).r;
-    col.g = texture2D(texture0, uv).g;
-    col.b = texture2D(texture0, uv - fr).b;
   }
 
   // ---- Film grain, dust and scratches (both looks) ----------------------------
   // Fine grain per pixel, plus the soft mottling of the noise texture; both
   // are strongest in the mid-tones, as on film.
   vec2 jump = vec2(hash11(frame), hash11(frame + 11.0));
-  float grain = hash21(floor(px) + jump * 311.0) - 0.5;
-  float mottle = texture2D(texture4, px / (NOISE_SIZE * 2.0) + jump).g - 0.5;
+  float grain = hash21(floor(p720) + jump * 311.0) - 0.5;
+  float mottle = texture2D(texture4, p720 / (NOISE_SIZE * 2.0) + jump).g - 0.5;
   float luma = dot(col, vec3(0.299, 0.587, 0.114));
   col += (grain * GRAIN + mottle * MOTTLE) * (0.5 + 2.0 * luma * (1.0 - luma));
 
@@ -124,22 +127,24 @@ void main() {
   vec2 o1 = vec2(hash11(hop + 2.0), hash11(hop + 5.0));
   vec2 o2 = vec2(hash11(hop + 8.0), hash11(hop + 9.0));
   vec2 ouv = uv * vec2(resolution.x / resolution.y, 1.0) * 0.7;  // square texels on screen
-  vec3 ov1 = texture2D(texture1, ouv + o1).rgb;
-  vec3 ov2 = texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb;
-  col *= mix(vec3(1.0), ov1, DUST_DARK * step(0.4, hash11(hop + 13.0)));
-  col += ov2 * DUST_LIGHT * step(0.45, hash11(hop + 17.0));
+  // Whether an overlay sits out is the same for the whole frame (a branch
+  // on the clock only), so a sitting-out overlay is not sampled.
+  if (hash11(hop + 13.0) >= 0.4) col *= mix(vec3(1.0), texture2D(texture1, ouv + o1).rgb, DUST_DARK);
+  if (hash11(hop + 17.0) >= 0.45) col += texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb * DUST_LIGHT;
 
-  // Scanlines, two pixels a line, and the vignette.
-  col *= 1.0 - SCANLINE + SCANLINE * cos(px.y * 3.14159265);
+  // Scanlines and the vignette. The scanlines, a cosine with two pixels a
+  // line, fell on every pixel centre at its zero, so they only ever dimmed the
+  // picture evenly: that dimming is what is left, the same at any size.
+  col *= 1.0 - SCANLINE;
   vec2 vc = (uv - 0.5) * vec2(1.0, 0.85);
   col *= 1.0 - VIGNETTE * smoothstep(0.12, 0.55, dot(vc, vc) * 1.6);
 
   // ---- Channel bug ------------------------------------------------------------
   if (logostate == 1) {
-    // Box in pixels from the top-right corner; the icon's rows run from the top.
-    vec2 corner = vec2(resolution.x - BUG_MARGIN - BUG_SIZE, resolution.y - BUG_MARGIN - BUG_SIZE);
+    // Box in 720-line pixels from the top-right corner; the icon's rows run from the top.
+    vec2 corner = resolution / unit - BUG_MARGIN - BUG_SIZE;
     float breathe = 1.0 + 0.025 * sin(sec * 1.3);
-    vec2 q = (px - corner - 0.5 * BUG_SIZE) / (BUG_SIZE * breathe) + 0.5;
+    vec2 q = (p720 - corner - 0.5 * BUG_SIZE) / (BUG_SIZE * breathe) + 0.5;
     if (q.x > 0.0 && q.x < 1.0 && q.y > 0.0 && q.y < 1.0) {
       vec4 icon = texture2D(texture3, vec2(q.x, 1.0 - q.y));
       // A glint crosses the icon diagonally once every five seconds.

@@ -14,7 +14,7 @@ uniform sampler2D texture1;  // scene B
 uniform float blend;         // 0..1
 
 // ---- Constants ------------------------------------------------------------------
-const float CELL = 52.0;     // bubble cell size, pixels
+const float CELL = 52.0;     // bubble cell size, 720-line pixels
 const float EDGE = 0.07;     // softness of the opening edge, in units of the order value
 const vec3 FIZZ_GLINT = vec3(1.0, 0.96, 0.86);  // the glint at the opening edge, more golden than FIZZ
 
@@ -30,7 +30,7 @@ void main() {
   // Every cell holds one bubble at a jittered spot, which starts to grow at
   // its own moment; a pixel opens with the first bubble of the nine around it
   // whose circle reaches it, so the holes are round and merge into froth.
-  vec2 q = texCoord * resolution / CELL;
+  vec2 q = picturePixel() / CELL;
   vec2 base = floor(q);
   float order = 1.0;
   for (int j = -1; j <= 1; ++j) {
