@@ -190,7 +190,7 @@ extern void (*demo_mark)(int mark);
 
 // ---- Keys -------------------------------------------------------------------------
 // GLFW key callback, main thread (inside GFX_SwapBuffers). Escape closes the
-// window; Tab flips debug mode; in debug mode Enter pauses or resumes the
+// window; F11 switches full screen; Tab flips debug mode; in debug mode Enter pauses or resumes the
 // music and Left/Right seek to the previous or next event's start. Only
 // presses count.
 void key_callback(GLFWwindow* window, int key, int scancode, int action, int mods);

@@ -37,9 +37,11 @@ struct s_screen {
   int renderwidth, renderheight;  // the three framebuffers' size now, pixels
   int limit;                      // largest texture and viewport side the driver takes
   bool changed;                   // the window's size or mode changed since the last frame
+  bool shown;                     // the first layout is done: later ones are reported
 };
 s_screen g_screen = {EFFECTS_WIDTH, EFFECTS_HEIGHT, {0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT},
-                     EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_MAX_RENDERSIZE, false};
+                     EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_MAX_RENDERSIZE, false, false};
+constexpr const char* kMsgScreen = "screen: %dx%d picture in a %dx%d %s\n";  // after a resize or a switch
 
 // ---- Internal functions -------------------------------------------------------------
 void on_framebuffer_size(GLFWwindow*, int, int) { g_screen.changed = true; }
@@ -156,6 +158,11 @@ void Screen_Update() {
     GFX_ResizeFrameBuffer(framebuffer_id, width, height);
   }
   lay_out();
+  // The start-up's own layout goes unsaid, so the show's lines stay as they are.
+  if (g_screen.shown)
+    printf(kMsgScreen, g_screen.renderwidth, g_screen.renderheight, g_screen.windowwidth, g_screen.windowheight,
+           GFX_IsFullscreen() ? "full screen" : "window");
+  g_screen.shown = true;
 }
 
 void Screen_ShowPicture() {
