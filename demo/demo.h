@@ -144,6 +144,9 @@ s_demobox Demo_Letterbox(int width, int height);
 void Demo_ToggleFullscreen();
 // The framebuffers' size now (after the render scale).
 void Demo_RenderSize(int* width, int* height);
+// A new render scale (demo_setup.scale); the framebuffers follow it, in
+// place, at the next frame.
+void Demo_SetScale(float scale);
 
 // ---- Driver ----------------------------------------------------------------------
 // Start-up, once, main thread: mounts "sprox.dat" (or what demo_setup names),

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "demo/pacing.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
 
   const bool clocklog = std::getenv(kClockLogEnvironment) != nullptr;
   Demo_Startup(true);
+  Pacing_Start(options.scale == 0.0f);
   while (!glfwWindowShouldClose(GFX_window)) {
     // The audible position, low 32 bits as a signed offset in sample frames;
     // the copy is taken under the mixer's lock, which advances the original.
@@ -110,9 +112,13 @@ int main(int argc, char** argv) {
                   static_cast<unsigned long long>(Soundsystem_GetSoundOffset(music)));
     }
     const int32_t offset = static_cast<int32_t>(static_cast<uint32_t>(position));
+    Pacing_FrameBegin();
     Demo_RenderFrame(offset);
+    Pacing_FrameEnd();
     GFX_SwapBuffers();
+    Pacing_Swapped(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
   }
+  if (options.stats) Pacing_PrintStats(stdout);
   // Nothing else is released: the sound driver stops its own device thread
   // at exit, and the process exit reclaims the rest.
   glfwTerminate();

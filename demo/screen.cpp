@@ -112,6 +112,12 @@ void Demo_RenderSize(int* width, int* height) {
   *height = g_screen.renderheight;
 }
 
+void Demo_SetScale(float scale) {
+  if (scale == demo_setup.scale) return;
+  demo_setup.scale = scale;
+  g_screen.changed = true;
+}
+
 void Demo_ToggleFullscreen() {
   if (GFX_SetFullscreen(!GFX_IsFullscreen(), demo_setup.monitor, demo_setup.windowwidth, demo_setup.windowheight))
     g_screen.changed = true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "demo/pacing.h"
 #include "corefile/corefile.h"
 #include "demo/demo.h"
 #include "test_util.h"
@@ -139,6 +140,63 @@ TEST(PlayerScreen, LetterboxKeepsTheShowsShapeCentred) {
     EXPECT_EQ(box.width, c.box.width) << c.w << "x" << c.h;
     EXPECT_EQ(box.height, c.box.height) << c.w << "x" << c.h;
   }
+}
+
+// ---- Frame statistics and the automatic scale -------------------------------------------
+// Without a window the target is 1/60 s and there are no timer queries: the
+// swap intervals alone are judged, on the clock handed in.
+
+std::string stats_line() {
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* out = open_memstream(&text, &length);
+  Pacing_PrintStats(out);
+  fclose(out);
+  std::string line(text, length);
+  free(text);
+  return line;
+}
+
+// Presents `frames` frames `interval` seconds apart from `*now` on.
+void present(double* now, int frames, double interval) {
+  for (int k = 0; k < frames; ++k) {
+    *now += interval;
+    Pacing_Swapped(*now);
+  }
+}
+
+TEST(PlayerPacing, StatsLineCountsTheIntervalsBetweenSwaps) {
+  demo_setup.scale = 1.0f;
+  Pacing_Start(false);
+  double now = 100.0;
+  Pacing_Swapped(now);  // the first swap starts the clock, it is no frame time yet
+  present(&now, 90, 0.020);
+  present(&now, 10, 0.050);
+  EXPECT_EQ(stats_line(),
+            "stats: 100 frames presented, frame time median 20.0 ms, 95th percentile 50.0 ms, scale 1.00 to 1.00\n");
+}
+
+TEST(PlayerPacing, AutomaticScaleStepsDownWhenSlowAndBackUpWithRoom) {
+  demo_setup.scale = 1.0f;
+  Pacing_Start(true);
+  double now = 0.0;
+  Pacing_Swapped(now);
+  // 100 ms frames against a 16.7 ms target: one step down per half second, never below 0.35.
+  present(&now, 6, 0.1);
+  EXPECT_FLOAT_EQ(demo_setup.scale, 0.85f);
+  present(&now, 100, 0.1);
+  EXPECT_FLOAT_EQ(demo_setup.scale, 0.35f);
+  // Frames on target but without room for more pixels: it stays.
+  present(&now, 300, 1.0 / 60.0);
+  EXPECT_FLOAT_EQ(demo_setup.scale, 0.35f);
+  // Plenty of room: up one step after two seconds of it, not sooner.
+  present(&now, 300, 0.004);  // 1.2 s
+  EXPECT_FLOAT_EQ(demo_setup.scale, 0.35f);
+  present(&now, 300, 0.004);
+  EXPECT_FLOAT_EQ(demo_setup.scale, 0.42f);
+  present(&now, 5000, 0.004);
+  EXPECT_FLOAT_EQ(demo_setup.scale, 1.0f) << "never above full size";
+  EXPECT_NE(stats_line().find("scale 0.35 to 1.00"), std::string::npos) << stats_line();
 }
 
 // ---- The data lookup ------------------------------------------------------------------
