@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
   }
   const int answered = answer_alone(options);
   if (answered >= 0) return answered;
-  if (options.fullscreen && !monitor_exists(options.monitor)) {
+  // F11 goes full screen on the same monitor, so the number counts in a window too.
+  if ((options.fullscreen || options.monitor > 0) && !monitor_exists(options.monitor)) {
     fprintf(stderr, "sprox: --monitor %d: there is no such monitor (see sprox --list-monitors)\n", options.monitor);
     return kExitUsage;
   }
