@@ -61,16 +61,28 @@ vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float see
   return vec2(rim * 0.75 + glint, disc);
 }
 
-// A full-screen card moved by `offset` (pixels), scaled about its centre and
-// turned by `angle` (radians). Transparent outside the card.
-vec4 card(sampler2D s, vec2 img, vec2 offset, float scale, float angle) {
+// Where a full-screen card moved by `offset` (pixels), scaled about its
+// centre and turned by `angle` (radians) is read: its texture coordinate, and
+// in z 1 inside the card, 0 outside (the card is transparent there).
+vec3 cardUv(vec2 img, vec2 offset, float scale, float angle) {
   vec2 d = img - 0.5 * CARD - offset;
   float cs = cos(angle), sn = sin(angle);
   d = vec2(cs * d.x + sn * d.y, -sn * d.x + cs * d.y) / scale;
   vec2 uv = (d + 0.5 * CARD) / CARD;
-  vec4 k = texture2D(s, uv);
   float inside = step(0.0, uv.x) * step(uv.x, 1.0) * step(0.0, uv.y) * step(uv.y, 1.0);
-  return k * inside;
+  return vec3(uv, inside);
+}
+
+// One of the images on texture1 to texture6 by number, from the reads of
+// each: r1 at the first layer's place, r2 at the second's (texture5 and
+// texture6 are read once, at the place of the layer that can show them).
+vec4 pick(int n, vec4 t1, vec4 t2, vec4 t3, vec4 t4, vec4 t5, vec4 t6) {
+  if (n == 1) return t1;
+  if (n == 2) return t2;
+  if (n == 3) return t3;
+  if (n == 4) return t4;
+  if (n == 5) return t5;
+  return t6;
 }
 
 // Envelope of a card that slams in at st = 0 (a hard cut on the state's
@@ -136,10 +148,74 @@ void main() {
   col += glowc * glow * (0.12 + 0.18 * pulse) * open;
   col += FIZZ_CREAM * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
 
+  // (The mono fizz haze of the intro is read with the cards below: it is on
+  // texture5, a card in the outro.)
+
+  // ---- The cards ---------------------------------------------------------------
+  // Two layers at most, the first laid under the second: (offset, scale,
+  // angle, opacity) and the image each shows. Every image is read at one or
+  // two places only, whichever state is drawn: a software renderer pays for
+  // a texture read in a branch not taken as well.
+  vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
+  float tilt = 0.025 * sin(t * 0.7);
+  vec2 off1 = wander, off2 = wander;
+  float scale1 = 1.0, scale2 = 1.0, angle1 = 0.0, angle2 = 0.0, alpha1 = 0.0, alpha2 = 0.0;
+  int image1 = 1, image2 = 1;
+  if (!incoming) {
+    if (!outro) {
+      // Intro: one card per two-bar state, with its echo under it; the last
+      // one is still on screen when the flash into the title takes over.
+      vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
+      float echo = halfbeat;
+      image1 = image2 = state < 3 ? state + 1 : 4;
+      angle1 = angle2 = (image1 == 1 || image1 == 3) ? tilt : -tilt;
+      scale1 = e.x * (1.0 + 0.3 * echo);
+      alpha1 = 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
+      scale2 = e.x;
+      alpha2 = e.y;
+    } else {
+      float pscale = 1.0 + 0.03 * pulse;
+      if (state <= 2) {
+        // "own", "own", "own": a stutter, one bar each, each kicked the other way.
+        vec2 e = slam(st, BAR, 0.12, true);
+        float kick = (state == 1 ? -1.0 : 1.0) * 0.09 * exp(-st * 7.0);
+        image1 = image2 = state + 1;
+        angle1 = angle2 = kick;
+        scale1 = e.x * (1.0 + 0.25 * beat);
+        alpha1 = 0.3 * (1.0 - beat) * e.y * smoothstep(0.0, 0.2, st);
+        scale2 = e.x * pscale;
+        alpha2 = e.y;
+      } else {
+        // 3: "own demoscene" jumps up from below and settles with a soft
+        // bounce; 4: one letter changes, "own" becomes "owe" over the first
+        // beat; 5: ...and it blushes orange while the sea takes the picture.
+        float x = smoothstep(0.0, BEAT, st);
+        float rise = state == 3 ? exp(-st * 5.0) * cos(st * 9.0) : 0.0;
+        off1 = off2 = wander * 0.5 + vec2(0.0, 160.0 * rise);
+        scale1 = scale2 = pscale;
+        angle1 = angle2 = tilt * 0.5;
+        image1 = state == 5 ? 5 : 4;
+        image2 = state == 3 ? 4 : image1 + 1;
+        alpha1 = state == 3 ? 0.0 : 1.0 - x;
+        alpha2 = state == 3 ? 1.0 : x;
+      }
+    }
+  }
+  vec3 c1 = cardUv(img, off1, scale1, angle1);
+  vec3 c2 = cardUv(img, off2, scale2, angle2);
+  // texture5 is the mono haze in the intro, a card of the outro's second
+  // layer in state 4 and of its first in state 5.
+  vec2 monoUv = vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05);
+  vec4 t5 = texture2D(texture5, !outro ? monoUv : (image1 == 5 ? c1.xy : c2.xy));
+  vec4 t6 = texture2D(texture6, c2.xy);
+  vec4 k1 = pick(image1, texture2D(texture1, c1.xy), texture2D(texture2, c1.xy), texture2D(texture3, c1.xy),
+                 texture2D(texture4, c1.xy), t5, t6);
+  vec4 k2 = pick(image2, texture2D(texture1, c2.xy), texture2D(texture2, c2.xy), texture2D(texture3, c2.xy),
+                 texture2D(texture4, c2.xy), t5, t6);
+
   if (!outro) {
     // The mono fizz haze drifts up through the intro.
-    float m = texture2D(texture5, vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05)).r;
-    col += FIZZ_CREAM * m * 0.1 * (0.4 + 0.6 * run);
+    col += FIZZ_CREAM * t5.r * 0.1 * (0.4 + 0.6 * run);
   }
 
   // ---- Bubbles: three layers, nearer ones larger and faster ------------------
@@ -151,68 +227,10 @@ void main() {
   col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
   col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
 
-  // ---- The cards ---------------------------------------------------------------
   vec3 cards = col;
-  vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
-  float tilt = 0.025 * sin(t * 0.7);
   if (!incoming) {
-    if (!outro) {
-      // Intro: one card per two-bar state; the last one is still on screen
-      // when the flash into the title takes over.
-      vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
-      float echo = halfbeat;
-      float ea = 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
-      float es = e.x * (1.0 + 0.3 * echo);
-      if (state == 0) {
-        cards = overStraight(cards, card(texture1, img, wander, es, tilt), ea);
-        cards = overStraight(cards, card(texture1, img, wander, e.x, tilt), e.y);
-      } else if (state == 1) {
-        cards = overStraight(cards, card(texture2, img, wander, es, -tilt), ea);
-        cards = overStraight(cards, card(texture2, img, wander, e.x, -tilt), e.y);
-      } else if (state == 2) {
-        cards = overStraight(cards, card(texture3, img, wander, es, tilt), ea);
-        cards = overStraight(cards, card(texture3, img, wander, e.x, tilt), e.y);
-      } else {
-        cards = overStraight(cards, card(texture4, img, wander, es, -tilt), ea);
-        cards = overStraight(cards, card(texture4, img, wander, e.x, -tilt), e.y);
-      }
-    } else {
-      float pscale = 1.0 + 0.03 * pulse;
-      if (state <= 2) {
-        // "own", "own", "own": a stutter, one bar each, each kicked the other way.
-        vec2 e = slam(st, BAR, 0.12, true);
-        float kick = (state == 1 ? -1.0 : 1.0) * 0.09 * exp(-st * 7.0);
-        float ea = 0.3 * (1.0 - beat) * e.y * smoothstep(0.0, 0.2, st);
-        float es = e.x * (1.0 + 0.25 * beat);
-        if (state == 0) {
-          cards = overStraight(cards, card(texture1, img, wander, es, kick), ea);
-          cards = overStraight(cards, card(texture1, img, wander, e.x * pscale, kick), e.y);
-        } else if (state == 1) {
-          cards = overStraight(cards, card(texture2, img, wander, es, kick), ea);
-          cards = overStraight(cards, card(texture2, img, wander, e.x * pscale, kick), e.y);
-        } else {
-          cards = overStraight(cards, card(texture3, img, wander, es, kick), ea);
-          cards = overStraight(cards, card(texture3, img, wander, e.x * pscale, kick), e.y);
-        }
-      } else if (state == 3) {
-        // "own demoscene" jumps up from below and settles with a soft bounce.
-        float rise = exp(-st * 5.0) * cos(st * 9.0);
-        vec2 off = wander * 0.5 + vec2(0.0, 160.0 * rise);
-        cards = overStraight(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0);
-      } else if (state == 4) {
-        // One letter changes: "own" becomes "owe" over the first beat.
-        float x = smoothstep(0.0, BEAT, st);
-        vec2 off = wander * 0.5;
-        cards = overStraight(cards, card(texture4, img, off, pscale, tilt * 0.5), 1.0 - x);
-        cards = overStraight(cards, card(texture5, img, off, pscale, tilt * 0.5), x);
-      } else {
-        // ...and blushes orange while the sea takes the picture.
-        float x = smoothstep(0.0, BEAT, st);
-        vec2 off = wander * 0.5;
-        cards = overStraight(cards, card(texture5, img, off, pscale, tilt * 0.5), 1.0 - x);
-        cards = overStraight(cards, card(texture6, img, off, pscale, tilt * 0.5), x);
-      }
-    }
+    cards = overStraight(cards, k1 * c1.z, alpha1);
+    cards = overStraight(cards, k2 * c2.z, alpha2);
   }
   col = cards;
 
