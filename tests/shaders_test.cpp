@@ -483,6 +483,17 @@ constexpr int kNumTransitions = 5;
 
 using Pixels = std::vector<uint8_t>;  // RGBA, GL row order
 
+// The w x h pixels of the framebuffer drawn into, after the GL has finished;
+// the window's framebuffer is bound again afterwards.
+Pixels ReadTarget(int w, int h) {
+  glFinish();
+  Pixels out(static_cast<size_t>(w) * h * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  return out;
+}
+
 class ShadersTransition : public ShadersGL {
  protected:
   static void SetUpTestSuite() {
@@ -518,12 +529,7 @@ class ShadersTransition : public ShadersGL {
     glfwSetTime(clock);
     GFX_SetFrameBuffer(composite);
     ExecuteTransition(scene_a, scene_b, bmp_none);
-    glFinish();
-    Pixels out(static_cast<size_t>(kWidth) * kHeight * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    return out;
+    return ReadTarget(kWidth, kHeight);
   }
 
   // Pixels whose colour differs by more than `tolerance` in a channel.
@@ -608,12 +614,7 @@ Box ChannelBugBox(int post, int picture, const s_bitmap& icon, int w, int h) {
     glfwSetTime(21.5);
     GFX_SetFrameBuffer(target);
     ExecutePost(picture, post, bmp_none, bmp_none, icon, bmp_none);
-    glFinish();
-    Pixels out(static_cast<size_t>(w) * h * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    return out;
+    return ReadTarget(w, h);
   };
   const Pixels on = render(2), off = render(3);
   Box box;
