@@ -1,3 +1,4 @@
+cmake_policy(SET CMP0057 NEW)  # IN_LIST
 # cmake -DOUT=folder -DPATHS=a|b|c -P SproxDevLinks.cmake
 # Makes OUT hold one symbolic link per file of PATHS (see SproxDev.cmake) and
 # removes every other link in it; plain files in OUT are left alone.

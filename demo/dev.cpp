@@ -379,6 +379,15 @@ int Dev_Start(const char* dir) {
   return 1;
 }
 
+int Dev_Reload(const char* name) {
+  if (!name) return 0;
+  s_devfile file{name, KIND_OTHER, -1, false, Clock::now()};
+  file.kind = KindOf(file.mountname, &file.index);
+  if (file.kind == KIND_OTHER) return 0;
+  Reload(file, 0.0);
+  return 1;
+}
+
 void Dev_Frame() {
   if (g_dev.fd >= 0) {
     PollChanges();

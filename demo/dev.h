@@ -47,5 +47,9 @@ int Dev_Start(const char* dir);
 // Once per frame, before the music's offset is read: applies the reloads
 // that are due, keeps the loop, refreshes the title.
 void Dev_Frame();
+// Reloads the mount's file `name` now, as a saved change does (shader,
+// prelude, image, timing file or music). Returns 0 for a name that is none
+// of these, 1 otherwise (whether the new file was taken or refused).
+int Dev_Reload(const char* name);
 // The scrub keys; key_callback calls it for every press in debug mode.
 void Dev_Key(int key);

@@ -19,7 +19,10 @@
 #include <string>
 
 // The version line the build writes in front of every body (the build's
-// SPROX_SHADER_VERSION).
+// SPROX_SHADER_VERSION, in a header the build writes).
+#if __has_include("shaderhead_version.h")
+#include "shaderhead_version.h"
+#endif
 #ifndef SPROX_SHADER_VERSION_LINE
 #define SPROX_SHADER_VERSION_LINE "#version 120"
 #endif
