@@ -33,6 +33,19 @@ constexpr auto kRefresh = std::chrono::milliseconds(250);  // the read-out's per
 constexpr uint64_t kLoopLead = 1024;  // sample frames before the loop's end at which it wraps
 constexpr int kQueries = 3;           // timer queries in the ring
 constexpr int kTitleBytes = 512;
+
+// The keys that step along the grid: the nearest line after or before the tick in force.
+struct s_scrubkey {
+  int key;
+  int32_t spacing;  // ticks between the lines
+  int direction;    // +1 the next line, -1 the previous
+};
+const s_scrubkey kScrubKeys[] = {
+    {GLFW_KEY_UP, kBeatTicks, +1},
+    {GLFW_KEY_DOWN, kBeatTicks, -1},
+    {GLFW_KEY_PAGE_UP, kBarTicks, +1},
+    {GLFW_KEY_PAGE_DOWN, kBarTicks, -1},
+};
 }  // namespace
 
 // ---- Globals ---------------------------------------------------------------------------
@@ -155,43 +168,27 @@ void devreadout_frame() {
 }
 
 void Dev_Key(int key) {
-  switch (key) {
-    case GLFW_KEY_UP:
-      SeekTick(GridLine(TickInForce(), kBeatTicks, +1));
-      break;
-    case GLFW_KEY_DOWN:
-      SeekTick(GridLine(TickInForce(), kBeatTicks, -1));
-      break;
-    case GLFW_KEY_PAGE_UP:
-      SeekTick(GridLine(TickInForce(), kBarTicks, +1));
-      break;
-    case GLFW_KEY_PAGE_DOWN:
-      SeekTick(GridLine(TickInForce(), kBarTicks, -1));
-      break;
-    case GLFW_KEY_HOME:
-      SeekTick(0);
-      break;
-    case GLFW_KEY_SPACE:
-      if (!demopaused) {
-        Soundsystem_PauseSound(&snd_demomusic);
-      } else {
-        Soundsystem_ResumeSound(&snd_demomusic);
-      }
-      demopaused = !demopaused;
-      std::printf("dev: %s at tick %d\n", demopaused ? "paused" : "playing", static_cast<int>(TickInForce()));
-      break;
-    case GLFW_KEY_L:
-      g_readout.looping = !g_readout.looping;
-      g_readout.loopevent = GetTimingEvent(TickInForce());
-      if (g_readout.looping) std::printf("dev: looping event %d\n", static_cast<int>(g_readout.loopevent));
-      else std::printf("dev: loop off\n");
-      break;
-    case GLFW_KEY_LEFT:
-    case GLFW_KEY_RIGHT:
-      // The event keys moved the music: a loop follows to the event they chose.
-      if (g_readout.looping) g_readout.loopevent = demo.currentevent;
-      break;
-    default:
-      break;
+  for (const s_scrubkey& scrub : kScrubKeys)
+    if (key == scrub.key) SeekTick(GridLine(TickInForce(), scrub.spacing, scrub.direction));
+  if (key == GLFW_KEY_HOME) SeekTick(0);
+  if (key == GLFW_KEY_SPACE) {
+    if (!demopaused) {
+      Soundsystem_PauseSound(&snd_demomusic);
+    } else {
+      Soundsystem_ResumeSound(&snd_demomusic);
+    }
+    demopaused = !demopaused;
+    std::printf("dev: %s at tick %d\n", demopaused ? "paused" : "playing", static_cast<int>(TickInForce()));
   }
+  if (key == GLFW_KEY_L) {
+    g_readout.looping = !g_readout.looping;
+    g_readout.loopevent = GetTimingEvent(TickInForce());
+    if (g_readout.looping) {
+      std::printf("dev: looping event %d\n", static_cast<int>(g_readout.loopevent));
+    } else {
+      std::printf("dev: loop off\n");
+    }
+  }
+  // The event keys moved the music: a loop follows to the event they chose.
+  if ((key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT) && g_readout.looping) g_readout.loopevent = demo.currentevent;
 }

@@ -14,7 +14,12 @@
 
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
-#include "sound/sound_messages.h"
+
+// ---- Constants --------------------------------------------------------------------------
+namespace {
+// The one line of a refused reload; the loader's own lines come before it.
+constexpr const char* kMsgReloadRefused = "sound: %s not reloaded: no playable sound in it, the old one plays on\n";
+}  // namespace
 
 // ---- Public functions -----------------------------------------------------------------
 int Soundsystem_ReloadSound(const char* name, s_sound* sound) {

@@ -26,7 +26,6 @@ constexpr const char* kMsgWavBits = "sound: WAV file %s: %u bits per sample not 
 constexpr const char* kMsgWavDataPastEnd = "sound: WAV file %s: data runs past the end of the file\n";
 constexpr const char* kMsgWavNoMemory = "sound: WAV file %s: no memory for %u bytes\n";
 constexpr const char* kMsgWavShort = "sound: WAV file %s: shorter than its %d-byte header\n";
-constexpr const char* kMsgReloadRefused = "sound: %s not reloaded: no playable sound in it, the old one plays on\n";
 constexpr const char* kMsgWavTooLarge = "sound: WAV file %s: %u bytes are too many to save\n";
 
 // ---- Driver ---------------------------------------------------------------------------
