@@ -8,9 +8,10 @@
 // frame drawn never belongs to the next event (for event 14, whose next is
 // the end mark, that would end the show).
 //
-// GL time: one GL_TIME_ELAPSED query per frame, from one Dev_Frame to the
-// next, in a ring of three; a result is read only once GL says it is
-// available, so the read never waits for the GPU.
+// GL time: in debug mode one GL_TIME_ELAPSED query per frame, from one
+// Dev_Frame to the next, in a ring of three; a result is read a frame later
+// at the earliest and only once GL says it is available, so the read never
+// waits for the GPU.
 //
 // Threads: main thread only (GL context); Dev_Key inside GFX_SwapBuffers.
 #include <chrono>
@@ -59,7 +60,11 @@ struct s_readout {
   double fps = 0.0;
   double gpu_ms = -1.0;       // the last GL time read, -1 while none
   GLuint queries[kQueries] = {};
+  bool pending[kQueries] = {};  // ended, result not read yet
+  int open = -1;              // the query running now, or -1
+  int last = -1;              // the query begun last
   int frame = 0;              // Dev_Frame calls so far
+  bool checked = false;       // the driver was asked for timer queries
   bool timing = false;        // the timer queries exist
   bool looping = false;
   int32_t loopevent = 0;      // the event the loop holds
@@ -97,26 +102,38 @@ void KeepLoop() {
   if (AudibleFrames() + kLoopLead >= end) Soundsystem_SetSoundOffset(&snd_demomusic, start);
 }
 
+// In debug mode only: outside it the show runs without queries.
 void CountGLTime() {
-  if (g_readout.frame == 0) {
-    g_readout.timing = GLEW_ARB_timer_query || GLEW_VERSION_3_3;
-    if (g_readout.timing) glGenQueries(kQueries, g_readout.queries);
+  s_readout& r = g_readout;
+  if (!r.checked) {
+    r.checked = true;
+    r.timing = GLEW_ARB_timer_query || GLEW_VERSION_3_3;
+    if (r.timing) glGenQueries(kQueries, r.queries);
   }
-  if (!g_readout.timing) return;
-  const int k = g_readout.frame;
-  if (k > 0) glEndQuery(GL_TIME_ELAPSED);
-  // The query ended a frame ago, when GL has its result.
-  if (k >= 2) {
-    const GLuint query = g_readout.queries[(k - 2) % kQueries];
+  if (!r.timing) return;
+  int ended = -1;
+  if (r.open >= 0) {
+    glEndQuery(GL_TIME_ELAPSED);
+    r.pending[r.open] = true;
+    ended = r.open;
+    r.open = -1;
+  }
+  // Queries that ended a frame or more ago, once GL has their result.
+  for (int q = 0; q < kQueries; q++) {
+    if (!r.pending[q] || q == ended) continue;
     GLint available = 0;
-    glGetQueryObjectiv(query, GL_QUERY_RESULT_AVAILABLE, &available);
-    if (available) {
-      GLuint64 ns = 0;
-      glGetQueryObjectui64v(query, GL_QUERY_RESULT, &ns);
-      g_readout.gpu_ms = static_cast<double>(ns) / 1e6;
-    }
+    glGetQueryObjectiv(r.queries[q], GL_QUERY_RESULT_AVAILABLE, &available);
+    if (!available) continue;
+    GLuint64 ns = 0;
+    glGetQueryObjectui64v(r.queries[q], GL_QUERY_RESULT, &ns);
+    r.gpu_ms = static_cast<double>(ns) / 1e6;
+    r.pending[q] = false;
   }
-  glBeginQuery(GL_TIME_ELAPSED, g_readout.queries[k % kQueries]);
+  if (!showdebug) return;
+  const int next = (ended >= 0 ? ended + 1 : r.last + 1) % kQueries;
+  r.pending[next] = false;  // a result never read is dropped
+  glBeginQuery(GL_TIME_ELAPSED, r.queries[next]);
+  r.open = r.last = next;
 }
 
 void SetTitle() {

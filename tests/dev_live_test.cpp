@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,7 +176,9 @@ bool Near(uint32_t colour, uint32_t want) {
 
 TEST_F(DevLive, ReloadsScrubbingAndTheReadOut) {
   // Debug mode is on from the start: the read-out is in the title.
-  EXPECT_GE(PollFor([&] { return TitleHas(" | tick ") && TitleHas(" fps | "); }), 0.0) << Title();
+  const std::regex readout(R"(^Keldrun - Sprox \| event \d+ state -?\d+ \| tick \d+ \| bar \d+\.[1-4] \| )"
+                           R"(\d+\.\d fps \| (\d+\.\d|-) ms$)");
+  EXPECT_GE(PollFor([&] { return std::regex_match(Title(), readout) && !TitleHas(" 0.0 fps"); }), 0.0) << Title();
 
   // Paused, each scrub key lands on exactly the tick it names.
   Keys("space");
@@ -259,6 +262,12 @@ TEST_F(DevLive, ReloadsScrubbingAndTheReadOut) {
     const size_t at = log.find(kind);
     if (at != std::string::npos) std::printf("  %s\n", log.substr(at, log.find('\n', at) - at).c_str());
   }
+
+  // Leaving debug mode puts the plain title back; Tab again, the read-out.
+  Keys("Tab");
+  EXPECT_GE(PollFor([&] { return Title() == DEMO_TITLE; }), 0.0) << Title();
+  Keys("Tab");
+  EXPECT_GE(PollFor([&] { return TitleHas(" | tick "); }), 0.0) << Title();
 
   // Escape still ends the show with status 0.
   Keys("Escape");
