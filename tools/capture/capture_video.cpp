@@ -85,7 +85,7 @@ int capture_shellquote(char* dst, int capacity, const char* text) {
 }
 
 int capture_ffmpegcommand(char* dst, int capacity, const char* ffmpeg, const char* wav, const char* out,
-                          int32_t fps, int64_t firstsample, int64_t endsample) {
+                          int32_t fps, int32_t width, int32_t height, int64_t firstsample, int64_t endsample) {
   std::vector<char> quoted(4096 + strlen(ffmpeg) * 4 + (wav ? strlen(wav) * 4 : 0) + strlen(out) * 4);
   const int qcap = static_cast<int>(quoted.size());
   std::string command;
@@ -94,7 +94,7 @@ int capture_ffmpegcommand(char* dst, int capacity, const char* ffmpeg, const cha
   char part[512];
   snprintf(part, sizeof(part),
            " -hide_banner -loglevel error -y -f rawvideo -pix_fmt rgb24 -video_size %dx%d -framerate %d -i pipe:0",
-           EFFECTS_WIDTH, EFFECTS_HEIGHT, fps);
+           width, height, fps);
   command += part;
   if (wav) {
     if (!capture_shellquote(quoted.data(), qcap, wav)) return 0;
