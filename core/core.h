@@ -8,6 +8,7 @@
 // Threads: main thread only. The counters are plain integers without a lock.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 // ---- Counters ---------------------------------------------------------------
@@ -75,6 +76,12 @@ inline uint32_t core_hash32(uint32_t v) {
   v ^= v >> 16;
   return v;
 }
+
+// ---- Reasons -----------------------------------------------------------------------
+// Writes a printf-style reason into message (capacity bytes, when there is
+// room) and returns 0: the failure path of a function that gives its reason.
+int core_fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int core_vfail(char* message, int capacity, const char* format, va_list args);
 
 // ---- Command lines -------------------------------------------------------------------
 // One GNU-style reader for the programs' options: "--name VALUE" or

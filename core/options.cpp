@@ -10,16 +10,7 @@
 // ---- Internal functions -------------------------------------------------------------
 namespace {
 
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return -2;
-}
+constexpr int kRefused = -2;  // core_nextoption's answer to a mistake
 
 // The entry of defs whose name is the first `length` bytes of name, or -1.
 int find_option(const s_coreoptionreader* reader, const char* name, size_t length) {
@@ -33,6 +24,19 @@ int find_option(const s_coreoptionreader* reader, const char* name, size_t lengt
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
+int core_vfail(char* message, int capacity, const char* format, va_list args) {
+  if (message && capacity > 0) vsnprintf(message, static_cast<size_t>(capacity), format, args);
+  return 0;
+}
+
+int core_fail(char* message, int capacity, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  core_vfail(message, capacity, format, args);
+  va_end(args);
+  return 0;
+}
+
 s_coreoptionreader core_optionreader(int argc, const char* const* argv, const s_coreoptiondef* defs, int numdefs) {
   return s_coreoptionreader{argc, argv, defs, numdefs < 64 ? numdefs : 64, 1, 0};
 }
@@ -42,29 +46,29 @@ int core_nextoption(s_coreoptionreader* reader, const char** value, char* messag
   if (reader->next >= reader->argc) return -1;
   const char* arg = reader->argv[reader->next++];
   if (!arg || strncmp(arg, "--", 2) != 0 || arg[2] == 0)
-    return fail(message, capacity, "unexpected argument '%s'", arg ? arg : "");
+    return core_fail(message, capacity, "unexpected argument '%s'", arg ? arg : "") + kRefused;
 
   const char* name = arg + 2;
   const char* equals = strchr(name, '=');
   const size_t length = equals ? static_cast<size_t>(equals - name) : strlen(name);
   const int found = find_option(reader, name, length);
-  if (found < 0) return fail(message, capacity, "unknown option '%s'", arg);
+  if (found < 0) return core_fail(message, capacity, "unknown option '%s'", arg) + kRefused;
   const s_coreoptiondef& option = reader->defs[found];
   const uint64_t bit = uint64_t{1} << found;
-  if (reader->seen & bit) return fail(message, capacity, "--%s given twice", option.name);
+  if (reader->seen & bit) return core_fail(message, capacity, "--%s given twice", option.name) + kRefused;
   reader->seen |= bit;
 
   if (!option.takesvalue) {
-    if (equals) return fail(message, capacity, "--%s takes no value", option.name);
+    if (equals) return core_fail(message, capacity, "--%s takes no value", option.name) + kRefused;
     return found;
   }
   if (equals) {
     *value = equals + 1;
   } else {
-    if (reader->next >= reader->argc) return fail(message, capacity, "--%s needs a value", option.name);
+    if (reader->next >= reader->argc) return core_fail(message, capacity, "--%s needs a value", option.name) + kRefused;
     *value = reader->argv[reader->next++];
   }
-  if (!*value || !**value) return fail(message, capacity, "--%s needs a value", option.name);
+  if (!*value || !**value) return core_fail(message, capacity, "--%s needs a value", option.name) + kRefused;
   return found;
 }
 

@@ -6,6 +6,7 @@
 //
 // Threads: main thread, called by GLFW from inside GFX_SwapBuffers.
 #include "demo/demo.h"
+#include "demo/dev.h"
 
 #include "gfx/gl.h"
 #include "timeline/timeline.h"
@@ -62,4 +63,6 @@ void key_callback(GLFWwindow* window, int key, int /*scancode*/, int action, int
     if (demo.currentevent + 1 < demo.numevents) demo.currentevent++;
     SeekToEvent(demo.currentevent);
   }
+  // The scrub keys (beat, bar, start, Space, loop): demo/dev.h.
+  Dev_Key(key);
 }

@@ -14,6 +14,9 @@
 // compare it with what a sound server reports; stdout is line-buffered, so
 // the line costs one formatted write and no allocation.
 //
+// `sprox --dev DIR` plays the show from the folder DIR with live reload and
+// debug mode on (demo/dev.h).
+//
 // Threads: main thread only.
 #include "demo/demo.h"
 
@@ -21,6 +24,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "corefile/corefile.h"
+#include "demo/dev.h"
 #include "demo/pacing.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
@@ -99,9 +104,18 @@ int main(int argc, char** argv) {
   if (options.mute) audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
 
   const bool clocklog = std::getenv(kClockLogEnvironment) != nullptr;
+  // --dev: the folder's loose files (even beside a sprox.dat in it), watched,
+  // with debug mode on; set up before the start-up loads the shaders.
+  if (options.dev) {
+    data.kind = COREFILE_KIND_DIRECTORY;
+    snprintf(data.path, sizeof(data.path), "%s", options.dev);
+    Demo_UseData(&data);
+    if (!Dev_Start(options.dev)) return kExitFailure;
+  }
   Demo_Startup(true);
   Pacing_Start(options.scale == 0.0f);
   while (!glfwWindowShouldClose(GFX_window)) {
+    Dev_Frame();
     // The audible position, low 32 bits as a signed offset in sample frames;
     // the copy is taken under the mixer's lock, which advances the original.
     const s_sound music = Soundsystem_CopySound(&snd_demomusic);

@@ -40,16 +40,6 @@ const s_coreoptiondef kOptions[kNumOptions] = {
 };
 
 // ---- Internal functions --------------------------------------------------------------
-int fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
 
 bool is_file(const char* path) {
   struct stat info;
@@ -121,16 +111,14 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
   options->windowwidth = EFFECTS_WIDTH;
   options->windowheight = EFFECTS_HEIGHT;
   if (message && capacity > 0) message[0] = 0;
-  if (core_hasoption(argc, argv, "help")) {
-    options->help = true;
-    return 1;
-  }
+  // --help anywhere answers on its own, even beside mistakes.
+  options->help = core_hasoption(argc, argv, "help");
+  if (options->help) return 1;
 
   s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
-  for (;;) {
-    const char* value = nullptr;
-    const int option = core_nextoption(&reader, &value, message, capacity);
-    if (option == -1) break;
+  const char* value = nullptr;
+  int option = 0;
+  while ((option = core_nextoption(&reader, &value, message, capacity)) != -1) {
     if (option < 0) return 0;
     switch (option) {
       case kVersion: options->version = true; break;
@@ -142,29 +130,29 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
       case kDev: options->dev = value; break;
       case kMonitor: {
         const int64_t monitor = core_parsecount(value, kMaxMonitor);
-        if (monitor < 0) return fail(message, capacity, "--monitor '%s' is not a monitor number", value);
+        if (monitor < 0) return core_fail(message, capacity, "--monitor '%s' is not a monitor number", value);
         options->monitor = static_cast<int>(monitor);
         break;
       }
       case kWindow:
         if (!core_parsesize(value, DEMO_MAX_RENDERSIZE, &options->windowwidth, &options->windowheight))
-          return fail(message, capacity, "--window '%s' is not a size WxH", value);
+          return core_fail(message, capacity, "--window '%s' is not a size WxH", value);
         options->window = true;
         break;
       case kSize:
         if (!core_parsesize(value, DEMO_MAX_RENDERSIZE, &options->width, &options->height) ||
             !Demo_IsShowShape(options->width, options->height))
-          return fail(message, capacity, "--size '%s' is not a 16:9 size WxH (like 1920x1080)", value);
+          return core_fail(message, capacity, "--size '%s' is not a 16:9 size WxH (like 1920x1080)", value);
         break;
       case kScale:
         if (!parse_scale(value, &options->scale))
-          return fail(message, capacity, "--scale '%s' is not 'auto' or a number from %.2f to %.2f", value,
+          return core_fail(message, capacity, "--scale '%s' is not 'auto' or a number from %.2f to %.2f", value,
                       static_cast<double>(DEMO_MIN_SCALE), static_cast<double>(DEMO_MAX_SCALE));
         break;
     }
   }
-  if (options->fullscreen && options->window) return fail(message, capacity, "--window cannot go with --fullscreen");
-  if (options->data && options->dev) return fail(message, capacity, "--data cannot go with --dev");
+  if (options->fullscreen && options->window) return core_fail(message, capacity, "--window cannot go with --fullscreen");
+  if (options->data && options->dev) return core_fail(message, capacity, "--data cannot go with --dev");
   return 1;
 }
 
@@ -223,7 +211,7 @@ int Demo_FindData(const char* option, const char* executable, s_demodata* data, 
     } else if (is_file(option) && set_path(data, DEMO_DATA_OPTION, COREFILE_KIND_IMAGE, "%s%s", option, "")) {
       return 1;
     }
-    return fail(message, capacity, "--data %s: no such file or folder", option);
+    return core_fail(message, capacity, "--data %s: no such file or folder", option);
   }
   if (is_file(DEMO_IMAGENAME)) {
     set_path(data, DEMO_DATA_CURRENT, COREFILE_KIND_IMAGE, "%s%s", DEMO_IMAGENAME, "");
@@ -243,7 +231,7 @@ int Demo_FindData(const char* option, const char* executable, s_demodata* data, 
   char here[DEMO_PATH_CAPACITY];
   if (!getcwd(here, sizeof(here))) snprintf(here, sizeof(here), ".");
   *data = s_demodata{};
-  return fail(message, capacity,
+  return core_fail(message, capacity,
               "no %s found: looked in the current folder (%s), beside the program (%s) and at the end of the "
               "program (%s); give --data PATH",
               DEMO_IMAGENAME, here, known ? folder : "unknown", known ? executable : "unknown");

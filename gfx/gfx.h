@@ -22,6 +22,7 @@
 // the calling thread and every other function here makes GL calls on it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -180,3 +181,25 @@ void GFX_SetShaderUniform3f(int id, const char* name, float x, float y, float z)
 void GFX_SetPostShader(int id);
 // True for an id that GFX_InitShader handed out.
 bool GFX_IsShader(int id);
+
+// ---- Replacing in place (gfx/reload.cpp) ------------------------------------------------
+// What the development mode's reloads go through; ids, records and texture
+// names stay as they are, so nothing that refers to them needs a change.
+//
+// Builds a new program from the two texts and, only when both compile and
+// the program links, puts it under `id` (the old objects are deleted; a
+// current program stays current). Returns 1, or 0 with the compiler's or
+// linker's log in `log` (capacity bytes) while `id` keeps its program.
+int GFX_ReplaceShader(int id, const char* vertexsource, const char* fragmentsource, char* log, int capacity);
+// Gives the record width x height new pixels (stored layout) and uploads
+// them to its texture under the same name, any size. The buffer is reused
+// when the picture fits in it; a larger one is allocated otherwise, and the
+// old buffer is kept alive for copies of the record until
+// GFX_ReleaseRetiredBuffers. A record never created is created (and
+// listed). Returns 1, or 0 (nothing changed) for a refused size.
+int GFX_ReplaceBitmap(s_bitmap* bitmap, int width, int height, const uint32_t* pixels);
+// The same from a PNG in memory; on failure 0 with the reason in `why`.
+int GFX_ReplaceBitmapPNG(s_bitmap* bitmap, const unsigned char* png, size_t size, char* why, int capacity);
+// Frees the buffers replacements have retired; returns how many. Only when
+// no copy of a replaced record made before its replacement is left.
+int GFX_ReleaseRetiredBuffers();

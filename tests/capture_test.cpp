@@ -42,20 +42,10 @@ int32_t event_at_tick(const s_capturetimeline& timeline, int64_t tick) {
   return event;
 }
 
-struct Parsed {
-  int ok;
-  s_captureoptions options;
-  std::string message;
-};
+using Parsed = test_util::Parsed<s_captureoptions>;
 
 Parsed parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "sprox-capture");
-  Parsed result;
-  char message[512];
-  result.ok = capture_parseoptions(static_cast<int>(args.size()), args.data(), &result.options, message,
-                                   sizeof(message));
-  result.message = message;
-  return result;
+  return test_util::parse_options<s_captureoptions>(capture_parseoptions, "sprox-capture", std::move(args));
 }
 
 s_captureoptions options_for(std::vector<const char*> args) {

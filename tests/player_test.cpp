@@ -19,19 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Parsed {
-  int ok;
-  s_playeroptions options;
-  std::string message;
-};
+using Parsed = test_util::Parsed<s_playeroptions>;
 
 Parsed parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "sprox");
-  Parsed result{};
-  char message[256] = "";
-  result.ok = Demo_ParseOptions(static_cast<int>(args.size()), args.data(), &result.options, message, sizeof(message));
-  result.message = message;
-  return result;
+  return test_util::parse_options<s_playeroptions>(Demo_ParseOptions, "sprox", std::move(args));
 }
 
 TEST(PlayerOptions, AcceptedCommandLines) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/core.h"
 #include "demo/demo.h"
 #include "effects/assets.h"
 #include "sound/sound.h"
@@ -52,11 +53,6 @@ constexpr const char* CAPTURE_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSan
 constexpr int32_t CAPTURE_MIN_WIDTH = CAPTURE_THUMB_WIDTH;   // smallest --size: a frame still gives a thumbnail
 constexpr int32_t CAPTURE_MIN_HEIGHT = CAPTURE_THUMB_HEIGHT;
 constexpr const char* CAPTURE_PNG_PATTERN = "frame_%06lld.png";
-
-// ---- Messages --------------------------------------------------------------------
-// Writes the reason (printf-style) into message, capacity bytes, when there is
-// one, and returns 0: the failure path of every function here that gives a reason.
-int capture_fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // ---- Options ---------------------------------------------------------------------
 struct s_captureoptions {

@@ -45,22 +45,12 @@ struct OptionDefs {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
-int capture_fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
-}
-
 int capture_parsesize(const char* text, int32_t* width, int32_t* height, char* message, int capacity) {
   int w = 0, h = 0;
   // Even sides: the video's 4:2:0 colour planes are half the size.
   if (!core_parsesize(text, DEMO_MAX_RENDERSIZE, &w, &h) || !Demo_IsShowShape(w, h) || w < CAPTURE_MIN_WIDTH ||
       h < CAPTURE_MIN_HEIGHT || w % 2 || h % 2)
-    return capture_fail(message, capacity, "--size '%s' is not an even 16:9 size WxH from %dx%d to %dx%d", text ? text : "",
+    return core_fail(message, capacity, "--size '%s' is not an even 16:9 size WxH from %dx%d to %dx%d", text ? text : "",
                         CAPTURE_MIN_WIDTH, CAPTURE_MIN_HEIGHT, DEMO_MAX_RENDERSIZE, DEMO_MAX_RENDERSIZE * 9 / 16);
   *width = w;
   *height = h;
@@ -155,7 +145,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Fps: {
         const int64_t fps = core_parsecount(value, CAPTURE_MAX_FPS);
         if (fps < 1)
-          return capture_fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
+          return core_fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
                       static_cast<int>(CAPTURE_MAX_FPS));
         options->fps = static_cast<int32_t>(fps);
         break;
@@ -163,7 +153,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Seconds: {
         const int64_t us = capture_parseseconds(value);
         if (us < 0)
-          return capture_fail(message, capacity,
+          return core_fail(message, capacity,
                       "--%s '%s' is not a time in seconds (like 12, 12.5 or 1:02.5, at most %lld s)", option.name,
                       value, static_cast<long long>(CAPTURE_MAX_SECONDS));
         if (!strcmp(option.name, "from")) options->from_us = us;
@@ -174,14 +164,14 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Event: {
         const int64_t event = core_parsecount(value, TIMELINE_MAX_EVENTS - 1);
         if (event < 0)
-          return capture_fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
+          return core_fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
                       TIMELINE_MAX_EVENTS - 1);
         options->event = static_cast<int32_t>(event);
         break;
       }
       case Kind::Frame: {
         const int64_t frame = core_parsecount(value, CAPTURE_MAX_SECONDS * CAPTURE_MAX_FPS);
-        if (frame < 0) return capture_fail(message, capacity, "--frame '%s' is not a frame number", value);
+        if (frame < 0) return core_fail(message, capacity, "--frame '%s' is not a frame number", value);
         options->frame = frame;
         break;
       }
@@ -196,12 +186,12 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   const int choosers = (options->from_us >= 0 || options->to_us >= 0) + (options->event >= 0) +
                        (options->frame >= 0) + (options->at_us >= 0);
   if (choosers > 1)
-    return capture_fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
+    return core_fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
   if (options->from_us >= 0 && options->to_us >= 0 && options->to_us <= options->from_us)
-    return capture_fail(message, capacity, "--to must be later than --from");
+    return core_fail(message, capacity, "--to must be later than --from");
   if (!options->png && !options->mp4 && !options->sheet && !options->report && !options->log &&
       !options->checkwindow)
-    return capture_fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
+    return core_fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
   return 1;
 }
 

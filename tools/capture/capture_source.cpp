@@ -58,21 +58,21 @@ int capturesource_start(int32_t width, int32_t height, bool offscreen, char* mes
     demo_setup.renderheight = height;
   }
   Demo_Startup(false);
-  if (!GFX_window) return capture_fail(message, capacity, "the window could not be opened");
+  if (!GFX_window) return core_fail(message, capacity, "the window could not be opened");
   g_width = width;
   g_height = height;
   if (offscreen) {
     // The post pass draws into a framebuffer of the capture's size, so the
     // screen's size does not matter.
     g_output = GFX_CreateFrameBuffer(width, height, 0);
-    if (g_output < 0) return capture_fail(message, capacity, "no framebuffer left for the %dx%d frames", width, height);
+    if (g_output < 0) return core_fail(message, capacity, "no framebuffer left for the %dx%d frames", width, height);
     demo_outputframebuffer = g_output;
     return 1;
   }
   int windowwidth = 0, windowheight = 0;
   glfwGetFramebufferSize(GFX_window, &windowwidth, &windowheight);
   if (windowwidth != EFFECTS_WIDTH || windowheight != EFFECTS_HEIGHT)
-    return capture_fail(message, capacity,
+    return core_fail(message, capacity,
                 "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least %dx%d?)", windowwidth,
                 windowheight, EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
   return 1;
