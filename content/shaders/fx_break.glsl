@@ -74,10 +74,13 @@ vec3 testcard(vec2 uv) {
   return c * 0.85;
 }
 
-// TV snow at px (720-line pixels), frame f: grains a little wider than high
-// (one a line of the target: they keep their look, only finer, at any size).
+// TV snow at px (720-line pixels), frame f: grains a little wider than high,
+// one a line of a 720-line picture at any size. At the show's own size the
+// lines are the target's and px.y is read as it comes (the hash would take a
+// snapped value a rounding away from it for another grain).
 float snow(vec2 px, float f) {
-  return hash21(vec2(floor(px.x * 0.6), px.y) + vec2(f * 17.31, f * 3.71));
+  float line = resolution.y == PICTURE.y ? px.y : floor(px.y) + 0.5;
+  return hash21(vec2(floor(px.x * 0.6), line) + vec2(f * 17.31, f * 3.71));
 }
 
 // A flash frame punched in at the start of its hit: zoomed a little and

@@ -105,8 +105,11 @@ void main() {
     float hum = fract(uv.y * 0.8 - sec * 0.45);
     col *= 1.0 - 0.35 * sev * smoothstep(0.0, 0.25, hum) * smoothstep(0.5, 0.25, hum);
 
-    // Snow: grain from the noise texture at a new place every frame, streaked along the lines.
-    vec2 nuv = vec2(p720.x / (NOISE_SIZE * 3.0), p720.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
+    // Snow: grain from the noise texture at a new place every frame, streaked
+    // along the lines; one grain a 720-line pixel, so a larger picture shows
+    // the same grains, not finer ones.
+    vec2 cell = floor(p720) + 0.5;
+    vec2 nuv = vec2(cell.x / (NOISE_SIZE * 3.0), cell.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
     float snow = texture2D(texture4, nuv).r;
     col = mix(col, vec3(snow), (0.18 + 0.06 * stage) * sev);
     col *= blank;
