@@ -21,6 +21,7 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
+#include "tools/capture/capture_timing.h"
 
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
@@ -49,6 +50,7 @@ int capturesource_start(char* message, int capacity) {
   // on machines without a sound card (and never play the music aloud).
   audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
   effects_clock = capture_clock;
+  capturetiming_install();
   Demo_Startup(false);
   if (!GFX_window) return capture_fail(message, capacity, "the window could not be opened");
   int width = 0, height = 0;
@@ -75,6 +77,7 @@ void capturesource_render(int64_t frame, int32_t offset, double clock, s_capture
   glFinish();
   const Clock::time_point end = Clock::now();
   g_clockheld = false;
+  capturetiming_passes(record->pass_ms);
 
   record->frame = frame;
   record->offset = offset;
