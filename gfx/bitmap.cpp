@@ -30,7 +30,6 @@ constexpr GLint kTextureComponents = 4;  // internal format: four components
 constexpr int kBytesPerPixel = 4;
 constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 constexpr unsigned kLodePNGOutOfMemory = 83;  // LodePNG's "memory allocation failed"
-
 }  // namespace
 
 // ---- Globals -----------------------------------------------------------------------
