@@ -68,7 +68,7 @@ for name in this $([ -n "$base" ] && echo base); do
 done
 if [ -n "$base" ]; then
   awk -v a="$(median <"$scratch/this.startup")" -v b="$(median <"$scratch/base.startup")" \
-    'BEGIN { printf "start-up ratio this/base: %.2f\n", b > 0 ? a / b : 0 }'
+    'BEGIN { printf "start-up ratio this/base: %.2f\n", (b > 0 ? a / b : 0) }'
 fi
 
 [ "${FRAMES:-1}" = 0 ] && exit 0
@@ -82,6 +82,6 @@ done
 if [ -n "$base" ]; then
   all_of() { awk '$1 == "all" { print $3; exit }' "$1"; }
   awk -v a="$(all_of "$scratch/this.show.log")" -v b="$(all_of "$scratch/base.show.log")" \
-    'BEGIN { printf "\nmedian frame ratio this/base: %.2f\n", b > 0 ? a / b : 0 }'
+    'BEGIN { printf "\nmedian frame ratio this/base: %.2f\n", (b > 0 ? a / b : 0) }'
 fi
 exit 0
