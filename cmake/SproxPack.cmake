@@ -24,4 +24,19 @@ function(sprox_pack_image out)
     COMMENT "Packing the resource image ${out}"
     VERBATIM)
   add_custom_target(sprox_data ALL DEPENDS ${out})
+
+  # The one file to hand out (scripts/release.sh, not part of ALL): the
+  # program stripped, then the same image appended to it with its trailer,
+  # which the program finds when no sprox.dat lies about.
+  set(appended ${CMAKE_BINARY_DIR}/dist/sprox)
+  add_custom_command(
+    OUTPUT ${appended}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist
+    COMMAND ${CMAKE_STRIP} -o ${CMAKE_BINARY_DIR}/dist/sprox.stripped $<TARGET_FILE:sprox>
+    COMMAND corepack -o ${appended} --append ${CMAKE_BINARY_DIR}/dist/sprox.stripped ${paths}
+    COMMAND chmod 755 ${appended}
+    DEPENDS sprox corepack ${deps}
+    COMMENT "Appending the resource image to a stripped ${appended}"
+    VERBATIM)
+  add_custom_target(sprox_appended DEPENDS ${appended})
 endfunction()

@@ -8,6 +8,7 @@
 // Threads: main thread only. The counters are plain integers without a lock.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 // ---- Counters ---------------------------------------------------------------
@@ -75,3 +76,44 @@ inline uint32_t core_hash32(uint32_t v) {
   v ^= v >> 16;
   return v;
 }
+
+// ---- Reasons -----------------------------------------------------------------------
+// Writes a printf-style reason into message (capacity bytes, when there is
+// room) and returns 0: the failure path of a function that gives its reason.
+int core_fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int core_vfail(char* message, int capacity, const char* format, va_list args);
+
+// ---- Command lines -------------------------------------------------------------------
+// One GNU-style reader for the programs' options: "--name VALUE" or
+// "--name=VALUE" for an option that takes a value, "--name" alone for a flag.
+// The caller lists its options and walks argv with core_nextoption; every
+// mistake gives one line of reason that names the argument.
+struct s_coreoptiondef {
+  const char* name;  // without the leading "--"
+  bool takesvalue;   // true: needs a value; false: a flag
+};
+
+struct s_coreoptionreader {
+  int argc;
+  const char* const* argv;
+  const s_coreoptiondef* defs;
+  int numdefs;      // entries of defs, at most 64
+  int next;         // index in argv of the next argument to read; starts at 1
+  uint64_t seen;    // bit k: defs[k] was given
+};
+
+// A reader over argv (argv[0] is skipped).
+s_coreoptionreader core_optionreader(int argc, const char* const* argv, const s_coreoptiondef* defs, int numdefs);
+// The next option: returns the index of its entry in defs with its value in
+// *value (null for a flag), -1 once argv is used up, or -2 with a reason in
+// message: an argument that is no option, an unknown name, an option given
+// twice, a flag given a value, or a value missing or empty.
+int core_nextoption(s_coreoptionreader* reader, const char** value, char* message, int capacity);
+// True when argv holds "--NAME" (or "--NAME=..." ) anywhere: for --help,
+// which answers on its own even beside mistakes.
+bool core_hasoption(int argc, const char* const* argv, const char* name);
+// A whole decimal number from 0 to limit, else -1.
+int64_t core_parsecount(const char* text, int64_t limit);
+// "WxH" (or "WXH") with both sides whole numbers from 1 to limit. Returns
+// true and fills width and height, else false and leaves them.
+bool core_parsesize(const char* text, int limit, int* width, int* height);

@@ -11,18 +11,22 @@
 // the sound system). The audio side advances the music's position meanwhile.
 #include "demo/demo.h"
 
+#include <cstdio>
+
 #include "core/core.h"
 #include "corefile/corefile.h"
 #include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "timeline/timeline.h"
+#include "demo/screen.h"
 
 // ---- Constants ---------------------------------------------------------------------
 namespace {
 constexpr int kMixBits = 16;
 constexpr int kMixChannels = 2;
 constexpr float kBlendWidth = 0.9f;  // soft edge of every transition's blend curve
+constexpr const char* kMsgData = "data: %s %s\n";  // after the mount's own lines: which source it was
 
 // The five transitions, registered in this order: the timing file names them
 // by these indices.
@@ -57,16 +61,27 @@ void Mark(DemoMark mark) {
 void Demo_Startup(bool play_music) {
   // No result is tested but the window's: a missing image, shader, timing
   // file or music only shows as its loader's message, and the show goes on.
-  corefile_mountimage(DEMO_IMAGENAME, COREFILE_KIND_IMAGE);
+  const int mounted = corefile_mountimage(demo_setup.image, demo_setup.imagekind);
+  if (demo_setup.source[0]) printf(kMsgData, mounted ? "mounted" : "could not mount", demo_setup.source);
   Mark(DEMO_MARK_MOUNTED);
-  if (GFX_InitVideo(EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_TITLE, false) != 0) {
-    error("cannot open the 1280x720 window with an OpenGL 2.0 context");
+  if (Screen_Open() != 0) {
+    char reason[128];
+    if (demo_setup.fullscreen)
+      snprintf(reason, sizeof(reason), "cannot open the full-screen window on monitor %d with an OpenGL 2.0 context",
+               demo_setup.monitor);
+    else
+      snprintf(reason, sizeof(reason), "cannot open the %dx%d window with an OpenGL 2.0 context",
+               demo_setup.windowwidth, demo_setup.windowheight);
+    error(reason);
   }
   glfwSetKeyCallback(GFX_window, key_callback);
+  Screen_Start();
 
-  fx1_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
-  fx2_framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
-  framebuffer_id = GFX_CreateFrameBuffer(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0);
+  int width = 0, height = 0;
+  Demo_RenderSize(&width, &height);
+  fx1_framebuffer_id = GFX_CreateFrameBuffer(width, height, 0);
+  fx2_framebuffer_id = GFX_CreateFrameBuffer(width, height, 0);
+  framebuffer_id = GFX_CreateFrameBuffer(width, height, 0);
   Mark(DEMO_MARK_WINDOW);
 
   Soundsystem_Init(AUDIO_DEVICE_RATE, kMixBits, kMixChannels);
@@ -89,6 +104,7 @@ void Demo_Startup(bool play_music) {
 }
 
 void Demo_RenderFrame(int32_t offset) {
+  Screen_Update();
   UpdateDemoTiming(offset, TIMELINE_TICKLENGTH);
   // Event 15 is the end mark: this frame is still drawn, the loop ends after it.
   if (demo.currentevent > DEMO_LASTSCENE && GFX_window) glfwSetWindowShouldClose(GFX_window, 1);
@@ -105,10 +121,15 @@ void Demo_RenderFrame(int32_t offset) {
   GFX_SetFrameBuffer(framebuffer_id);
   ExecuteTransition(fx1_framebuffer_id, fx2_framebuffer_id, bmp_none);
 
-  // Straight to the window: the graphics layer's current framebuffer (and so
-  // the post quad's size) stays the composite's, which is the window's size.
+  // Straight to the window, into the letterbox: the graphics layer's current
+  // framebuffer (and so the post quad and its projection) stays the
+  // composite's. The capture may name a framebuffer of its own instead.
   Mark(DEMO_MARK_POST);
-  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  if (demo_outputframebuffer >= 0) {
+    GFX_SetFrameBuffer(demo_outputframebuffer);
+  } else {
+    Screen_ShowPicture();
+  }
   ExecutePost(framebuffer_id, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
   Mark(DEMO_MARK_FRAME_END);
 }

@@ -1,11 +1,12 @@
-// demo/keys.cpp: keyboard control. Escape ends the show at any time; Tab
-// switches debug mode, which unlocks Enter (pause or resume the music) and the
+// demo/keys.cpp: keyboard control. Escape ends the show at any time, F11
+// switches between full screen and the window; Tab switches debug mode, which unlocks Enter (pause or resume the music) and the
 // Left and Right arrows (seek to the previous or next event's start). The
 // music's offset drives the whole timeline, so moving the music is all it
 // takes to move the picture; the next frame recomputes the event from it.
 //
 // Threads: main thread, called by GLFW from inside GFX_SwapBuffers.
 #include "demo/demo.h"
+#include "demo/dev.h"
 
 #include "gfx/gl.h"
 #include "timeline/timeline.h"
@@ -41,6 +42,7 @@ void key_callback(GLFWwindow* window, int key, int /*scancode*/, int action, int
 
   if (key == GLFW_KEY_ESCAPE) glfwSetWindowShouldClose(window, 1);
   if (key == GLFW_KEY_TAB) showdebug = !showdebug;
+  if (key == GLFW_KEY_F11) Demo_ToggleFullscreen();
   if (!showdebug) return;
 
   if (key == GLFW_KEY_ENTER) {
@@ -61,4 +63,6 @@ void key_callback(GLFWwindow* window, int key, int /*scancode*/, int action, int
     if (demo.currentevent + 1 < demo.numevents) demo.currentevent++;
     SeekToEvent(demo.currentevent);
   }
+  // The scrub keys (beat, bar, start, Space, loop): demo/dev.h.
+  Dev_Key(key);
 }

@@ -1,12 +1,21 @@
-// demo/main.cpp: the `sprox` entry point. Starts the show, then draws one
-// frame per display refresh at the music's playback position until the
-// window is asked to close (end mark, Escape, or the window system).
+// demo/main.cpp: the `sprox` entry point. Reads the command line, finds the
+// data, starts the show, then draws one frame per display refresh at the
+// music's playback position until the window is asked to close (end mark,
+// Escape, or the window system). Started without options it is the show's
+// fixed start-up: a 1280x720 window and "sprox.dat" from the current folder
+// (found elsewhere too, see Demo_FindData).
+//
+// Exit status: 0 after the show (or --help, --version, --list-monitors); 1
+// when no data can be found or no display lists monitors; 2 for a bad option.
 //
 // With SPROX_CLOCK_LOG set (to anything) every frame also prints one line,
 // kClockLine: when the clock was read (steady clock, ns), the playback offset
 // the frame is drawn at and the mixer's offset, both in sample frames. Tests
 // compare it with what a sound server reports; stdout is line-buffered, so
 // the line costs one formatted write and no allocation.
+//
+// `sprox --dev DIR` plays the show from the folder DIR with live reload and
+// debug mode on (demo/dev.h).
 //
 // Threads: main thread only.
 #include "demo/demo.h"
@@ -15,21 +24,98 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "corefile/corefile.h"
+#include "demo/dev.h"
+#include "demo/pacing.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 
 namespace {
 constexpr const char* kClockLogEnvironment = "SPROX_CLOCK_LOG";
 constexpr const char* kClockLine = "clock: %lld %llu %llu\n";  // steady ns, playback offset, mixer offset
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kMessageCapacity = DEMO_PATH_CAPACITY * 3;
+
+// Answers the options that need no show; returns -1 when the show should run.
+int answer_alone(const s_playeroptions& options) {
+  if (options.help) {
+    Demo_PrintUsage(stdout);
+    return 0;
+  }
+  if (options.version) {
+    printf("%s\n", Demo_Version());
+    return 0;
+  }
+  if (options.listmonitors) {
+    const int count = GFX_ListMonitors(stdout);
+    glfwTerminate();
+    if (count > 0) return 0;
+    fprintf(stderr, "sprox: no display, so no monitor to list\n");
+    return kExitFailure;
+  }
+  return -1;
+}
+
+// A monitor index beyond the display's is a bad option value: checked before
+// any window opens. Returns false when it is out of range.
+bool monitor_exists(int monitor) {
+  if (!glfwInit()) return true;  // no display: the window's own failure says so
+  int count = 0;
+  glfwGetMonitors(&count);
+  return monitor < count;
+}
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   // Whole lines reach a log file even when the show is killed; every line is
   // printed at start-up, so this costs the frame loop nothing.
   setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  s_playeroptions options;
+  char message[kMessageCapacity];
+  if (!Demo_ParseOptions(argc, argv, &options, message, sizeof(message))) {
+    fprintf(stderr, "sprox: %s (see sprox --help)\n", message);
+    return kExitUsage;
+  }
+  const int answered = answer_alone(options);
+  if (answered >= 0) return answered;
+  // F11 goes full screen on the same monitor, so the number counts in a window too.
+  if ((options.fullscreen || options.monitor > 0) && !monitor_exists(options.monitor)) {
+    fprintf(stderr, "sprox: --monitor %d: there is no such monitor (see sprox --list-monitors)\n", options.monitor);
+    return kExitUsage;
+  }
+
+  char executable[DEMO_PATH_CAPACITY];
+  Demo_ExecutablePath(executable, sizeof(executable));
+  s_demodata data;
+  if (!Demo_FindData(options.data ? options.data : options.dev, executable, &data, message, sizeof(message))) {
+    fprintf(stderr, "sprox: %s\n", message);
+    return kExitFailure;
+  }
+  Demo_UseData(&data);
+  demo_setup.fullscreen = options.fullscreen;
+  demo_setup.monitor = options.monitor;
+  demo_setup.windowwidth = options.windowwidth;
+  demo_setup.windowheight = options.windowheight;
+  demo_setup.renderwidth = options.width;
+  demo_setup.renderheight = options.height;
+  if (options.scale > 0.0f) demo_setup.scale = options.scale;
+  if (options.mute) audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
+
   const bool clocklog = std::getenv(kClockLogEnvironment) != nullptr;
+  // --dev: the folder's loose files (even beside a sprox.dat in it), watched,
+  // with debug mode on; set up before the start-up loads the shaders.
+  if (options.dev) {
+    data.kind = COREFILE_KIND_DIRECTORY;
+    snprintf(data.path, sizeof(data.path), "%s", options.dev);
+    Demo_UseData(&data);
+    if (!Dev_Start(options.dev)) return kExitFailure;
+  }
   Demo_Startup(true);
+  Pacing_Start(options.scale == 0.0f);
   while (!glfwWindowShouldClose(GFX_window)) {
+    Dev_Frame();
     // The audible position, low 32 bits as a signed offset in sample frames;
     // the copy is taken under the mixer's lock, which advances the original.
     const s_sound music = Soundsystem_CopySound(&snd_demomusic);
@@ -41,9 +127,13 @@ int main() {
                   static_cast<unsigned long long>(Soundsystem_GetSoundOffset(music)));
     }
     const int32_t offset = static_cast<int32_t>(static_cast<uint32_t>(position));
+    Pacing_FrameBegin();
     Demo_RenderFrame(offset);
+    Pacing_FrameEnd();
     GFX_SwapBuffers();
+    Pacing_Swapped(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
   }
+  if (options.stats) Pacing_PrintStats(stdout);
   // Nothing else is released: the sound driver stops its own device thread
   // at exit, and the process exit reclaims the rest.
   glfwTerminate();

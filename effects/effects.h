@@ -59,6 +59,11 @@ extern int32_t numshaders;       // entries of demoshader in use
 // same instant (the capture tool, the scene tests) points it at a clock that
 // holds still while a frame renders. Set it on the main thread, between frames.
 extern double (*effects_clock)(void);
+// When not null, LoadShader hands it each file's text (a malloc'd block that
+// it takes over) and compiles the text it returns (a malloc'd block that
+// LoadShader keeps). Null in the show; the development mode points it at the
+// pack step's head, for shader bodies read straight from the source tree.
+extern char* (*effects_shadersource)(const char* filename, char* source);
 
 // Images (see effects/assets.h for their files). bmp_none and bmp_credits6
 // are never loaded and stay empty.

@@ -56,6 +56,7 @@ const s_event kNoEvent = {};            // read in place of an event index out o
 s_demoshader demoshader[EFFECTS_MAX_SHADERS];
 int32_t numshaders = 0;
 double (*effects_clock)(void) = glfwGetTime;
+char* (*effects_shadersource)(const char* filename, char* source) = nullptr;
 
 // ---- Internal functions --------------------------------------------------------------------
 namespace {
@@ -135,6 +136,7 @@ int32_t LoadShader(const char* filename) {
   if (size > 0) corefile_read(source, size, 1, &file);
   corefile_close(&file);
   source[size] = '\0';
+  if (effects_shadersource) source = effects_shadersource(filename, source);
 
   const int32_t id = GFX_InitShader(vv_default, source);
   s_demoshader& entry = demoshader[numshaders];

@@ -114,3 +114,27 @@ uint32_t GFX_FrameBufferTexture(int id) {
   if (!IsFrameBuffer(id)) return 0;
   return GFX_framebufferdata[GFX_framebuffers[id].data].texture;
 }
+
+bool GFX_ResizeFrameBuffer(int id, int width, int height) {
+  if (!IsFrameBuffer(id) || width < 1 || height < 1) return false;
+  GFX_framebuffers[id].width = width;
+  GFX_framebuffers[id].height = height;
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, GFX_framebufferdata[id].texture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  return true;
+}
+
+void GFX_SetFrameBufferFilter(int id, bool linear) {
+  if (!IsFrameBuffer(id)) return;
+  const GLint filter = linear ? GL_LINEAR : GL_NEAREST;
+  GLint active = 0, bound = 0;
+  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  glBindTexture(GL_TEXTURE_2D, GFX_framebufferdata[id].texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  (void)active;
+}

@@ -22,7 +22,9 @@
 // the calling thread and every other function here makes GL calls on it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 struct GLFWwindow;
 
@@ -103,6 +105,22 @@ extern int GFX_postshader_id;                 // recorded by GFX_SetPostShader
 int GFX_InitVideo(int width, int height, const char* title, bool fullscreen);
 // Presents the back buffer and polls window events (key callbacks run here).
 void GFX_SwapBuffers();
+// Opens the window as GFX_InitVideo does, but borderless and full screen on
+// monitor `monitor` (0 = the primary) at the monitor's current mode: no mode
+// change, the window covers the monitor exactly, the cursor is hidden and
+// the window stays up when focus moves elsewhere. The viewport and projection
+// take the window's framebuffer size. Returns 0, or -1 (silently) when GLFW,
+// the monitor or the window is missing.
+int GFX_InitVideoOnMonitor(const char* title, int monitor);
+// True while the window is full screen on a monitor.
+bool GFX_IsFullscreen();
+// Takes the open window to full screen on `monitor` at its current mode, or
+// back to a window where it was before (width x height if it never was one).
+// Returns false when nothing changed (already so, no window, no monitor).
+bool GFX_SetFullscreen(bool fullscreen, int monitor, int width, int height);
+// Starts GLFW if needed and prints one line per monitor: index, name, mode.
+// Returns the number of monitors, or -1 when there is no display.
+int GFX_ListMonitors(FILE* out);
 
 // ---- Bitmaps and textures -----------------------------------------------------------
 // A new texture (repeat, linear) holding the bitmap's pixels; left bound.
@@ -146,6 +164,13 @@ void GFX_BindTexture(int texture);
 void GFX_BindTextureChannel(int texture, int channel);
 // The colour texture name of framebuffer `id`, or 0 for an unknown id.
 uint32_t GFX_FrameBufferTexture(int id);
+// Gives framebuffer `id` a new size in place: the same id, framebuffer object
+// and texture name, new (uncleared) storage. Returns false for an unknown id
+// or a size below 1. Leaves unit 0 active and the window bound.
+bool GFX_ResizeFrameBuffer(int id, int width, int height);
+// Samples framebuffer `id`'s texture with linear filtering (true) or nearest
+// (false, as created); for drawing it at another size than its own.
+void GFX_SetFrameBufferFilter(int id, bool linear);
 
 // ---- Shader programs -------------------------------------------------------------------
 // Compiles and links a program; logs go to standard output but never refuse
@@ -163,3 +188,25 @@ void GFX_SetShaderUniform3f(int id, const char* name, float x, float y, float z)
 void GFX_SetPostShader(int id);
 // True for an id that GFX_InitShader handed out.
 bool GFX_IsShader(int id);
+
+// ---- Replacing in place (gfx/reload.cpp) ------------------------------------------------
+// What the development mode's reloads go through; ids, records and texture
+// names stay as they are, so nothing that refers to them needs a change.
+//
+// Builds a new program from the two texts and, only when both compile and
+// the program links, puts it under `id` (the old objects are deleted; a
+// current program stays current). Returns 1, or 0 with the compiler's or
+// linker's log in `log` (capacity bytes) while `id` keeps its program.
+int GFX_ReplaceShader(int id, const char* vertexsource, const char* fragmentsource, char* log, int capacity);
+// Gives the record width x height new pixels (stored layout) and uploads
+// them to its texture under the same name, any size. The buffer is reused
+// when the picture fits in it; a larger one is allocated otherwise, and the
+// old buffer is kept alive for copies of the record until
+// GFX_ReleaseRetiredBuffers. A record never created is created (and
+// listed). Returns 1, or 0 (nothing changed) for a refused size.
+int GFX_ReplaceBitmap(s_bitmap* bitmap, int width, int height, const uint32_t* pixels);
+// The same from a PNG in memory; on failure 0 with the reason in `why`.
+int GFX_ReplaceBitmapPNG(s_bitmap* bitmap, const unsigned char* png, size_t size, char* why, int capacity);
+// Frees the buffers replacements have retired; returns how many. Only when
+// no copy of a replaced record made before its replacement is left.
+int GFX_ReleaseRetiredBuffers();

@@ -77,7 +77,11 @@ pack() {
 
 # ---- The variants ----------------------------------------------------------------
 not_found="^couldn't find file: sprox8a\\.wav$"
-newcase missing "^could not open image: sprox\\.dat$" "$not_found"
+# No data anywhere: a copy of the program (so that its own folder, where it
+# also looks, holds nothing) says where it looked and exits with 1, no window.
+newcase missing "^sprox: no sprox\\.dat found: looked in the current folder"
+must rm "$scratch/missing/sprox"
+must cp "$sprox" "$scratch/missing/sprox"
 newcase empty "^loading from file$" "$not_found"
 must touch "$scratch/empty/sprox.dat"
 pack whole "$music" "$images" "$shaders" "$timing" "^load timing timing\\.dat, size: [0-9]+$" "^AUDIO: output: silent$"
@@ -228,9 +232,24 @@ run_case() {
   [ -z "$verdict" ]
 }
 
+# run_nodata NAME: the case without data: exit status 1 and its line, at once.
+run_nodata() {
+  local name=$1 dir=$scratch/$1 log=$scratch/$1.log started=$SECONDS verdict="" rc=0
+  (cd "$dir" && SPROX_AUDIO=silent exec timeout -k 5 60 ./sprox) >"$log" 2>&1 || rc=$?
+  [ $rc -eq 1 ] || verdict="FAIL (exit $rc, not 1)"
+  if grep -qE "$crashed" "$log"; then verdict="FAIL (sanitizer/crash report)"; fi
+  if [ -z "$verdict" ] && ! has_line "$log" "${want[$name]}"; then verdict="FAIL (no line /${want[$name]}/)"; fi
+  printf '%-14s %-28s %3ds  %s\n' "$name" "${verdict:-ok}" $((SECONDS - started)) "$(head -1 "$log" | cut -c1-70)"
+  [ -z "$verdict" ]
+}
+
 status=0
 cases="missing empty $(cd "$scratch" && ls -d cut_* | sort -t_ -k2 -n) bad_png wav_header wav_cut bad_shader bad_timing whole"
 for c in $cases; do
+  if [ "$c" = missing ]; then
+    run_nodata "$c" || status=1
+    continue
+  fi
   run_case "$c" && continue
   # A window that could not open is the X server refusing a connection now
   # and then on a busy machine, not the damage: that case gets a second run.

@@ -9,7 +9,7 @@ packages=(
   libasound2-dev libfreetype-dev libx11-dev libxrandr-dev zlib1g-dev util-linux
   fonts-lobster fonts-bebas-neue fonts-league-spartan fonts-dejavu-core
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool glslang-tools ffmpeg sox
+  xvfb xauth xdotool x11-utils glslang-tools ffmpeg sox
   pulseaudio pulseaudio-utils libasound2-plugins
   clang libclang-rt-14-dev
 )

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the show from the build folder.
+# Installs what is missing, builds, and runs the show from the build folder
+# (arguments go to sprox, e.g. --fullscreen).
 # Without a display there is no window to open: the show is rendered to a
 # video instead (build/sprox.mp4), headless under Xvfb.
 set -euo pipefail
@@ -12,4 +13,4 @@ if [ -z "${DISPLAY:-}" ]; then
   exec bash scripts/video.sh --fps 30
 fi
 cd build
-exec ./sprox
+exec ./sprox "$@"

@@ -146,6 +146,13 @@ s_sound Soundsystem_CopySound(const s_sound* sound);
 int32_t* Soundsystem_GetOutputBuffer();
 float Soundsystem_DetectFrequency(float frequency);
 
+// Main thread: loads the WAV file `name` again into a loaded sound, playing
+// or not, under the mixer's lock: the sound keeps its place (clamped to the
+// new length), its listing, playing flag, volumes and flags, and the
+// playback clock stays where the listener is. Returns 1, or 0 with one line
+// (the sound unchanged) when the file holds no playable sound.
+int Soundsystem_ReloadSound(const char* name, s_sound* sound);
+
 // ---- WAV files (main thread) ------------------------------------------------------
 
 int Soundsystem_LoadWAV(const char* name, s_sound* sound);

@@ -244,6 +244,41 @@ TEST_F(CaptureShow, VideoCarriesTheFramesAndTheMusic) {
   EXPECT_TRUE(std::filesystem::is_empty("scratch")) << "the music's temporary copy was left behind";
 }
 
+// SSIM of two pictures of one size, measured by ffmpeg (-1 when it gives none).
+double ssim(const std::string& a, const std::string& b) {
+  Ran result = capture_test::run("ffmpeg -nostdin -loglevel info -i '" + a + "' -i '" + b + "' -lavfi ssim -f null -");
+  const size_t at = result.out.find("All:");
+  return at == std::string::npos ? -1.0 : atof(result.out.c_str() + at + 4);
+}
+
+// --size renders the same picture at another size, only sharper: a 1080p
+// frame box-filtered down to 720p looks like the 720p frame, and the video
+// comes out at 1080p. The moment has fine type, grain and bubble outlines.
+TEST_F(CaptureShow, FramesOfAnotherSizeShowTheSamePicture) {
+  char ffmpeg[4096];
+  if (!capture_findprogram("ffmpeg", ffmpeg, sizeof(ffmpeg))) GTEST_SKIP() << "ffmpeg is not installed";
+  std::filesystem::remove_all("sized");
+  ASSERT_EQ(capture("--at 100 --png sized/720").status, 0);
+  Ran big = capture("--at 100 --size 1920x1080 --png sized/1080");
+  ASSERT_EQ(big.status, 0) << big.out;
+  const std::string name = "/frame_006000.png";
+  Decoded large = decode("sized/1080" + name);
+  ASSERT_EQ(large.width, 1920u);
+  ASSERT_EQ(large.height, 1080u);
+  std::vector<uint8_t> small(static_cast<size_t>(EFFECTS_WIDTH) * EFFECTS_HEIGHT * 3);
+  s_captureimage source{1920, 1080, large.rgb.data()}, target{EFFECTS_WIDTH, EFFECTS_HEIGHT, small.data()};
+  capture_downscale(&source, &target);
+  char message[256];
+  ASSERT_EQ(capture_writepng("sized/1080to720.png", &target, message, sizeof(message)), 1) << message;
+  EXPECT_GE(ssim("sized/720" + name, "sized/1080to720.png"), 0.90);
+
+  char ffprobe[4096];
+  if (!capture_findprogram("ffprobe", ffprobe, sizeof(ffprobe))) return;
+  ASSERT_EQ(capture("--fps 30 --from 100 --to 100.07 --size 1920x1080 --mp4 sized/clip.mp4").status, 0);
+  EXPECT_EQ(capture_test::probe(ffprobe, "sized/clip.mp4", "v:0", "width"), "1920");
+  EXPECT_EQ(capture_test::probe(ffprobe, "sized/clip.mp4", "v:0", "height"), "1080");
+}
+
 // The end of the show as the capture renders it: the dots lit for the first
 // two bars of event 14, then, as the last chord fades and the final dissolve
 // fizzes them away, dark, and dark to the end (black but for the post pass's

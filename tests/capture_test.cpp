@@ -42,20 +42,10 @@ int32_t event_at_tick(const s_capturetimeline& timeline, int64_t tick) {
   return event;
 }
 
-struct Parsed {
-  int ok;
-  s_captureoptions options;
-  std::string message;
-};
+using Parsed = test_util::Parsed<s_captureoptions>;
 
 Parsed parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "sprox-capture");
-  Parsed result;
-  char message[512];
-  result.ok = capture_parseoptions(static_cast<int>(args.size()), args.data(), &result.options, message,
-                                   sizeof(message));
-  result.message = message;
-  return result;
+  return test_util::parse_options<s_captureoptions>(capture_parseoptions, "sprox-capture", std::move(args));
 }
 
 s_captureoptions options_for(std::vector<const char*> args) {
@@ -553,24 +543,24 @@ TEST(CaptureVideo, QuotedTextSurvivesTheShell) {
 
 TEST(CaptureVideo, CommandTrimsTheMusicToTheFrames) {
   char command[4096];
-  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "/usr/bin/ffmpeg", "/tmp/m.wav", "out.mp4", 30, 44100,
-                                  88200),
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "/usr/bin/ffmpeg", "/tmp/m.wav", "out.mp4", 30, 1920,
+                                  1080, 44100, 88200),
             1);
   const std::string c = command;
   EXPECT_EQ(c.rfind("'/usr/bin/ffmpeg' ", 0), 0u) << c;
   EXPECT_NE(c.find("-framerate 30 "), std::string::npos) << c;
-  EXPECT_NE(c.find("-video_size 1280x720"), std::string::npos) << c;
+  EXPECT_NE(c.find("-video_size 1920x1080"), std::string::npos) << c;
   EXPECT_NE(c.find("atrim=start_sample=44100:end_sample=88200"), std::string::npos) << c;
   EXPECT_NE(c.find("-c:v libx264"), std::string::npos) << c;
   EXPECT_NE(c.find("-pix_fmt yuv420p"), std::string::npos) << c;
   EXPECT_EQ(c.find(" -f mp4"), std::string::npos) << c;
   EXPECT_EQ(c.substr(c.size() - 10), " 'out.mp4'");
 
-  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "ffmpeg", nullptr, "show.video", 60, 0, 0), 1);
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), "ffmpeg", nullptr, "show.video", 60, 1280, 720, 0, 0), 1);
   EXPECT_EQ(std::string(command).find("atrim"), std::string::npos) << command;
   EXPECT_EQ(std::string(command).find("-map 1:a"), std::string::npos) << command;
   EXPECT_NE(std::string(command).find(" -f mp4 'show.video'"), std::string::npos) << command;
-  EXPECT_EQ(capture_ffmpegcommand(command, 64, "ffmpeg", nullptr, "show.mp4", 60, 0, 0), 0);
+  EXPECT_EQ(capture_ffmpegcommand(command, 64, "ffmpeg", nullptr, "show.mp4", 60, 1280, 720, 0, 0), 0);
 }
 
 TEST(CaptureVideo, EncoderFailuresAreReported) {
@@ -602,7 +592,7 @@ TEST(CaptureVideo, RealEncodeCarriesFramesAndTrimmedMusic) {
   test_util::write_file("music.wav", wav_file(44100));  // one second
   char command[8192], message[256];
   // Frames 3 to 9 at 30 fps: the music from sample frame 4410 to 13230.
-  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), ffmpeg, "music.wav", "clip.mp4", 30, 4410, 13230), 1);
+  ASSERT_EQ(capture_ffmpegcommand(command, sizeof(command), ffmpeg, "music.wav", "clip.mp4", 30, 1280, 720, 4410, 13230), 1);
   s_capturevideo video;
   ASSERT_EQ(capture_openvideo(&video, command, message, 256), 1) << message;
   std::vector<uint8_t> frame = solid(EFFECTS_WIDTH, EFFECTS_HEIGHT, 0, 0, 0);
@@ -847,10 +837,13 @@ TEST(CaptureExecutable, SaysWhatIsMissingBeforeStarting) {
   Ran nodata = run("DISPLAY=:99 " + exe + " --report --data /no/such/sprox.dat");
   EXPECT_EQ(nodata.status, 1);
   EXPECT_NE(nodata.out.find("--data /no/such/sprox.dat: no such file or folder"), std::string::npos) << nodata.out;
+  // A copy of the tool alone in a folder finds no data anywhere and names where it looked.
   std::filesystem::create_directories("empty_folder");
-  Ran here = run("cd empty_folder && DISPLAY=:99 " + exe + " --report");
+  std::filesystem::copy_file(exe, "empty_folder/sprox-capture", std::filesystem::copy_options::overwrite_existing);
+  Ran here = run("cd empty_folder && DISPLAY=:99 ./sprox-capture --report");
   EXPECT_EQ(here.status, 1);
-  EXPECT_NE(here.out.find("no sprox.dat in the current folder"), std::string::npos) << here.out;
+  EXPECT_NE(here.out.find("no sprox.dat found: looked in the current folder"), std::string::npos) << here.out;
+  EXPECT_NE(here.out.find("empty_folder/sprox-capture); give --data PATH"), std::string::npos) << here.out;
 
   Ran badsheet = run("DISPLAY=:99 " + exe + " --sheet /no/such/folder/sheet.png");
   EXPECT_EQ(badsheet.status, 1);

@@ -57,6 +57,25 @@ inline std::string png_rgba(const std::vector<uint8_t>& rgba, unsigned w, unsign
   return std::string(png.begin(), png.end());
 }
 
+// What a command-line parser made of argv: its result, the options, the reason.
+template <typename Options>
+struct Parsed {
+  int ok;
+  Options options;
+  std::string message;
+};
+
+// Runs `parser(argc, argv, options, message, capacity)` on `program` followed by args.
+template <typename Options, typename Parser>
+Parsed<Options> parse_options(Parser parser, const char* program, std::vector<const char*> args) {
+  args.insert(args.begin(), program);
+  Parsed<Options> result{};
+  char message[512] = "";
+  result.ok = parser(static_cast<int>(args.size()), args.data(), &result.options, message, sizeof(message));
+  result.message = message;
+  return result;
+}
+
 // Captures standard output around a call, C stdio included.
 template <typename Fn>
 std::string capture_stdout(Fn&& fn) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/core.h"
 #include "demo/demo.h"
 #include "effects/assets.h"
 #include "sound/sound.h"
@@ -49,12 +50,9 @@ constexpr int CAPTURE_LABEL_HEIGHT = 18;            // pixels of the label strip
 constexpr int CAPTURE_LABEL_PIXELS = 12;            // nominal size of the label font, pixels
 constexpr uint8_t CAPTURE_SHEET_BACKGROUND = 0x20;  // grey level of the sheet's background
 constexpr const char* CAPTURE_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+constexpr int32_t CAPTURE_MIN_WIDTH = CAPTURE_THUMB_WIDTH;   // smallest --size: a frame still gives a thumbnail
+constexpr int32_t CAPTURE_MIN_HEIGHT = CAPTURE_THUMB_HEIGHT;
 constexpr const char* CAPTURE_PNG_PATTERN = "frame_%06lld.png";
-
-// ---- Messages --------------------------------------------------------------------
-// Writes the reason (printf-style) into message, capacity bytes, when there is
-// one, and returns 0: the failure path of every function here that gives a reason.
-int capture_fail(char* message, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // ---- Options ---------------------------------------------------------------------
 struct s_captureoptions {
@@ -70,6 +68,9 @@ struct s_captureoptions {
   const char* log;     // --log: one CSV line per rendered frame, or null
   const char* data;    // --data: the resource image or its folder, or null for "sprox.dat" here
   const char* ffmpeg;  // --ffmpeg: the encoder to run, or null to look for "ffmpeg" on PATH
+  int32_t width;       // --size: pixels of the pictures rendered and written (default EFFECTS_WIDTH)
+  int32_t height;      // --size: pixels (default EFFECTS_HEIGHT)
+  bool sizegiven;      // --size was given: frames come from a framebuffer of that size, not the window
   bool report;         // --report: timing report on standard output
   bool quiet;          // --quiet: no progress bar
   bool checkwindow;    // --check-window: compare every frame with the window's picture on the X server
@@ -83,6 +84,9 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
                          int capacity);
 // The usage text for --help.
 void capture_printusage(FILE* out);
+// Parses a --size value: "WxH", even sides, of the show's 16:9 shape, from
+// CAPTURE_MIN_WIDTH x CAPTURE_MIN_HEIGHT up. Returns 1, or 0 with a reason.
+int capture_parsesize(const char* text, int32_t* width, int32_t* height, char* message, int capacity);
 // Parses "SS", "SS.ffffff" or "MM:SS.ffffff" (digits beyond the sixth decimal
 // are dropped) into microseconds. Returns -1 for anything else, a negative
 // time, or more than CAPTURE_MAX_SECONDS.
@@ -195,10 +199,10 @@ int capture_shellquote(char* dst, int capacity, const char* text);
 // writes an H.264/AAC MP4, with the music (wav, may be null) trimmed to the
 // sample frames [firstsample, endsample). Returns 0 when dst is too small.
 int capture_ffmpegcommand(char* dst, int capacity, const char* ffmpeg, const char* wav, const char* out,
-                          int32_t fps, int64_t firstsample, int64_t endsample);
+                          int32_t fps, int32_t width, int32_t height, int64_t firstsample, int64_t endsample);
 // Starts the encoder. Returns 1, or 0 with a reason.
 int capture_openvideo(s_capturevideo* video, const char* command, char* message, int capacity);
-// Hands one CAPTURE_WIDTH x CAPTURE_HEIGHT frame to the encoder. Returns 1, or
+// Hands one frame (of the size the command names) to the encoder. Returns 1, or
 // 0 when the encoder no longer takes frames.
 int capture_writevideo(s_capturevideo* video, const s_captureimage* frame);
 // Ends the input and waits for the encoder. Returns 1 when it finished

@@ -70,7 +70,7 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
   if (options->frame >= 0 || options->at_us >= 0) {
     const int64_t frame = options->frame >= 0 ? options->frame : capture_frameat(options->at_us, fps);
     if (endframe >= 0 && frame >= endframe)
-      return capture_fail(message, capacity, "frame %lld (%.3f s) is past the show's end (%.3f s, frame %lld at %d fps)",
+      return core_fail(message, capacity, "frame %lld (%.3f s) is past the show's end (%.3f s, frame %lld at %d fps)",
                   static_cast<long long>(frame), frame_seconds(frame, fps),
                   static_cast<double>(endoffset) / AUDIO_DEVICE_RATE, static_cast<long long>(endframe - 1), fps);
     range->first = frame;
@@ -82,15 +82,15 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
     const int32_t event = options->event;
     const int32_t shown = capture_showevents(timeline);
     if (event >= shown)
-      return capture_fail(message, capacity, "event %d is not in the show (it plays events 0 to %d)", event, shown - 1);
+      return core_fail(message, capacity, "event %d is not in the show (it plays events 0 to %d)", event, shown - 1);
     const int64_t next = next_start(timeline, event);
     if (next < 0)
-      return capture_fail(message, capacity, "event %d is the last of a timeline without an end mark: its end is unknown",
+      return core_fail(message, capacity, "event %d is the last of a timeline without an end mark: its end is unknown",
                   event);
     range->first = capture_firstframefrom(static_cast<int64_t>(timeline->start[event]) * TIMELINE_TICKLENGTH, fps);
     range->end = capture_firstframefrom(next * TIMELINE_TICKLENGTH, fps);
     if (range->end <= range->first)
-      return capture_fail(message, capacity, "event %d (ticks %d to %lld) holds no frame at %d fps", event,
+      return core_fail(message, capacity, "event %d (ticks %d to %lld) holds no frame at %d fps", event,
                   timeline->start[event], static_cast<long long>(next), fps);
     return 1;
   }
@@ -102,10 +102,10 @@ int capture_resolverange(const s_captureoptions* options, const s_capturetimelin
   } else if (endframe >= 0) {
     range->end = endframe;
   } else {
-    return capture_fail(message, capacity, "the timeline has no end mark (event %d): give --to", CAPTURE_ENDEVENT);
+    return core_fail(message, capacity, "the timeline has no end mark (event %d): give --to", CAPTURE_ENDEVENT);
   }
   if (range->end <= range->first)
-    return capture_fail(message, capacity, "no frame to render from %.3f s on: the range ends at %.3f s",
+    return core_fail(message, capacity, "no frame to render from %.3f s on: the range ends at %.3f s",
                 frame_seconds(range->first, fps), frame_seconds(range->end, fps));
   return 1;
 }

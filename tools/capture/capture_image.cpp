@@ -93,17 +93,17 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
   lodepng_state_cleanup(&state);
   if (code) {
     free(png);
-    return capture_fail(message, capacity, "cannot encode %s: %s", path, lodepng_error_text(code));
+    return core_fail(message, capacity, "cannot encode %s: %s", path, lodepng_error_text(code));
   }
   FILE* file = fopen(path, "wb");
   if (!file) {
     free(png);
-    return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+    return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   }
   const bool written = fwrite(png, 1, size, file) == size;
   const bool closed = fclose(file) == 0;
   free(png);
-  if (!written || !closed) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (!written || !closed) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   return 1;
 }
 
@@ -111,16 +111,16 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
 int capture_openfont(s_capturefont* font, const char* path, int32_t pixels, char* message, int capacity) {
   *font = s_capturefont{};
   FT_Library library = nullptr;
-  if (FT_Init_FreeType(&library)) return capture_fail(message, capacity, "cannot start FreeType");
+  if (FT_Init_FreeType(&library)) return core_fail(message, capacity, "cannot start FreeType");
   FT_Face face = nullptr;
   if (FT_New_Face(library, path, 0, &face)) {
     FT_Done_FreeType(library);
-    return capture_fail(message, capacity, "cannot load the label font %s", path);
+    return core_fail(message, capacity, "cannot load the label font %s", path);
   }
   if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels))) {
     FT_Done_Face(face);
     FT_Done_FreeType(library);
-    return capture_fail(message, capacity, "the label font %s has no %d-pixel size", path, pixels);
+    return core_fail(message, capacity, "the label font %s has no %d-pixel size", path, pixels);
   }
   font->library = library;
   font->face = face;

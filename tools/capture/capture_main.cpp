@@ -51,11 +51,13 @@ volatile sig_atomic_t g_interrupted = 0;          // set by SIGINT or SIGTERM
 
 // Files this run made that must not outlive it.
 std::string g_tempwav;   // the music copied out of the image
-std::string g_tempdir;   // folder holding a "sprox.dat" link for --data
-std::string g_templink;  // the link itself
 
 // ---- Internal functions -------------------------------------------------------------
 void on_interrupt(int) { g_interrupted = 1; }
+
+// True when --size asked for pictures of their own size: they are then
+// rendered into a framebuffer of that size rather than read from the window.
+bool sizesgiven(const s_captureoptions& options) { return options.sizegiven; }
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -63,11 +65,7 @@ double ms_since(Clock::time_point start) {
 
 void remove_temporaries() {
   if (!g_tempwav.empty()) unlink(g_tempwav.c_str());
-  if (!g_templink.empty()) unlink(g_templink.c_str());
-  if (!g_tempdir.empty()) rmdir(g_tempdir.c_str());
   g_tempwav.clear();
-  g_templink.clear();
-  g_tempdir.clear();
 }
 
 [[noreturn]] void die(int status, const char* message) {
@@ -78,7 +76,7 @@ void remove_temporaries() {
   exit(status);
 }
 
-// An output path made absolute, so that the chdir for --data cannot move it.
+// An output path made absolute, as the messages name it.
 std::string absolute(const char* path) {
   if (!path) return std::string();
   if (path[0] == '/') return path;
@@ -97,10 +95,6 @@ bool is_dir(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool is_file(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 void check_writable_parent(const char* option, const std::string& path) {
   char message[kMessageCapacity];
@@ -135,8 +129,7 @@ void make_folder(const std::string& path) {
   }
 }
 
-// The folder for temporary files: $TMPDIR (or /tmp), made absolute before
-// the chdir for --data.
+// The folder for temporary files: $TMPDIR (or /tmp), made absolute.
 std::string temporary_folder() {
   const char* dir = getenv("TMPDIR");
   return absolute(dir && *dir ? dir : "/tmp");
@@ -148,47 +141,14 @@ std::vector<char> temporary_name(const std::string& folder, const char* pattern)
   return std::vector<char>(path.c_str(), path.c_str() + path.size() + 1);
 }
 
-// Makes "sprox.dat" reachable in the current folder, as the engine mounts it.
-void enter_data(const char* data) {
+// Finds the data as sprox does and hands it to the engine's start-up.
+void find_data(const char* data) {
   char message[kMessageCapacity];
-  if (!data) {
-    if (!is_file(DEMO_IMAGENAME)) {
-      snprintf(message, sizeof(message),
-               "no %s in the current folder: run from the build folder or give --data PATH", DEMO_IMAGENAME);
-      die(kExitFailure, message);
-    }
-    return;
-  }
-  std::string path = absolute(data);
-  if (is_dir(path)) {
-    if (!is_file(path + "/" + DEMO_IMAGENAME)) {
-      snprintf(message, sizeof(message), "--data %s: the folder holds no %s", data, DEMO_IMAGENAME);
-      die(kExitFailure, message);
-    }
-  } else if (!is_file(path)) {
-    snprintf(message, sizeof(message), "--data %s: no such file or folder", data);
-    die(kExitFailure, message);
-  } else {
-    const std::string base = path.substr(path.find_last_of('/') + 1);
-    if (base == DEMO_IMAGENAME) {
-      path = parent_of(path);
-    } else {
-      // Another name: a private folder with a link of the name the engine mounts.
-      std::vector<char> folder = temporary_name(temporary_folder(), "sprox-capture-XXXXXX");
-      if (!mkdtemp(folder.data())) die(kExitFailure, "cannot make a temporary folder for --data");
-      g_tempdir = folder.data();
-      g_templink = g_tempdir + "/" + DEMO_IMAGENAME;
-      if (symlink(path.c_str(), g_templink.c_str()) != 0) {
-        g_templink.clear();
-        die(kExitFailure, "cannot link the --data image into a temporary folder");
-      }
-      path = g_tempdir;
-    }
-  }
-  if (chdir(path.c_str()) != 0) {
-    snprintf(message, sizeof(message), "--data %s: cannot enter %s: %s", data, path.c_str(), strerror(errno));
-    die(kExitFailure, message);
-  }
+  char executable[DEMO_PATH_CAPACITY];
+  Demo_ExecutablePath(executable, sizeof(executable));
+  s_demodata found;
+  if (!Demo_FindData(data, executable, &found, message, sizeof(message))) die(kExitFailure, message);
+  Demo_UseData(&found);
 }
 
 // The progress line on standard error: redrawn in place on a terminal, one
@@ -260,7 +220,7 @@ int main(int argc, char** argv) {
                "--mp4 needs ffmpeg, which is not on PATH (install the ffmpeg package, or give --ffmpeg PATH)");
     die(kExitFailure, message);
   }
-  const std::string ffmpegpath = absolute(options.mp4 ? ffmpeg : nullptr);  // it runs after the chdir for --data
+  const std::string ffmpegpath = absolute(options.mp4 ? ffmpeg : nullptr);
 
   s_capturefont font{};
   if (options.sheet && !capture_openfont(&font, CAPTURE_FONT, CAPTURE_LABEL_PIXELS, message, sizeof(message)))
@@ -275,7 +235,7 @@ int main(int argc, char** argv) {
   if (options.sheet) check_writable_parent("sheet", sheetpath);
   if (options.log) check_writable_parent("log", logpath);
   const std::string tmpdir = temporary_folder();
-  enter_data(options.data);
+  find_data(options.data);
 
   signal(SIGPIPE, SIG_IGN);  // a dead encoder shows as a failed write
   signal(SIGINT, on_interrupt);
@@ -283,7 +243,8 @@ int main(int argc, char** argv) {
 
   // ---- The engine.
   const Clock::time_point enginestart = Clock::now();
-  if (!capturesource_start(message, sizeof(message))) die(kExitFailure, message);
+  if (!capturesource_start(options.width, options.height, sizesgiven(options), message, sizeof(message)))
+    die(kExitFailure, message);
   const double engine_ms = ms_since(enginestart);
   fflush(stdout);
 
@@ -313,7 +274,7 @@ int main(int argc, char** argv) {
     }
     static char command[16384];
     if (!capture_ffmpegcommand(command, sizeof(command), ffmpegpath.c_str(), music ? wavpath.data() : nullptr, mp4path.c_str(),
-                               options.fps, capture_frameoffset(range.first, options.fps),
+                               options.fps, options.width, options.height, capture_frameoffset(range.first, options.fps),
                                capture_frameoffset(range.end, options.fps)))
       die(kExitFailure, "the ffmpeg command line is too long (shorter paths, please)");
     // The encoder gets a session of its own: Ctrl-C on the terminal then
@@ -326,9 +287,9 @@ int main(int argc, char** argv) {
   }
 
   // ---- Buffers, all taken before the first frame.
-  const size_t framebytes = static_cast<size_t>(EFFECTS_WIDTH) * EFFECTS_HEIGHT * 3;
+  const size_t framebytes = static_cast<size_t>(options.width) * options.height * 3;
   std::vector<uint8_t> rgb(framebytes), bottomup(framebytes);
-  s_captureimage frameimage{EFFECTS_WIDTH, EFFECTS_HEIGHT, rgb.data()};
+  s_captureimage frameimage{options.width, options.height, rgb.data()};
   std::vector<s_captureframe> frames(static_cast<size_t>(wantframes ? range.end - range.first : 0));
   std::vector<uint8_t> thumbscratch(static_cast<size_t>(CAPTURE_THUMB_WIDTH) * CAPTURE_THUMB_HEIGHT * 3);
   s_captureimage sheet{0, 0, nullptr};

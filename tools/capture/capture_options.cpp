@@ -9,6 +9,8 @@
 // Threads: main thread.
 #include "tools/capture/capture.h"
 
+#include "core/core.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,19 +18,7 @@
 // ---- Internal functions -----------------------------------------------------------
 namespace {
 
-// A whole non-negative decimal number no larger than limit, else -1.
-int64_t parse_count(const char* text, int64_t limit) {
-  if (!text || !*text) return -1;
-  int64_t value = 0;
-  for (const char* p = text; *p; ++p) {
-    if (*p < '0' || *p > '9') return -1;
-    value = value * 10 + (*p - '0');
-    if (value > limit) return -1;
-  }
-  return value;
-}
-
-enum class Kind { Flag, Text, Fps, Seconds, Event, Frame };
+enum class Kind { Flag, Text, Fps, Seconds, Event, Frame, Size };
 
 struct OptionSpec {
   const char* name;  // without the leading "--"
@@ -40,19 +30,31 @@ constexpr OptionSpec kOptions[] = {
     {"from", Kind::Seconds},  {"to", Kind::Seconds},   {"at", Kind::Seconds},   {"event", Kind::Event},
     {"frame", Kind::Frame},   {"png", Kind::Text},     {"mp4", Kind::Text},     {"sheet", Kind::Text},
     {"log", Kind::Text},      {"data", Kind::Text},    {"ffmpeg", Kind::Text},  {"check-window", Kind::Flag},
+    {"size", Kind::Size},
+};
+constexpr int kNumOptions = sizeof(kOptions) / sizeof(kOptions[0]);
+
+// The reader's view of the table: which options take a value.
+struct OptionDefs {
+  s_coreoptiondef defs[kNumOptions];
+  OptionDefs() {
+    for (int k = 0; k < kNumOptions; ++k) defs[k] = {kOptions[k].name, kOptions[k].kind != Kind::Flag};
+  }
 };
 
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
-int capture_fail(char* message, int capacity, const char* format, ...) {
-  if (message && capacity > 0) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(message, static_cast<size_t>(capacity), format, args);
-    va_end(args);
-  }
-  return 0;
+int capture_parsesize(const char* text, int32_t* width, int32_t* height, char* message, int capacity) {
+  int w = 0, h = 0;
+  // Even sides: the video's 4:2:0 colour planes are half the size.
+  if (!core_parsesize(text, DEMO_MAX_RENDERSIZE, &w, &h) || !Demo_IsShowShape(w, h) || w < CAPTURE_MIN_WIDTH ||
+      h < CAPTURE_MIN_HEIGHT || w % 2 || h % 2)
+    return core_fail(message, capacity, "--size '%s' is not an even 16:9 size WxH from %dx%d to %dx%d", text ? text : "",
+                        CAPTURE_MIN_WIDTH, CAPTURE_MIN_HEIGHT, DEMO_MAX_RENDERSIZE, DEMO_MAX_RENDERSIZE * 9 / 16);
+  *width = w;
+  *height = h;
+  return 1;
 }
 
 int64_t capture_parseseconds(const char* text) {
@@ -102,47 +104,30 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   options->from_us = options->to_us = options->at_us = -1;
   options->event = -1;
   options->frame = -1;
+  options->width = EFFECTS_WIDTH;
+  options->height = EFFECTS_HEIGHT;
   if (message && capacity > 0) message[0] = 0;
 
   // --help anywhere answers on its own, even beside mistakes.
+  if (core_hasoption(argc, argv, "help")) {
+    options->help = true;
+    return 1;
+  }
   for (int i = 1; i < argc; ++i) {
-    if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+    if (!strcmp(argv[i], "-h")) {
       options->help = true;
       return 1;
     }
   }
 
-  bool seen[sizeof(kOptions) / sizeof(kOptions[0])] = {};
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (strncmp(arg, "--", 2) != 0 || arg[2] == 0)
-      return capture_fail(message, capacity, "unexpected argument '%s'", arg);
-    const char* name = arg + 2;
-    const char* equals = strchr(name, '=');
-    const size_t namelength = equals ? static_cast<size_t>(equals - name) : strlen(name);
-    int found = -1;
-    for (size_t k = 0; k < sizeof(kOptions) / sizeof(kOptions[0]); ++k) {
-      if (strlen(kOptions[k].name) == namelength && !strncmp(kOptions[k].name, name, namelength)) {
-        found = static_cast<int>(k);
-        break;
-      }
-    }
-    if (found < 0) return capture_fail(message, capacity, "unknown option '%s'", arg);
-    const OptionSpec& option = kOptions[found];
-    if (seen[found]) return capture_fail(message, capacity, "--%s given twice", option.name);
-    seen[found] = true;
-
+  static const OptionDefs table;
+  s_coreoptionreader reader = core_optionreader(argc, argv, table.defs, kNumOptions);
+  for (;;) {
     const char* value = nullptr;
-    if (option.kind == Kind::Flag) {
-      if (equals) return capture_fail(message, capacity, "--%s takes no value", option.name);
-    } else if (equals) {
-      value = equals + 1;
-    } else {
-      if (i + 1 >= argc) return capture_fail(message, capacity, "--%s needs a value", option.name);
-      value = argv[++i];
-    }
-    if (value && !*value) return capture_fail(message, capacity, "--%s needs a value", option.name);
-
+    const int found = core_nextoption(&reader, &value, message, capacity);
+    if (found == -1) break;
+    if (found < 0) return 0;
+    const OptionSpec& option = kOptions[found];
     switch (option.kind) {
       case Kind::Flag:
         if (!strcmp(option.name, "report")) options->report = true;
@@ -158,9 +143,9 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
         if (!strcmp(option.name, "ffmpeg")) options->ffmpeg = value;
         break;
       case Kind::Fps: {
-        const int64_t fps = parse_count(value, CAPTURE_MAX_FPS);
+        const int64_t fps = core_parsecount(value, CAPTURE_MAX_FPS);
         if (fps < 1)
-          return capture_fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
+          return core_fail(message, capacity, "--fps '%s' is not a whole number from 1 to %d", value,
                       static_cast<int>(CAPTURE_MAX_FPS));
         options->fps = static_cast<int32_t>(fps);
         break;
@@ -168,7 +153,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
       case Kind::Seconds: {
         const int64_t us = capture_parseseconds(value);
         if (us < 0)
-          return capture_fail(message, capacity,
+          return core_fail(message, capacity,
                       "--%s '%s' is not a time in seconds (like 12, 12.5 or 1:02.5, at most %lld s)", option.name,
                       value, static_cast<long long>(CAPTURE_MAX_SECONDS));
         if (!strcmp(option.name, "from")) options->from_us = us;
@@ -177,19 +162,23 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
         break;
       }
       case Kind::Event: {
-        const int64_t event = parse_count(value, TIMELINE_MAX_EVENTS - 1);
+        const int64_t event = core_parsecount(value, TIMELINE_MAX_EVENTS - 1);
         if (event < 0)
-          return capture_fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
+          return core_fail(message, capacity, "--event '%s' is not an event number from 0 to %d", value,
                       TIMELINE_MAX_EVENTS - 1);
         options->event = static_cast<int32_t>(event);
         break;
       }
       case Kind::Frame: {
-        const int64_t frame = parse_count(value, CAPTURE_MAX_SECONDS * CAPTURE_MAX_FPS);
-        if (frame < 0) return capture_fail(message, capacity, "--frame '%s' is not a frame number", value);
+        const int64_t frame = core_parsecount(value, CAPTURE_MAX_SECONDS * CAPTURE_MAX_FPS);
+        if (frame < 0) return core_fail(message, capacity, "--frame '%s' is not a frame number", value);
         options->frame = frame;
         break;
       }
+      case Kind::Size:
+        if (!capture_parsesize(value, &options->width, &options->height, message, capacity)) return 0;
+        options->sizegiven = true;
+        break;
     }
   }
 
@@ -197,12 +186,12 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   const int choosers = (options->from_us >= 0 || options->to_us >= 0) + (options->event >= 0) +
                        (options->frame >= 0) + (options->at_us >= 0);
   if (choosers > 1)
-    return capture_fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
+    return core_fail(message, capacity, "choose the frames one way: --from/--to, --event, --frame or --at");
   if (options->from_us >= 0 && options->to_us >= 0 && options->to_us <= options->from_us)
-    return capture_fail(message, capacity, "--to must be later than --from");
+    return core_fail(message, capacity, "--to must be later than --from");
   if (!options->png && !options->mp4 && !options->sheet && !options->report && !options->log &&
       !options->checkwindow)
-    return capture_fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
+    return core_fail(message, capacity, "nothing to do: give --png, --mp4, --sheet, --log, --report or --check-window");
   return 1;
 }
 
@@ -210,7 +199,7 @@ void capture_printusage(FILE* out) {
   fprintf(out,
           "Usage: sprox-capture [OPTION]...\n"
           "Renders the show on a fixed clock and writes what the window shows.\n"
-          "Run it from the build folder (it mounts sprox.dat there) on an X display\n"
+          "It finds its data as sprox does and needs an X display\n"
           "(xvfb-run -a -s '-screen 0 1280x720x24' ./sprox-capture ...).\n"
           "\n"
           "Frames (frame n shows playback offset n x 44100 / fps, clock n / fps):\n"
@@ -231,9 +220,14 @@ void capture_printusage(FILE* out) {
           "  --check-window   compare every frame with the window's picture as X shows it\n"
           "\n"
           "Other:\n"
-          "  --data PATH      the resource image (or a folder holding sprox.dat)\n"
+          "  --size WxH       the size of the pictures rendered and written, 16:9, from\n"
+          "                   %dx%d up (default %dx%d)\n"
+          "  --data PATH      the resource image, or a folder (holding sprox.dat, or\n"
+          "                   the loose files); without it, sprox.dat is looked for\n"
+          "                   here, beside the program, then at the program's end\n"
           "  --ffmpeg PATH    the encoder to run (default: ffmpeg on PATH)\n"
           "  --quiet          no progress bar on standard error\n"
           "  --help           this text\n",
-          static_cast<int>(CAPTURE_MAX_FPS), static_cast<int>(CAPTURE_DEFAULT_FPS), CAPTURE_SHEET_POINTS);
+          static_cast<int>(CAPTURE_MAX_FPS), static_cast<int>(CAPTURE_DEFAULT_FPS), CAPTURE_SHEET_POINTS,
+          CAPTURE_MIN_WIDTH, CAPTURE_MIN_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
 }

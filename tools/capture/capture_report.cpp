@@ -172,7 +172,7 @@ void capture_writereport(FILE* out, const s_capturereport* report) {
 
 int capture_writelog(const char* path, const s_captureframe* frames, int64_t count, char* message, int capacity) {
   FILE* out = fopen(path, "w");
-  if (!out) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (!out) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   fprintf(out, "frame,offset,tick,event,state,progress,render_ms\n");
   for (int64_t i = 0; i < count; ++i) {
     const s_captureframe& f = frames[i];
@@ -180,7 +180,7 @@ int capture_writelog(const char* path, const s_captureframe* frames, int64_t cou
             static_cast<double>(f.progress), f.render_ms);
   }
   const bool ok = !ferror(out);
-  if (fclose(out) != 0 || !ok) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (fclose(out) != 0 || !ok) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   return 1;
 }
 

@@ -31,6 +31,9 @@ namespace {
 
 bool g_clockheld = false;  // true while a frame renders on the capture's clock
 double g_clock = 0.0;      // the held clock, seconds
+int32_t g_width = EFFECTS_WIDTH;    // pixels of the pictures read back
+int32_t g_height = EFFECTS_HEIGHT;
+int g_output = -1;                  // the framebuffer frames are drawn into, or -1 for the window
 
 // ---- Internal functions -------------------------------------------------------------
 // The clock the effect passes read while the capture runs.
@@ -45,20 +48,35 @@ void hold_clock(double seconds) {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
-int capturesource_start(char* message, int capacity) {
+int capturesource_start(int32_t width, int32_t height, bool offscreen, char* message, int capacity) {
   // No sound device: the capture's clock is its own, and a capture must run
   // on machines without a sound card (and never play the music aloud).
   audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
   effects_clock = capture_clock;
+  demo_setup.program = CAPTURE_PROGRAM;
+  if (offscreen) {
+    demo_setup.renderwidth = width;
+    demo_setup.renderheight = height;
+  }
   capturetiming_install();
   Demo_Startup(false);
-  if (!GFX_window) return capture_fail(message, capacity, "the window could not be opened");
-  int width = 0, height = 0;
-  glfwGetFramebufferSize(GFX_window, &width, &height);
-  if (width != EFFECTS_WIDTH || height != EFFECTS_HEIGHT)
-    return capture_fail(message, capacity,
-                "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least %dx%d?)", width, height,
-                EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
+  if (!GFX_window) return core_fail(message, capacity, "the window could not be opened");
+  g_width = width;
+  g_height = height;
+  if (offscreen) {
+    // The post pass draws into a framebuffer of the capture's size, so the
+    // screen's size does not matter.
+    g_output = GFX_CreateFrameBuffer(width, height, 0);
+    if (g_output < 0) return core_fail(message, capacity, "no framebuffer left for the %dx%d frames", width, height);
+    demo_outputframebuffer = g_output;
+    return 1;
+  }
+  int windowwidth = 0, windowheight = 0;
+  glfwGetFramebufferSize(GFX_window, &windowwidth, &windowheight);
+  if (windowwidth != EFFECTS_WIDTH || windowheight != EFFECTS_HEIGHT)
+    return core_fail(message, capacity,
+                "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least %dx%d?)", windowwidth,
+                windowheight, EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
   return 1;
 }
 
@@ -91,12 +109,18 @@ void capturesource_render(int64_t frame, int32_t offset, double clock, s_capture
 }
 
 void capturesource_read(uint8_t* rgb, uint8_t* bottomup) {
-  // The post pass drew into the window's back buffer, which is still bound.
-  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-  glReadBuffer(GL_BACK);
+  // The post pass drew into the window's back buffer (still bound), or into
+  // the capture's own framebuffer.
+  if (g_output >= 0) {
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, GFX_framebufferdata[g_output].framebuffer);
+  } else {
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glReadBuffer(GL_BACK);
+  }
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, bottomup);
-  capture_fliprows(bottomup, rgb, EFFECTS_WIDTH, EFFECTS_HEIGHT);
+  glReadPixels(0, 0, g_width, g_height, GL_RGB, GL_UNSIGNED_BYTE, bottomup);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  capture_fliprows(bottomup, rgb, g_width, g_height);
 }
 
 int capturesource_present() {
@@ -111,7 +135,7 @@ int64_t capturesource_windowdiffers(const uint8_t* rgb) {
   // independent witness that the frame read back is the frame presented.
   Display* display = glfwGetX11Display();
   const Window window = glfwGetX11Window(GFX_window);
-  if (!display || !window) return -1;
+  if (!display || !window || g_output >= 0) return -1;  // frames of their own size never reach the window
   glFinish();
   XSync(display, False);
   XImage* image = XGetImage(display, window, 0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, AllPlanes, ZPixmap);

@@ -21,16 +21,19 @@
 
 #include "tools/capture/capture.h"
 
-// Starts the engine: silent audio output, the show's start-up sequence, and
-// checks that the window's framebuffer is EFFECTS_WIDTH x EFFECTS_HEIGHT. Returns 1, or 0 with a reason.
-int capturesource_start(char* message, int capacity);
+// Starts the engine: silent audio output, the show's start-up sequence. With
+// `offscreen` the framebuffers are width x height and the post pass draws
+// into one more of that size, which capturesource_read reads; otherwise the
+// frames are the window's, which must be EFFECTS_WIDTH x EFFECTS_HEIGHT.
+// Returns 1, or 0 with a reason.
+int capturesource_start(int32_t width, int32_t height, bool offscreen, char* message, int capacity);
 // The event starts of the loaded timeline.
 void capturesource_timeline(s_capturetimeline* timeline);
 // Renders one frame at the offset with the clock held at `clock` seconds, and
 // fills the record with what it showed and the time the GL work took.
 void capturesource_render(int64_t frame, int32_t offset, double clock, s_captureframe* record);
-// Reads the window's framebuffer into rgb, top-down rows; bottomup is scratch
-// of the same size (EFFECTS_WIDTH x EFFECTS_HEIGHT x 3 bytes each).
+// Reads the frame into rgb, top-down rows; bottomup is scratch of the same
+// size (width x height x 3 bytes each, the size capturesource_start took).
 void capturesource_read(uint8_t* rgb, uint8_t* bottomup);
 // Presents the frame as the show does (swap and event polling). Returns 0
 // once the window was asked to close (Escape or the window system).

@@ -85,7 +85,7 @@ int capture_shellquote(char* dst, int capacity, const char* text) {
 }
 
 int capture_ffmpegcommand(char* dst, int capacity, const char* ffmpeg, const char* wav, const char* out,
-                          int32_t fps, int64_t firstsample, int64_t endsample) {
+                          int32_t fps, int32_t width, int32_t height, int64_t firstsample, int64_t endsample) {
   std::vector<char> quoted(4096 + strlen(ffmpeg) * 4 + (wav ? strlen(wav) * 4 : 0) + strlen(out) * 4);
   const int qcap = static_cast<int>(quoted.size());
   std::string command;
@@ -94,7 +94,7 @@ int capture_ffmpegcommand(char* dst, int capacity, const char* ffmpeg, const cha
   char part[512];
   snprintf(part, sizeof(part),
            " -hide_banner -loglevel error -y -f rawvideo -pix_fmt rgb24 -video_size %dx%d -framerate %d -i pipe:0",
-           EFFECTS_WIDTH, EFFECTS_HEIGHT, fps);
+           width, height, fps);
   command += part;
   if (wav) {
     if (!capture_shellquote(quoted.data(), qcap, wav)) return 0;
@@ -121,7 +121,7 @@ int capture_openvideo(s_capturevideo* video, const char* command, char* message,
   *video = s_capturevideo{};
   fflush(stdout);  // the encoder inherits standard output; nothing of ours may be left buffered twice
   video->pipe = popen(command, "w");
-  if (!video->pipe) return capture_fail(message, capacity, "cannot start ffmpeg: %s", strerror(errno));
+  if (!video->pipe) return core_fail(message, capacity, "cannot start ffmpeg: %s", strerror(errno));
   return 1;
 }
 
@@ -134,25 +134,25 @@ int capture_writevideo(s_capturevideo* video, const s_captureimage* frame) {
 }
 
 int capture_closevideo(s_capturevideo* video, char* message, int capacity) {
-  if (!video->pipe) return capture_fail(message, capacity, "ffmpeg is not running");
+  if (!video->pipe) return core_fail(message, capacity, "ffmpeg is not running");
   const int status = pclose(video->pipe);
   video->pipe = nullptr;
-  if (status == -1) return capture_fail(message, capacity, "cannot wait for ffmpeg: %s", strerror(errno));
+  if (status == -1) return core_fail(message, capacity, "cannot wait for ffmpeg: %s", strerror(errno));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 1;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-    return capture_fail(message, capacity, "ffmpeg could not be run (exit status 127)");
-  if (WIFEXITED(status)) return capture_fail(message, capacity, "ffmpeg failed with exit status %d", WEXITSTATUS(status));
-  return capture_fail(message, capacity, "ffmpeg was stopped by signal %d", WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return core_fail(message, capacity, "ffmpeg could not be run (exit status 127)");
+  if (WIFEXITED(status)) return core_fail(message, capacity, "ffmpeg failed with exit status %d", WEXITSTATUS(status));
+  return core_fail(message, capacity, "ffmpeg was stopped by signal %d", WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
 int capture_extractfile(const char* name, const char* path, char* message, int capacity) {
   s_corefile file{};
-  if (!corefile_open(name, &file, 0)) return capture_fail(message, capacity, "%s is not in the resource image", name);
+  if (!corefile_open(name, &file, 0)) return core_fail(message, capacity, "%s is not in the resource image", name);
   const int size = file.size;
   FILE* out = fopen(path, "wb");
   if (!out) {
     corefile_close(&file);
-    return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+    return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   }
   std::vector<unsigned char> chunk(static_cast<size_t>(kCopyChunk));
   bool written = true;
@@ -165,6 +165,6 @@ int capture_extractfile(const char* name, const char* path, char* message, int c
   }
   corefile_close(&file);
   if (fclose(out) != 0) written = false;
-  if (!written) return capture_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
+  if (!written) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   return 1;
 }

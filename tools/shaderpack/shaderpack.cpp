@@ -1,17 +1,10 @@
 // shaderpack: writes the shaders as the show compiles them. Each shader of
 // the show's list (SPROX_SHADERS in effects/assets.h) is its body from the
-// source folder behind a common head:
-//
-//   the version line            (a parameter: "#version 120" for the desktop build)
-//   #line 0 2, the palette      (effects/palette.h as GLSL constants)
-//   #line 0 1, the prelude      (content/prelude.glsl)
-//   #line 0 0, the body         (content/shaders/NAME)
-//
-// written to OUT/NAME, one text per shader under its own name, for the packer
-// to store. The "#line" directives give each part its own source-string
-// number and restart the count, so that a compiler message about the body
-// names the body's own line (before GLSL 3.30 and ES 3.00 a directive's
-// number is that of the directive's own line, after them that of the next).
+// source folder (content/shaders/NAME) behind the common head of
+// tools/shaderpack/shaderhead.h (version line, palette, prelude, numbered
+// apart with #line), written to OUT/NAME, one text per shader under its own
+// name, for the packer to store. The development mode of the engine puts the
+// same head in front of the same bodies through the same library.
 //
 //   shaderpack --version LINE --prelude FILE --bodies DIR --out DIR
 //
@@ -30,7 +23,7 @@
 #include <vector>
 
 #include "effects/assets.h"
-#include "effects/palette.h"
+#include "tools/shaderpack/shaderhead.h"
 
 namespace fs = std::filesystem;
 
@@ -49,38 +42,6 @@ bool WriteText(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
-}
-
-// The text with a final newline, so that a directive after it starts a line.
-std::string Terminated(std::string text) {
-  if (!text.empty() && text.back() != '\n') text += '\n';
-  return text;
-}
-
-// The number a "#line" directive gives the line after it: N + 1 before GLSL
-// 3.30 and ES 3.00, N from then on. Returns the directive that numbers the
-// next line 1 in source string `string`.
-std::string LineDirective(const std::string& version, int string) {
-  static const std::regex number(R"(#\s*version\s+(\d+)(\s+es)?)");
-  std::smatch m;
-  int base = 0;
-  if (std::regex_search(version, m, number)) {
-    const int v = std::stoi(m[1].str());
-    const bool c_like = m[2].matched ? v >= 300 : v >= 330;
-    base = c_like ? 1 : 0;
-  }
-  return "#line " + std::to_string(base) + " " + std::to_string(string) + "\n";
-}
-
-// The show's constants as GLSL: the picture size the scenes and images are
-// made for (PICTURE, pixels), then the palette.
-std::string PaletteConstants() {
-  std::string glsl = "const vec2 PICTURE = vec2(" + std::to_string(EFFECTS_WIDTH) + ".0, " +
-                     std::to_string(EFFECTS_HEIGHT) + ".0);\n";
-#define SHADERPACK_COLOUR(name, rgb, channels) glsl += "const vec3 " #name " = vec3(" channels ");\n";
-  SPROX_PALETTE(SHADERPACK_COLOUR)
-#undef SHADERPACK_COLOUR
-  return glsl;
 }
 
 bool HasVersionLine(const std::string& body) {
@@ -130,8 +91,6 @@ int main(int argc, char** argv) {
 
   std::string prelude;
   if (!ReadText(prelude_path, &prelude)) return Fail("cannot read the prelude " + prelude_path);
-  const std::string head = Terminated(version) + LineDirective(version, 2) + PaletteConstants() +
-                           LineDirective(version, 1) + Terminated(prelude) + LineDirective(version, 0);
 
   const std::set<std::string> listed(std::begin(sprox_assets::kShaderFiles), std::end(sprox_assets::kShaderFiles));
   std::error_code error;
@@ -156,7 +115,7 @@ int main(int argc, char** argv) {
     if (HasVersionLine(body))
       return Fail(source.string() + " has a #version line; the pack step writes it in front of the prelude");
     const fs::path target = fs::path(out) / name;
-    if (!WriteText(target, head + Terminated(body))) return Fail("cannot write " + target.string());
+    if (!WriteText(target, ShaderHead_Pack(version, prelude, body))) return Fail("cannot write " + target.string());
   }
   return 0;
 }

@@ -1,0 +1,402 @@
+// demo/dev.cpp: the development mount and its live reload (see demo/dev.h).
+//
+// Watching: one inotify watch per real folder behind the mount's files (the
+// targets of the links, and the mounted folder itself), for IN_CLOSE_WRITE
+// and IN_MOVED_TO; each watched name maps back to the mount's name of the
+// file. The descriptor is non-blocking and read from the frame loop, so no
+// thread is needed. A change marks its file due 100 ms later; a change
+// within that time moves the mark on, so a save in several writes reloads
+// once.
+//
+// Threads: main thread only.
+#include "demo/dev.h"
+
+#include <limits.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "corefile/corefile.h"
+#include "demo/demo.h"
+#include "demo/dev_internal.h"
+#include "effects/effects.h"
+#include "gfx/gfx.h"
+#include "gfx/gl.h"
+#include "sound/sound.h"
+#include "timeline/timeline.h"
+#include "tools/shaderpack/shaderhead.h"
+
+// ---- Constants -------------------------------------------------------------------------
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr auto kDebounce = std::chrono::milliseconds(100);  // quiet time after a change before it reloads
+constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr const char* kPreludeName = "prelude.glsl";
+constexpr int kLogBytes = 4096;  // a failed compile's log
+// The source-string numbers of the head (tools/shaderpack/shaderhead.h).
+const char* const kStringNames[] = {nullptr /* the file itself */, kPreludeName, "effects/palette.h"};
+
+enum : unsigned { REPEAT = 0, CLAMP_S = 1, CLAMP_ST = 2 };  // the wrap modes of SPROX_IMAGES
+enum FileKind { KIND_OTHER, KIND_SHADER, KIND_PRELUDE, KIND_IMAGE, KIND_TIMING, KIND_MUSIC };
+
+struct s_shaderfile {
+  const char* file;
+  int32_t* id;
+};
+struct s_imagefile {
+  const char* file;
+  s_bitmap* bitmap;
+  unsigned wrap;
+};
+#define DEV_SHADER_ROW(global, file) {file, &global},
+const s_shaderfile kShaderFiles[] = {SPROX_SHADERS(DEV_SHADER_ROW)};
+#undef DEV_SHADER_ROW
+#define DEV_IMAGE_ROW(global, file, wrap) {file, &global, wrap},
+const s_imagefile kImageFiles[] = {SPROX_IMAGES(DEV_IMAGE_ROW)};
+#undef DEV_IMAGE_ROW
+}  // namespace
+
+// ---- Types and globals ---------------------------------------------------------------------
+char dev_error[DEV_ERROR_BYTES] = "";
+
+namespace {
+
+// One watched name: a change to `name` in the folder of watch `wd` is a
+// change to the mount's file `mountname`.
+struct s_watched {
+  int wd;
+  std::string name;
+  int file;  // index into g_files
+};
+
+// One file of the mount.
+struct s_devfile {
+  std::string mountname;
+  FileKind kind;
+  int index;              // into kShaderFiles or kImageFiles
+  bool due;               // a change waits for its quiet time
+  Clock::time_point at;   // when the last change was seen
+};
+
+struct s_devstate {
+  int fd = -1;  // the inotify descriptor, -1 when not watching
+  std::vector<s_watched> watched;
+  std::vector<s_devfile> files;
+};
+s_devstate g_dev;
+
+// ---- Internal functions -------------------------------------------------------------------
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The whole file `name` of the mount; false when it cannot be opened.
+bool ReadMountFile(const char* name, std::string* text) {
+  s_corefile file;
+  if (!corefile_open(name, &file, 0)) return false;
+  text->assign(file.size > 0 ? static_cast<size_t>(file.size) : 0, '\0');
+  if (!text->empty()) corefile_read(&(*text)[0], file.size, 1, &file);
+  corefile_close(&file);
+  return true;
+}
+
+FileKind KindOf(const std::string& name, int* index) {
+  for (int i = 0; i < static_cast<int>(std::size(kShaderFiles)); i++)
+    if (name == kShaderFiles[i].file) return *index = i, KIND_SHADER;
+  for (int i = 0; i < static_cast<int>(std::size(kImageFiles)); i++)
+    if (name == kImageFiles[i].file) return *index = i, KIND_IMAGE;
+  *index = -1;
+  if (name == kPreludeName) return KIND_PRELUDE;
+  if (name == DEMO_TIMINGNAME) return KIND_TIMING;
+  if (name == DEMO_MUSICNAME) return KIND_MUSIC;
+  return KIND_OTHER;
+}
+
+// The text the show compiles for a shader file's text: as it stands when it
+// begins with "#version", else behind the pack step's head.
+std::string CompiledText(const std::string& text) {
+  if (ShaderHead_BeginsWithVersion(text)) return text;
+  std::string prelude;
+  if (!ReadMountFile(kPreludeName, &prelude)) std::printf("dev: no %s in the mount, the head goes without it\n", kPreludeName);
+  return ShaderHead_Pack(SHADERHEAD_VERSION, prelude, text);
+}
+
+// LoadShader's hook: each file's text through CompiledText.
+char* ShaderSource(const char* /*filename*/, char* source) {
+  const std::string text = CompiledText(source);
+  char* compiled = static_cast<char*>(std::realloc(source, text.size() + 1));
+  if (!compiled) return source;
+  std::memcpy(compiled, text.c_str(), text.size() + 1);
+  return compiled;
+}
+
+// A compiler line "S:L(C): message" or "S(L) : message" or "ERROR: S:L: message"
+// as "FILE:L: message", the file named by its source-string number S.
+std::string CompilerLine(const std::string& line, const char* file) {
+  size_t i = line.find_first_of("0123456789");
+  while (i != std::string::npos) {
+    char* end = nullptr;
+    const long string = std::strtol(line.c_str() + i, &end, 10);
+    if (*end == ':' || *end == '(') {
+      char* end2 = nullptr;
+      const long number = std::strtol(end + 1, &end2, 10);
+      if (end2 != end + 1) {
+        size_t rest = static_cast<size_t>(end2 - line.c_str());
+        rest = line.find(':', rest);
+        const char* name = string >= 1 && string <= 2 ? kStringNames[string] : file;
+        return std::string(name) + ":" + std::to_string(number) + ":" +
+               (rest == std::string::npos ? std::string(" ") + line : line.substr(rest + 1));
+      }
+    }
+    i = line.find_first_of("0123456789", static_cast<size_t>(end - line.c_str()));
+  }
+  return std::string(file) + ": " + line;
+}
+
+// Prints every line of a failed compile's log by file and line; the first
+// goes into the title.
+void ReportCompileFailure(const char* file, const char* log) {
+  bool first = true;
+  const std::string text = log;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    const std::string named = CompilerLine(line, file);
+    std::printf("dev: %s\n", named.c_str());
+    if (first) std::snprintf(dev_error, sizeof dev_error, "%s", named.c_str());
+    first = false;
+  }
+  if (first) std::snprintf(dev_error, sizeof dev_error, "%s: the shader does not build", file);
+}
+
+// demoshader keeps each program's text: the new text takes the old one's place.
+void KeepSource(int32_t id, const std::string& text) {
+  for (int32_t i = 0; i < numshaders; i++) {
+    if (demoshader[i].id != id) continue;
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!copy) return;
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    std::free(demoshader[i].source);
+    demoshader[i].source = copy;
+    return;
+  }
+}
+
+void ReloadShader(const s_shaderfile& shader, double sincechange) {
+  const Clock::time_point start = Clock::now();
+  std::string text;
+  if (!ReadMountFile(shader.file, &text)) {
+    std::printf("dev: %s cannot be read, the old program stays\n", shader.file);
+    return;
+  }
+  if (!GFX_IsShader(*shader.id)) {
+    std::printf("dev: %s had no program at start-up; start the show again to load it\n", shader.file);
+    return;
+  }
+  const std::string compiled = CompiledText(text);
+  static char log[kLogBytes];
+  if (!GFX_ReplaceShader(*shader.id, vv_default, compiled.c_str(), log, kLogBytes)) {
+    ReportCompileFailure(shader.file, log);
+    std::printf("dev: shader %s failed to build in %.1f ms (%.0f ms after the change), the old program stays\n",
+                shader.file, MillisecondsSince(start), sincechange + MillisecondsSince(start));
+    return;
+  }
+  KeepSource(*shader.id, compiled);
+  dev_error[0] = '\0';
+  std::printf("dev: reloaded shader %s (id %d) in %.1f ms (%.0f ms after the change)\n", shader.file,
+              static_cast<int>(*shader.id), MillisecondsSince(start), sincechange + MillisecondsSince(start));
+}
+
+void ReloadImage(const s_imagefile& image, double sincechange) {
+  const Clock::time_point start = Clock::now();
+  std::string png;
+  char why[128] = "cannot be read";
+  const bool created = image.bitmap->textureid != 0;
+  if (!ReadMountFile(image.file, &png) ||
+      !GFX_ReplaceBitmapPNG(image.bitmap, reinterpret_cast<const unsigned char*>(png.data()), png.size(), why,
+                            sizeof why)) {
+    std::printf("dev: image %s not reloaded (%s), the old picture stays\n", image.file, why);
+    return;
+  }
+  if (!created && image.wrap != REPEAT) {
+    // A texture new to this run gets the wrap the asset list names, as at start-up.
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    glBindTexture(GL_TEXTURE_2D, image.bitmap->textureid);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
+    if (image.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  }
+  std::printf("dev: reloaded image %s (%d x %d, texture %u) in %.1f ms (%.0f ms after the change)\n", image.file,
+              image.bitmap->width, image.bitmap->height, image.bitmap->textureid, MillisecondsSince(start),
+              sincechange + MillisecondsSince(start));
+}
+
+void ReloadTiming(double sincechange) {
+  const Clock::time_point start = Clock::now();
+  s_corefile file;
+  if (!corefile_open(DEMO_TIMINGNAME, &file, 0)) {
+    std::printf("dev: %s cannot be read, the event table stays\n", DEMO_TIMINGNAME);
+    return;
+  }
+  corefile_close(&file);
+  // The loader echoes the file's lines as at start-up; the music is not touched,
+  // and the next frame finds the event in force in the new table.
+  LoadTiming(DEMO_TIMINGNAME);
+  std::printf("dev: reloaded %s (%d events) in %.1f ms (%.0f ms after the change)\n", DEMO_TIMINGNAME,
+              static_cast<int>(demo.numevents), MillisecondsSince(start), sincechange + MillisecondsSince(start));
+}
+
+void ReloadMusic(double sincechange) {
+  const Clock::time_point start = Clock::now();
+  if (!Soundsystem_ReloadSound(DEMO_MUSICNAME, &snd_demomusic)) return;
+  const s_sound music = Soundsystem_CopySound(&snd_demomusic);
+  std::printf("dev: reloaded %s (%u frames, at frame %llu) in %.1f ms (%.0f ms after the change)\n", DEMO_MUSICNAME,
+              music.channels ? music.numsamples / music.channels : 0,
+              static_cast<unsigned long long>(Soundsystem_GetSoundOffset(music)), MillisecondsSince(start),
+              sincechange + MillisecondsSince(start));
+}
+
+void Reload(const s_devfile& file, double sincechange) {
+  switch (file.kind) {
+    case KIND_SHADER:
+      ReloadShader(kShaderFiles[file.index], sincechange);
+      break;
+    case KIND_PRELUDE:
+      std::printf("dev: %s changed: every shader that gets the head builds again\n", kPreludeName);
+      for (const s_shaderfile& shader : kShaderFiles) {
+        std::string text;
+        if (ReadMountFile(shader.file, &text) && !ShaderHead_BeginsWithVersion(text))
+          ReloadShader(shader, sincechange);
+      }
+      break;
+    case KIND_IMAGE:
+      ReloadImage(kImageFiles[file.index], sincechange);
+      break;
+    case KIND_TIMING:
+      ReloadTiming(sincechange);
+      break;
+    case KIND_MUSIC:
+      ReloadMusic(sincechange);
+      break;
+    case KIND_OTHER:
+      break;
+  }
+}
+
+// Adds a watch on `folder` for `name`, mapped to file `file`.
+void Watch(const std::string& folder, const std::string& name, int file) {
+  const int wd = inotify_add_watch(g_dev.fd, folder.c_str(), kWatchMask);
+  if (wd < 0) {
+    std::printf("dev: cannot watch %s\n", folder.c_str());
+    return;
+  }
+  for (const s_watched& w : g_dev.watched)
+    if (w.wd == wd && w.name == name) return;
+  g_dev.watched.push_back({wd, name, file});
+}
+
+// Reads every event waiting on the descriptor; marks the files they name.
+void PollChanges() {
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t length = read(g_dev.fd, buffer, sizeof buffer);
+    if (length <= 0) return;  // EAGAIN: nothing more now
+    for (ssize_t at = 0; at < length;) {
+      const inotify_event* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (!(event->mask & kWatchMask) || event->len == 0) continue;
+      for (const s_watched& w : g_dev.watched) {
+        if (w.wd != event->wd || w.name != event->name) continue;
+        s_devfile& file = g_dev.files[static_cast<size_t>(w.file)];
+        file.due = true;
+        file.at = Clock::now();
+      }
+    }
+  }
+}
+
+bool MountedAlready(const char* dir) {
+  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY || !corefile_image.data) return false;
+  char a[PATH_MAX], b[PATH_MAX];
+  return realpath(static_cast<const char*>(corefile_image.data), a) && realpath(dir, b) && std::strcmp(a, b) == 0;
+}
+
+}  // namespace
+
+// ---- Public functions ------------------------------------------------------------------------
+int Dev_Start(const char* dir) {
+  if (!dir) return 0;
+  if (!MountedAlready(dir) && !corefile_mountimage(dir, COREFILE_KIND_DIRECTORY)) {
+    std::printf("dev: cannot mount the folder %s\n", dir);
+    return 0;
+  }
+  if (corefile_image.numfiles == 0) {
+    std::printf("dev: the folder %s holds no files\n", dir);
+    return 0;
+  }
+  showdebug = true;
+  effects_shadersource = ShaderSource;
+
+  g_dev.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (g_dev.fd < 0) {
+    std::printf("dev: inotify unavailable, nothing reloads\n");
+    return 1;
+  }
+  char mounted[PATH_MAX];
+  if (!realpath(dir, mounted)) std::snprintf(mounted, sizeof mounted, "%s", dir);
+  for (uint32_t i = 0; i < corefile_image.numfiles; i++) {
+    const std::string name = corefile_image.names[i];
+    s_devfile file{name, KIND_OTHER, -1, false, Clock::now()};
+    file.kind = KindOf(name, &file.index);
+    if (file.kind == KIND_OTHER) continue;
+    const int index = static_cast<int>(g_dev.files.size());
+    g_dev.files.push_back(file);
+    // The name in the mounted folder itself (a file, or a link replaced by a rename)...
+    const std::string path = std::string(mounted) + "/" + name;
+    const size_t slash = path.rfind('/');
+    Watch(path.substr(0, slash), path.substr(slash + 1), index);
+    // ...and the file behind the link, where the editor saves it.
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) continue;
+    const std::string target = real;
+    const size_t cut = target.rfind('/');
+    Watch(target.substr(0, cut), target.substr(cut + 1), index);
+  }
+  std::printf("dev: watching %zu files of %s\n", g_dev.files.size(), dir);
+  return 1;
+}
+
+int Dev_Reload(const char* name) {
+  if (!name) return 0;
+  s_devfile file{name, KIND_OTHER, -1, false, Clock::now()};
+  file.kind = KindOf(file.mountname, &file.index);
+  if (file.kind == KIND_OTHER) return 0;
+  Reload(file, 0.0);
+  return 1;
+}
+
+void Dev_Frame() {
+  if (g_dev.fd >= 0) {
+    PollChanges();
+    const Clock::time_point now = Clock::now();
+    for (s_devfile& file : g_dev.files) {
+      if (!file.due || now - file.at < kDebounce) continue;
+      file.due = false;
+      Reload(file, std::chrono::duration<double, std::milli>(now - file.at).count());
+    }
+  }
+  devreadout_frame();
+}

@@ -1,0 +1,251 @@
+// demo/player.cpp: what makes the show a player: its command line and where
+// it finds its data.
+//
+// The data is looked up in a fixed order (--data, the current folder, beside
+// the executable, appended to the executable) by probing with stat(), so that
+// only the source chosen is ever mounted and only its mount lines are printed.
+//
+// Threads: main thread, before the show starts.
+#include "demo/demo.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/core.h"
+#include "corefile/corefile.h"
+
+#ifndef SPROX_VERSION
+#define SPROX_VERSION "unknown"
+#endif
+
+// ---- Constants ---------------------------------------------------------------------
+namespace {
+
+constexpr const char* kMagic = "CORE";  // first bytes of a resource image's header
+constexpr int kTrailerBytes = 4;        // an appended image ends with its header's position
+constexpr int kMaxMonitor = 63;
+
+enum Option {
+  kHelp, kVersion, kListMonitors, kFullscreen, kMonitor, kWindow, kSize, kScale, kMute, kData, kDev, kStats,
+  kNumOptions
+};
+const s_coreoptiondef kOptions[kNumOptions] = {
+    {"help", false},  {"version", false}, {"list-monitors", false}, {"fullscreen", false},
+    {"monitor", true}, {"window", true},  {"size", true},           {"scale", true},
+    {"mute", false},  {"data", true},     {"dev", true},            {"stats", false},
+};
+
+// ---- Internal functions --------------------------------------------------------------
+
+bool is_file(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool is_dir(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// True when the file ends with a trailer that points at an image header
+// inside it: the executable carries its data.
+bool has_appended_image(const char* path) {
+  FILE* file = fopen(path, "rb");
+  if (!file) return false;
+  bool found = false;
+  unsigned char trailer[kTrailerBytes];
+  if (fseek(file, 0, SEEK_END) == 0) {
+    const long length = ftell(file);
+    if (length > 2 * kTrailerBytes && fseek(file, length - kTrailerBytes, SEEK_SET) == 0 &&
+        fread(trailer, 1, kTrailerBytes, file) == kTrailerBytes) {
+      const long header = static_cast<long>(core_getle32(trailer));
+      char magic[4];
+      found = header + 4 <= length - kTrailerBytes && fseek(file, header, SEEK_SET) == 0 &&
+              fread(magic, 1, 4, file) == 4 && memcmp(magic, kMagic, 4) == 0;
+    }
+  }
+  fclose(file);
+  return found;
+}
+
+bool set_path(s_demodata* data, int source, int kind, const char* format, const char* a, const char* b) {
+  data->source = source;
+  data->kind = kind;
+  const int written = snprintf(data->path, sizeof(data->path), format, a, b);
+  return written >= 0 && written < static_cast<int>(sizeof(data->path));
+}
+
+// The folder part of a path ("." for a bare name).
+void folder_of(const char* path, char* folder, int capacity) {
+  const char* slash = strrchr(path, '/');
+  if (!slash) {
+    snprintf(folder, static_cast<size_t>(capacity), ".");
+  } else if (slash == path) {
+    snprintf(folder, static_cast<size_t>(capacity), "/");
+  } else {
+    snprintf(folder, static_cast<size_t>(capacity), "%.*s", static_cast<int>(slash - path), path);
+  }
+}
+
+bool parse_scale(const char* text, float* scale) {
+  if (!strcmp(text, "auto")) {
+    *scale = 0.0f;
+    return true;
+  }
+  char* end = nullptr;
+  const float value = strtof(text, &end);
+  if (end == text || *end || !(value >= DEMO_MIN_SCALE && value <= DEMO_MAX_SCALE)) return false;
+  *scale = value;
+  return true;
+}
+
+}  // namespace
+
+// ---- Public functions -------------------------------------------------------------------
+int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* options, char* message, int capacity) {
+  *options = s_playeroptions{};
+  options->windowwidth = EFFECTS_WIDTH;
+  options->windowheight = EFFECTS_HEIGHT;
+  if (message && capacity > 0) message[0] = 0;
+  // --help anywhere answers on its own, even beside mistakes.
+  options->help = core_hasoption(argc, argv, "help");
+  if (options->help) return 1;
+
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  const char* value = nullptr;
+  int option = 0;
+  while ((option = core_nextoption(&reader, &value, message, capacity)) != -1) {
+    if (option < 0) return 0;
+    switch (option) {
+      case kVersion: options->version = true; break;
+      case kListMonitors: options->listmonitors = true; break;
+      case kFullscreen: options->fullscreen = true; break;
+      case kMute: options->mute = true; break;
+      case kStats: options->stats = true; break;
+      case kData: options->data = value; break;
+      case kDev: options->dev = value; break;
+      case kMonitor: {
+        const int64_t monitor = core_parsecount(value, kMaxMonitor);
+        if (monitor < 0) return core_fail(message, capacity, "--monitor '%s' is not a monitor number", value);
+        options->monitor = static_cast<int>(monitor);
+        break;
+      }
+      case kWindow:
+        if (!core_parsesize(value, DEMO_MAX_RENDERSIZE, &options->windowwidth, &options->windowheight))
+          return core_fail(message, capacity, "--window '%s' is not a size WxH", value);
+        options->window = true;
+        break;
+      case kSize:
+        if (!core_parsesize(value, DEMO_MAX_RENDERSIZE, &options->width, &options->height) ||
+            !Demo_IsShowShape(options->width, options->height))
+          return core_fail(message, capacity, "--size '%s' is not a 16:9 size WxH (like 1920x1080)", value);
+        break;
+      case kScale:
+        if (!parse_scale(value, &options->scale))
+          return core_fail(message, capacity, "--scale '%s' is not 'auto' or a number from %.2f to %.2f", value,
+                      static_cast<double>(DEMO_MIN_SCALE), static_cast<double>(DEMO_MAX_SCALE));
+        break;
+    }
+  }
+  if (options->fullscreen && options->window) return core_fail(message, capacity, "--window cannot go with --fullscreen");
+  if (options->data && options->dev) return core_fail(message, capacity, "--data cannot go with --dev");
+  return 1;
+}
+
+void Demo_PrintUsage(FILE* out) {
+  fprintf(out,
+          "Usage: sprox [OPTION]...\n"
+          "Keldrun - Sprox, a real-time demo: plays the show with its music, then ends.\n"
+          "\n"
+          "Screen:\n"
+          "  --fullscreen       borderless full screen at the monitor's own mode\n"
+          "  --monitor N        the monitor for full screen (0 = primary; see --list-monitors)\n"
+          "  --list-monitors    print each monitor's number, name and mode, then stop\n"
+          "  --window WxH       a resizable window of that size (default %dx%d)\n"
+          "  --size WxH         render size, 16:9 (default: %dx%d in a window, the\n"
+          "                     monitor's pixels in full screen); the picture is\n"
+          "                     letterboxed to the window whatever its size\n"
+          "  --scale F|auto     render at F times that size, %.2f to %.2f; auto (the\n"
+          "                     default) lowers it while frames come too slowly\n"
+          "\n"
+          "Data and sound:\n"
+          "  --data PATH        the resource image, or a folder (holding sprox.dat, or\n"
+          "                     the loose files); without it sprox.dat is looked for\n"
+          "                     here, beside the program, then at the program's end\n"
+          "  --dev DIR          a folder of loose files, reloaded as they change\n"
+          "  --mute             no sound (the show keeps its real-time clock)\n"
+          "\n"
+          "Other:\n"
+          "  --stats            print frame statistics at exit\n"
+          "  --version          print the version\n"
+          "  --help             this text\n"
+          "\n"
+          "Keys: Escape ends the show, F11 switches full screen, Tab debug mode\n"
+          "(then Enter pauses, Left and Right jump to the previous or next event).\n",
+          EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT, static_cast<double>(DEMO_MIN_SCALE),
+          static_cast<double>(DEMO_MAX_SCALE));
+}
+
+const char* Demo_Version() { return "sprox " SPROX_VERSION; }
+
+void Demo_ExecutablePath(char* path, int capacity) {
+  if (capacity <= 0) return;
+  const ssize_t length = readlink("/proc/self/exe", path, static_cast<size_t>(capacity - 1));
+  path[length > 0 ? length : 0] = 0;
+}
+
+int Demo_FindData(const char* option, const char* executable, s_demodata* data, char* message, int capacity) {
+  *data = s_demodata{};
+  if (option) {
+    if (is_dir(option)) {
+      char inside[DEMO_PATH_CAPACITY];
+      snprintf(inside, sizeof(inside), "%s/%s", option, DEMO_IMAGENAME);
+      const bool image = is_file(inside);
+      if (set_path(data, DEMO_DATA_OPTION, image ? COREFILE_KIND_IMAGE : COREFILE_KIND_DIRECTORY, "%s%s",
+                   image ? inside : option, ""))
+        return 1;
+    } else if (is_file(option) && set_path(data, DEMO_DATA_OPTION, COREFILE_KIND_IMAGE, "%s%s", option, "")) {
+      return 1;
+    }
+    return core_fail(message, capacity, "--data %s: no such file or folder", option);
+  }
+  if (is_file(DEMO_IMAGENAME)) {
+    set_path(data, DEMO_DATA_CURRENT, COREFILE_KIND_IMAGE, "%s%s", DEMO_IMAGENAME, "");
+    return 1;
+  }
+  char folder[DEMO_PATH_CAPACITY] = "";
+  const bool known = executable && *executable;
+  if (known) {
+    folder_of(executable, folder, sizeof(folder));
+    if (set_path(data, DEMO_DATA_BESIDE, COREFILE_KIND_IMAGE, "%s/%s", folder, DEMO_IMAGENAME) &&
+        is_file(data->path))
+      return 1;
+    if (has_appended_image(executable) &&
+        set_path(data, DEMO_DATA_APPENDED, COREFILE_KIND_APPENDED, "%s%s", executable, ""))
+      return 1;
+  }
+  char here[DEMO_PATH_CAPACITY];
+  if (!getcwd(here, sizeof(here))) snprintf(here, sizeof(here), ".");
+  *data = s_demodata{};
+  return core_fail(message, capacity,
+              "no %s found: looked in the current folder (%s), beside the program (%s) and at the end of the "
+              "program (%s); give --data PATH",
+              DEMO_IMAGENAME, here, known ? folder : "unknown", known ? executable : "unknown");
+}
+
+void Demo_UseData(const s_demodata* data) {
+  snprintf(demo_setup.image, sizeof(demo_setup.image), "%s", data->path);
+  demo_setup.imagekind = data->kind;
+  const char* from = "";
+  switch (data->source) {
+    case DEMO_DATA_OPTION: from = data->kind == COREFILE_KIND_DIRECTORY ? " (the folder given)" : " (the file given)"; break;
+    case DEMO_DATA_CURRENT: from = " in the current folder"; break;
+    case DEMO_DATA_BESIDE: from = " beside the program"; break;
+    case DEMO_DATA_APPENDED: from = " (the image appended to the program)"; break;
+  }
+  snprintf(demo_setup.source, sizeof(demo_setup.source), "%s%s", data->path, from);
+}
