@@ -8,6 +8,10 @@
 // outside 0..1): the three title logos and the five credit portraits in both
 // directions, the twister strip along S only (it repeats along T).
 //
+// The images are read in list order and decoded on the graphics layer's
+// worker threads (LoadBitmapsPNG); their textures, wrap modes and lines
+// still come in list order.
+//
 // Threads: main thread only, once at start-up, with the GL context current.
 #include "effects/effects.h"
 
@@ -52,19 +56,28 @@ const s_shaderasset kShaders[] = {SPROX_SHADERS(ASSETS_SHADER_ROW)};
 static_assert(sizeof(kImages) / sizeof(kImages[0]) == EFFECTS_NUM_IMAGES);
 static_assert(sizeof(kShaders) / sizeof(kShaders[0]) == EFFECTS_NUM_SHADER_FILES);
 
+// Right after image `index` is loaded: its wrap mode.
+void SetWrap(int index) {
+  const s_imageasset& asset = kImages[index];
+  // The load leaves the new texture bound on the active unit. After a failed
+  // load nothing new is bound, and the wrap would land on some other
+  // image's texture, so it is only set on a texture this load made.
+  if (asset.wrap == REPEAT || asset.bitmap->textureid == 0) return;
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
+  if (asset.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+}
+
 }  // namespace
 
 // ---- Public functions ------------------------------------------------------------------------
 void LoadResources() {
-  for (const s_imageasset& asset : kImages) {
-    LoadBitmapPNG(asset.file, asset.bitmap);
-    // The load leaves the new texture bound on the active unit. After a failed
-    // load nothing new is bound, and the wrap would land on some other
-    // image's texture, so it is only set on a texture this load made.
-    if (asset.wrap == REPEAT || asset.bitmap->textureid == 0) continue;
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-    if (asset.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+  const char* files[EFFECTS_NUM_IMAGES];
+  s_bitmap* bitmaps[EFFECTS_NUM_IMAGES];
+  for (int k = 0; k < EFFECTS_NUM_IMAGES; k++) {
+    files[k] = kImages[k].file;
+    bitmaps[k] = kImages[k].bitmap;
   }
+  LoadBitmapsPNG(files, bitmaps, EFFECTS_NUM_IMAGES, SetWrap);
 }
 
 void LoadShaders() {

@@ -140,6 +140,13 @@ void GFX_DrawBitmap(int x, int y, s_bitmap bitmap);
 // Loads a PNG of the mounted resource image into the record; on failure
 // prints why and leaves the record untouched. The new texture stays bound.
 void LoadBitmapPNG(const char* filename, s_bitmap* bitmap);
+// Loads count PNG files of the mounted resource image, file k into record
+// bitmaps[k], with the same records, textures (made in list order) and
+// standard output as LoadBitmapPNG on each file in turn, every file's lines
+// together. The files are read here and decoded on worker threads meanwhile.
+// After each file, when `loaded` is not null, loaded(k) runs on this thread
+// with that file's new texture bound (if its load made one).
+void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int count, void (*loaded)(int index));
 
 // ---- Framebuffers and quads -----------------------------------------------------------
 // A new width x height framebuffer (nearest, clamped colour texture, no

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the sound tests (and the sound link
-# check) with ThreadSanitizer. The AddressSanitizer build is also the one
+# check) and the graphics and effect tests (the image decoder's worker
+# threads) with ThreadSanitizer. The AddressSanitizer build is also the one
 # scripts/damaged.sh runs the show from.
 #   ASAN_BUILD=build-asan   TSAN_BUILD=build-tsan   the build folders
 set -euo pipefail
@@ -42,5 +43,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir "$asan" --output-on-failure --no-tests=error -j"$jobs"
 
 cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPROX_SANITIZE=thread -DSPROX_BUILD_CONTENT=OFF >/dev/null
-cmake --build "$tsan" -j"$jobs" --target sound_test sound_link
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" ctest --test-dir "$tsan" --output-on-failure --no-tests=error -R '^sound'
+cmake --build "$tsan" -j"$jobs" --target sound_test sound_link gfx_test effects_test
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/sanitizer/tsan.supp" \
+  ctest --test-dir "$tsan" --output-on-failure --no-tests=error -R '^(sound|gfx_test|effects_test)'

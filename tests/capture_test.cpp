@@ -688,8 +688,86 @@ TEST(CaptureReport, GroupsFramesByEventAfterItsHeading) {
   EXPECT_NE(test_util::read_file("report.txt").find("rendered: 4 of them (stopped early)"), std::string::npos);
 }
 
+// The report of a capture with a known split: the lines after the totals.
+std::string ReportText(const s_capturereport& report) {
+  FILE* out = fopen("split.txt", "w+");
+  EXPECT_NE(out, nullptr);
+  capture_writereport(out, &report);
+  fclose(out);
+  return test_util::read_file("split.txt");
+}
+
+TEST(CaptureReport, StartupSplitAddsUpToTheStartupLine) {
+  s_captureframe first{};
+  first.render_ms = 150.25;
+  s_capturereport report{};
+  report.fps = 1;
+  report.range = {0, 1};
+  report.frames = &first;
+  report.numframes = 1;
+  report.startup_ms = 1000.0;
+  report.engine_ms = 840.0;
+  report.launch_ms = 4.5;
+  const double steps[CAPTURE_STEPS] = {0.25, 110.0, 88.5, 600.0, 35.0, 1.25};
+  std::copy(steps, steps + CAPTURE_STEPS, report.step_ms);
+  std::string text = ReportText(report);
+  // The line tools read keeps its form; the split comes after the totals.
+  const size_t startup = text.find("start-up: 1000.0 ms from launch to the end of the first frame (engine start-up 840.0 ms)\n");
+  const size_t split = text.find(
+      "start-up split: before the engine 4.5 ms, mount 0.2 ms, window 110.0 ms, sound and music 88.5 ms, "
+      "images 600.0 ms, shaders 35.0 ms, timing 1.2 ms, first frame 150.2 ms, other 10.2 ms\n");
+  ASSERT_NE(startup, std::string::npos) << text;
+  ASSERT_NE(split, std::string::npos) << text;
+  EXPECT_GT(split, text.find("wall: "));
+  // A step whose mark never came shows as "-" and counts nothing.
+  report.step_ms[CAPTURE_STEP_SHADERS] = -1.0;
+  text = ReportText(report);
+  EXPECT_NE(text.find("images 600.0 ms, shaders -, timing 1.2 ms, first frame 150.2 ms, other 45.2 ms\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(CaptureReport, PassSplitGivesMediansPerEventAndShares) {
+  // Event 4: three frames, one of them in a transition (scene B ran);
+  // event 6: one frame, never a transition.
+  const double passes[4][CAPTURE_PASSES] = {
+      {10, -1, 2, 8}, {30, 40, 4, 6}, {20, -1, 3, 7}, {50, -1, 1, 9}};
+  const int32_t events[4] = {4, 4, 4, 6};
+  std::vector<s_captureframe> frames(4);
+  for (int i = 0; i < 4; ++i) {
+    frames[i].event = events[i];
+    frames[i].render_ms = 20.0;
+    std::copy(passes[i], passes[i] + CAPTURE_PASSES, frames[i].pass_ms);
+  }
+  s_capturereport report{};
+  report.fps = 4;
+  report.range = {0, 4};
+  report.frames = frames.data();
+  report.numframes = 4;
+  report.passtimer = true;
+  const std::string text = ReportText(report);
+  const size_t table = text.find("GL time per pass (timer queries), median ms by the event in force:\n"
+                                 " event    scene A    scene B transition       post\n");
+  ASSERT_NE(table, std::string::npos) << text;
+  EXPECT_NE(text.find("     4     20.000     40.000      3.000      7.000\n", table), std::string::npos) << text;
+  EXPECT_NE(text.find("     6     50.000          -      1.000      9.000\n", table), std::string::npos) << text;
+  EXPECT_NE(text.find("   all     25.000     40.000      2.500      7.500\n", table), std::string::npos) << text;
+  // Sums 110, 40, 10, 30 of 190 ms.
+  EXPECT_NE(text.find("GL time by pass, all frames: scene A 110.0 ms (57.9 %), scene B 40.0 ms (21.1 %), "
+                      "transition 10.0 ms (5.3 %), post 30.0 ms (15.8 %)\n"),
+            std::string::npos)
+      << text;
+  // The event table above keeps its form and its own "all" row.
+  EXPECT_NE(text.find("   all        4       20.000       20.000\n"), std::string::npos) << text;
+
+  report.passtimer = false;
+  const std::string untimed = ReportText(report);
+  EXPECT_NE(untimed.find("GL time per pass: not measured (the driver has no GL_ARB_timer_query)\n"), std::string::npos);
+  EXPECT_EQ(untimed.find("scene A"), std::string::npos) << untimed;
+}
+
 TEST(CaptureReport, LogHasOneLinePerFrame) {
-  s_captureframe frames[2] = {{7, 5145, 1, 0, 0, 0.0f, 12.5}, {8, 5880, 2, 1, 3, 0.25f, 13.0}};
+  s_captureframe frames[2] = {{7, 5145, 1, 0, 0, 0.0f, 12.5, {}}, {8, 5880, 2, 1, 3, 0.25f, 13.0, {}}};
   char message[256];
   ASSERT_EQ(capture_writelog("frames.csv", frames, 2, message, 256), 1) << message;
   EXPECT_EQ(test_util::read_file("frames.csv"),

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -609,6 +610,23 @@ TEST_F(EffectsAssets, FilesLandInTheirGlobals) {
   EXPECT_EQ(0, memcmp(&bmp_none, &zero, sizeof zero));
   EXPECT_EQ(0, memcmp(&bmp_credits6, &zero, sizeof zero));
   EXPECT_EQ(g_loadoutput.find("couldn't open"), std::string::npos) << g_loadoutput;
+}
+
+// The images are decoded on worker threads, yet each one's lines come
+// together and in table order: the file system's line, the loader's line,
+// its texture's id.
+TEST_F(EffectsAssets, EachImagesLinesComeTogetherInTableOrder) {
+  std::vector<std::string> lines;
+  std::stringstream text(g_loadoutput);
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(3 * EFFECTS_NUM_IMAGES)) << g_loadoutput;
+  for (int i = 0; i < EFFECTS_NUM_IMAGES; i++) {
+    const s_bitmap& b = *GFX_bitmaplist[g_firstbitmap + i];
+    EXPECT_EQ(lines[3 * i].rfind("found file at offset: ", 0), 0u) << lines[3 * i];
+    EXPECT_EQ(lines[3 * i + 1].rfind(std::string("pngbuffer loaded: ") + kImageFiles[i] + ", ", 0), 0u)
+        << lines[3 * i + 1];
+    EXPECT_EQ(lines[3 * i + 2], "bitmap textureid: " + std::to_string(b.textureid));
+  }
 }
 
 TEST_F(EffectsAssets, ShadersGetIdsInTableOrder) {

@@ -16,6 +16,7 @@
 #include "corefile/corefile.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
+#include "gfx/png_load.h"
 #include "test_child.h"
 #include "test_util.h"
 
@@ -610,6 +611,239 @@ TEST_F(GfxPng, MissingFileLeavesTheRecordUntouched) {
   EXPECT_EQ(out, "- couldn't open file: nope.png\n");
   EXPECT_EQ(b.textureid, 0u);
   EXPECT_EQ(b.width, 77);
+}
+
+// ---- The list loader and its decode step ----------------------------------------------------
+
+// Test pictures: w x h RGBA with a pattern per colour model (random bytes
+// for RGBA; opaque, grey or four-colour pictures for the models that need them).
+std::vector<uint8_t> Picture(unsigned w, unsigned h, int kind) {
+  std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
+  uint32_t seed = 0x9E3779B9u * static_cast<uint32_t>(kind + 1);
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    seed = seed * 1664525u + 1013904223u;
+    const uint8_t v = static_cast<uint8_t>(seed >> 24);
+    switch (kind) {
+      case 0: for (int c = 0; c < 4; c++) rgba[i + c] = static_cast<uint8_t>(seed >> (8 * c)); break;  // any
+      case 1: rgba[i] = v; rgba[i + 1] = static_cast<uint8_t>(seed >> 16); rgba[i + 2] = static_cast<uint8_t>(seed >> 8); rgba[i + 3] = 255; break;
+      case 2: rgba[i] = rgba[i + 1] = rgba[i + 2] = v; rgba[i + 3] = static_cast<uint8_t>(seed >> 8); break;  // grey
+      default: {  // four colours, one translucent and one the colour key 10,20,30
+        static const uint8_t kFour[4][4] = {{10, 20, 30, 0}, {200, 0, 0, 255}, {0, 90, 255, 128}, {255, 255, 255, 255}};
+        std::copy(kFour[v % 4], kFour[v % 4] + 4, rgba.begin() + static_cast<long>(i));
+      }
+    }
+  }
+  return rgba;
+}
+
+// The picture encoded as a PNG of the given colour model (auto_convert off).
+std::string EncodeAs(const std::vector<uint8_t>& rgba, unsigned w, unsigned h, LodePNGColorType type, unsigned bits,
+                     unsigned interlace = 0) {
+  lodepng::State state;
+  state.encoder.auto_convert = 0;
+  state.info_png.color.colortype = type;
+  state.info_png.color.bitdepth = bits;
+  state.info_png.interlace_method = interlace;
+  if (type == LCT_PALETTE) {
+    const uint8_t kFour[4][4] = {{10, 20, 30, 0}, {200, 0, 0, 255}, {0, 90, 255, 128}, {255, 255, 255, 255}};
+    for (const auto& c : kFour) {
+      lodepng_palette_add(&state.info_png.color, c[0], c[1], c[2], c[3]);
+      lodepng_palette_add(&state.info_raw, c[0], c[1], c[2], c[3]);
+    }
+  }
+  std::vector<unsigned char> png;
+  EXPECT_EQ(lodepng::encode(png, rgba, w, h, state), 0u) << type << "/" << bits;
+  return std::string(png.begin(), png.end());
+}
+
+// The file with one byte of its first IDAT chunk's data changed; with
+// fixcrc the chunk's CRC is made right again, so the damage reaches the inflater.
+std::string DamageIdat(std::string png, bool fixcrc) {
+  unsigned char* bytes = reinterpret_cast<unsigned char*>(&png[0]);
+  unsigned char* chunk = lodepng_chunk_find(bytes + 8, bytes + png.size(), "IDAT");
+  EXPECT_NE(chunk, nullptr);
+  lodepng_chunk_data(chunk)[lodepng_chunk_length(chunk) / 2] ^= 0x5A;
+  if (fixcrc) lodepng_chunk_generate_crc(chunk);
+  return png;
+}
+
+// Every colour model the decoder can meet, and files damaged in every way
+// the loader must report: (name, bytes).
+std::vector<std::pair<std::string, std::string>> DecodeCases() {
+  const unsigned w = 37, h = 23;
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"rgba8.png", EncodeAs(Picture(w, h, 0), w, h, LCT_RGBA, 8)},
+      {"rgb8.png", EncodeAs(Picture(w, h, 1), w, h, LCT_RGB, 8)},
+      {"grey8.png", EncodeAs(Picture(w, h, 2), w, h, LCT_GREY, 8)},
+      {"greyalpha8.png", EncodeAs(Picture(w, h, 2), w, h, LCT_GREY_ALPHA, 8)},
+      {"palette2.png", EncodeAs(Picture(w, h, 3), w, h, LCT_PALETTE, 2)},
+      {"rgb16.png", EncodeAs(Picture(w, h, 1), w, h, LCT_RGB, 16)},
+      {"rgba8_adam7.png", EncodeAs(Picture(w, h, 0), w, h, LCT_RGBA, 8, 1)},
+      {"rgb8_adam7.png", EncodeAs(Picture(w, h, 1), w, h, LCT_RGB, 8, 1)},
+  };
+  // 8-bit RGB with a colour key: the key's pixels decode transparent.
+  std::vector<uint8_t> keyed = Picture(w, h, 3);
+  for (size_t i = 0; i < keyed.size(); i += 4) keyed[i + 3] = keyed[i] == 10 ? 0 : 255;
+  {
+    lodepng::State state;
+    state.encoder.auto_convert = 0;
+    state.info_png.color.colortype = LCT_RGB;
+    state.info_png.color.key_defined = 1;
+    state.info_png.color.key_r = 10;
+    state.info_png.color.key_g = 20;
+    state.info_png.color.key_b = 30;
+    std::vector<unsigned char> png;
+    EXPECT_EQ(lodepng::encode(png, keyed, w, h, state), 0u);
+    cases.push_back({"rgb8_key.png", std::string(png.begin(), png.end())});
+  }
+  const std::string good = cases[1].second;
+  cases.push_back({"garbage.png", "nopng"});
+  cases.push_back({"cut.png", good.substr(0, good.size() / 2)});
+  cases.push_back({"crc.png", DamageIdat(good, false)});
+  cases.push_back({"inflate.png", DamageIdat(good, true)});
+  cases.push_back({"empty.png", ""});
+  return cases;
+}
+
+// The decode step on its own gives what lodepng_decode32 gives: the same
+// verdict, size and pixels, in every colour model and for every damage.
+TEST(GfxPngDecode, SameVerdictAndPixelsAsTheLibrary) {
+  for (const auto& [name, bytes] : DecodeCases()) {
+    SCOPED_TRACE(name);
+    unsigned char* expected = nullptr;
+    unsigned w = 0, h = 0;
+    const unsigned status = lodepng_decode32(&expected, &w, &h, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                             bytes.size());
+    s_pngload load = {};
+    load.filename = name.c_str();
+    load.size = static_cast<int>(bytes.size());
+    load.file = static_cast<unsigned char*>(malloc(bytes.size() + 1));
+    memcpy(load.file, bytes.data(), bytes.size());
+    gfx_pngdecode(&load);
+    EXPECT_EQ(load.status, status) << lodepng_error_text(status);
+    if (status == 0) {
+      ASSERT_NE(load.pixels, nullptr);
+      EXPECT_EQ(load.width, w);
+      EXPECT_EQ(load.height, h);
+      EXPECT_EQ(0, memcmp(load.pixels, expected, static_cast<size_t>(w) * h * 4));
+    }
+    free(expected);
+    free(load.pixels);
+    free(load.file);
+  }
+}
+
+class GfxPngList : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // The cases three times over, so that the workers queue up, with a file
+    // the image lacks in the middle.
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int round = 0; round < 3; round++) {
+      for (const auto& [name, bytes] : DecodeCases()) {
+        files.push_back({std::to_string(round) + name, bytes});
+        names_.push_back(std::to_string(round) + name);
+      }
+      if (round == 1) names_.push_back("absent.png");
+    }
+    test_util::pack("gfx_pnglist.dat", files);
+  }
+  void SetUp() override {
+    EnsureVideo();
+    test_util::capture_stdout([] { ASSERT_EQ(corefile_mountimage("gfx_pnglist.dat", 0), 1); });
+  }
+  static std::vector<std::string> names_;
+};
+std::vector<std::string> GfxPngList::names_;
+
+// What the callback saw: (index, texture bound on the active unit).
+std::vector<std::pair<int, GLint>> g_loaded;
+void RecordLoaded(int index) { g_loaded.push_back({index, GetInt(GL_TEXTURE_BINDING_2D)}); }
+
+// Texture ids out of the "bitmap textureid: N" lines, which become "N?".
+std::string WithoutTextureIds(const std::string& text, std::vector<unsigned>* ids) {
+  const std::string tag = "bitmap textureid: ";
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string line = text.substr(at, end - at);
+    if (line.rfind(tag, 0) == 0) {
+      ids->push_back(static_cast<unsigned>(std::stoul(line.substr(tag.size()))));
+      line = tag + "N?\n";
+    }
+    out += line;
+    at = end;
+  }
+  return out;
+}
+
+TEST_F(GfxPngList, SameLinesRecordsAndTexturesAsOneByOne) {
+  const int n = static_cast<int>(names_.size());
+  std::vector<s_bitmap> serial(static_cast<size_t>(n)), listed(static_cast<size_t>(n));
+  for (s_bitmap& b : listed) b.width = 77;  // a failed load leaves the record as it was
+  std::string one_by_one;
+  for (int k = 0; k < n; k++)
+    one_by_one += test_util::capture_stdout([&] { LoadBitmapPNG(names_[static_cast<size_t>(k)].c_str(), &serial[static_cast<size_t>(k)]); });
+
+  std::vector<const char*> files;
+  std::vector<s_bitmap*> records;
+  for (int k = 0; k < n; k++) {
+    files.push_back(names_[static_cast<size_t>(k)].c_str());
+    records.push_back(&listed[static_cast<size_t>(k)]);
+  }
+  g_loaded.clear();
+  const int firstlisted = GFX_numbitmaps;
+  glBindTexture(GL_TEXTURE_2D, 0);
+  const std::string at_once =
+      test_util::capture_stdout([&] { LoadBitmapsPNG(files.data(), records.data(), n, RecordLoaded); });
+
+  // The same text, the file system's lines included, each file's lines
+  // together; only the texture ids differ, and they are the records' own, in order.
+  std::vector<unsigned> serialids, listedids, made;
+  EXPECT_EQ(WithoutTextureIds(at_once, &listedids), WithoutTextureIds(one_by_one, &serialids));
+  EXPECT_NE(at_once.find("couldn't find file: absent.png\n- couldn't open file: absent.png\n"), std::string::npos);
+  EXPECT_NE(at_once.find("pngbuffer loaded: 1inflate.png, "), std::string::npos);
+  ASSERT_EQ(g_loaded.size(), static_cast<size_t>(n));
+  GLint bound = 0;
+  int decoded = 0;
+  for (int k = 0; k < n; k++) {
+    SCOPED_TRACE(names_[static_cast<size_t>(k)]);
+    const s_bitmap& a = serial[static_cast<size_t>(k)];
+    const s_bitmap& b = listed[static_cast<size_t>(k)];
+    EXPECT_EQ(g_loaded[static_cast<size_t>(k)].first, k) << "called in list order";
+    if (a.textureid == 0) {
+      EXPECT_EQ(b.textureid, 0u);
+      EXPECT_EQ(b.pixels, nullptr);
+      EXPECT_EQ(b.width, 77);
+      EXPECT_EQ(g_loaded[static_cast<size_t>(k)].second, bound) << "a failed load binds nothing";
+      continue;
+    }
+    made.push_back(b.textureid);
+    bound = static_cast<GLint>(b.textureid);
+    EXPECT_EQ(g_loaded[static_cast<size_t>(k)].second, bound) << "its texture is bound in the callback";
+    ASSERT_NE(b.pixels, nullptr);
+    EXPECT_EQ(b.width, a.width);
+    EXPECT_EQ(b.height, a.height);
+    EXPECT_EQ(b.size, a.size);
+    EXPECT_EQ(b.s1, a.s1);
+    EXPECT_EQ(b.t1, a.t1);
+    EXPECT_EQ(0, memcmp(a.pixels, b.pixels, static_cast<size_t>(a.size)));
+    std::vector<uint8_t> texels(static_cast<size_t>(b.size));
+    glBindTexture(GL_TEXTURE_2D, b.textureid);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    EXPECT_EQ(0, memcmp(texels.data(), b.pixels, texels.size()));
+    ASSERT_LT(firstlisted + decoded, GFX_MAX_BITMAPS);
+    EXPECT_EQ(GFX_bitmaplist[firstlisted + decoded], &b) << "listed in list order";
+    decoded++;
+  }
+  EXPECT_EQ(listedids, made);
+  EXPECT_TRUE(std::is_sorted(made.begin(), made.end())) << "textures made in list order";
+  EXPECT_EQ(decoded, 3 * 9);
+  EXPECT_EQ(test_util::capture_stdout([] { LoadBitmapsPNG(nullptr, nullptr, 0, RecordLoaded); }), "");
+  for (s_bitmap& b : serial) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
+  for (s_bitmap& b : listed) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
 }
 
 }  // namespace

@@ -213,6 +213,32 @@ int capture_closevideo(s_capturevideo* video, char* message, int capacity);
 int capture_extractfile(const char* name, const char* path, char* message, int capacity);
 
 // ---- Frames and report ---------------------------------------------------------------------
+// The passes of one frame, in the order they run (the demo's pass marks,
+// DEMO_MARK_SCENE_A to DEMO_MARK_POST, in the same order).
+enum CapturePass {
+  CAPTURE_PASS_SCENE_A,     // the event in force into scene A
+  CAPTURE_PASS_SCENE_B,     // the incoming event into scene B, only while a transition runs
+  CAPTURE_PASS_TRANSITION,  // A and B blended into the composite
+  CAPTURE_PASS_POST,        // the composite through the post shader into the window
+  CAPTURE_PASSES,
+};
+// The steps of the engine's start-up, in order, each ending at its start-up
+// mark (DEMO_MARK_MOUNTED to DEMO_MARK_TIMING, in the same order).
+enum CaptureStep {
+  CAPTURE_STEP_MOUNT,    // the resource image
+  CAPTURE_STEP_WINDOW,   // window, GL context, key handler, framebuffers
+  CAPTURE_STEP_SOUND,    // sound system and the music
+  CAPTURE_STEP_IMAGES,   // the first frame out, then every image
+  CAPTURE_STEP_SHADERS,  // every shader
+  CAPTURE_STEP_TIMING,   // the transitions and the timing file
+  CAPTURE_STEPS,
+};
+static_assert(DEMO_MARK_POST - DEMO_MARK_SCENE_A + 1 == CAPTURE_PASSES, "one pass for each pass mark");
+static_assert(DEMO_MARK_TIMING - DEMO_MARK_MOUNTED + 1 == CAPTURE_STEPS, "one step for each start-up mark");
+// Their names in the report ("scene A", ..., "sound and music", ...).
+extern const char* const capture_passnames[CAPTURE_PASSES];
+extern const char* const capture_stepnames[CAPTURE_STEPS];
+
 // What one rendered frame showed and cost.
 struct s_captureframe {
   int64_t frame;      // frame number
@@ -222,6 +248,7 @@ struct s_captureframe {
   int32_t state;      // its state in force (-1 for none)
   float progress;     // transition progress towards the incoming event
   double render_ms;   // the engine's frame and glFinish, milliseconds
+  double pass_ms[CAPTURE_PASSES];  // GL time of each pass (timer queries), milliseconds; -1 where it did not run or was not timed
 };
 
 struct s_capturereport {
@@ -234,12 +261,18 @@ struct s_capturereport {
   double wall_ms;                // from launch to the end of the work, milliseconds
   double readback_ms;            // glReadPixels and row flips, all frames, milliseconds
   double output_ms;              // PNG encoding and the ffmpeg pipe, all frames, milliseconds
+  double launch_ms;              // from launch to the start of the engine's start-up, milliseconds
+  double step_ms[CAPTURE_STEPS]; // each step of the engine's start-up, milliseconds; -1 when not timed
+  bool passtimer;                // the passes were timed with GL timer queries (pass_ms holds them)
 };
 
 // The median of count values (reorders them); 0 for none.
 double capture_median(double* values, int64_t count);
 // Writes the timing report: a heading, then one line per event with its
-// frames and the median and maximum render time, then the totals.
+// frames and the median and maximum render time, then the totals; then the
+// start-up split ("start-up split: ..."), and the GL time per pass: one line
+// per event with each pass's median ("-" for a pass that never ran there),
+// the "all" row, and each pass's share of the GL time of all frames.
 void capture_writereport(FILE* out, const s_capturereport* report);
 // Writes the CSV log of the rendered frames, one line each, with a header.
 int capture_writelog(const char* path, const s_captureframe* frames, int64_t count, char* message, int capacity);

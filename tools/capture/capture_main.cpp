@@ -31,6 +31,7 @@
 
 #include "tools/capture/capture.h"
 #include "tools/capture/capture_source.h"
+#include "tools/capture/capture_timing.h"
 
 // ---- Constants ---------------------------------------------------------------------
 namespace {
@@ -413,6 +414,9 @@ int main(int argc, char** argv) {
     report.wall_ms = ms_since(g_launch);
     report.readback_ms = readback_ms;
     report.output_ms = output_ms;
+    report.launch_ms = std::chrono::duration<double, std::milli>(enginestart - g_launch).count();
+    capturetiming_startup(report.step_ms);
+    report.passtimer = capturetiming_timed();
     capture_writereport(stdout, &report);
   }
   fflush(stdout);

@@ -6,10 +6,20 @@
 // counted in the frame that asked for it). It is printed after the engine's
 // start-up lines, under a heading of its own.
 //
+// Two splits follow the totals, each under its own label. The start-up split
+// cuts the start-up line's time into the parts it passed through, in order,
+// so that they add up to it: the tool's own start before the engine, the
+// engine's steps (from the demo's start-up marks), the first frame, and the
+// rest (the capture's set-up between the engine and its first frame). The
+// pass split gives each pass's GL time, measured with timer queries between
+// the demo's pass marks: its median per event and over all frames, and its
+// share of the GL time of all frames.
+//
 // Threads: main thread.
 #include "tools/capture/capture.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -37,7 +47,81 @@ void write_row(FILE* out, const char* name, std::vector<double>& times) {
   fprintf(out, "%6s %8zu %12.3f %12.3f\n", name, times.size(), median, maximum);
 }
 
+using PassTimes = std::array<std::vector<double>, CAPTURE_PASSES>;
+
+// One row of the pass table: each pass's median, "-" for a pass without frames.
+void write_passrow(FILE* out, const char* name, PassTimes& times) {
+  fprintf(out, "%6s", name);
+  for (std::vector<double>& pass : times) {
+    if (pass.empty())
+      fprintf(out, " %10s", "-");
+    else
+      fprintf(out, " %10.3f", capture_median(pass.data(), static_cast<int64_t>(pass.size())));
+  }
+  fprintf(out, "\n");
+}
+
+void write_startupsplit(FILE* out, const s_capturereport* report) {
+  double accounted = report->launch_ms;
+  fprintf(out, "start-up split: before the engine %.1f ms", report->launch_ms);
+  for (int step = 0; step < CAPTURE_STEPS; ++step) {
+    if (report->step_ms[step] < 0) {
+      fprintf(out, ", %s -", capture_stepnames[step]);
+      continue;
+    }
+    fprintf(out, ", %s %.1f ms", capture_stepnames[step], report->step_ms[step]);
+    accounted += report->step_ms[step];
+  }
+  if (report->numframes > 0) {
+    accounted += report->frames[0].render_ms;
+    fprintf(out, ", first frame %.1f ms, other %.1f ms", report->frames[0].render_ms, report->startup_ms - accounted);
+  }
+  fprintf(out, "\n");
+}
+
+void write_passsplit(FILE* out, const s_capturereport* report) {
+  if (!report->passtimer) {
+    fprintf(out, "GL time per pass: not measured (the driver has no GL_ARB_timer_query)\n");
+    return;
+  }
+  fprintf(out, "GL time per pass (timer queries), median ms by the event in force:\n");
+  fprintf(out, "%6s", "event");
+  for (const char* name : capture_passnames) fprintf(out, " %10s", name);
+  fprintf(out, "\n");
+
+  std::map<int32_t, PassTimes> byevent;
+  PassTimes all;
+  double sums[CAPTURE_PASSES] = {};
+  for (int64_t i = 0; i < report->numframes; ++i) {
+    const s_captureframe& frame = report->frames[i];
+    PassTimes& row = byevent[frame.event];
+    for (int pass = 0; pass < CAPTURE_PASSES; ++pass) {
+      if (frame.pass_ms[pass] < 0) continue;
+      row[pass].push_back(frame.pass_ms[pass]);
+      all[pass].push_back(frame.pass_ms[pass]);
+      sums[pass] += frame.pass_ms[pass];
+    }
+  }
+  char name[16];
+  for (auto& entry : byevent) {
+    snprintf(name, sizeof(name), "%d", entry.first);
+    write_passrow(out, name, entry.second);
+  }
+  write_passrow(out, "all", all);
+  double total = 0.0;
+  for (double sum : sums) total += sum;
+  fprintf(out, "GL time by pass, all frames:");
+  for (int pass = 0; pass < CAPTURE_PASSES; ++pass)
+    fprintf(out, "%s %s %.1f ms (%.1f %%)", pass ? "," : "", capture_passnames[pass], sums[pass],
+            total > 0 ? 100.0 * sums[pass] / total : 0.0);
+  fprintf(out, "\n");
+}
+
 }  // namespace
+
+// ---- Globals ---------------------------------------------------------------------------
+const char* const capture_passnames[CAPTURE_PASSES] = {"scene A", "scene B", "transition", "post"};
+const char* const capture_stepnames[CAPTURE_STEPS] = {"mount", "window", "sound and music", "images", "shaders", "timing"};
 
 // ---- Public functions ---------------------------------------------------------------
 double capture_median(double* values, int64_t count) {
@@ -81,6 +165,8 @@ void capture_writereport(FILE* out, const s_capturereport* report) {
   fprintf(out, "wall: %.1f s from launch, %.2f frames a second overall (readback %.1f s, output %.1f s)\n", seconds,
           seconds > 0 ? static_cast<double>(report->numframes) / seconds : 0.0, report->readback_ms / 1000.0,
           report->output_ms / 1000.0);
+  write_startupsplit(out, report);
+  write_passsplit(out, report);
   fflush(out);
 }
 

@@ -21,6 +21,7 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
+#include "tools/capture/capture_timing.h"
 
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
@@ -57,6 +58,7 @@ int capturesource_start(int32_t width, int32_t height, bool offscreen, char* mes
     demo_setup.renderwidth = width;
     demo_setup.renderheight = height;
   }
+  capturetiming_install();
   Demo_Startup(false);
   if (!GFX_window) return core_fail(message, capacity, "the window could not be opened");
   g_width = width;
@@ -93,6 +95,7 @@ void capturesource_render(int64_t frame, int32_t offset, double clock, s_capture
   glFinish();
   const Clock::time_point end = Clock::now();
   g_clockheld = false;
+  capturetiming_passes(record->pass_ms);
 
   record->frame = frame;
   record->offset = offset;

@@ -142,6 +142,10 @@ unsigned ig_png_encode(const std::vector<unsigned char>& rgba, int width, int he
   // The encoder picks the smallest exact colour type (RGB for opaque pictures,
   // grey for grey ones); the show decodes every PNG to 8-bit RGBA anyway.
   state.encoder.auto_convert = 1;
+  // Every row "up" filtered (each byte less the one above it): the show's
+  // loader unfilters these fastest, a good third faster than the per-row
+  // choice that picks Paeth for noisy rows, for files a few percent larger.
+  state.encoder.filter_strategy = LFS_TWO;
   state.encoder.zlibsettings.custom_zlib = zlib_compress;
   return lodepng::encode(*png, rgba, unsigned(width), unsigned(height), state);
 }

@@ -1,0 +1,177 @@
+// gfx/png_decode.cpp: the list loader, LoadBitmapsPNG: a list of PNG files
+// read on the main thread and decoded on a small pool of worker threads,
+// finished on the main thread in list order.
+//
+// The main thread reads every file's bytes first (the file system is not
+// thread-safe), handing each file to the pool as soon as its bytes are in;
+// the workers take the files in list order and only decode from memory. The
+// main thread then waits for each file in turn and finishes it: prints its
+// lines, creates its bitmap and texture. So textures get their ids in list
+// order, and standard output reads as if every file had been loaded by
+// LoadBitmapPNG one after the other.
+//
+// The file system prints a line or two as it opens each file ("found file at
+// offset: N"), well before that file's turn comes. While the files are read,
+// standard output (its file descriptor, so whoever writes to it) goes into an
+// anonymous memory file, and each file's part of it is printed again with
+// the rest of that file's lines. Where no memory file can be made, those lines
+// appear as they are written, ahead of the loader's.
+//
+// Glossary: a job is one file of the list, an s_pngload going through the
+// steps of gfx/png_load.h; it is handed over once its bytes are read and done
+// once decoded.
+//
+// Threads: LoadBitmapsPNG runs on the main thread (GL context); its workers
+// run gfx_pngdecode only, and take and report jobs under the queue's lock.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "gfx/gfx.h"
+#include "gfx/png_load.h"
+
+// ---- Constants ---------------------------------------------------------------------
+namespace {
+constexpr unsigned kMaxWorkers = 8;  // threads, whatever the machine has
+
+// ---- Types -------------------------------------------------------------------------
+// The jobs shared by the main thread and the workers; every field is guarded by lock.
+struct s_decodequeue {
+  std::mutex lock;
+  std::condition_variable handedover;  // a job's bytes are in
+  std::condition_variable decoded;     // a job is done
+  int count = 0;                       // jobs in the list
+  int ready = 0;                       // jobs [0, ready) are handed over
+  int next = 0;                        // the next job a worker takes
+  std::vector<char> done;              // per job: decoded
+};
+
+// Standard output held in a memory file while the files are read.
+struct s_heldoutput {
+  int saved = -1;  // the descriptor standard output had, duplicated
+  int file = -1;   // the memory file now behind standard output
+};
+
+// ---- Internal functions -------------------------------------------------------------
+// Worker thread: decodes jobs in list order until none is left to take.
+void DecodeJobs(s_decodequeue* queue, s_pngload* loads) {
+  std::unique_lock<std::mutex> hold(queue->lock);
+  for (;;) {
+    queue->handedover.wait(hold, [queue] { return queue->next < queue->ready || queue->next >= queue->count; });
+    if (queue->next >= queue->count) return;
+    const int job = queue->next++;
+    hold.unlock();
+    gfx_pngdecode(&loads[job]);
+    hold.lock();
+    queue->done[static_cast<size_t>(job)] = 1;
+    queue->decoded.notify_all();
+  }
+}
+
+// Main thread. Puts standard output into a memory file; false (and nothing
+// changed) when that cannot be done.
+bool HoldOutput(s_heldoutput* held) {
+  fflush(stdout);
+  held->file = memfd_create("sprox-pnglines", MFD_CLOEXEC);
+  if (held->file < 0) return false;
+  held->saved = dup(STDOUT_FILENO);
+  if (held->saved >= 0 && dup2(held->file, STDOUT_FILENO) >= 0) return true;
+  if (held->saved >= 0) close(held->saved);
+  close(held->file);
+  held->saved = held->file = -1;
+  return false;
+}
+
+// Main thread. Bytes written to the held output so far.
+size_t HeldBytes(const s_heldoutput* held) {
+  fflush(stdout);
+  const off_t at = lseek(held->file, 0, SEEK_CUR);
+  return at > 0 ? static_cast<size_t>(at) : 0;
+}
+
+// Main thread. Gives standard output back and returns what was held.
+std::vector<char> ReleaseOutput(s_heldoutput* held) {
+  const size_t size = HeldBytes(held);
+  dup2(held->saved, STDOUT_FILENO);
+  close(held->saved);
+  std::vector<char> text(size);
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = pread(held->file, text.data() + got, size - got, static_cast<off_t>(got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  close(held->file);
+  return text;
+}
+
+std::vector<std::thread> StartWorkers(s_decodequeue* queue, s_pngload* loads) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned wanted = std::min({cores, kMaxWorkers, static_cast<unsigned>(queue->count)});
+  std::vector<std::thread> workers;
+  for (unsigned k = 0; k < wanted; k++) {
+    try {
+      workers.emplace_back(DecodeJobs, queue, loads);
+    } catch (const std::system_error&) {
+      break;  // fewer workers; with none the main thread decodes
+    }
+  }
+  return workers;
+}
+
+}  // namespace
+
+// ---- Public functions ------------------------------------------------------------------
+void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int count, void (*loaded)(int index)) {
+  if (count <= 0) return;
+  std::vector<s_pngload> loads(static_cast<size_t>(count));
+  s_decodequeue queue;
+  queue.count = count;
+  queue.done.assign(static_cast<size_t>(count), 0);
+  std::vector<std::thread> workers = StartWorkers(&queue, loads.data());
+
+  s_heldoutput held;
+  const bool holding = HoldOutput(&held);
+  std::vector<size_t> lines(static_cast<size_t>(count) + 1, 0);  // where each file's held lines start
+  for (int k = 0; k < count; k++) {
+    if (holding) lines[static_cast<size_t>(k)] = HeldBytes(&held);
+    gfx_pngread(&loads[static_cast<size_t>(k)], filenames[k]);
+    {
+      std::lock_guard<std::mutex> hold(queue.lock);
+      queue.ready = k + 1;
+    }
+    queue.handedover.notify_one();
+  }
+  std::vector<char> text;
+  if (holding) {
+    lines[static_cast<size_t>(count)] = HeldBytes(&held);
+    text = ReleaseOutput(&held);
+    for (int k = 0; k < count; k++) {
+      const size_t from = std::min(lines[static_cast<size_t>(k)], text.size());
+      const size_t to = std::min(lines[static_cast<size_t>(k) + 1], text.size());
+      loads[static_cast<size_t>(k)].fslines = text.data() + from;
+      loads[static_cast<size_t>(k)].fslength = to - from;
+    }
+  }
+
+  for (int k = 0; k < count; k++) {
+    s_pngload& load = loads[static_cast<size_t>(k)];
+    if (workers.empty()) {
+      gfx_pngdecode(&load);
+    } else {
+      std::unique_lock<std::mutex> hold(queue.lock);
+      queue.decoded.wait(hold, [&queue, k] { return queue.done[static_cast<size_t>(k)] != 0; });
+    }
+    gfx_pngfinish(&load, bitmaps[k]);
+    if (loaded) loaded(k);
+  }
+  for (std::thread& worker : workers) worker.join();
+}
