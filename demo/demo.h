@@ -59,7 +59,7 @@ extern bool demopaused;             // the music is paused by the Enter key
 // the capture tool change these before Demo_Startup; nothing reads them later.
 constexpr int DEMO_PATH_CAPACITY = 4096;  // bytes of a path, its terminator included
 struct s_demosetup {
-  char image[DEMO_PATH_CAPACITY];  // what to mount (DEMO_IMAGENAME)
+  const char* image;               // what to mount (DEMO_IMAGENAME)
   int imagekind;                   // how: a corefile kind (COREFILE_KIND_IMAGE)
   char source[DEMO_PATH_CAPACITY + 64];  // says where the data came from, after the mount's lines; "" prints nothing
   const char* program;             // first word of a fatal line on standard error ("sprox")

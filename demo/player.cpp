@@ -238,7 +238,9 @@ int Demo_FindData(const char* option, const char* executable, s_demodata* data, 
 }
 
 void Demo_UseData(const s_demodata* data) {
-  snprintf(demo_setup.image, sizeof(demo_setup.image), "%s", data->path);
+  static char path[DEMO_PATH_CAPACITY];  // what demo_setup.image points at from now on
+  snprintf(path, sizeof(path), "%s", data->path);
+  demo_setup.image = path;
   demo_setup.imagekind = data->kind;
   const char* from = "";
   switch (data->source) {
