@@ -150,6 +150,11 @@ void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int 
     }
     queue.handedover.notify_one();
   }
+  // Every job is handed over: wake every worker still waiting, so that each
+  // sees that nothing is left to take and ends. One woken worker per job is
+  // not enough: a worker that slept through the last handover while another
+  // took the last job would otherwise wait forever, and the join below with it.
+  queue.handedover.notify_all();
   std::vector<char> text;
   if (holding) {
     lines[static_cast<size_t>(count)] = HeldBytes(&held);

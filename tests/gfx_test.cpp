@@ -10,7 +10,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corefile/corefile.h"
@@ -844,6 +848,36 @@ TEST_F(GfxPngList, SameLinesRecordsAndTexturesAsOneByOne) {
   EXPECT_EQ(test_util::capture_stdout([] { LoadBitmapsPNG(nullptr, nullptr, 0, RecordLoaded); }), "");
   for (s_bitmap& b : serial) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
   for (s_bitmap& b : listed) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
+}
+
+// Files that are all missing decode in no time, so the workers spend the
+// whole load waiting for the next handover: the last one must still wake
+// every one of them, or the load never returns. Many loads in a row, each
+// with a deadline: a load that hangs ends the test program with a message.
+TEST_F(GfxPngList, LoadsOfMissingFilesAlwaysReturn) {
+  std::vector<std::string> names;
+  for (int k = 0; k < 67; k++) names.push_back("missing" + std::to_string(k) + ".png");
+  std::vector<const char*> files;
+  for (const std::string& name : names) files.push_back(name.c_str());
+  std::vector<s_bitmap> records(names.size());
+  std::vector<s_bitmap*> pointers;
+  for (s_bitmap& record : records) pointers.push_back(&record);
+
+  std::atomic<bool> finished{false};
+  std::thread watchdog([&finished] {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!finished && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (finished) return;
+    fprintf(stderr, "LoadBitmapsPNG did not return: a worker waits forever\n");
+    _exit(1);
+  });
+  test_util::capture_stdout([&] {
+    for (int load = 0; load < 300; load++)
+      LoadBitmapsPNG(files.data(), pointers.data(), static_cast<int>(files.size()), nullptr);
+  });
+  finished = true;
+  watchdog.join();
+  for (const s_bitmap& record : records) EXPECT_EQ(record.pixels, nullptr);
 }
 
 }  // namespace
