@@ -8,16 +8,16 @@
 // frame drawn never belongs to the next event (for event 14, whose next is
 // the end mark, that would end the show).
 //
-// GL time: in debug mode one GL_TIME_ELAPSED query per frame, from one
-// Dev_Frame to the next, in a ring of three; a result is read a frame later
-// at the earliest and only once GL says it is available, so the read never
-// waits for the GPU.
+// GL time: the frame's GPU time as the frame loop's pacing measures it (one
+// timer query a frame while debug mode or the automatic scale is on, read a
+// frame late so it never waits for the GPU).
 //
 // Threads: main thread only (GL context); Dev_Key inside GFX_SwapBuffers.
 #include <chrono>
 #include <cstdio>
 
 #include "demo/demo.h"
+#include "demo/pacing.h"
 #include "demo/dev.h"
 #include "demo/dev_internal.h"
 #include "gfx/gfx.h"
@@ -32,7 +32,6 @@ constexpr int kBeatTicks = 8;    // ticks between beat lines
 constexpr int kBarTicks = 32;    // ticks between bar lines
 constexpr auto kRefresh = std::chrono::milliseconds(250);  // the read-out's period
 constexpr uint64_t kLoopLead = 1024;  // sample frames before the loop's end at which it wraps
-constexpr int kQueries = 3;           // timer queries in the ring
 constexpr int kTitleBytes = 512;
 
 // The keys that step along the grid: the nearest line after or before the tick in force.
@@ -58,14 +57,7 @@ struct s_readout {
   Clock::time_point since{};  // start of the current counting period
   int frames = 0;             // frames in it
   double fps = 0.0;
-  double gpu_ms = -1.0;       // the last GL time read, -1 while none
-  GLuint queries[kQueries] = {};
-  bool pending[kQueries] = {};  // ended, result not read yet
-  int open = -1;              // the query running now, or -1
-  int last = -1;              // the query begun last
   int frame = 0;              // Dev_Frame calls so far
-  bool checked = false;       // the driver was asked for timer queries
-  bool timing = false;        // the timer queries exist
   bool looping = false;
   int32_t loopevent = 0;      // the event the loop holds
 };
@@ -102,40 +94,6 @@ void KeepLoop() {
   if (AudibleFrames() + kLoopLead >= end) Soundsystem_SetSoundOffset(&snd_demomusic, start);
 }
 
-// In debug mode only: outside it the show runs without queries.
-void CountGLTime() {
-  s_readout& r = g_readout;
-  if (!r.checked) {
-    r.checked = true;
-    r.timing = GLEW_ARB_timer_query || GLEW_VERSION_3_3;
-    if (r.timing) glGenQueries(kQueries, r.queries);
-  }
-  if (!r.timing) return;
-  int ended = -1;
-  if (r.open >= 0) {
-    glEndQuery(GL_TIME_ELAPSED);
-    r.pending[r.open] = true;
-    ended = r.open;
-    r.open = -1;
-  }
-  // Queries that ended a frame or more ago, once GL has their result.
-  for (int q = 0; q < kQueries; q++) {
-    if (!r.pending[q] || q == ended) continue;
-    GLint available = 0;
-    glGetQueryObjectiv(r.queries[q], GL_QUERY_RESULT_AVAILABLE, &available);
-    if (!available) continue;
-    GLuint64 ns = 0;
-    glGetQueryObjectui64v(r.queries[q], GL_QUERY_RESULT, &ns);
-    r.gpu_ms = static_cast<double>(ns) / 1e6;
-    r.pending[q] = false;
-  }
-  if (!showdebug) return;
-  const int next = (ended >= 0 ? ended + 1 : r.last + 1) % kQueries;
-  r.pending[next] = false;  // a result never read is dropped
-  glBeginQuery(GL_TIME_ELAPSED, r.queries[next]);
-  r.open = r.last = next;
-}
-
 void SetTitle() {
   s_readout& r = g_readout;
   int n = std::snprintf(r.title, kTitleBytes, "%s", DEMO_TITLE);
@@ -146,8 +104,9 @@ void SetTitle() {
     n += std::snprintf(r.title + n, kTitleBytes - n, " | event %d state %d | tick %d | bar %d.%d | %.1f fps | ",
                        static_cast<int>(event), static_cast<int>(state), static_cast<int>(tick), tick / kBarTicks,
                        tick % kBarTicks / kBeatTicks + 1, r.fps);
+    const double gpu_ms = Pacing_GpuMilliseconds();
     if (n < kTitleBytes) {
-      n += r.gpu_ms >= 0.0 ? std::snprintf(r.title + n, kTitleBytes - n, "%.1f ms", r.gpu_ms)
+      n += gpu_ms >= 0.0 ? std::snprintf(r.title + n, kTitleBytes - n, "%.1f ms", gpu_ms)
                            : std::snprintf(r.title + n, kTitleBytes - n, "- ms");
     }
     if (n < kTitleBytes && r.looping) n += std::snprintf(r.title + n, kTitleBytes - n, " | loop %d", r.loopevent);
@@ -162,7 +121,6 @@ void SetTitle() {
 void devreadout_frame() {
   s_readout& r = g_readout;
   KeepLoop();
-  if (GFX_window) CountGLTime();
   r.frame++;
   r.frames++;
 

@@ -12,7 +12,8 @@
 // judged on the GPU's own time for the frame (a timer query, read a frame
 // late so it never waits) scaled by the pixels the next step adds, because
 // with the swap waiting for vertical blank the interval alone cannot show it;
-// without timer queries the interval itself is judged. After each change the
+// without timer queries the interval itself is judged. The same GPU time is
+// what debug mode's read-out shows (one query per frame, one owner). After each change the
 // next judgement starts afresh.
 //
 // Threads: main thread only.
@@ -59,6 +60,7 @@ struct s_pacing {
   GLuint queries[2];
   int query;                   // the one in use this frame
   bool pending[2];
+  bool started;                // a query was begun this frame
   double gpu;                  // the last result, seconds; < 0 when none
   // The statistics.
   long long frames;            // frames presented
@@ -148,20 +150,27 @@ void Pacing_Start(bool automatic) {
   if (!monitor) monitor = glfwGetPrimaryMonitor();
   const GLFWvidmode* mode = monitor ? glfwGetVideoMode(monitor) : nullptr;
   if (mode && mode->refreshRate >= kMinRefreshHz) g_pacing.target = 1.0 / mode->refreshRate;
-  g_pacing.timed = automatic && GLEW_ARB_timer_query;
+  g_pacing.timed = GLEW_ARB_timer_query;
   if (g_pacing.timed) glGenQueries(2, g_pacing.queries);
 }
 
 void Pacing_FrameBegin() {
   if (!g_pacing.timed) return;
   time_gpu();
+  // The GPU time is wanted by the automatic scale and by debug mode's
+  // read-out; otherwise the show runs without queries.
+  if (!g_pacing.automatic && !showdebug) return;
   // A query still out from two frames ago keeps its object: skip timing this frame.
   if (g_pacing.pending[g_pacing.query]) return;
   glBeginQuery(GL_TIME_ELAPSED, g_pacing.queries[g_pacing.query]);
+  g_pacing.started = true;
 }
 
+double Pacing_GpuMilliseconds() { return g_pacing.gpu < 0.0 ? -1.0 : g_pacing.gpu * 1000.0; }
+
 void Pacing_FrameEnd() {
-  if (!g_pacing.timed || g_pacing.pending[g_pacing.query]) return;
+  if (!g_pacing.timed || g_pacing.pending[g_pacing.query] || !g_pacing.started) return;
+  g_pacing.started = false;
   glEndQuery(GL_TIME_ELAPSED);
   g_pacing.pending[g_pacing.query] = true;
   g_pacing.query = 1 - g_pacing.query;

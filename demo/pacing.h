@@ -13,6 +13,9 @@ void Pacing_Start(bool automatic);
 // Around the frame's GL work: times it on the GPU where the driver can.
 void Pacing_FrameBegin();
 void Pacing_FrameEnd();
+// The GPU time of a recent frame in milliseconds, or -1 while none was
+// measured (no timer queries, or neither the automatic scale nor debug mode on).
+double Pacing_GpuMilliseconds();
 // Right after each buffer swap, with the steady clock in seconds.
 void Pacing_Swapped(double now);
 // The one line --stats prints at exit.
