@@ -117,9 +117,18 @@ void Demo_RenderFrame(int32_t offset) {
     DoEffect(fx2_framebuffer_id, 1);
   }
 
+  // Outside a transition the transition pass would only copy scene A into the
+  // composite (every transition shader gives scene A at progress 0), a
+  // full-screen pass that shows nothing: the post pass reads scene A instead.
+  // The composite stays the current framebuffer either way, so the post
+  // quad's size and projection are the same.
   Mark(DEMO_MARK_TRANSITION);
   GFX_SetFrameBuffer(framebuffer_id);
-  ExecuteTransition(fx1_framebuffer_id, fx2_framebuffer_id, bmp_none);
+  int32_t picture = fx1_framebuffer_id;
+  if (demo.progress > 0.0f) {
+    ExecuteTransition(fx1_framebuffer_id, fx2_framebuffer_id, bmp_none);
+    picture = framebuffer_id;
+  }
 
   // Straight to the window, into the letterbox: the graphics layer's current
   // framebuffer (and so the post quad and its projection) stays the
@@ -130,6 +139,6 @@ void Demo_RenderFrame(int32_t offset) {
   } else {
     Screen_ShowPicture();
   }
-  ExecutePost(framebuffer_id, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
+  ExecutePost(picture, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
   Mark(DEMO_MARK_FRAME_END);
 }

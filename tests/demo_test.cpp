@@ -212,18 +212,20 @@ class DemoFrame : public testing::Test {
     ASSERT_NE(GFX_window, nullptr);
   }
   void TearDown() override { glfwSetWindowShouldClose(GFX_window, 0); }
-  static void FillSceneB(float r, float g, float b) {
-    GFX_SetFrameBuffer(fx2_framebuffer_id);
+  static void Fill(int32_t framebuffer, float r, float g, float b) {
+    GFX_SetFrameBuffer(framebuffer);
     glClearColor(r, g, b, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(0, 0, 0, 1);
   }
-  static std::vector<uint8_t> SceneBPixel() {
-    GFX_SetFrameBuffer(fx2_framebuffer_id);
+  static void FillSceneB(float r, float g, float b) { Fill(fx2_framebuffer_id, r, g, b); }
+  static std::vector<uint8_t> CentrePixel(int32_t framebuffer) {
+    GFX_SetFrameBuffer(framebuffer);
     std::vector<uint8_t> p = WindowPixel(640, 360);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     return p;
   }
+  static std::vector<uint8_t> SceneBPixel() { return CentrePixel(fx2_framebuffer_id); }
 };
 
 TEST_F(DemoFrame, StartupBringsEverythingUpInOrder) {
@@ -273,6 +275,7 @@ TEST_F(DemoFrame, StartupBringsEverythingUpInOrder) {
 
 TEST_F(DemoFrame, EventInForceReachesTheWindowAndSceneBWaits) {
   FillSceneB(1, 0, 1);
+  Fill(framebuffer_id, 0, 0, 1);
   Demo_RenderFrame(OffsetOfTick(100));
   EXPECT_EQ(demo.currentevent, 0);
   EXPECT_EQ(demo.progress, 0.0f);
@@ -284,6 +287,10 @@ TEST_F(DemoFrame, EventInForceReachesTheWindowAndSceneBWaits) {
   EXPECT_EQ(p[2], 0);
   p = SceneBPixel();
   EXPECT_EQ(p[0], 255) << "scene B is not drawn outside a transition";
+  EXPECT_EQ(p[2], 255);
+  // Nor is the composite: the post pass read scene A itself.
+  p = CentrePixel(framebuffer_id);
+  EXPECT_EQ(p[0], 0) << "outside a transition nothing is copied into the composite";
   EXPECT_EQ(p[2], 255);
   EXPECT_EQ(glfwWindowShouldClose(GFX_window), 0);
 
