@@ -55,8 +55,9 @@ else
 fi
 
 # ---- The engine for the browser.
-emcmake cmake -S web -B "$out" -DLODEPNG_DIR="$lodepng" -DCMAKE_BUILD_TYPE=Release > "$out.configure.log" \
-  || { cat "$out.configure.log"; exit 1; }
+mkdir -p "$out"
+emcmake cmake -S web -B "$out" -DLODEPNG_DIR="$lodepng" -DCMAKE_BUILD_TYPE=Release > "$out/configure.log" \
+  || { cat "$out/configure.log"; exit 1; }
 cmake --build "$out" -j"$(nproc)"
 cp build/sprox.dat "$out/sprox.dat"
 for f in index.html sprox.js sprox.wasm sprox.dat; do
