@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The show in a web browser. Installs what is missing (Debian's emscripten,
-# chromium for the tests), builds the desktop build's generators and
-# sprox.dat when needed, compiles the engine with emcc into build-web/
+# and chromium to watch it and for the browser test), builds the desktop
+# build's generators and sprox.dat when needed, compiles the engine with emcc into build-web/
 # (index.html, sprox.js, sprox.wasm, sprox.dat) and serves that folder at
 # http://127.0.0.1:8080/ until interrupted.
 #
@@ -21,10 +21,13 @@ sudo=""
 
 # ---- What the build needs: the desktop packages, emscripten, LodePNG's source.
 bash scripts/install-deps.sh
-if ! command -v emcc > /dev/null || ! command -v emcmake > /dev/null; then
-  echo "Installing: emscripten"
+missing=()
+command -v emcc > /dev/null && command -v emcmake > /dev/null || missing+=(emscripten)
+command -v chromium > /dev/null || missing+=(chromium)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends emscripten
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 # emcc's JavaScript optimiser finds acorn only through Debian's node folder.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
