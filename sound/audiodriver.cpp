@@ -91,6 +91,7 @@ const s_audiooutput* openoutput(const s_waveformat* format) {
     std::fputs(kMsgOutputWeb, stdout);
     return &audio_output_web;
   }
+  return nullptr;  // the silent output's device thread is not in a browser build
 #else
   if (audio_output_alsa.open(format)) {
     std::fputs(kMsgDeviceOpened, stdout);

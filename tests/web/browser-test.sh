@@ -45,16 +45,21 @@ done
 
 # ---- The server, on a free port, for as long as the browser needs it.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-python3 -m http.server "$port" --bind 127.0.0.1 --directory "$root/build-web" > "$out/server.log" 2>&1 &
+# show/ is build-web/; broken/ the same page and engine without sprox.dat.
+mkdir -p "$out/site/show" "$out/site/broken"
+for f in index.html sprox.js sprox.wasm sprox.dat; do ln -s "$root/build-web/$f" "$out/site/show/$f"; done
+for f in index.html sprox.js sprox.wasm; do ln -s "$root/build-web/$f" "$out/site/broken/$f"; done
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$out/site" > "$out/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2> /dev/null || true' EXIT
 for _ in $(seq 50); do
-  python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/index.html')" 2> /dev/null && break
+  python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/show/index.html')" 2> /dev/null && break
   sleep 0.2
 done
 
 status=0
-node "$here/browser_check.js" "http://127.0.0.1:$port/" "$out" "${times[@]}" || status=1
+node "$here/browser_check.js" "http://127.0.0.1:$port/show/" "http://127.0.0.1:$port/broken/" "$out" "${times[@]}" \
+  || status=1
 
 # ---- Each browser frame against the desktop one.
 for t in "${times[@]}"; do

@@ -6,11 +6,13 @@
 //           side to compare with the capture tool's frame at the same time
 //   errors  no page logs an error: console errors, uncaught exceptions,
 //           WebGL's own warnings, shader compile or link lines, failed requests
+//   failure a page whose sprox.dat is missing shows why and sets "(error)"
 //   clock   in real-time play (after a click on Play) the music's audible
 //           position advances by the wall time within 5 % over 5 s; the
 //           frames the page drew meanwhile give its frame rate
 //
-// Usage: node browser_check.js BASE_URL OUT_DIR SECONDS...
+// Usage: node browser_check.js BASE_URL BROKEN_URL OUT_DIR SECONDS...
+// (BROKEN_URL: the same page and engine, without sprox.dat)
 // Prints one line per check; exit status 1 when any fails.
 'use strict';
 const path = require('path');
@@ -26,9 +28,9 @@ const SETTLE_MS = 1000;        // play before the clock check starts
 // Lines that mean something went wrong, whatever the console level.
 const BAD_LINE = /WebGL: |compiler error|link error|Error validating|could not|not found|abort/i;
 
-const [baseUrl, outDir, ...times] = process.argv.slice(2);
-if (!baseUrl || !outDir || times.length === 0) {
-  console.error('usage: node browser_check.js BASE_URL OUT_DIR SECONDS...');
+const [baseUrl, brokenUrl, outDir, ...times] = process.argv.slice(2);
+if (!baseUrl || !brokenUrl || !outDir || times.length === 0) {
+  console.error('usage: node browser_check.js BASE_URL BROKEN_URL OUT_DIR SECONDS...');
   process.exit(2);
 }
 
@@ -60,6 +62,18 @@ async function frameAt(browser, seconds) {
   check(title === TITLE + ' (ready)', `?at=${seconds}: title "${title}"`);
   await page.screenshot({ path: path.join(outDir, `web_${seconds}.png`) });
   check(page.complaints.length === 0, `?at=${seconds}: no error logged ${page.complaints.slice(0, 5).join(' | ')}`);
+  await page.close();
+}
+
+async function failure(browser) {
+  const page = await openPage(browser);
+  await page.goto(brokenUrl + '?at=' + times[0]);
+  await page.waitForFunction(() => / \((ready|error)\)$/.test(document.title), { timeout: LOAD_MS });
+  const title = await page.title();
+  const shown = await page.evaluate(() => !document.getElementById('failed').hidden &&
+                                          document.getElementById('message').textContent);
+  check(title === TITLE + ' (error)', `without sprox.dat: title "${title}"`);
+  check(/sprox\.dat/.test(shown || ''), `without sprox.dat: the page says why ("${shown}")`);
   await page.close();
 }
 
@@ -101,6 +115,7 @@ async function realTime(browser) {
   });
   try {
     for (const t of times) await frameAt(browser, t);
+    await failure(browser);
     await realTime(browser);
   } catch (e) {
     check(false, 'browser: ' + e.message);
