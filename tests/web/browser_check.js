@@ -10,6 +10,9 @@
 //   clock   in real-time play (after a click on Play) the music's audible
 //           position advances by the wall time within 5 % over 5 s; the
 //           frames the page drew meanwhile give its frame rate
+//   keys    Tab (debug mode) and Right (next event), the desktop show's keys,
+//           reach the end mark; the page then offers to play again, and
+//           Play again starts the show anew
 //
 // Usage: node browser_check.js BASE_URL BROKEN_URL OUT_DIR SECONDS...
 // (BROKEN_URL: the same page and engine, without sprox.dat)
@@ -24,6 +27,7 @@ const LOAD_MS = 120000;        // a page's download, start-up and first frame
 const CLOCK_MS = 5000;         // the real-time window of the clock check
 const CLOCK_TOLERANCE = 0.05;  // of the wall time
 const SETTLE_MS = 1000;        // play before the clock check starts
+const LAST_EVENT = 15;         // the end mark: the event after the last scene
 
 // Lines that mean something went wrong, whatever the console level.
 const BAD_LINE = /WebGL: |compiler error|link error|Error validating|could not|not found|abort/i;
@@ -103,6 +107,19 @@ async function realTime(browser) {
   check(end.state === 'running', 'real time: the audio context runs');
   check(Math.abs(ratio - 1) <= CLOCK_TOLERANCE, `real time: the music advances with the wall time (${ratio.toFixed(4)})`);
   check(page.complaints.length === 0, `real time: no error logged ${page.complaints.slice(0, 5).join(' | ')}`);
+
+  await page.keyboard.press('Tab');
+  for (let event = 0; event < LAST_EVENT; event++) await page.keyboard.press('ArrowRight');
+  const ended = await page.waitForFunction(() => document.body.dataset.state === 'ended', { timeout: LOAD_MS })
+    .then(() => true, () => false);
+  check(ended && await page.$eval('#end', (e) => !e.hidden), 'keys: Tab and Right reach the end, which offers to play again');
+  if (ended) {
+    await page.click('#again');
+    const again = await page.waitForFunction(() => document.body.dataset.state === 'playing' &&
+                                                   Module._web_playbackseconds() < 20, { timeout: LOAD_MS })
+      .then(() => true, () => false);
+    check(again, 'keys: Play again starts the show from the start');
+  }
   await page.close();
 }
 
