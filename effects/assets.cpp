@@ -63,6 +63,10 @@ void SetWrap(int index) {
   // load nothing new is bound, and the wrap would land on some other
   // image's texture, so it is only set on a texture this load made.
   if (asset.wrap == REPEAT || asset.bitmap->textureid == 0) return;
+#ifdef __EMSCRIPTEN__
+  GFX_WebClampToBorder(*asset.bitmap, asset.wrap == CLAMP_ST);  // WebGL has no border colour
+  return;
+#endif
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
   if (asset.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
 }

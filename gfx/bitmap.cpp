@@ -40,6 +40,10 @@ int GFX_numbitmaps = 0;
 namespace {
 
 void UploadLevel0(const s_bitmap& bitmap) {
+#ifdef __EMSCRIPTEN__
+  gfx_webupload(bitmap);
+  return;
+#endif
   glTexImage2D(GL_TEXTURE_2D, 0, kTextureComponents, bitmap.width, bitmap.height, 0, GL_RGBA,
                GL_UNSIGNED_BYTE, bitmap.pixels);
 }

@@ -100,7 +100,13 @@ void GFX_DrawQuad(float x, float y, float width, float height, float s0, float t
   const GLfloat texcoords[4 * 2] = {s0, t0, s1, t0, s1, t1, s0, t1};
   glVertexPointer(3, GL_FLOAT, 0, vertices);
   glTexCoordPointer(2, GL_FLOAT, 0, texcoords);
+#ifdef __EMSCRIPTEN__
+  // The browser's GL emulation reads client-side indices as 16-bit only:
+  // the same two triangles (0 1 2, 0 2 3) as a fan.
+  glDrawArrays(GL_TRIANGLE_FAN, 0, 4);
+#else
   glDrawElements(GL_TRIANGLES, kQuadIndices, GL_UNSIGNED_BYTE, quad_index);
+#endif
 }
 
 void GFX_BindTexture(int texture) { glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture)); }

@@ -125,6 +125,12 @@ int GFX_ListMonitors(FILE* out);
 // ---- Bitmaps and textures -----------------------------------------------------------
 // A new texture (repeat, linear) holding the bitmap's pixels; left bound.
 unsigned int GFX_CreateTexture(s_bitmap bitmap);
+#ifdef __EMSCRIPTEN__
+// In a browser: clamps the bound texture of `bitmap` along S (and T when
+// `both`) so that it reads transparent black outside 0..1, as clamping to
+// the border does on the desktop (gfx/webgl.cpp).
+void GFX_WebClampToBorder(const s_bitmap& bitmap, bool both);
+#endif
 // Uploads the bitmap's pixels again in full to its texture; left bound.
 void GFX_UpdateTexture(s_bitmap bitmap);
 void GFX_DeleteTexture(s_bitmap bitmap);

@@ -27,3 +27,12 @@ inline GLuint gfx_newtexture(GLint filter, GLint wrap) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
   return texture;
 }
+
+#ifdef __EMSCRIPTEN__
+#include <string>
+struct s_bitmap;
+// gfx/webgl.cpp: level 0 of the bound texture as WebGL 1 takes it.
+void gfx_webupload(const s_bitmap& bitmap);
+// gfx/webgl.cpp: a shader text as WebGL's GLSL ES 1.00 compiles it.
+std::string gfx_webshadertext(const char* source, bool fragment);
+#endif

@@ -78,6 +78,11 @@ void DecodeJobs(s_decodequeue* queue, s_pngload* loads) {
 // Main thread. Puts standard output into a memory file; false (and nothing
 // changed) when that cannot be done.
 bool HoldOutput(s_heldoutput* held) {
+#ifdef __EMSCRIPTEN__
+  // In a browser there are no workers: each file's lines come in order anyway.
+  held->saved = held->file = -1;
+  return false;
+#endif
   fflush(stdout);
   held->file = memfd_create("sprox-pnglines", MFD_CLOEXEC);
   if (held->file < 0) return false;
@@ -117,6 +122,9 @@ std::vector<std::thread> StartWorkers(s_decodequeue* queue, s_pngload* loads) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const unsigned wanted = std::min({cores, kMaxWorkers, static_cast<unsigned>(queue->count)});
   std::vector<std::thread> workers;
+#ifdef __EMSCRIPTEN__
+  return workers;  // built without threads: the main thread decodes
+#endif
   for (unsigned k = 0; k < wanted; k++) {
     try {
       workers.emplace_back(DecodeJobs, queue, loads);

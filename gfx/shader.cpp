@@ -69,6 +69,12 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
     printf("Either vertex shader or fragment shader file not found.");
     return -1;
   }
+#ifdef __EMSCRIPTEN__
+  const std::string webvertex = gfx_webshadertext(vertexsource, false);
+  const std::string webfragment = gfx_webshadertext(fragmentsource, true);
+  vertexsource = webvertex.c_str();
+  fragmentsource = webfragment.c_str();
+#endif
   glShaderSource(entry.vertex, 1, &vertexsource, nullptr);
   glShaderSource(entry.fragment, 1, &fragmentsource, nullptr);
   glCompileShader(entry.vertex);

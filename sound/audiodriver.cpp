@@ -84,11 +84,21 @@ const s_audiooutput* openoutput(const s_waveformat* format) {
     std::fputs(wanted == AUDIO_OUTPUT_SILENT ? kMsgOutputSilent : kMsgOutputManual, stdout);
     return output;
   }
+#ifdef __EMSCRIPTEN__
+  // In a browser the one device is Web Audio (output_web.cpp), in ALSA's place.
+  if (audio_output_web.open(format)) {
+    std::fputs(kMsgDeviceOpened, stdout);
+    std::fputs(kMsgOutputWeb, stdout);
+    return &audio_output_web;
+  }
+  return nullptr;  // the silent output's device thread is not in a browser build
+#else
   if (audio_output_alsa.open(format)) {
     std::fputs(kMsgDeviceOpened, stdout);
     std::printf(kMsgOutputAlsa, audio_alsa_devicename());
     return &audio_output_alsa;
   }
+#endif
   if (wanted == AUDIO_OUTPUT_ALSA) return nullptr;
   if (!audio_output_silent.open(format)) return nullptr;
   std::fputs(kMsgOutputNoDevice, stdout);

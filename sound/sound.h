@@ -89,6 +89,7 @@ constexpr int AUDIO_OUTPUT_AUTO = 0;    // ALSA "default", the silent output whe
 constexpr int AUDIO_OUTPUT_SILENT = 1;  // no device: the ring paced by the steady clock
 constexpr int AUDIO_OUTPUT_ALSA = 2;    // ALSA only; init fails when it cannot open
 constexpr int AUDIO_OUTPUT_MANUAL = 3;  // no device thread: the caller calls fillnextbuffer
+constexpr int AUDIO_OUTPUT_WEB = 4;     // in a browser: Web Audio pulls the ring (what AUTO opens there)
 
 // ---- Globals --------------------------------------------------------------------
 

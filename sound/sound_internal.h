@@ -64,6 +64,9 @@ extern s_slotheader g_hdr[AUDIO_NUM_SLOTS];
 extern const s_audiooutput audio_output_silent;
 extern const s_audiooutput audio_output_manual;
 extern const s_audiooutput audio_output_alsa;
+#ifdef __EMSCRIPTEN__
+extern const s_audiooutput audio_output_web;  // Web Audio, in a browser (output_web.cpp)
+#endif
 
 // The ALSA PCM the ALSA output opens: SPROX_ALSA_DEVICE, else "default".
 const char* audio_alsa_devicename();

@@ -42,5 +42,6 @@ constexpr const char* kMsgDriverStarted = "audiodriver inited\n";
 constexpr const char* kMsgOutputSilent = "AUDIO: output: silent\n";
 constexpr const char* kMsgOutputManual = "AUDIO: output: manual\n";
 constexpr const char* kMsgOutputAlsa = "AUDIO: output: ALSA \"%s\"\n";  // the PCM's name
+constexpr const char* kMsgOutputWeb = "AUDIO: output: Web Audio\n";
 constexpr const char* kMsgOutputNoDevice = "AUDIO: output: silent (no sound device)\n";
 constexpr const char* kMsgAlsaFailed = "sound: ALSA output failed (%s), going on without sound\n";  // ALSA's reason

@@ -46,6 +46,7 @@
 #include "test_util.h"
 #include "timeline/timeline.h"
 #include "tools/musicgen/musicgen.h"
+#include "tools/shaderpack/shaderhead.h"
 
 namespace {
 
@@ -199,6 +200,46 @@ TEST(ShadersStrict, EveryShaderPassesGlslang) {
     test_util::write_file(file, text);
     const int status = RunCommand("glslangValidator -S frag '" + file + "'", &output);
     EXPECT_EQ(status, 0) << name << ":\n" << output;
+  }
+}
+
+// The same texts as the browser compiles them (GLSL ES 1.00, WebGL 1): the
+// pack step's head with ShaderHead_ES's version and precision lines, checked
+// under ES 1.00's Appendix A limits (constant loop bounds and steps, no
+// while loops, indexing by constants and loop indices only).
+const fs::path kEsLimits = fs::path(SPROX_SOURCE_DIR) / "tests" / "glsl_es100.conf";
+
+int RunGlslangES(const std::string& file, const std::string& text, std::string* output) {
+  test_util::write_file(file, text);
+  return RunCommand("glslangValidator '" + file + "' '" + kEsLimits.string() + "'", output);
+}
+
+TEST(ShadersStrict, EveryShaderPassesGlslangAsES100) {
+  for (const auto& [name, text] : Packed().shaders) {
+    const std::string es = ShaderHead_ES(text);
+    EXPECT_EQ(es.rfind(std::string(SHADERHEAD_ES_VERSION) + "\n#line 0 2\n", 0), 0u) << name;
+    EXPECT_EQ(es.substr(es.find("#line")), text.substr(text.find("#line"))) << name << ": only the head may change";
+    std::string output;
+    EXPECT_EQ(RunGlslangES("strict_es_" + name + ".frag", es, &output), 0) << name << ":\n" << output;
+  }
+}
+
+// What desktop GLSL 1.20 takes and WebGL refuses: each body is refused in the
+// ES form, so the limits file really holds the check above to ES's rules.
+TEST(ShadersStrict, TheES100CheckRefusesWhatWebGLRefuses) {
+  const std::string head = "#version 120\n#line 0 0\nuniform float time;\nvoid main() {\n";
+  const std::string tail = "  gl_FragColor = vec4(x);\n}\n";
+  std::string output;
+  ASSERT_EQ(RunGlslangES("es_good.frag", ShaderHead_ES(head + "  float x = 0.0;\n  for (int k = 0; k < 3; k++) x += time;\n" + tail), &output), 0) << output;
+  const char* refused[] = {
+      "  float x = 0.0;\n  int n = int(time);\n  for (int k = 0; k < n; k++) x += 1.0;\n",  // bound not constant
+      "  float x = 0.0;\n  for (int k = 0; k < 3; ++k) x += 1.0;\n",                        // step not k++
+      "  float x = 0.0;\n  while (x < time) x += 1.0;\n",                                      // while loop
+      "  float x = 1;\n",                                                                       // int to float
+      "  float x = time;\n  float a[3];\n  a[int(time)] = 1.0;\n  x = a[0];\n",              // index by a variable
+  };
+  for (const char* body : refused) {
+    EXPECT_NE(RunGlslangES("es_refused.frag", ShaderHead_ES(head + body + tail), &output), 0) << body;
   }
 }
 

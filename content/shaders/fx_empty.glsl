@@ -153,7 +153,7 @@ vec3 dots(vec2 img, vec2 p, float t, float st) {
   col += FIZZ_CREAM * b.x * 0.22 * light;
 
   float calm = smoothstep(BAR, LET_GO + LIGHT_OUT, u);
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < 3; k++) {
     float i = float(k);
     float born = u - i * BEAT;                          // dot i pops on beat i
     float pop = born < 0.0 ? 0.0 : 1.0 + 0.45 * exp(-born * 10.0) * cos(born * 26.0) - 0.45 * exp(-born * 60.0);

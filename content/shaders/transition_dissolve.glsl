@@ -37,8 +37,10 @@ void main() {
   // pixel needs another turn: outside a transition one cell is visited.
   int reach = blend > 0.0 ? 1 : -1;
   float order = 1.0;
-  for (int j = -1; j <= reach; ++j) {
-    for (int i = -1; i <= reach; ++i) {
+  for (int j = -1; j <= 1; j++) {
+    if (j > reach) break;
+    for (int i = -1; i <= 1; i++) {
+      if (i > reach) break;
       vec2 c = base + vec2(float(i), float(j));
       vec2 centre = c + 0.5 + (vec2(hash21(c + 3.7), hash21(c + 9.1)) - 0.5) * 0.6;
       float o = hash21(c) * 0.4 + length(q - centre) * 0.55;

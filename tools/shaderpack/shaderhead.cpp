@@ -62,3 +62,10 @@ bool ShaderHead_BeginsWithVersion(const std::string& text) {
   return text.compare(i, 7, "version") == 0 &&
          (i + 7 == text.size() || !std::isalnum(static_cast<unsigned char>(text[i + 7])));
 }
+
+std::string ShaderHead_ES(const std::string& text) {
+  if (!ShaderHead_BeginsWithVersion(text)) return text;
+  const size_t start = text.find('#');
+  const size_t end = text.find('\n', start);
+  return text.substr(0, start) + SHADERHEAD_ES_VERSION + (end == std::string::npos ? "\n" : text.substr(end));
+}

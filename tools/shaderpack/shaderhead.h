@@ -38,3 +38,9 @@ std::string ShaderHead_Pack(const std::string& version, const std::string& prelu
 // True when the text's first directive, after blank space, is "#version":
 // such a text is compiled as it stands.
 bool ShaderHead_BeginsWithVersion(const std::string& text);
+// The text as a GLSL ES 1.00 fragment shader (WebGL 1): a leading version
+// line becomes SHADERHEAD_ES_VERSION, which ES needs before any float is
+// declared; the "#line" directive after the version line keeps the
+// numbering. A text without a version line is returned as it is.
+constexpr const char* SHADERHEAD_ES_VERSION = "#version 100\nprecision highp float;";
+std::string ShaderHead_ES(const std::string& text);

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The show in a web browser. Installs what is missing (Debian's emscripten,
+# and chromium to watch it and for the browser test), builds the desktop
+# build's generators and sprox.dat when needed, compiles the engine with emcc into build-web/
+# (index.html, sprox.js, sprox.wasm, sprox.dat) and serves that folder at
+# http://127.0.0.1:8080/ until interrupted.
+#
+#   bash scripts/web.sh            build, then serve
+#   bash scripts/web.sh --build    build only
+#
+# PORT=N serves on another port. Works in a copy of the tree without .git.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$root/build-web
+serve=1
+[ "${1:-}" = "--build" ] && serve=0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# ---- What the build needs: the desktop packages, emscripten, LodePNG's source.
+bash scripts/install-deps.sh
+missing=()
+command -v emcc > /dev/null && command -v emcmake > /dev/null || missing+=(emscripten)
+command -v chromium > /dev/null || missing+=(chromium)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# emcc's JavaScript optimiser finds acorn only through Debian's node folder.
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+
+# Debian ships LodePNG as a header and a shared library only: its source
+# package is fetched with a private apt source list (nothing in the system's
+# apt configuration changes) and compiled into the program.
+lodepng=$out/lodepng
+if [ ! -f "$lodepng/lodepng.cpp" ]; then
+  apt_dir=$out/apt-src
+  rm -rf "$apt_dir" && mkdir -p "$apt_dir/lists/partial" "$apt_dir/get"
+  echo "deb-src http://deb.debian.org/debian bookworm main" > "$apt_dir/sources.list"
+  apt_opts=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
+            -o Dir::State::Lists="$apt_dir/lists" -o Debug::NoDropPrivs=1 -o APT::Sandbox::User=root)
+  apt-get "${apt_opts[@]}" update -qq
+  (cd "$apt_dir/get" && apt-get "${apt_opts[@]}" source --download-only -qq lodepng)
+  mkdir -p "$lodepng.tmp"
+  tar -xzf "$apt_dir"/get/lodepng_*.orig.tar.gz -C "$lodepng.tmp" --strip-components=1
+  [ -f "$lodepng.tmp/lodepng.cpp" ] || { echo "web.sh: lodepng.cpp is not in Debian's source package" >&2; exit 1; }
+  rm -rf "$lodepng" && mv "$lodepng.tmp" "$lodepng" && rm -rf "$apt_dir"
+fi
+
+# ---- The data: the desktop build generates and packs it.
+if [ ! -f build/sprox.dat ] || [ ! -x build/corepack ]; then
+  bash scripts/build.sh
+else
+  cmake --build build --target sprox_data -j"$(nproc)"
+fi
+
+# ---- The engine for the browser.
+mkdir -p "$out"
+emcmake cmake -S web -B "$out" -DLODEPNG_DIR="$lodepng" -DCMAKE_BUILD_TYPE=Release > "$out/configure.log" \
+  || { cat "$out/configure.log"; exit 1; }
+cmake --build "$out" -j"$(nproc)"
+cp build/sprox.dat "$out/sprox.dat"
+for f in index.html sprox.js sprox.wasm sprox.dat; do
+  printf '%-12s %9d bytes\n' "$f" "$(stat -c %s "$out/$f")"
+done
+
+[ "$serve" -eq 1 ] || exit 0
+port=${PORT:-8080}
+echo "Serving $out at http://127.0.0.1:$port/ (Ctrl-C stops)"
+cd "$out" && exec python3 -m http.server "$port" --bind 127.0.0.1

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The browser test: builds the web version (scripts/web.sh --build), serves
+# build-web/ with python3 -m http.server on 127.0.0.1, and drives Debian's
+# Chromium headless through it (browser_check.js, puppeteer-core from npm in
+# tests/web/node_modules). At each show time below the ?at= frame must match
+# the capture tool's frame at the same time (sprox-capture --at, the desktop
+# build under Xvfb): PSNR of at least 30 dB or SSIM of at least 0.95. The page
+# must log no error, and in real-time play the music must keep to the wall
+# clock within 5 % over 5 s.
+#
+# Usage: browser-test.sh [BUILD_DIR]  (the desktop build, default build/)
+# Exit status 77 (CTest's skip) when emscripten or chromium cannot be installed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=$build/web-test
+times=(8 40 75 120 165 210)   # seconds: events 0, 2, 4, 7, 10, 13
+min_psnr=30
+min_ssim=0.95
+
+# ---- The tools: emscripten and chromium from apt, puppeteer-core from npm.
+if ! command -v emcc > /dev/null || ! command -v chromium > /dev/null; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+         $sudo apt-get install -y -qq --no-install-recommends emscripten chromium; }; then
+    echo "SKIPPED: the browser test needs Debian's emscripten and chromium, which could not be installed"
+    exit 77
+  fi
+fi
+if [ ! -d "$here/node_modules/puppeteer-core" ]; then
+  (cd "$here" && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+bash "$root/scripts/web.sh" --build
+
+# ---- The desktop frames at the same times.
+rm -rf "$out" && mkdir -p "$out/native"
+source "$root/scripts/xvfb.sh"
+for t in "${times[@]}"; do
+  xvfb-run -a -s "$SPROX_XVFB_SCREEN" "$build/sprox-capture" --data "$build/sprox.dat" --quiet \
+    --at "$t" --png "$out/native/$t" > "$out/native/$t.log" 2>&1 || { cat "$out/native/$t.log"; exit 1; }
+done
+
+# ---- The server, on a free port, for as long as the browser needs it.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# show/ is build-web/; broken/ the same page and engine without sprox.dat.
+mkdir -p "$out/site/show" "$out/site/broken"
+for f in index.html sprox.js sprox.wasm sprox.dat; do ln -s "$root/build-web/$f" "$out/site/show/$f"; done
+for f in index.html sprox.js sprox.wasm; do ln -s "$root/build-web/$f" "$out/site/broken/$f"; done
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$out/site" > "$out/server.log" 2>&1 &
+server=$!
+trap 'kill $server 2> /dev/null || true' EXIT
+for _ in $(seq 50); do
+  python3 -c "import urllib.request; urllib.request.urlopen('http://127.0.0.1:$port/show/index.html')" 2> /dev/null && break
+  sleep 0.2
+done
+
+status=0
+node "$here/browser_check.js" "http://127.0.0.1:$port/show/" "http://127.0.0.1:$port/broken/" "$out" "${times[@]}" \
+  || status=1
+
+# ---- Each browser frame against the desktop one.
+for t in "${times[@]}"; do
+  native=$(ls "$out/native/$t"/*.png 2> /dev/null | head -1)
+  web=$out/web_$t.png
+  if [ -z "$native" ] || [ ! -f "$web" ]; then
+    echo "FAIL $t s: a frame is missing (desktop: ${native:-none}, browser: $web)"
+    status=1
+    continue
+  fi
+  scores=$(ffmpeg -hide_banner -nostats -i "$web" -i "$native" \
+             -lavfi "[0:v]format=rgb24[a0];[1:v]format=rgb24[b0];[a0]split[a1][a2];[b0]split[b1][b2];[a1][b1]psnr;[a2][b2]ssim" \
+             -f null - 2>&1)
+  psnr=$(sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' <<< "$scores" | head -1)
+  ssim=$(sed -n 's/.*SSIM.* All:\([0-9.]*\).*/\1/p' <<< "$scores" | head -1)
+  if [ -z "$psnr" ] || [ -z "$ssim" ]; then
+    echo "FAIL $t s: no score from ffmpeg"; echo "$scores" | tail -5
+    status=1
+  elif awk -v p="$psnr" -v s="$ssim" -v mp="$min_psnr" -v ms="$min_ssim" 'BEGIN { exit !(p == "inf" || p + 0 >= mp || s + 0 >= ms) }'; then
+    echo "ok   $t s: PSNR $psnr dB, SSIM $ssim"
+  else
+    echo "FAIL $t s: PSNR $psnr dB, SSIM $ssim (needs PSNR >= $min_psnr or SSIM >= $min_ssim)"
+    status=1
+  fi
+done
+exit $status
