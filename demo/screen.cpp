@@ -37,10 +37,11 @@ struct s_screen {
   int renderwidth, renderheight;  // the three framebuffers' size now, pixels
   int limit;                      // largest texture and viewport side the driver takes
   bool changed;                   // the window's size or mode changed since the last frame
+  bool rescaled;                  // the render scale changed since the last frame
   bool shown;                     // the first layout is done: later ones are reported
 };
 s_screen g_screen = {EFFECTS_WIDTH, EFFECTS_HEIGHT, {0, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT},
-                     EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_MAX_RENDERSIZE, false, false};
+                     EFFECTS_WIDTH, EFFECTS_HEIGHT, DEMO_MAX_RENDERSIZE, false, false, false};
 constexpr const char* kMsgScreen = "screen: %dx%d picture in a %dx%d %s\n";  // after a resize or a switch
 
 // ---- Internal functions -------------------------------------------------------------
@@ -115,7 +116,7 @@ void Demo_RenderSize(int* width, int* height) {
 void Demo_SetScale(float scale) {
   if (scale == demo_setup.scale) return;
   demo_setup.scale = scale;
-  g_screen.changed = true;
+  g_screen.rescaled = true;
 }
 
 void Demo_ToggleFullscreen() {
@@ -151,8 +152,12 @@ void Screen_Start() {
 }
 
 void Screen_Update() {
-  if (!g_screen.changed) return;
-  g_screen.changed = false;
+  if (!g_screen.changed && !g_screen.rescaled) return;
+  // Only a new window size or mode is reported: the automatic scale steps
+  // quietly, so a slow machine's output reads as a fast one's (--stats
+  // gives the scales it went through).
+  const bool report = g_screen.changed && g_screen.shown;
+  g_screen.changed = g_screen.rescaled = false;
   int width = 0, height = 0;
   if (GFX_window) glfwGetFramebufferSize(GFX_window, &g_screen.windowwidth, &g_screen.windowheight);
   target_size(&width, &height);
@@ -165,7 +170,7 @@ void Screen_Update() {
   }
   lay_out();
   // The start-up's own layout goes unsaid, so the show's lines stay as they are.
-  if (g_screen.shown)
+  if (report)
     printf(kMsgScreen, g_screen.renderwidth, g_screen.renderheight, g_screen.windowwidth, g_screen.windowheight,
            GFX_IsFullscreen() ? "full screen" : "window");
   g_screen.shown = true;

@@ -24,6 +24,7 @@
 
 #include "corefile/corefile.h"
 #include "demo/demo.h"
+#include "demo/screen.h"
 #include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
@@ -299,6 +300,22 @@ TEST_F(DemoFrame, EventInForceReachesTheWindowAndSceneBWaits) {
   p = WindowPixel(10, 10);
   EXPECT_EQ(p[0], 0);
   EXPECT_EQ(p[1], 255);
+}
+
+TEST_F(DemoFrame, TheAutomaticScaleResizesTheFrameBuffersQuietly) {
+  Demo_RenderFrame(OffsetOfTick(100));  // the first layout is done
+  const std::string said = test_util::capture_stdout([] {
+    Demo_SetScale(0.5f);
+    Screen_Update();
+  });
+  int width = 0, height = 0;
+  Demo_RenderSize(&width, &height);
+  Demo_SetScale(1.0f);
+  Screen_Update();
+  EXPECT_EQ(width, 640);
+  EXPECT_EQ(height, 360);
+  EXPECT_EQ(GFX_framebuffers[fx1_framebuffer_id].width, 1280) << "back at scale 1";
+  EXPECT_EQ(said, "") << "a scale step prints nothing: the show's lines stay those of a fast machine";
 }
 
 TEST_F(DemoFrame, TransitionBlendsSceneAIntoSceneB) {
