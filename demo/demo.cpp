@@ -15,11 +15,11 @@
 
 #include "core/core.h"
 #include "corefile/corefile.h"
+#include "demo/screen.h"
 #include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "timeline/timeline.h"
-#include "demo/screen.h"
 
 // ---- Constants ---------------------------------------------------------------------
 namespace {

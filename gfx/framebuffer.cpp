@@ -135,12 +135,10 @@ bool GFX_ResizeFrameBuffer(int id, int width, int height) {
 void GFX_SetFrameBufferFilter(int id, bool linear) {
   if (!IsFrameBuffer(id)) return;
   const GLint filter = linear ? GL_LINEAR : GL_NEAREST;
-  GLint active = 0, bound = 0;
-  glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
+  GLint bound = 0;  // the active unit's texture, given back afterwards
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
   glBindTexture(GL_TEXTURE_2D, GFX_framebufferdata[id].texture);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
   glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
-  (void)active;
 }
