@@ -96,7 +96,7 @@ void SetResolution(int32_t shader) {
 // One quad over the whole current framebuffer, t flipped so it shows upright.
 void DrawFullQuad(int32_t shader) {
   if (!GFX_FrameBuffer) return;
-  GFX_BindShader(shader);
+  GFX_BindSpecialisedShader(shader);
   GFX_DrawQuad(0.0f, 0.0f, static_cast<float>(GFX_FrameBuffer->width), static_cast<float>(GFX_FrameBuffer->height),
                0.0f, 1.0f, 1.0f, 0.0f);
   GFX_UnbindShader();

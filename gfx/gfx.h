@@ -194,6 +194,16 @@ void GFX_SetShaderUniform3f(int id, const char* name, float x, float y, float z)
 void GFX_SetPostShader(int id);
 // True for an id that GFX_InitShader handed out.
 bool GFX_IsShader(int id);
+// Binds id's program for a draw. A fragment text with a line
+// "#pragma specialise(a, b)" names int uniforms that choose its branches:
+// then the program bound is one compiled with those uniforms as the
+// constants they were last set to (made on first use and kept), with every
+// uniform set on id so far set on it too, so the driver never runs a branch
+// that cannot be taken. Otherwise (or when that program cannot be made) it
+// is GFX_BindShader.
+void GFX_BindSpecialisedShader(int id);
+// The number of specialised programs made for id so far.
+int GFX_SpecialisedVariants(int id);
 
 // ---- Replacing in place (gfx/reload.cpp) ------------------------------------------------
 // What the development mode's reloads go through; ids, records and texture

@@ -13,6 +13,7 @@ constexpr const char* GFX_MSG_BITMAP_REFUSED = "gfx: bitmap of %d x %d pixels re
 constexpr const char* GFX_MSG_BITMAPS_FULL = "gfx: bitmap list full (%d entries), texture %d not listed\n";
 constexpr const char* GFX_MSG_FRAMEBUFFERS_FULL = "gfx: framebuffer table full (%d entries)\n";
 constexpr const char* GFX_MSG_SHADERS_FULL = "gfx: shader table full (%d programs)\n";
+constexpr const char* GFX_MSG_VARIANTS_FULL = "gfx: shader %d has %d specialised programs; more draw unspecialised\n";
 
 // ---- Textures -------------------------------------------------------------------
 // A new 2D texture, bound on the active unit, filtered with `filter` and
@@ -27,6 +28,16 @@ inline GLuint gfx_newtexture(GLint filter, GLint wrap) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
   return texture;
 }
+
+// ---- Specialised programs (gfx/shader_variants.cpp) -----------------------------------
+// Reads the "#pragma specialise(...)" line of id's fragment text and drops
+// the id's earlier variants; called whenever id gets a new program.
+void gfx_specialise(int id, const char* fragmentsource);
+// Drops id's variants (its program is being deleted).
+void gfx_unspecialise(int id);
+// The uniform setters' record of what they set, replayed onto a variant.
+void gfx_recorduniform1i(int id, const char* name, int value);
+void gfx_recorduniform(int id, const char* name, int count, float x, float y, float z);
 
 #ifdef __EMSCRIPTEN__
 #include <string>

@@ -88,6 +88,7 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
   glLinkProgram(entry.program);
   validateProgram(entry.program);
 
+  gfx_specialise(id, fragmentsource);
   GFX_numshaders++;
   return id;
 }
@@ -100,6 +101,7 @@ void GFX_DeleteShader(int id) {
   glDeleteShader(entry.fragment);
   glDeleteShader(entry.vertex);
   glDeleteProgram(entry.program);
+  gfx_unspecialise(id);
 }
 
 void GFX_BindShader(int id) {
@@ -111,24 +113,28 @@ void GFX_UnbindShader() { glUseProgram(0); }
 
 void GFX_SetShaderUniform1i(int id, const char* name, int value) {
   if (!GFX_IsShader(id)) return;
+  gfx_recorduniform1i(id, name, value);
   GFX_BindShader(id);
   glUniform1i(glGetUniformLocation(ProgramOf(id), name), value);
 }
 
 void GFX_SetShaderUniform1f(int id, const char* name, float value) {
   if (!GFX_IsShader(id)) return;
+  gfx_recorduniform(id, name, 1, value, 0.0f, 0.0f);
   GFX_BindShader(id);
   glUniform1f(glGetUniformLocation(ProgramOf(id), name), value);
 }
 
 void GFX_SetShaderUniform2f(int id, const char* name, float x, float y) {
   if (!GFX_IsShader(id)) return;
+  gfx_recorduniform(id, name, 2, x, y, 0.0f);
   GFX_BindShader(id);
   glUniform2f(glGetUniformLocation(ProgramOf(id), name), x, y);
 }
 
 void GFX_SetShaderUniform3f(int id, const char* name, float x, float y, float z) {
   if (!GFX_IsShader(id)) return;
+  gfx_recorduniform(id, name, 3, x, y, z);
   GFX_BindShader(id);
   glUniform3f(glGetUniformLocation(ProgramOf(id), name), x, y, z);
 }

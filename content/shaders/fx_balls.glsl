@@ -13,6 +13,8 @@
 // Time: 0.48 statetime units = one beat. The incoming event (negative
 // statetime, during the bars transition) is state 0.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1;

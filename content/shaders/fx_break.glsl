@@ -30,6 +30,8 @@
 // beat, 1.92 a bar; states begin on bar lines); lock = how well the set holds
 // the signal, 0 (lost) to 1 (locked).
 
+#pragma specialise(event, state)
+
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
@@ -214,9 +216,11 @@ void main() {
   vec2 px = picturePixel();
   float st = statetime;
   bool incoming = st < 0.0;
-  int ev = incoming ? event + 1 : event;
+  // The opening is event 0, never drawn as incoming; the breakdown is
+  // event 10, drawn as incoming while event 9 is in force. Testing "event"
+  // alone lets a program specialised to one event hold one of the two.
   vec3 col;
-  if (ev == 10) col = breakdown(uv, px, time, st, incoming);
-  else col = opening(uv, px, time, st);
+  if (event == 0) col = opening(uv, px, time, st);
+  else col = breakdown(uv, px, time, st, incoming);
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }

@@ -18,6 +18,8 @@
 //
 // Images are stored top row first, so an image is sampled at 1 - y.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1, texture2, texture3, texture4;

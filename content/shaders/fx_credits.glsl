@@ -13,6 +13,8 @@
 // statetime, during the dissolve) is state 0 before its reveal: the pool
 // alone.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1, texture2, texture3, texture4, texture6, texture7;

@@ -28,6 +28,8 @@
 // Glossary: img = pixel position in the pictures' own space (1280 x 720, rows
 // from the top); st = statetime (0.06 a tick, 0.48 a beat, 1.92 a bar).
 
+#pragma specialise(event)
+
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
@@ -173,10 +175,15 @@ void main() {
   vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
   float st = statetime;
   bool incoming = st < 0.0;
-  int ev = incoming ? event + 1 : event;
   vec3 col = vec3(0.0);
-  if (ev == 14) {
-    if (!incoming) col = dots(img, p, time, st);
+  // Each test below is on "event" alone where it can be, so that a program
+  // specialised to one event holds only that event's picture. Event 14 is
+  // never drawn as incoming (nothing follows it), and event 13's incoming
+  // event is 14, which is black.
+  if (event == 14) {
+    col = dots(img, p, time, st);
+  } else if (event == 13) {
+    if (!incoming) col = closing(img, p, time, st);
   } else {
     col = closing(img, p, time, st);
   }

@@ -17,6 +17,8 @@
 // Image rows run top-down while texCoord.y = 1 is the top of the screen, so
 // every image lookup flips v.
 
+#pragma specialise(state)
+
 uniform int state;        // 0..9
 uniform float statetime;  // 0.06 per tick since the state began
 

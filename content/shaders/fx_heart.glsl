@@ -14,6 +14,8 @@
 // statetime, during the bars transition) is state 0; its beat phase comes from
 // the same statetime, which counts to 0 on a bar line.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1;

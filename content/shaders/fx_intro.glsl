@@ -24,6 +24,8 @@
 // p = screen position in screen heights (x 0..16/9, y 0..1 up); st = statetime
 // (0.06 a tick, 0.48 a beat, 1.92 a bar; states begin on bar lines).
 
+#pragma specialise(event, state)
+
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
 uniform float statetime;     // 0.06 per tick since the state began
@@ -111,8 +113,10 @@ void main() {
   vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
   float st = statetime;
   bool incoming = st < 0.0;
-  int ev = incoming ? event + 1 : event;
-  bool outro = ev == 12;
+  // The intro is event 1 (incoming while event 0 is in force), the outro
+  // event 12 (incoming while event 11 is): testing "event" alone lets a
+  // program specialised to one event hold only its own look.
+  bool outro = event >= 11;
   float t = time;
 
   // How far the event has run, 0..1 (0 while it is only incoming): the intro

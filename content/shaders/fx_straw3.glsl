@@ -15,6 +15,8 @@
 // flow and the sway. The incoming event (negative statetime, during the sea
 // transition) is state 0 and uses the same clock.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0;

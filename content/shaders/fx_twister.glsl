@@ -18,6 +18,8 @@
 // Time: 0.48 statetime units = one beat; the twist grows through the event.
 // The incoming event (negative statetime, during the flash) is state 0.
 
+#pragma specialise(state)
+
 uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1, texture2, texture3;
