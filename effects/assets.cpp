@@ -34,12 +34,13 @@ enum : unsigned {
   REPEAT = 0,    // keeps the GL_REPEAT it was created with
   CLAMP_S = 1,   // clamp to border along S only
   CLAMP_ST = 2,  // clamp to border along S and T
+  REPEAT_NEAREST = 3,  // GL_REPEAT, sampled at the nearest texel
 };
 
 struct s_imageasset {
   const char* file;  // name in the resource image
   s_bitmap* bitmap;  // the global it is loaded into
-  unsigned wrap;     // REPEAT, CLAMP_S or CLAMP_ST
+  unsigned wrap;     // REPEAT, CLAMP_S, CLAMP_ST or REPEAT_NEAREST
 };
 
 struct s_shaderasset {
@@ -63,6 +64,14 @@ void SetWrap(int index) {
   // load nothing new is bound, and the wrap would land on some other
   // image's texture, so it is only set on a texture this load made.
   if (asset.wrap == REPEAT || asset.bitmap->textureid == 0) return;
+  if (asset.wrap == REPEAT_NEAREST) {
+    // The film's dust is laid over every frame at about one texel a pixel,
+    // where a filtered read looks the same and costs a software renderer
+    // about twice as much.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    return;
+  }
 #ifdef __EMSCRIPTEN__
   GFX_WebClampToBorder(*asset.bitmap, asset.wrap == CLAMP_ST);  // WebGL has no border colour
   return;

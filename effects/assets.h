@@ -13,7 +13,8 @@
 //   SPROX_IMAGES(X)   X(global s_bitmap, "file.png", wrap)
 //   SPROX_SHADERS(X)  X(global int32_t shader id, "file.glsl")
 // wrap is REPEAT (the GL_REPEAT a texture is created with), CLAMP_S (clamp
-// to border along S only) or CLAMP_ST (along S and T).
+// to border along S only), CLAMP_ST (along S and T) or REPEAT_NEAREST
+// (GL_REPEAT, read at the nearest texel instead of filtered).
 #pragma once
 
 // ---- The show's picture ------------------------------------------------------------
@@ -75,8 +76,8 @@ constexpr int EFFECTS_HEIGHT = 720;
   X(bmp_nutrician, "nutrician.png", REPEAT) \
   X(bmp_cigburn, "cigburn.png", REPEAT) \
   X(bmp_sugaricon, "sugaricon2.png", REPEAT) \
-  X(bmp_vintage, "vintage8.png", REPEAT) \
-  X(bmp_vintage2, "vintage8b.png", REPEAT) \
+  X(bmp_vintage, "vintage8.png", REPEAT_NEAREST) \
+  X(bmp_vintage2, "vintage8b.png", REPEAT_NEAREST) \
   X(bmp_noise, "noise.png", REPEAT) \
   X(bmp_mono, "mono.png", REPEAT) \
   X(bmp_audience, "widescreen2.png", REPEAT) \

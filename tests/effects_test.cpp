@@ -586,6 +586,14 @@ TEST_F(EffectsAssets, AllSixtySevenImagesLoadInOrder) {
   EXPECT_EQ(Wrap(bmp_twister, GL_TEXTURE_WRAP_S), GL_CLAMP_TO_BORDER);
   EXPECT_EQ(Wrap(bmp_twister, GL_TEXTURE_WRAP_T), GL_REPEAT) << "the twister repeats along T";
   EXPECT_EQ(Wrap(bmp_introbg, GL_TEXTURE_WRAP_S), GL_REPEAT);
+  // Only the two dust overlays are read at the nearest texel; they still repeat.
+  int nearest = 0;
+  for (int i = 0; i < EFFECTS_NUM_IMAGES; i++) nearest += Wrap(*GFX_bitmaplist[g_firstbitmap + i], GL_TEXTURE_MIN_FILTER) == GL_NEAREST;
+  EXPECT_EQ(nearest, 2);
+  for (const s_bitmap* b : {&bmp_vintage, &bmp_vintage2}) {
+    EXPECT_EQ(Wrap(*b, GL_TEXTURE_MAG_FILTER), GL_NEAREST);
+    EXPECT_EQ(Wrap(*b, GL_TEXTURE_WRAP_S), GL_REPEAT);
+  }
   GLfloat border[4] = {1, 1, 1, 1};
   glBindTexture(GL_TEXTURE_2D, bmp_title.textureid);
   glGetTexParameterfv(GL_TEXTURE_2D, GL_TEXTURE_BORDER_COLOR, border);

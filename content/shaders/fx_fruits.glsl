@@ -31,19 +31,23 @@ const vec3 LEAF = vec3(0.18, 0.62, 0.22);
 
 // ---- Helpers -------------------------------------------------------------------
 
-// A whole orange of radius r at the cell-local point f; premultiplied.
-vec4 wholeOrange(vec2 f, float r, float spin, float seed, float aa) {
+// A whole orange of radius r at the cell-local point f, turned so that its
+// own point is g, with the peel's pore value `pore` there; premultiplied.
+vec4 wholeOrange(vec2 f, vec2 g, float r, float pore, float seed, float aa) {
   float d = length(f) / r;
   if (d > 1.0) return vec4(0.0);
-  vec2 g = rot(spin) * (f / r);
   vec3 n = vec3(f / r, sqrt(max(1.0 - d * d, 0.0)));
   // dimpled peel: the noise picture stands in for the pores
-  float pore = texture2D(texture1, d <= 1.0 ? g * 0.12 + seed : vec2(0.5)).r;
   n = normalize(n + vec3((pore - 0.5) * 0.2, (pore - 0.5) * 0.15, 0.0));
   vec3 L = normalize(vec3(-0.5, 0.6, 0.7));
   float diff = max(dot(n, L), 0.0);
   vec3 col = mix(EMBER * 0.75, mix(ORANGE, AMBER, diff * diff), smoothstep(0.0, 0.6, diff));
-  col += FIZZ * 0.7 * pow(max(dot(reflect(-L, n), vec3(0.0, 0.0, 1.0)), 0.0), 24.0);
+  float spec = max(dot(reflect(-L, n), vec3(0.0, 0.0, 1.0)), 0.0);
+  spec *= spec * spec;  // to the 24th power, by squaring
+  spec *= spec;
+  spec *= spec;
+  spec *= spec;
+  col += FIZZ * 0.7 * spec;
   col *= 0.9 + 0.15 * pore;
   // the stalk end with a leaf, turning with the fruit
   vec2 top = g - vec2(0.0, 0.72);
@@ -56,17 +60,15 @@ vec4 wholeOrange(vec2 f, float r, float spin, float seed, float aa) {
   return vec4(col * a, a);
 }
 
-// A citrus slice (a thin disc seen at a tilt); premultiplied.
-vec4 citrusSlice(vec2 f, float r, float spin, float tilt, float seed, vec3 peel, vec3 flesh, float aa) {
-  float squash = max(abs(cos(tilt)), 0.22);
-  vec2 e = vec2(f.x / squash, f.y);
+// A citrus slice (a thin disc seen at a tilt, squashed across by `squash`)
+// at the cell-local point e of the unsquashed disc, turned so that its own
+// point is g, with the juice sacs' value `sacs` there; premultiplied.
+vec4 citrusSlice(vec2 e, vec2 g, float r, float squash, float sacs, vec3 peel, vec3 flesh, float aa) {
   float d = length(e) / r;
   if (d > 1.0) return vec4(0.0);
-  vec2 g = rot(spin) * (e / r);
   float ang = atan(g.y, g.x);
   float s = fract(ang / (2.0 * PI) * 10.0);
   float membrane = smoothstep(0.08, 0.02, min(s, 1.0 - s) * (d + 0.15));
-  float sacs = texture2D(texture1, d <= 1.0 ? g * 0.25 + seed : vec2(0.5)).r;
   vec3 col = flesh * (0.75 + 0.45 * sacs) + FIZZ * 0.25 * smoothstep(0.7, 0.95, sacs);
   col = mix(col, FIZZ * 0.95, membrane * step(d, 0.84));
   col = mix(col, FIZZ * 0.92, smoothstep(0.80, 0.84, d));   // pith ring
@@ -96,13 +98,21 @@ vec4 fruitLayer(vec2 p, float scale, float speed, float seed, float density, flo
   float spinRate = (hash21TwoLane(cell + 4.4) - 0.5) * 5.0;
   float spin = time * spinRate + h * 6.28;
   float aa = 1.5 * scale / (resolution.y * r);
-  // one orange and one slice are shaded and the kind picks between them
-  // (cheaper than branching on a renderer that runs both sides of an if)
+  // One orange and one slice are shaded and the kind picks between them
+  // (a renderer that runs both sides of an if pays for both anyway); they
+  // share the turn and the one read of the noise picture, at the point of
+  // the kind drawn.
+  bool orange = kind < 0.4;
   bool lemon = kind >= 0.8;
-  vec4 slice = citrusSlice(f, r, spin, time * spinRate * 0.6 + h * 3.0, h,
+  float squash = max(abs(cos(time * spinRate * 0.6 + h * 3.0)), 0.22);
+  vec2 e = vec2(f.x / squash, f.y);
+  vec2 own = orange ? f : e;
+  vec2 g = rot(spin) * (own / r);
+  float grain = texture2D(texture1, length(own) <= r ? g * (orange ? 0.12 : 0.25) + h : vec2(0.5)).r;
+  vec4 slice = citrusSlice(e, g, r, squash, grain,
                            lemon ? LEMON * 0.95 : ORANGE,
                            lemon ? mix(LEMON, FIZZ, 0.25) : mix(ORANGE, AMBER, 0.55), aa);
-  vec4 c = kind < 0.4 ? wholeOrange(f, r, spin, h, aa) : slice;
+  vec4 c = orange ? wholeOrange(f, g, r, grain, h, aa) : slice;
   // distance haze: far fruit fades towards the blue
   c.rgb = mix(c.rgb, mix(POOL_LIGHT, FIZZ, 0.3) * c.a, 0.35 * (1.0 - depth));
   return c;
