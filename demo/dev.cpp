@@ -43,7 +43,6 @@ constexpr int kLogBytes = 4096;  // a failed compile's log
 // The source-string numbers of the head (tools/shaderpack/shaderhead.h).
 const char* const kStringNames[] = {nullptr /* the file itself */, kPreludeName, "effects/palette.h"};
 
-enum : unsigned { REPEAT = 0, CLAMP_S = 1, CLAMP_ST = 2 };  // the wrap modes of SPROX_IMAGES
 enum FileKind { KIND_OTHER, KIND_SHADER, KIND_PRELUDE, KIND_IMAGE, KIND_TIMING, KIND_MUSIC };
 
 struct s_shaderfile {
@@ -235,8 +234,7 @@ void ReloadImage(const s_imagefile& image, double sincechange) {
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     glBindTexture(GL_TEXTURE_2D, image.bitmap->textureid);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-    if (image.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+    SetImageWrap(*image.bitmap, image.wrap);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
   }
   std::printf("dev: reloaded image %s (%d x %d, texture %u) in %.1f ms (%.0f ms after the change)\n", image.file,

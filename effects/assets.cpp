@@ -29,14 +29,6 @@ SPROX_SHADERS(ASSETS_DEFINE_SHADER)
 // ---- Types and tables --------------------------------------------------------------------
 namespace {
 
-// The wrap modes the image list names.
-enum : unsigned {
-  REPEAT = 0,    // keeps the GL_REPEAT it was created with
-  CLAMP_S = 1,   // clamp to border along S only
-  CLAMP_ST = 2,  // clamp to border along S and T
-  REPEAT_NEAREST = 3,  // GL_REPEAT, sampled at the nearest texel
-};
-
 struct s_imageasset {
   const char* file;  // name in the resource image
   s_bitmap* bitmap;  // the global it is loaded into
@@ -57,14 +49,21 @@ const s_shaderasset kShaders[] = {SPROX_SHADERS(ASSETS_SHADER_ROW)};
 static_assert(sizeof(kImages) / sizeof(kImages[0]) == EFFECTS_NUM_IMAGES);
 static_assert(sizeof(kShaders) / sizeof(kShaders[0]) == EFFECTS_NUM_SHADER_FILES);
 
-// Right after image `index` is loaded: its wrap mode.
+// Right after image `index` is loaded: its wrap mode. The load leaves the
+// new texture bound on the active unit. After a failed load nothing new is
+// bound, and the wrap would land on some other image's texture, so it is
+// only set on a texture this load made.
 void SetWrap(int index) {
   const s_imageasset& asset = kImages[index];
-  // The load leaves the new texture bound on the active unit. After a failed
-  // load nothing new is bound, and the wrap would land on some other
-  // image's texture, so it is only set on a texture this load made.
-  if (asset.wrap == REPEAT || asset.bitmap->textureid == 0) return;
-  if (asset.wrap == REPEAT_NEAREST) {
+  if (asset.bitmap->textureid != 0) SetImageWrap(*asset.bitmap, asset.wrap);
+}
+
+}  // namespace
+
+// ---- Public functions ------------------------------------------------------------------------
+void SetImageWrap(const s_bitmap& bitmap, unsigned wrap) {
+  if (wrap == REPEAT) return;
+  if (wrap == REPEAT_NEAREST) {
     // The film's dust is laid over every frame at about one texel a pixel,
     // where a filtered read looks the same and costs a software renderer
     // about twice as much.
@@ -73,16 +72,15 @@ void SetWrap(int index) {
     return;
   }
 #ifdef __EMSCRIPTEN__
-  GFX_WebClampToBorder(*asset.bitmap, asset.wrap == CLAMP_ST);  // WebGL has no border colour
+  GFX_WebClampToBorder(bitmap, wrap == CLAMP_ST);  // WebGL has no border colour
   return;
+#else
+  (void)bitmap;
 #endif
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-  if (asset.wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+  if (wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
 }
 
-}  // namespace
-
-// ---- Public functions ------------------------------------------------------------------------
 void LoadResources() {
   const char* files[EFFECTS_NUM_IMAGES];
   s_bitmap* bitmaps[EFFECTS_NUM_IMAGES];

@@ -22,6 +22,14 @@
 constexpr int EFFECTS_WIDTH = 1280;
 constexpr int EFFECTS_HEIGHT = 720;
 
+// The wrap modes of the image list.
+enum : unsigned {
+  REPEAT = 0,          // keeps the GL_REPEAT a texture is created with
+  CLAMP_S = 1,         // clamp to border along S only
+  CLAMP_ST = 2,        // clamp to border along S and T
+  REPEAT_NEAREST = 3,  // GL_REPEAT, read at the nearest texel
+};
+
 // ---- Images, in load order -------------------------------------------------------------
 // The flashes have no file numbered 2: the first two files are numbered one
 // below their globals. bmp_none and bmp_credits6 are globals without a file.

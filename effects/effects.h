@@ -104,6 +104,9 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
 // ---- Asset tables -------------------------------------------------------------------------
 // Loads the 67 images into their globals and clamps the nine that need it.
 void LoadResources();
+// Gives the texture of `bitmap`, bound on the active unit, the wrap mode
+// `wrap` of the image list (REPEAT, CLAMP_S, CLAMP_ST, REPEAT_NEAREST).
+void SetImageWrap(const s_bitmap& bitmap, unsigned wrap);
 // Loads the 17 shaders into their globals.
 void LoadShaders();
 
