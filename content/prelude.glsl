@@ -62,6 +62,15 @@ vec2 picturePixel() { return texCoord * resolution * (PICTURE.y / resolution.y);
 // y down from the top), whatever the render size.
 vec2 cardPixel() { return vec2(texCoord.x * PICTURE.x, PICTURE.y - texCoord.y * PICTURE.y); }
 
+// Whole powers by multiplying: pow() costs an exp2 and a log2 on a software
+// renderer, and these take x >= 0 as pow does.
+float pow3(float x) { return x * x * x; }
+float pow4(float x) { float x2 = x * x; return x2 * x2; }
+float pow5(float x) { return pow4(x) * x; }
+float pow6(float x) { float x3 = x * x * x; return x3 * x3; }
+float pow12(float x) { float x6 = pow6(x); return x6 * x6; }
+float pow24(float x) { float x12 = pow12(x); return x12 * x12; }
+
 // Rotation of a 2D point by a radians.
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
 

@@ -60,7 +60,7 @@ vec4 bubbles(vec2 p, float scale, float speed, float fill, float seed) {
     float dist = length(d);
     float aa = 1.5 * scale / (resolution.y * r);
     float body = 1.0 - smoothstep(1.0 - aa, 1.0, dist);
-    float rim = pow(min(dist, 1.0), 5.0);
+    float rim = pow5(min(dist, 1.0));
     float spot = 1.0 - smoothstep(0.05, 0.32, length(d - vec2(-0.38, 0.42)));
     return vec4(body, body * (rim * 0.8 + spot), d * body * r / scale);
 }
@@ -89,7 +89,7 @@ vec4 wall(vec2 p, float scale, float seed, float st, float kick) {
     float body = (1.0 - smoothstep(1.0 - aa, 1.0, dist)) * alive;
     // Translucent fizz: a warm tint inside, a bright rim and a window light.
     vec3 tint = mix(mix(AMBER, ORANGE, hash21(cell + seed + 9.0)), FIZZ, 0.25 * step(0.7, h));
-    vec3 bc = mix(tint, FIZZ, pow(dist, 5.0) * 0.85);
+    vec3 bc = mix(tint, FIZZ, pow5(dist) * 0.85);
     bc += 1.0 - smoothstep(0.0, 0.28, length(d - vec2(-0.35, 0.42)));
     bc *= 0.85 + 0.15 * d.y;
     float ring = 0.0;

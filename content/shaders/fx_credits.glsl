@@ -72,7 +72,7 @@ void main() {
     // The pool: a deep gradient, caustic shimmer, bokeh rising.
     vec3 col = mix(NAVY, POOL_DEEP, smoothstep(-0.5, 0.6, p.y + 0.1 * sin(p.x * 2.0 + time * 0.4)));
     float caustic = valueNoise(p * 5.0 + vec2(time * 0.3, time * 0.2)) + valueNoise(p * 9.0 - vec2(time * 0.25, -time * 0.4));
-    col += POOL_LIGHT * pow(abs(caustic - 1.0), 3.0) * 0.5 * smoothstep(-0.3, 0.5, p.y);
+    col += POOL_LIGHT * pow3(abs(caustic - 1.0)) * 0.5 * smoothstep(-0.3, 0.5, p.y);
     for (int i = 0; i < 2; i++) {
         float fi = float(i);
         float scale = 3.0 + fi * 2.5;

@@ -42,12 +42,7 @@ vec4 wholeOrange(vec2 f, vec2 g, float r, float pore, float seed, float aa) {
   vec3 L = normalize(vec3(-0.5, 0.6, 0.7));
   float diff = max(dot(n, L), 0.0);
   vec3 col = mix(EMBER * 0.75, mix(ORANGE, AMBER, diff * diff), smoothstep(0.0, 0.6, diff));
-  float spec = max(dot(reflect(-L, n), vec3(0.0, 0.0, 1.0)), 0.0);
-  spec *= spec * spec;  // to the 24th power, by squaring
-  spec *= spec;
-  spec *= spec;
-  spec *= spec;
-  col += FIZZ * 0.7 * spec;
+  col += FIZZ * 0.7 * pow24(max(dot(reflect(-L, n), vec3(0.0, 0.0, 1.0)), 0.0));
   col *= 0.9 + 0.15 * pore;
   // the stalk end with a leaf, turning with the fruit
   vec2 top = g - vec2(0.0, 0.72);

@@ -129,7 +129,7 @@ void main() {
         vec3 n = normalize(vec3(g * (1.0 - depth) * 1.6, depth + 0.15));
         vec3 l = normalize(vec3(-0.5, 0.6, 0.7));
         float diff = max(dot(n, l), 0.0);
-        float glint = pow(max(dot(reflect(-l, n), vec3(0.0, 0.0, 1.0)), 0.0), 24.0);
+        float glint = pow24(max(dot(reflect(-l, n), vec3(0.0, 0.0, 1.0)), 0.0));
         vec3 base = part2 ? mix(POOL_DEEP, POOL_LIGHT, 0.35) : mix(ORANGE, vec3(1.0, 0.2, 0.1), 0.25);
         vec3 hc = base * (0.35 + 0.8 * diff) + FIZZ * glint * 0.9;
         hc += FIZZ * 0.25 * beat * depth;

@@ -97,7 +97,7 @@ vec3 soda(vec3 ro, vec3 rd, float warm, float pulse, float card) {
   vec3 balls = texture2D(texture3, warm > 0.0 ? ballsUv : vec2(0.5)).rgb;
   vec3 col = mix(blue, mix(balls, ORANGE, 0.35), warm);
   float c = sin(q.x * 5.0 + time * 1.1) + sin(q.y * 6.0 - time * 1.4) + sin((q.x + q.y) * 4.0 + time * 0.7);
-  c = pow(clamp(c / 3.0 * 0.5 + 0.5, 0.0, 1.0), 6.0);
+  c = pow6(clamp(c / 3.0 * 0.5 + 0.5, 0.0, 1.0));
   col += mix(POOL_LIGHT, AMBER, warm) * c * (0.35 + 0.4 * pulse);
   vec4 b = bubbles(q, 2.2, 0.5, 4.2, 0.5);
   col = col * (1.0 - b.a * 0.7) + b.rgb * 0.7;
@@ -217,7 +217,7 @@ void main() {
     // inner frost: faint veils that follow the box coordinates
     float frost = 0.5 + 0.5 * sin(dot(pb, vec3(7.0, 5.0, 9.0)) + sin(pb.y * 13.0) * 1.5);
     vec3 inside = mix(col, ICE_TINT, (0.18 + 0.12 * frost) * (1.0 - 0.5 * warm)) * mix(ICE_TINT, vec3(1.0), warm);
-    float fres = 0.06 + 0.94 * pow(1.0 - max(dot(-rd, nw), 0.0), 4.0);
+    float fres = 0.06 + 0.94 * pow4(1.0 - max(dot(-rd, nw), 0.0));
     col = mix(inside, sky(reflect(rd, nw), warm), fres);
     col += FIZZ * (0.55 * smoothstep(0.8, 0.98, edge) + 0.25 * pulse * smoothstep(0.6, 1.0, edge));
     col = mix(col, FIZZ, 0.15 * smoothstep(0.93, 1.0, edge));

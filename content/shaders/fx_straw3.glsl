@@ -89,10 +89,10 @@ vec3 straw(vec3 under, vec3 frame, float w, vec3 stripe, float flow, float kick)
     float band = smoothstep(0.45, 0.5, fract(phase)) * (1.0 - smoothstep(0.95, 1.0, fract(phase)));
     vec3 wall = mix(inside, stripe * (0.55 + 0.55 * nz), band * 0.92);
     // Clear plastic looks denser at the silhouette.
-    wall = mix(wall, FIZZ * 0.9, pow(1.0 - nz, 3.0) * 0.55);
+    wall = mix(wall, FIZZ * 0.9, pow3(1.0 - nz) * 0.55);
     if (frame.z == 1.0) wall *= 0.86 + 0.14 * ribs;
     // Light from the upper left: a long glossy streak and a soft rim.
-    float glint = pow(max(0.0, 1.0 - abs(v + 0.45) * 5.0), 3.0);
+    float glint = pow3(max(0.0, 1.0 - abs(v + 0.45) * 5.0));
     wall += FIZZ * glint * 0.75;
     wall *= 0.8 + 0.2 * nz;
     return mix(under, wall, cover);

@@ -61,7 +61,7 @@ vec4 twister(vec2 p, float cx, float R, float spin, float twist, float scroll) {
     vec3 c = texture2D(texture1, vec2(hit.x, t)).rgb;
     float facing = hit.y;
     // A glossy streak where the face turns towards the light, on the left.
-    float streak = pow(facing, 6.0) * (1.0 - smoothstep(0.0, 0.35, abs(hit.x - 0.3)));
+    float streak = pow6(facing) * (1.0 - smoothstep(0.0, 0.35, abs(hit.x - 0.3)));
     return vec4(c * (0.3 + 0.75 * facing) + FIZZ * streak * 0.35, 1.0);
 }
 
@@ -136,7 +136,7 @@ void main() {
 
     // The girl, from state 1: slides in from the right and sways on the beat.
     if (state > 0) {
-        float enter = state == 1 ? 1.0 - pow(1.0 - clamp(st / 0.7, 0.0, 1.0), 3.0) : 1.0;
+        float enter = state == 1 ? 1.0 - pow3(1.0 - clamp(st / 0.7, 0.0, 1.0)) : 1.0;
         vec2 gp = p - vec2(mix(1.4, 0.5, enter), 0.0);
         gp = rot(0.04 * sin(st / BEAT * PI)) * (gp + vec2(0.0, 0.49)) - vec2(0.0, 0.49);
         gp.y += 0.012 * kick;
