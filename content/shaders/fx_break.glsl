@@ -215,10 +215,11 @@ void main() {
   vec2 uv = texCoord;
   vec2 px = picturePixel();
   float st = statetime;
-  bool incoming = st < 0.0;
   // The opening is event 0, never drawn as incoming; the breakdown is
   // event 10, drawn as incoming while event 9 is in force. Testing "event"
-  // alone lets a program specialised to one event hold one of the two.
+  // alone lets a program specialised to one event hold one of the two, and
+  // only the images its state shows.
+  bool incoming = event == 9;
   vec3 col;
   if (event == 0) col = opening(uv, px, time, st);
   else col = breakdown(uv, px, time, st, incoming);

@@ -112,10 +112,11 @@ void main() {
   vec2 img = cardPixel();
   vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
   float st = statetime;
-  bool incoming = st < 0.0;
   // The intro is event 1 (incoming while event 0 is in force), the outro
-  // event 12 (incoming while event 11 is): testing "event" alone lets a
-  // program specialised to one event hold only its own look.
+  // event 12 (incoming while event 11 is). Both tests are on "event" alone,
+  // so that a program specialised to one event holds only its own look and
+  // reads only the cards its state shows.
+  bool incoming = event == 0 || event == 11;
   bool outro = event >= 11;
   float t = time;
 
