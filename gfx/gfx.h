@@ -202,8 +202,13 @@ bool GFX_IsShader(int id);
 // that cannot be taken. Otherwise (or when that program cannot be made) it
 // is GFX_BindShader.
 void GFX_BindSpecialisedShader(int id);
-// The number of specialised programs made for id so far.
+// The number of specialised programs made for id so far that linked, and
+// of those that did not (each is tried once; the program itself draws).
 int GFX_SpecialisedVariants(int id);
+int GFX_SpecialisedFailures(int id);
+// True (the default) lets GFX_BindSpecialisedShader bind specialised
+// programs; false binds every program as it is, to compare the two.
+extern bool GFX_specialising;
 
 // ---- Replacing in place (gfx/reload.cpp) ------------------------------------------------
 // What the development mode's reloads go through; ids, records and texture

@@ -36,6 +36,7 @@ constexpr int kMaxKeys = 4;          // specialised uniforms per shader
 constexpr int kMaxVariants = 24;     // sets of values compiled per shader
 constexpr int kMaxRecords = 32;      // distinct uniform names replayed per shader
 constexpr int kNameBytes = 32;       // longest uniform name kept, terminator included
+constexpr int kLogBytes = 512;       // link log printed for a variant that fails
 constexpr const char* kPragma = "#pragma specialise(";
 
 enum class Kind { kInt, kFloat1, kFloat2, kFloat3 };
@@ -63,10 +64,16 @@ struct Specialisation {
   int recordcount;
   Variant variants[kMaxVariants];
   int variantcount;
+  int failures;           // variants that did not link
   bool full_reported;
 };
 
 Specialisation g_special[GFX_MAX_SHADERS];
+}  // namespace
+
+bool GFX_specialising = true;
+
+namespace {
 
 bool IsNameChar(char c) { return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -123,7 +130,8 @@ GLuint CompileStage(GLenum stage, const std::string& text) {
 }
 
 // The variant for the current values: found, or compiled now; 0 when it
-// cannot be made (the table is full, or it does not link).
+// cannot be made (the table is full, or it does not link). A set of values
+// that does not link is kept as such, so it is tried once, not every frame.
 GLuint VariantFor(int id, Specialisation& special) {
   for (int v = 0; v < special.variantcount; v++)
     if (std::memcmp(special.variants[v].values, special.current, sizeof special.current) == 0)
@@ -141,17 +149,26 @@ GLuint VariantFor(int id, Specialisation& special) {
   glLinkProgram(program);
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
-  if (linked != GL_TRUE) {
-    // The id's own program draws instead; its logs were printed when it was made.
-    glDeleteProgram(program);
-    glDeleteShader(fragment);
-    return 0;
-  }
   Variant& variant = special.variants[special.variantcount++];
   std::memcpy(variant.values, special.current, sizeof special.current);
   variant.program = program;
   variant.fragment = fragment;
-  return program;
+  if (linked != GL_TRUE) {
+    // The id's own program draws instead.
+    char log[kLogBytes] = {};
+    glGetProgramInfoLog(program, kLogBytes, nullptr, log);
+    char values[kMaxKeys * (kNameBytes + 16)] = "";
+    for (int k = 0; k < special.keycount; k++) {
+      const size_t used = std::strlen(values);
+      std::snprintf(values + used, sizeof values - used, "%s%s = %d", k ? ", " : "", special.keys[k], special.current[k]);
+    }
+    printf(GFX_MSG_VARIANT_FAILED, id, values, log);
+    glDeleteProgram(program);
+    glDeleteShader(fragment);
+    variant.program = variant.fragment = 0;
+    special.failures++;
+  }
+  return variant.program;
 }
 
 void Replay(GLuint program, const Specialisation& special) {
@@ -221,7 +238,7 @@ void gfx_recorduniform(int id, const char* name, int count, float x, float y, fl
 void GFX_BindSpecialisedShader(int id) {
   if (!GFX_IsShader(id)) return;
   Specialisation& special = g_special[id];
-  const GLuint program = special.keycount > 0 ? VariantFor(id, special) : 0;
+  const GLuint program = GFX_specialising && special.keycount > 0 ? VariantFor(id, special) : 0;
   if (!program) {
     GFX_BindShader(id);
     return;
@@ -230,4 +247,9 @@ void GFX_BindSpecialisedShader(int id) {
   Replay(program, special);
 }
 
-int GFX_SpecialisedVariants(int id) { return id >= 0 && id < GFX_MAX_SHADERS ? g_special[id].variantcount : 0; }
+int GFX_SpecialisedVariants(int id) {
+  if (id < 0 || id >= GFX_MAX_SHADERS) return 0;
+  return g_special[id].variantcount - g_special[id].failures;
+}
+
+int GFX_SpecialisedFailures(int id) { return id >= 0 && id < GFX_MAX_SHADERS ? g_special[id].failures : 0; }
