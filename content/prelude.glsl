@@ -70,6 +70,9 @@ float pow5(float x) { return pow4(x) * x; }
 float pow6(float x) { float x3 = x * x * x; return x3 * x3; }
 float pow12(float x) { float x6 = pow6(x); return x6 * x6; }
 float pow24(float x) { float x12 = pow12(x); return x12 * x12; }
+float pow18(float x) { return pow12(x) * pow6(x); }
+float pow40(float x) { float x4 = pow4(x); float x8 = x4 * x4; float x16 = x8 * x8; return x16 * x16 * x8; }
+float pow60(float x) { float x12 = pow12(x); float x24 = x12 * x12; return x24 * x24 * x12; }
 
 // Rotation of a 2D point by a radians.
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }

@@ -97,7 +97,7 @@ void main() {
         vec3 l = normalize(vec3(-0.45, 0.6, 0.65));
         vec3 v = vec3(0.0, 0.0, 1.0);
         float diff = max(dot(n, l), 0.0);
-        float glint = pow(max(dot(reflect(-l, n), v), 0.0), 40.0);
+        float glint = pow40(max(dot(reflect(-l, n), v), 0.0));
         float spec2 = pow12(max(dot(reflect(-normalize(vec3(0.6, -0.3, 0.5)), n), v), 0.0));
         float fres = pow3(1.0 - n.z);
         vec3 env = backdrop(p + n.xy * 0.35, aspect);

@@ -139,7 +139,7 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
   float lum = dot(pic, vec3(0.299, 0.587, 0.114));
   vec2 sp = vec2((img.x - 0.5) * resolution.x / resolution.y, 1.05 - img.y);
   float ang = atan(sp.x, sp.y);
-  float beams = pow(max(0.0, cos(ang * 7.0 - t * 0.9)), 18.0) + pow24(max(0.0, cos(ang * 5.0 + t * 0.6 + 1.3)));
+  float beams = pow18(max(0.0, cos(ang * 7.0 - t * 0.9))) + pow24(max(0.0, cos(ang * 5.0 + t * 0.6 + 1.3)));
   vec3 beamc = mix(ORANGE_2DP, POOL_LIGHT, 0.5 + 0.5 * sin(t * 0.5));
   pic += beamc * beams * lum * (0.25 + 0.9 * heart * kicks) * lock;
   pic *= 0.8 + 0.55 * heart * kicks + 0.6 * riser;

@@ -81,7 +81,7 @@ vec3 sky(vec3 d, float warm) {
   vec3 high = mix(POOL_LIGHT, AMBER, warm);
   vec3 c = mix(low, high, smoothstep(-0.6, 0.4, d.y));
   c = mix(c, FIZZ, smoothstep(0.35, 0.9, d.y));
-  return c + FIZZ * 2.0 * pow(max(dot(d, normalize(vec3(-0.5, 0.75, 0.45))), 0.0), 60.0);
+  return c + FIZZ * 2.0 * pow60(max(dot(d, normalize(vec3(-0.5, 0.75, 0.45))), 0.0));
 }
 
 // The soda seen along a ray: the back wall of the glass with the soda picture,
