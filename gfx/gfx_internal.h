@@ -13,8 +13,6 @@ constexpr const char* GFX_MSG_BITMAP_REFUSED = "gfx: bitmap of %d x %d pixels re
 constexpr const char* GFX_MSG_BITMAPS_FULL = "gfx: bitmap list full (%d entries), texture %d not listed\n";
 constexpr const char* GFX_MSG_FRAMEBUFFERS_FULL = "gfx: framebuffer table full (%d entries)\n";
 constexpr const char* GFX_MSG_SHADERS_FULL = "gfx: shader table full (%d programs)\n";
-constexpr const char* GFX_MSG_VARIANTS_FULL = "gfx: shader %d has %d specialised programs; more draw unspecialised\n";
-constexpr const char* GFX_MSG_VARIANT_FAILED = "gfx: shader %d specialised to %s does not link, drawn unspecialised: %s\n";
 
 // ---- Textures -------------------------------------------------------------------
 // A new 2D texture, bound on the active unit, filtered with `filter` and

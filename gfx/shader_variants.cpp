@@ -38,6 +38,9 @@ constexpr int kMaxRecords = 32;      // distinct uniform names replayed per shad
 constexpr int kNameBytes = 32;       // longest uniform name kept, terminator included
 constexpr int kLogBytes = 512;       // link log printed for a variant that fails
 constexpr const char* kPragma = "#pragma specialise(";
+// The lines of this file, each printed once per shader or set of values.
+constexpr const char* kMsgFull = "gfx: shader %d has %d specialised programs; more draw unspecialised\n";
+constexpr const char* kMsgFailed = "gfx: shader %d specialised to %s does not link, drawn unspecialised: %s\n";
 
 enum class Kind { kInt, kFloat1, kFloat2, kFloat3 };
 
@@ -137,7 +140,7 @@ GLuint VariantFor(int id, Specialisation& special) {
     if (std::memcmp(special.variants[v].values, special.current, sizeof special.current) == 0)
       return special.variants[v].program;
   if (special.variantcount >= kMaxVariants) {
-    if (!special.full_reported) printf(GFX_MSG_VARIANTS_FULL, id, kMaxVariants);
+    if (!special.full_reported) printf(kMsgFull, id, kMaxVariants);
     special.full_reported = true;
     return 0;
   }
@@ -162,7 +165,7 @@ GLuint VariantFor(int id, Specialisation& special) {
       const size_t used = std::strlen(values);
       std::snprintf(values + used, sizeof values - used, "%s%s = %d", k ? ", " : "", special.keys[k], special.current[k]);
     }
-    printf(GFX_MSG_VARIANT_FAILED, id, values, log);
+    printf(kMsgFailed, id, values, log);
     glDeleteProgram(program);
     glDeleteShader(fragment);
     variant.program = variant.fragment = 0;
