@@ -188,7 +188,8 @@ void Replay(GLuint program, const Specialisation& special) {
   }
 }
 
-void Record3(int id, const char* name, Kind kind, int i, float x, float y, float z) {
+// Keeps what a setter set on id (and the value of a key), to replay it.
+void RecordUniform(int id, const char* name, Kind kind, int i, float x, float y, float z) {
   if (!GFX_IsShader(id) || !name) return;
   Specialisation& special = g_special[id];
   if (special.keycount == 0) return;
@@ -231,10 +232,10 @@ void gfx_unspecialise(int id) {
   special = Specialisation();
 }
 
-void gfx_recorduniform1i(int id, const char* name, int value) { Record3(id, name, Kind::kInt, value, 0, 0, 0); }
+void gfx_recorduniform1i(int id, const char* name, int value) { RecordUniform(id, name, Kind::kInt, value, 0, 0, 0); }
 void gfx_recorduniform(int id, const char* name, int count, float x, float y, float z) {
   const Kind kind = count == 1 ? Kind::kFloat1 : count == 2 ? Kind::kFloat2 : Kind::kFloat3;
-  Record3(id, name, kind, 0, x, y, z);
+  RecordUniform(id, name, kind, 0, x, y, z);
 }
 
 // ---- Public functions --------------------------------------------------------------------
