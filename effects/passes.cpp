@@ -49,6 +49,10 @@ constexpr int kSceneAUnit = 0;
 constexpr int kPictureUnit = 0;         // the post pass's input picture
 constexpr float kPostBlur = 0.5f;       // "blur" of the post pass
 constexpr int kSelectNext = 1;          // selector value for the incoming event
+// A square in the picture's top-right corner, 720-line pixels, that holds the
+// post pass's channel bug wherever it breathes (post.glsl: 34 from the edges,
+// 118 wide, 2.5 % larger at most: it reaches 154 from each edge).
+constexpr float kBugCorner = 200.0f;
 const s_event kNoEvent = {};            // read in place of an event index out of the table
 }  // namespace
 
@@ -99,6 +103,18 @@ void DrawFullQuad(int32_t shader) {
   GFX_BindSpecialisedShader(shader);
   GFX_DrawQuad(0.0f, 0.0f, static_cast<float>(GFX_FrameBuffer->width), static_cast<float>(GFX_FrameBuffer->height),
                0.0f, 1.0f, 1.0f, 0.0f);
+  GFX_UnbindShader();
+}
+
+// The part of that quad over the corner that holds the channel bug, with the
+// texture coordinates the whole quad has there.
+void DrawBugCorner(int32_t shader) {
+  if (!GFX_FrameBuffer) return;
+  const float width = static_cast<float>(GFX_FrameBuffer->width);
+  const float height = static_cast<float>(GFX_FrameBuffer->height);
+  const float side = height * kBugCorner / EFFECTS_HEIGHT;  // the quad's height is the picture's
+  GFX_BindSpecialisedShader(shader);
+  GFX_DrawQuad(width - side, 0.0f, side, side, (width - side) / width, 1.0f, 1.0f, 1.0f - side / height);
   GFX_UnbindShader();
 }
 
@@ -240,5 +256,16 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   // One of ours after the pass's own set: "logostate" flips in one frame and a
   // shader keeps nothing between frames, so the logo's opacity comes from here.
   GFX_SetShaderUniform1f(shader, "logofade", logostate ? LogoFade(event) : 0.0f);
-  DrawFullQuad(shader);
+  if (logostate && GFX_specialising) {
+    // A software renderer runs the bug's code on every pixel of the quad:
+    // the picture is drawn with a program specialised to the bug being off,
+    // then the corner that holds it again with the bug on. Outside the bug
+    // both programs give the same pixels.
+    GFX_SetShaderUniform1i(shader, "logostate", 0);
+    DrawFullQuad(shader);
+    GFX_SetShaderUniform1i(shader, "logostate", 1);
+    DrawBugCorner(shader);
+  } else {
+    DrawFullQuad(shader);
+  }
 }

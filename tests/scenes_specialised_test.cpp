@@ -1,6 +1,7 @@
 // The show's specialised programs: every shader that names uniforms to
 // specialise on gets programs that link for every state the show draws, and
-// they draw the same pictures as the shaders' own programs.
+// they draw the same pictures as the shaders' own programs (the post pass's
+// channel bug included, which is then drawn over its corner alone).
 #include <gtest/gtest.h>
 
 #include <algorithm>
