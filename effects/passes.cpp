@@ -106,16 +106,17 @@ void DrawFullQuad(int32_t shader) {
   GFX_UnbindShader();
 }
 
-// The part of that quad over the corner that holds the channel bug, with the
-// texture coordinates the whole quad has there.
+// That quad again, cut by the scissor to the top-right corner of the
+// viewport that holds the channel bug: the same quad, so every pixel there
+// gets the texture coordinate it had.
 void DrawBugCorner(int32_t shader) {
-  if (!GFX_FrameBuffer) return;
-  const float width = static_cast<float>(GFX_FrameBuffer->width);
-  const float height = static_cast<float>(GFX_FrameBuffer->height);
-  const float side = height * kBugCorner / EFFECTS_HEIGHT;  // the quad's height is the picture's
-  GFX_BindSpecialisedShader(shader);
-  GFX_DrawQuad(width - side, 0.0f, side, side, (width - side) / width, 1.0f, 1.0f, 1.0f - side / height);
-  GFX_UnbindShader();
+  GLint viewport[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  const GLint side = static_cast<GLint>(std::ceil(viewport[3] * kBugCorner / EFFECTS_HEIGHT));
+  glScissor(viewport[0] + viewport[2] - side, viewport[1] + viewport[3] - side, side, side);
+  glEnable(GL_SCISSOR_TEST);
+  DrawFullQuad(shader);
+  glDisable(GL_SCISSOR_TEST);
 }
 
 // The body of both scene passes: `count` images on units 0 to count - 1.

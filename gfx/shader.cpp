@@ -69,6 +69,7 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
     printf("Either vertex shader or fragment shader file not found.");
     return -1;
   }
+  const char* const ownfragment = fragmentsource;  // the specialised programs are made from it
 #ifdef __EMSCRIPTEN__
   const std::string webvertex = gfx_webshadertext(vertexsource, false);
   const std::string webfragment = gfx_webshadertext(fragmentsource, true);
@@ -88,7 +89,7 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
   glLinkProgram(entry.program);
   validateProgram(entry.program);
 
-  gfx_specialise(id, fragmentsource);
+  gfx_specialise(id, ownfragment);
   GFX_numshaders++;
   return id;
 }

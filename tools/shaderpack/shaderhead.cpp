@@ -67,5 +67,10 @@ std::string ShaderHead_ES(const std::string& text) {
   if (!ShaderHead_BeginsWithVersion(text)) return text;
   const size_t start = text.find('#');
   const size_t end = text.find('\n', start);
-  return text.substr(0, start) + SHADERHEAD_ES_VERSION + (end == std::string::npos ? "\n" : text.substr(end));
+  std::string es = text.substr(0, start) + SHADERHEAD_ES_VERSION + (end == std::string::npos ? "\n" : text.substr(end));
+  for (size_t at = es.find("#pragma specialise("); at != std::string::npos; at = es.find("#pragma specialise(", at)) {
+    const size_t eol = es.find('\n', at);
+    es.erase(at, (eol == std::string::npos ? es.size() : eol) - at);
+  }
+  return es;
 }
