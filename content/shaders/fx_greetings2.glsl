@@ -40,11 +40,12 @@ const int WALL_ROWS = 6;
 // ---- Helpers -------------------------------------------------------------------
 
 // Whether card slot n can be on screen in the state drawn: in pair state k
-// the cards of pairs k - 1, k and k + 1 (turning away, landing, next on the
-// back); on the wall every card. A program specialised to one state keeps
-// only the reads of those slots.
+// its own two cards, the lower card of pair k - 1 (still turning over for
+// half a beat; the upper one has landed when the state begins) and the
+// cards of pair k + 1 on their backs; on the wall every card. A program
+// specialised to one state keeps only the reads of those slots.
 bool slotShown(int n) {
-  return state >= 9 || (n >= 2 * state - 1 && n <= 2 * state + 4);
+  return state >= 9 || (n >= 2 * state && n <= 2 * state + 4);
 }
 
 // One card image by its slot number. Sampler arrays cannot be indexed by a
