@@ -218,6 +218,8 @@ void ExecuteTransition(int32_t scene_a, int32_t scene_b, s_bitmap texture2) {
   if (drawable) DrawFullQuad(shader);
 }
 
+bool ShowsLogo(int32_t event) { return event == 2 || event == 8 || event == 11; }
+
 // The channel logo's opacity in `event`: rising from 0 at the event's start and
 // falling back to 0 at the tick where the logo leaves, each over
 // EFFECTS_LOGO_FADE ticks, on the frame's sub-tick position so that it glides.
@@ -241,10 +243,9 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   GFX_BindTextureChannel(static_cast<int>(GFX_FrameBufferTexture(picture)), kPictureUnit);
   if (!GFX_IsShader(shader)) return;
 
-  // The logo shows in events 2, 8 and 11 until shortly before the next event.
+  // The logo shows in its events until shortly before the next event.
   const int32_t event = demo.currentevent;
-  const bool logoevent = event == 2 || event == 8 || event == 11;
-  const int logostate = logoevent && demo.tick < EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD ? 1 : 0;
+  const int logostate = ShowsLogo(event) && demo.tick < EventAt(demo.nextevent).time - EFFECTS_LOGO_LEAD ? 1 : 0;
   const int mode = event == EFFECTS_MODE_EVENT ? 1 : 0;
 
   SetResolution(shader);

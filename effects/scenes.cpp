@@ -6,8 +6,11 @@
 // Glossary: a slot is a texture unit and its sampler ("texture" + slot); an
 // empty slot (null here) gets bmp_none, so no texture is bound on that unit.
 //
-// Threads: main thread only, inside the frame loop; nothing is allocated.
+// Threads: main thread only, inside the frame loop; nothing is allocated but
+// the specialised programs PrepareSpecialisedPrograms makes in the first frames.
 #include "effects/effects.h"
+
+#include <algorithm>
 
 #include "timeline/timeline.h"
 
@@ -73,6 +76,39 @@ const s_bitmap& Slot(const s_scene& scene, int slot) {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------------
+bool PrepareSpecialisedPrograms() {
+  // Job k of event e: its states 0..n-1, then (k = n) the event drawn as the
+  // incoming one while e - 1 is in force, then the post pass with the bug
+  // off and (in its events) on. The uniforms set are the passes' own.
+  static int next = 0;
+  for (;;) {
+    int k = next;
+    int event = 0;
+    for (; event < EFFECTS_NUM_SCENES; event++) {
+      const int states = std::max(1, static_cast<int>(demo.event[event].numstates));
+      if (k < states + 3) break;
+      k -= states + 3;
+    }
+    if (event >= EFFECTS_NUM_SCENES) return false;
+    next++;
+    const int states = std::max(1, static_cast<int>(demo.event[event].numstates));
+    const s_scene& scene = kScenes[event];
+    int32_t shader = *scene.shader;
+    if (k < states || (k == states && event > 0)) {
+      if (!scene.wide) GFX_SetShaderUniform1i(shader, "event", k < states ? event : event - 1);
+      GFX_SetShaderUniform1i(shader, "state", k < states ? k : 0);
+    } else if (k > states && (k == states + 1 || ShowsLogo(event))) {
+      shader = shader_post;
+      GFX_SetShaderUniform1i(shader, "mode", event == EFFECTS_MODE_EVENT ? 1 : 0);
+      GFX_SetShaderUniform1i(shader, "logostate", k == states + 1 ? 0 : 1);
+    } else {
+      continue;
+    }
+    GFX_UnbindShader();
+    if (GFX_PrepareSpecialisedShader(shader)) return true;
+  }
+}
+
 void DoEffect(int32_t framebuffer, int32_t selector) {
   // The framebuffer is selected even when nothing is drawn into it.
   GFX_SetFrameBuffer(framebuffer);

@@ -202,6 +202,9 @@ bool GFX_IsShader(int id);
 // that cannot be taken. Otherwise (or when that program cannot be made) it
 // is GFX_BindShader.
 void GFX_BindSpecialisedShader(int id);
+// Makes, without binding it, the specialised program GFX_BindSpecialisedShader
+// would bind now; true when one was compiled by this call.
+bool GFX_PrepareSpecialisedShader(int id);
 // The number of specialised programs made for id so far that linked, and
 // of those that did not (each is tried once; the program itself draws).
 int GFX_SpecialisedVariants(int id);

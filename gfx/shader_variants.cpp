@@ -239,6 +239,14 @@ void gfx_recorduniform(int id, const char* name, int count, float x, float y, fl
 }
 
 // ---- Public functions --------------------------------------------------------------------
+bool GFX_PrepareSpecialisedShader(int id) {
+  if (!GFX_specialising || !GFX_IsShader(id) || g_special[id].keycount == 0) return false;
+  Specialisation& special = g_special[id];
+  const int made = special.variantcount;
+  VariantFor(id, special);
+  return special.variantcount > made;
+}
+
 void GFX_BindSpecialisedShader(int id) {
   if (!GFX_IsShader(id)) return;
   Specialisation& special = g_special[id];
