@@ -140,8 +140,8 @@ void Demo_RenderFrame(int32_t offset) {
     Screen_ShowPicture();
   }
   ExecutePost(picture, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
-  // One specialised program a frame, made ahead of its first draw, until
+  // One folded program a frame, made ahead of its first draw, until
   // all are made: their compiles and memory come in the first seconds.
-  PrepareSpecialisedPrograms();
+  PrepareFoldedPrograms();
   Mark(DEMO_MARK_FRAME_END);
 }

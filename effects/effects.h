@@ -111,14 +111,14 @@ void SetImageWrap(const s_bitmap& bitmap, unsigned wrap);
 void LoadShaders();
 // True for the events in which the post pass shows the channel bug.
 bool ShowsLogo(int32_t event);
-// Makes one more of the specialised programs that the show's passes will
-// draw with (gfx: GFX_BindSpecialisedShader), in show order: each event's
+// Makes one more of the folded programs that the show's passes will
+// draw with (gfx: GFX_BindFoldedShader), in show order: each event's
 // states, the event as the incoming one, the post pass in it. Called once a
 // frame from the first frame on, so that their compiles (and the driver's
 // memory for them) come in the show's first seconds, not at each new state.
-// False once all are made. Sets the uniforms it specialises on, which every
+// False once all are made. Sets the uniforms it folds on, which every
 // pass sets again before it draws.
-bool PrepareSpecialisedPrograms();
+bool PrepareFoldedPrograms();
 
 // ---- Scene script -------------------------------------------------------------------------
 // Selects the framebuffer, then draws the selected event's scene into it;

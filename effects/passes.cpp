@@ -100,7 +100,7 @@ void SetResolution(int32_t shader) {
 // One quad over the whole current framebuffer, t flipped so it shows upright.
 void DrawFullQuad(int32_t shader) {
   if (!GFX_FrameBuffer) return;
-  GFX_BindSpecialisedShader(shader);
+  GFX_BindFoldedShader(shader);
   GFX_DrawQuad(0.0f, 0.0f, static_cast<float>(GFX_FrameBuffer->width), static_cast<float>(GFX_FrameBuffer->height),
                0.0f, 1.0f, 1.0f, 0.0f);
   GFX_UnbindShader();
@@ -258,9 +258,9 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   // One of ours after the pass's own set: "logostate" flips in one frame and a
   // shader keeps nothing between frames, so the logo's opacity comes from here.
   GFX_SetShaderUniform1f(shader, "logofade", logostate ? LogoFade(event) : 0.0f);
-  if (logostate && GFX_specialising) {
+  if (logostate && GFX_folding) {
     // A software renderer runs the bug's code on every pixel of the quad:
-    // the picture is drawn with a program specialised to the bug being off,
+    // the picture is drawn with a program folded to the bug being off,
     // then the corner that holds it again with the bug on. Outside the bug
     // both programs give the same pixels.
     GFX_SetShaderUniform1i(shader, "logostate", 0);

@@ -7,7 +7,7 @@
 // empty slot (null here) gets bmp_none, so no texture is bound on that unit.
 //
 // Threads: main thread only, inside the frame loop; nothing is allocated but
-// the specialised programs PrepareSpecialisedPrograms makes in the first frames.
+// the folded programs PrepareFoldedPrograms makes in the first frames.
 #include "effects/effects.h"
 
 #include <algorithm>
@@ -76,11 +76,13 @@ const s_bitmap& Slot(const s_scene& scene, int slot) {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------------
-bool PrepareSpecialisedPrograms() {
+bool PrepareFoldedPrograms() {
   // Job k of event e: its states 0..n-1, then (k = n) the event drawn as the
   // incoming one while e - 1 is in force, then the post pass with the bug
   // off and (in its events) on. The uniforms set are the passes' own.
   static int next = 0;
+  static bool done = false;  // then every later frame returns at once
+  if (done) return false;
   for (;;) {
     int k = next;
     int event = 0;
@@ -89,7 +91,10 @@ bool PrepareSpecialisedPrograms() {
       if (k < states + 3) break;
       k -= states + 3;
     }
-    if (event >= EFFECTS_NUM_SCENES) return false;
+    if (event >= EFFECTS_NUM_SCENES) {
+      done = true;
+      return false;
+    }
     next++;
     const int states = std::max(1, static_cast<int>(demo.event[event].numstates));
     const s_scene& scene = kScenes[event];
@@ -105,7 +110,7 @@ bool PrepareSpecialisedPrograms() {
       continue;
     }
     GFX_UnbindShader();
-    if (GFX_PrepareSpecialisedShader(shader)) return true;
+    if (GFX_PrepareFoldedShader(shader)) return true;
   }
 }
 

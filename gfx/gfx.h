@@ -195,23 +195,23 @@ void GFX_SetPostShader(int id);
 // True for an id that GFX_InitShader handed out.
 bool GFX_IsShader(int id);
 // Binds id's program for a draw. A fragment text with a line
-// "#pragma specialise(a, b)" names int uniforms that choose its branches:
+// "#pragma fold(a, b)" names int uniforms that choose its branches:
 // then the program bound is one compiled with those uniforms as the
 // constants they were last set to (made on first use and kept), with every
 // uniform set on id so far set on it too, so the driver never runs a branch
 // that cannot be taken. Otherwise (or when that program cannot be made) it
 // is GFX_BindShader.
-void GFX_BindSpecialisedShader(int id);
-// Makes, without binding it, the specialised program GFX_BindSpecialisedShader
+void GFX_BindFoldedShader(int id);
+// Makes, without binding it, the folded program GFX_BindFoldedShader
 // would bind now; true when one was compiled by this call.
-bool GFX_PrepareSpecialisedShader(int id);
-// The number of specialised programs made for id so far that linked, and
+bool GFX_PrepareFoldedShader(int id);
+// The number of folded programs made for id so far that linked, and
 // of those that did not (each is tried once; the program itself draws).
-int GFX_SpecialisedVariants(int id);
-int GFX_SpecialisedFailures(int id);
-// True (the default) lets GFX_BindSpecialisedShader bind specialised
+int GFX_FoldedVariants(int id);
+int GFX_FoldFailures(int id);
+// True (the default) lets GFX_BindFoldedShader bind folded
 // programs; false binds every program as it is, to compare the two.
-extern bool GFX_specialising;
+extern bool GFX_folding;
 
 // ---- Replacing in place (gfx/reload.cpp) ------------------------------------------------
 // What the development mode's reloads go through; ids, records and texture

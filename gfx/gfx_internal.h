@@ -28,12 +28,12 @@ inline GLuint gfx_newtexture(GLint filter, GLint wrap) {
   return texture;
 }
 
-// ---- Specialised programs (gfx/shader_variants.cpp) -----------------------------------
-// Reads the "#pragma specialise(...)" line of id's fragment text and drops
+// ---- Folded programs (gfx/shader_variants.cpp) -----------------------------------
+// Reads the "#pragma fold(...)" line of id's fragment text and drops
 // the id's earlier variants; called whenever id gets a new program.
-void gfx_specialise(int id, const char* fragmentsource);
+void gfx_readfolds(int id, const char* fragmentsource);
 // Drops id's variants (its program is being deleted).
-void gfx_unspecialise(int id);
+void gfx_unfold(int id);
 // The uniform setters' record of what they set, replayed onto a variant.
 void gfx_recorduniform1i(int id, const char* name, int value);
 void gfx_recorduniform(int id, const char* name, int count, float x, float y, float z);

@@ -120,7 +120,7 @@ int GFX_ReplaceShader(int id, const char* vertexsource, const char* fragmentsour
   const bool wascurrent = static_cast<GLuint>(current) == GFX_shader[id].program;
   GFX_DeleteShader(id);
   GFX_shader[id] = s_shader{program, vertex, fragment};
-  gfx_specialise(id, fragmentsource);
+  gfx_readfolds(id, fragmentsource);
   if (wascurrent) glUseProgram(program);
   return 1;
 }

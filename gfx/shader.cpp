@@ -69,7 +69,7 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
     printf("Either vertex shader or fragment shader file not found.");
     return -1;
   }
-  const char* const ownfragment = fragmentsource;  // the specialised programs are made from it
+  const char* const ownfragment = fragmentsource;  // the folded programs are made from it
 #ifdef __EMSCRIPTEN__
   const std::string webvertex = gfx_webshadertext(vertexsource, false);
   const std::string webfragment = gfx_webshadertext(fragmentsource, true);
@@ -89,7 +89,7 @@ int GFX_InitShader(const char* vertexsource, const char* fragmentsource) {
   glLinkProgram(entry.program);
   validateProgram(entry.program);
 
-  gfx_specialise(id, ownfragment);
+  gfx_readfolds(id, ownfragment);
   GFX_numshaders++;
   return id;
 }
@@ -102,7 +102,7 @@ void GFX_DeleteShader(int id) {
   glDeleteShader(entry.fragment);
   glDeleteShader(entry.vertex);
   glDeleteProgram(entry.program);
-  gfx_unspecialise(id);
+  gfx_unfold(id);
 }
 
 void GFX_BindShader(int id) {

@@ -1,4 +1,4 @@
-// gfx/shader_variants.cpp: programs specialised to the values of a few int
+// gfx/shader_variants.cpp: programs folded to the values of a few int
 // uniforms.
 //
 // Why: a software renderer such as Mesa's llvmpipe runs a fragment shader on
@@ -8,10 +8,10 @@
 // together. A shader names the int uniforms that choose its branches on a
 // line of its own:
 //
-//   #pragma specialise(event, state)
+//   #pragma fold(event, state)
 //
 // (GLSL compilers ignore a pragma they do not know). When such a program is
-// drawn through GFX_BindSpecialisedShader, it is drawn with a second program
+// drawn through GFX_BindFoldedShader, it is drawn with a second program
 // made from the same texts with those uniforms turned into constants
 // ("uniform int state;" becomes "const int state = 2;"), so the compiler
 // drops the branches that cannot run. Each set of values is compiled once,
@@ -32,15 +32,15 @@
 #include "gfx/gl.h"
 
 namespace {
-constexpr int kMaxKeys = 4;          // specialised uniforms per shader
+constexpr int kMaxKeys = 4;          // folded uniforms per shader
 constexpr int kMaxVariants = 24;     // sets of values compiled per shader
 constexpr int kMaxRecords = 32;      // distinct uniform names replayed per shader
 constexpr int kNameBytes = 32;       // longest uniform name kept, terminator included
 constexpr int kLogBytes = 512;       // link log printed for a variant that fails
-constexpr const char* kPragma = "#pragma specialise(";
+constexpr const char* kPragma = "#pragma fold(";
 // The lines of this file, each printed once per shader or set of values.
-constexpr const char* kMsgFull = "gfx: shader %d has %d specialised programs; more draw unspecialised\n";
-constexpr const char* kMsgFailed = "gfx: shader %d specialised to %s does not link, drawn unspecialised: %s\n";
+constexpr const char* kMsgFull = "gfx: shader %d has %d folded programs; more draw unfolded\n";
+constexpr const char* kMsgFailed = "gfx: shader %d folded to %s does not link, drawn unfolded: %s\n";
 
 enum class Kind { kInt, kFloat1, kFloat2, kFloat3 };
 
@@ -58,7 +58,7 @@ struct Variant {
   GLuint fragment;
 };
 
-struct Specialisation {
+struct Folding {
   std::string fragment;   // the text the variants are made from
   char keys[kMaxKeys][kNameBytes];
   int keycount;
@@ -71,49 +71,49 @@ struct Specialisation {
   bool full_reported;
 };
 
-Specialisation g_special[GFX_MAX_SHADERS];
+Folding g_folds[GFX_MAX_SHADERS];
 }  // namespace
 
-bool GFX_specialising = true;
+bool GFX_folding = true;
 
 namespace {
 
 bool IsNameChar(char c) { return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // The names of the pragma line in `source`, if it has one.
-void ReadKeys(const char* source, Specialisation* special) {
+void ReadKeys(const char* source, Folding* folding) {
   const char* at = std::strstr(source, kPragma);
   if (!at) return;
   at += std::strlen(kPragma);
-  while (*at && *at != ')' && *at != '\n' && special->keycount < kMaxKeys) {
+  while (*at && *at != ')' && *at != '\n' && folding->keycount < kMaxKeys) {
     while (*at == ' ' || *at == ',') at++;
     int length = 0;
     while (IsNameChar(at[length])) length++;
     if (length == 0 || length >= kNameBytes) break;
-    std::memcpy(special->keys[special->keycount], at, length);
-    special->keys[special->keycount][length] = '\0';
-    special->keycount++;
+    std::memcpy(folding->keys[folding->keycount], at, length);
+    folding->keys[folding->keycount][length] = '\0';
+    folding->keycount++;
     at += length;
   }
 }
 
-int KeyIndex(const Specialisation& special, const char* name) {
-  for (int k = 0; k < special.keycount; k++)
-    if (std::strcmp(special.keys[k], name) == 0) return k;
+int KeyIndex(const Folding& folding, const char* name) {
+  for (int k = 0; k < folding.keycount; k++)
+    if (std::strcmp(folding.keys[k], name) == 0) return k;
   return -1;
 }
 
 // `fragment` with the declaration "uniform int NAME;" of every key turned
 // into a constant of the key's value. A key the text does not declare so is
 // left alone (its uniform is then set as usual).
-std::string SpecialisedText(const Specialisation& special, const int* values) {
-  std::string text = special.fragment;
-  for (int k = 0; k < special.keycount; k++) {
-    const std::string declaration = std::string("uniform int ") + special.keys[k] + ";";
+std::string FoldedText(const Folding& folding, const int* values) {
+  std::string text = folding.fragment;
+  for (int k = 0; k < folding.keycount; k++) {
+    const std::string declaration = std::string("uniform int ") + folding.keys[k] + ";";
     const size_t at = text.find(declaration);
     if (at == std::string::npos) continue;
     char constant[kNameBytes + 32];
-    std::snprintf(constant, sizeof constant, "const int %s = %d;", special.keys[k], values[k]);
+    std::snprintf(constant, sizeof constant, "const int %s = %d;", folding.keys[k], values[k]);
     text.replace(at, declaration.size(), constant);
   }
   return text;
@@ -135,25 +135,25 @@ GLuint CompileStage(GLenum stage, const std::string& text) {
 // The variant for the current values: found, or compiled now; 0 when it
 // cannot be made (the table is full, or it does not link). A set of values
 // that does not link is kept as such, so it is tried once, not every frame.
-GLuint VariantFor(int id, Specialisation& special) {
-  for (int v = 0; v < special.variantcount; v++)
-    if (std::memcmp(special.variants[v].values, special.current, sizeof special.current) == 0)
-      return special.variants[v].program;
-  if (special.variantcount >= kMaxVariants) {
-    if (!special.full_reported) printf(kMsgFull, id, kMaxVariants);
-    special.full_reported = true;
+GLuint VariantFor(int id, Folding& folding) {
+  for (int v = 0; v < folding.variantcount; v++)
+    if (std::memcmp(folding.variants[v].values, folding.current, sizeof folding.current) == 0)
+      return folding.variants[v].program;
+  if (folding.variantcount >= kMaxVariants) {
+    if (!folding.full_reported) printf(kMsgFull, id, kMaxVariants);
+    folding.full_reported = true;
     return 0;
   }
   // The vertex object of the id's own program serves every variant.
-  const GLuint fragment = CompileStage(GL_FRAGMENT_SHADER, SpecialisedText(special, special.current));
+  const GLuint fragment = CompileStage(GL_FRAGMENT_SHADER, FoldedText(folding, folding.current));
   const GLuint program = glCreateProgram();
   glAttachShader(program, fragment);
   glAttachShader(program, GFX_shader[id].vertex);
   glLinkProgram(program);
   GLint linked = GL_FALSE;
   glGetProgramiv(program, GL_LINK_STATUS, &linked);
-  Variant& variant = special.variants[special.variantcount++];
-  std::memcpy(variant.values, special.current, sizeof special.current);
+  Variant& variant = folding.variants[folding.variantcount++];
+  std::memcpy(variant.values, folding.current, sizeof folding.current);
   variant.program = program;
   variant.fragment = fragment;
   if (linked != GL_TRUE) {
@@ -161,22 +161,22 @@ GLuint VariantFor(int id, Specialisation& special) {
     char log[kLogBytes] = {};
     glGetProgramInfoLog(program, kLogBytes, nullptr, log);
     char values[kMaxKeys * (kNameBytes + 16)] = "";
-    for (int k = 0; k < special.keycount; k++) {
+    for (int k = 0; k < folding.keycount; k++) {
       const size_t used = std::strlen(values);
-      std::snprintf(values + used, sizeof values - used, "%s%s = %d", k ? ", " : "", special.keys[k], special.current[k]);
+      std::snprintf(values + used, sizeof values - used, "%s%s = %d", k ? ", " : "", folding.keys[k], folding.current[k]);
     }
     printf(kMsgFailed, id, values, log);
     glDeleteProgram(program);
     glDeleteShader(fragment);
     variant.program = variant.fragment = 0;
-    special.failures++;
+    folding.failures++;
   }
   return variant.program;
 }
 
-void Replay(GLuint program, const Specialisation& special) {
-  for (int r = 0; r < special.recordcount; r++) {
-    const Record& record = special.records[r];
+void Replay(GLuint program, const Folding& folding) {
+  for (int r = 0; r < folding.recordcount; r++) {
+    const Record& record = folding.records[r];
     const GLint location = glGetUniformLocation(program, record.name);
     if (location < 0) continue;
     switch (record.kind) {
@@ -191,20 +191,20 @@ void Replay(GLuint program, const Specialisation& special) {
 // Keeps what a setter set on id (and the value of a key), to replay it.
 void RecordUniform(int id, const char* name, Kind kind, int i, float x, float y, float z) {
   if (!GFX_IsShader(id) || !name) return;
-  Specialisation& special = g_special[id];
-  if (special.keycount == 0) return;
+  Folding& folding = g_folds[id];
+  if (folding.keycount == 0) return;
   if (kind == Kind::kInt) {
-    const int key = KeyIndex(special, name);
-    if (key >= 0) special.current[key] = i;
+    const int key = KeyIndex(folding, name);
+    if (key >= 0) folding.current[key] = i;
   }
   int r = 0;
-  while (r < special.recordcount && std::strcmp(special.records[r].name, name) != 0) r++;
-  if (r == special.recordcount) {
+  while (r < folding.recordcount && std::strcmp(folding.records[r].name, name) != 0) r++;
+  if (r == folding.recordcount) {
     if (r >= kMaxRecords || std::strlen(name) >= kNameBytes) return;
-    std::strcpy(special.records[r].name, name);
-    special.recordcount++;
+    std::strcpy(folding.records[r].name, name);
+    folding.recordcount++;
   }
-  Record& record = special.records[r];
+  Record& record = folding.records[r];
   record.kind = kind;
   record.i = i;
   record.f[0] = x, record.f[1] = y, record.f[2] = z;
@@ -213,23 +213,23 @@ void RecordUniform(int id, const char* name, Kind kind, int i, float x, float y,
 }  // namespace
 
 // ---- Internal functions (gfx_internal.h) ---------------------------------------------------
-void gfx_specialise(int id, const char* fragmentsource) {
-  gfx_unspecialise(id);
+void gfx_readfolds(int id, const char* fragmentsource) {
+  gfx_unfold(id);
   if (id < 0 || id >= GFX_MAX_SHADERS || !fragmentsource) return;
-  Specialisation& special = g_special[id];
-  ReadKeys(fragmentsource, &special);
-  if (special.keycount == 0) return;
-  special.fragment = fragmentsource;
+  Folding& folding = g_folds[id];
+  ReadKeys(fragmentsource, &folding);
+  if (folding.keycount == 0) return;
+  folding.fragment = fragmentsource;
 }
 
-void gfx_unspecialise(int id) {
+void gfx_unfold(int id) {
   if (id < 0 || id >= GFX_MAX_SHADERS) return;
-  Specialisation& special = g_special[id];
-  for (int v = 0; v < special.variantcount; v++) {
-    glDeleteProgram(special.variants[v].program);
-    glDeleteShader(special.variants[v].fragment);
+  Folding& folding = g_folds[id];
+  for (int v = 0; v < folding.variantcount; v++) {
+    glDeleteProgram(folding.variants[v].program);
+    glDeleteShader(folding.variants[v].fragment);
   }
-  special = Specialisation();
+  folding = Folding();
 }
 
 void gfx_recorduniform1i(int id, const char* name, int value) { RecordUniform(id, name, Kind::kInt, value, 0, 0, 0); }
@@ -239,29 +239,29 @@ void gfx_recorduniform(int id, const char* name, int count, float x, float y, fl
 }
 
 // ---- Public functions --------------------------------------------------------------------
-bool GFX_PrepareSpecialisedShader(int id) {
-  if (!GFX_specialising || !GFX_IsShader(id) || g_special[id].keycount == 0) return false;
-  Specialisation& special = g_special[id];
-  const int made = special.variantcount;
-  VariantFor(id, special);
-  return special.variantcount > made;
+bool GFX_PrepareFoldedShader(int id) {
+  if (!GFX_folding || !GFX_IsShader(id) || g_folds[id].keycount == 0) return false;
+  Folding& folding = g_folds[id];
+  const int made = folding.variantcount;
+  VariantFor(id, folding);
+  return folding.variantcount > made;
 }
 
-void GFX_BindSpecialisedShader(int id) {
+void GFX_BindFoldedShader(int id) {
   if (!GFX_IsShader(id)) return;
-  Specialisation& special = g_special[id];
-  const GLuint program = GFX_specialising && special.keycount > 0 ? VariantFor(id, special) : 0;
+  Folding& folding = g_folds[id];
+  const GLuint program = GFX_folding && folding.keycount > 0 ? VariantFor(id, folding) : 0;
   if (!program) {
     GFX_BindShader(id);
     return;
   }
   glUseProgram(program);
-  Replay(program, special);
+  Replay(program, folding);
 }
 
-int GFX_SpecialisedVariants(int id) {
+int GFX_FoldedVariants(int id) {
   if (id < 0 || id >= GFX_MAX_SHADERS) return 0;
-  return g_special[id].variantcount - g_special[id].failures;
+  return g_folds[id].variantcount - g_folds[id].failures;
 }
 
-int GFX_SpecialisedFailures(int id) { return id >= 0 && id < GFX_MAX_SHADERS ? g_special[id].failures : 0; }
+int GFX_FoldFailures(int id) { return id >= 0 && id < GFX_MAX_SHADERS ? g_folds[id].failures : 0; }

@@ -417,53 +417,53 @@ TEST(GfxShader, TableRefusesAHundredAndTwentyNinth) {
   });
 }
 
-// ---- Specialised programs ---------------------------------------------------------------
+// ---- Folded programs ---------------------------------------------------------------
 // A shader whose "mode" picks its colour, with a float that must reach
 // whichever program draws.
-const char* const kSpecialised =
-    "#version 120\n#pragma specialise(mode)\nuniform int mode;\nuniform float level;\n"
+const char* const kFolded =
+    "#version 120\n#pragma fold(mode)\nuniform int mode;\nuniform float level;\n"
     "void main() {\n"
     "  if (mode == 1) gl_FragColor = vec4(level, 0.0, 0.0, 1.0);\n"
     "  else if (mode == 2) gl_FragColor = vec4(0.0, level, 0.0, 1.0);\n"
     "  else gl_FragColor = vec4(0.0, 0.0, level, 1.0);\n"
     "}";
 
-// The pixel at the centre after one full quad drawn with `id` specialised.
-std::vector<uint8_t> DrawSpecialised(int id) {
+// The pixel at the centre after one full quad drawn with `id` folded.
+std::vector<uint8_t> DrawFolded(int id) {
   GFX_SetFrameBuffer(SharedFrameBuffer());
   ClearBlack();
-  GFX_BindSpecialisedShader(id);
+  GFX_BindFoldedShader(id);
   GFX_DrawQuad(0, 0, kWidth, kHeight, 0, 0, 1, 1);
   GFX_UnbindShader();
   return ReadPixels(kWidth / 2, kHeight / 2, 1, 1);
 }
 
-TEST(GfxShader, SpecialisedProgramsDrawWhatTheUniformsChoose) {
+TEST(GfxShader, FoldedProgramsDrawWhatTheUniformsChoose) {
   EnsureVideo();
-  const int id = GFX_InitShader(kVertex, kSpecialised);
+  const int id = GFX_InitShader(kVertex, kFolded);
   ASSERT_GE(id, 0);
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 0) << "nothing is compiled before the first draw";
+  EXPECT_EQ(GFX_FoldedVariants(id), 0) << "nothing is compiled before the first draw";
 
   const std::string out = test_util::capture_stdout([&] {
     GFX_SetShaderUniform1f(id, "level", 0.5f);
     GFX_SetShaderUniform1i(id, "mode", 1);
-    const std::vector<uint8_t> red = DrawSpecialised(id);
+    const std::vector<uint8_t> red = DrawFolded(id);
     EXPECT_NEAR(red[0], 128, 1);
     EXPECT_EQ(red[1], 0);
-    EXPECT_EQ(GFX_SpecialisedVariants(id), 1);
+    EXPECT_EQ(GFX_FoldedVariants(id), 1);
 
     // A new value: a second program; the float set before still reaches it.
     GFX_SetShaderUniform1i(id, "mode", 2);
-    const std::vector<uint8_t> green = DrawSpecialised(id);
+    const std::vector<uint8_t> green = DrawFolded(id);
     EXPECT_EQ(green[0], 0);
     EXPECT_NEAR(green[1], 128, 1);
-    EXPECT_EQ(GFX_SpecialisedVariants(id), 2);
+    EXPECT_EQ(GFX_FoldedVariants(id), 2);
 
     // Back to the first value with a new float: the first program again, with the new float.
     GFX_SetShaderUniform1i(id, "mode", 1);
     GFX_SetShaderUniform1f(id, "level", 1.0f);
-    EXPECT_EQ(DrawSpecialised(id)[0], 255);
-    EXPECT_EQ(GFX_SpecialisedVariants(id), 2) << "a set of values is compiled once";
+    EXPECT_EQ(DrawFolded(id)[0], 255);
+    EXPECT_EQ(GFX_FoldedVariants(id), 2) << "a set of values is compiled once";
   });
   EXPECT_TRUE(out.empty()) << out;
 
@@ -484,60 +484,60 @@ TEST(GfxShader, WithoutThePragmaTheProgramItselfIsBound) {
   const int id = GFX_InitShader(kVertex, kUniforms);
   ASSERT_GE(id, 0);
   GFX_SetShaderUniform1i(id, "pick", 3);
-  GFX_BindSpecialisedShader(id);
+  GFX_BindFoldedShader(id);
   EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), static_cast<GLint>(GFX_shader[id].program));
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 0);
+  EXPECT_EQ(GFX_FoldedVariants(id), 0);
   GFX_UnbindShader();
-  GFX_BindSpecialisedShader(-1);  // not an id: nothing bound
+  GFX_BindFoldedShader(-1);  // not an id: nothing bound
   EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), 0);
 }
 
-TEST(GfxShader, ReplacingAProgramDropsItsSpecialisedOnes) {
+TEST(GfxShader, ReplacingAProgramDropsItsFoldedOnes) {
   EnsureVideo();
-  const int id = GFX_InitShader(kVertex, kSpecialised);
+  const int id = GFX_InitShader(kVertex, kFolded);
   ASSERT_GE(id, 0);
   GFX_SetShaderUniform1f(id, "level", 1.0f);
   GFX_SetShaderUniform1i(id, "mode", 2);
-  EXPECT_EQ(DrawSpecialised(id)[1], 255);
-  ASSERT_EQ(GFX_SpecialisedVariants(id), 1);
+  EXPECT_EQ(DrawFolded(id)[1], 255);
+  ASSERT_EQ(GFX_FoldedVariants(id), 1);
 
   // The new text draws white in every mode: what draws now is made from it.
-  const char* const white = "#version 120\n#pragma specialise(mode)\nuniform int mode;\n"
+  const char* const white = "#version 120\n#pragma fold(mode)\nuniform int mode;\n"
                             "void main() { gl_FragColor = vec4(1.0); }";
   char log[256];
   ASSERT_EQ(GFX_ReplaceShader(id, kVertex, white, log, sizeof log), 1) << log;
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 0);
+  EXPECT_EQ(GFX_FoldedVariants(id), 0);
   GFX_SetShaderUniform1i(id, "mode", 2);
-  const std::vector<uint8_t> pixel = DrawSpecialised(id);
+  const std::vector<uint8_t> pixel = DrawFolded(id);
   EXPECT_EQ(pixel[0], 255);
   EXPECT_EQ(pixel[2], 255);
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 1);
+  EXPECT_EQ(GFX_FoldedVariants(id), 1);
 }
 
-TEST(GfxShader, ASpecialisationThatDoesNotCompileFallsBackOnce) {
+TEST(GfxShader, AFoldThatDoesNotCompileFallsBackOnce) {
   EnsureVideo();
   // With "index" a uniform the read is checked when it runs; as the constant
   // 4 it is out of the array's bounds, which the compiler refuses.
   const char* const text =
-      "#version 120\n#pragma specialise(index)\nuniform int index;\n"
+      "#version 120\n#pragma fold(index)\nuniform int index;\n"
       "void main() { float a[2]; a[0] = 0.25; a[1] = 0.5; gl_FragColor = vec4(a[index]); }";
   const int id = GFX_InitShader(kVertex, text);
   ASSERT_GE(id, 0);
   GFX_SetShaderUniform1i(id, "index", 4);
-  const std::string first = test_util::capture_stdout([&] { DrawSpecialised(id); });
-  EXPECT_NE(first.find("gfx: shader " + std::to_string(id) + " specialised to index = 4 does not link"),
+  const std::string first = test_util::capture_stdout([&] { DrawFolded(id); });
+  EXPECT_NE(first.find("gfx: shader " + std::to_string(id) + " folded to index = 4 does not link"),
             std::string::npos) << first;
-  const std::string second = test_util::capture_stdout([&] { DrawSpecialised(id); });
+  const std::string second = test_util::capture_stdout([&] { DrawFolded(id); });
   EXPECT_TRUE(second.empty()) << "tried once, not every frame: " << second;
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 0);
-  GFX_BindSpecialisedShader(id);
+  EXPECT_EQ(GFX_FoldedVariants(id), 0);
+  GFX_BindFoldedShader(id);
   EXPECT_EQ(GetInt(GL_CURRENT_PROGRAM), static_cast<GLint>(GFX_shader[id].program)) << "the program itself draws";
   GFX_UnbindShader();
 
   // Another value that compiles is made as usual.
   GFX_SetShaderUniform1i(id, "index", 1);
-  EXPECT_EQ(DrawSpecialised(id)[0], 128);
-  EXPECT_EQ(GFX_SpecialisedVariants(id), 1);
+  EXPECT_EQ(DrawFolded(id)[0], 128);
+  EXPECT_EQ(GFX_FoldedVariants(id), 1);
 }
 
 // ---- Bitmaps --------------------------------------------------------------------------

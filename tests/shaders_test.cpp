@@ -219,10 +219,10 @@ TEST(ShadersStrict, EveryShaderPassesGlslangAsES100) {
   for (const auto& [name, text] : Packed().shaders) {
     const std::string es = ShaderHead_ES(text);
     EXPECT_EQ(es.rfind(std::string(SHADERHEAD_ES_VERSION) + "\n#line 0 2\n", 0), 0u) << name;
-    // Only the head changes, and the line naming the uniforms to specialise
+    // Only the head changes, and the line naming the uniforms to fold
     // on is left empty: WebGL's compiler warns about pragmas it does not know.
     std::string body = text.substr(text.find("#line"));
-    const size_t pragma = body.find("#pragma specialise(");
+    const size_t pragma = body.find("#pragma fold(");
     if (pragma != std::string::npos) body.erase(pragma, body.find('\n', pragma) - pragma);
     EXPECT_EQ(es.substr(es.find("#line")), body) << name << ": only the head and the pragma may change";
     EXPECT_EQ(std::count(es.begin(), es.end(), '\n') - std::count(text.begin(), text.end(), '\n'),

@@ -13,7 +13,7 @@
 // Time: 0.48 statetime units = one beat. The incoming event (negative
 // statetime, during the bars transition) is state 0.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

@@ -30,7 +30,7 @@
 // beat, 1.92 a bar; states begin on bar lines); lock = how well the set holds
 // the signal, 0 (lost) to 1 (locked).
 
-#pragma specialise(event, state)
+#pragma fold(event, state)
 
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
@@ -217,7 +217,7 @@ void main() {
   float st = statetime;
   // The opening is event 0, never drawn as incoming; the breakdown is
   // event 10, drawn as incoming while event 9 is in force. Testing "event"
-  // alone lets a program specialised to one event hold one of the two, and
+  // alone lets a program folded to one event hold one of the two, and
   // only the images its state shows.
   bool incoming = event == 9;
   vec3 col;

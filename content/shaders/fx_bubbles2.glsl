@@ -18,7 +18,7 @@
 //
 // Images are stored top row first, so an image is sampled at 1 - y.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

@@ -13,7 +13,7 @@
 // statetime, during the dissolve) is state 0 before its reveal: the pool
 // alone.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

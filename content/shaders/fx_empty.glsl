@@ -28,7 +28,7 @@
 // Glossary: img = pixel position in the pictures' own space (1280 x 720, rows
 // from the top); st = statetime (0.06 a tick, 0.48 a beat, 1.92 a bar).
 
-#pragma specialise(event)
+#pragma fold(event)
 
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
@@ -177,7 +177,7 @@ void main() {
   bool incoming = st < 0.0;
   vec3 col = vec3(0.0);
   // Each test below is on "event" alone where it can be, so that a program
-  // specialised to one event holds only that event's picture. Event 14 is
+  // folded to one event holds only that event's picture. Event 14 is
   // never drawn as incoming (nothing follows it), and event 13's incoming
   // event is 14, which is black.
   if (event == 14) {

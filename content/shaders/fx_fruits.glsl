@@ -14,7 +14,7 @@
 // Time: a beat is 0.48 statetime units; image rows run top-down while
 // texCoord.y = 1 is the top of the screen, so image lookups flip v.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;        // 0 or 1
 uniform float statetime;  // 0.06 per tick since the state began

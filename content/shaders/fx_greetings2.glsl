@@ -17,7 +17,7 @@
 // Image rows run top-down while texCoord.y = 1 is the top of the screen, so
 // every image lookup flips v.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;        // 0..9
 uniform float statetime;  // 0.06 per tick since the state began
@@ -43,7 +43,7 @@ const int WALL_ROWS = 6;
 // its own two cards, the lower card of pair k - 1 (still turning over for
 // half a beat; the upper one has landed when the state begins) and the
 // cards of pair k + 1 on their backs; on the wall every card. A program
-// specialised to one state keeps only the reads of those slots.
+// folded to one state keeps only the reads of those slots.
 bool slotShown(int n) {
   return state >= 9 || (n >= 2 * state && n <= 2 * state + 4);
 }

@@ -14,7 +14,7 @@
 // statetime, during the bars transition) is state 0; its beat phase comes from
 // the same statetime, which counts to 0 on a bar line.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

@@ -24,7 +24,7 @@
 // p = screen position in screen heights (x 0..16/9, y 0..1 up); st = statetime
 // (0.06 a tick, 0.48 a beat, 1.92 a bar; states begin on bar lines).
 
-#pragma specialise(event, state)
+#pragma fold(event, state)
 
 uniform int event;           // the event in force
 uniform int state;           // state of the drawn event
@@ -114,7 +114,7 @@ void main() {
   float st = statetime;
   // The intro is event 1 (incoming while event 0 is in force), the outro
   // event 12 (incoming while event 11 is). Both tests are on "event" alone,
-  // so that a program specialised to one event holds only its own look and
+  // so that a program folded to one event holds only its own look and
   // reads only the cards its state shows.
   bool incoming = event == 0 || event == 11;
   bool outro = event >= 11;

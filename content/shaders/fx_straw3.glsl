@@ -15,7 +15,7 @@
 // flow and the sway. The incoming event (negative statetime, during the sea
 // transition) is state 0 and uses the same clock.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

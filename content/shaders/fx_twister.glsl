@@ -18,7 +18,7 @@
 // Time: 0.48 statetime units = one beat; the twist grows through the event.
 // The incoming event (negative statetime, during the flash) is state 0.
 
-#pragma specialise(state)
+#pragma fold(state)
 
 uniform int state;
 uniform float statetime;

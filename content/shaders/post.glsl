@@ -26,7 +26,7 @@
 // semi-transparent, breathes very slowly, and a glint sweeps across it now
 // and then, like a broadcast insert.
 
-#pragma specialise(mode, logostate)
+#pragma fold(mode, logostate)
 
 uniform sampler2D texture0;  // the composite picture
 uniform sampler2D texture1;  // vintage8.png: dark dust and scratches on white (multiplied)

@@ -68,7 +68,7 @@ std::string ShaderHead_ES(const std::string& text) {
   const size_t start = text.find('#');
   const size_t end = text.find('\n', start);
   std::string es = text.substr(0, start) + SHADERHEAD_ES_VERSION + (end == std::string::npos ? "\n" : text.substr(end));
-  for (size_t at = es.find("#pragma specialise("); at != std::string::npos; at = es.find("#pragma specialise(", at)) {
+  for (size_t at = es.find("#pragma fold("); at != std::string::npos; at = es.find("#pragma fold(", at)) {
     const size_t eol = es.find('\n', at);
     es.erase(at, (eol == std::string::npos ? es.size() : eol) - at);
   }

@@ -41,7 +41,7 @@ bool ShaderHead_BeginsWithVersion(const std::string& text);
 // The text as a GLSL ES 1.00 fragment shader (WebGL 1): a leading version
 // line becomes SHADERHEAD_ES_VERSION, which ES needs before any float is
 // declared; the "#line" directive after the version line keeps the
-// numbering. A "#pragma specialise(...)" line is left empty (its line kept):
+// numbering. A "#pragma fold(...)" line is left empty (its line kept):
 // WebGL's compiler warns about a pragma it does not know, and the engine has
 // read the line before. A text without a version line is returned as it is.
 constexpr const char* SHADERHEAD_ES_VERSION = "#version 100\nprecision highp float;";

@@ -1,5 +1,5 @@
-// The show's specialised programs: every shader that names uniforms to
-// specialise on gets programs that link for every state the show draws, and
+// The show's folded programs: every shader that names uniforms to
+// fold on gets programs that link for every state the show draws, and
 // they draw the same pictures as the shaders' own programs (the post pass's
 // channel bug included, which is then drawn over its corner alone).
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 
 namespace {
 
-bool Specialises(const s_demoshader& shader) {
-  return shader.source && std::strstr(shader.source, "#pragma specialise(") != nullptr;
+bool Folds(const s_demoshader& shader) {
+  return shader.source && std::strstr(shader.source, "#pragma fold(") != nullptr;
 }
 
 // The share of colour channels, 0 to 1, that differ by more than `allowed`
@@ -31,7 +31,7 @@ double ShareDiffering(const scenes::Frame& a, const scenes::Frame& b, int allowe
 
 }  // namespace
 
-TEST(ScenesSpecialised, EveryStateOfTheShowLinksItsSpecialisedPrograms) {
+TEST(ScenesFolded, EveryStateOfTheShowLinksItsFoldedPrograms) {
   SCENES_REQUIRE_SHOW();
   // A frame in every state, and one a few ticks before every event, while
   // the transition into it draws it as the incoming event.
@@ -39,18 +39,18 @@ TEST(ScenesSpecialised, EveryStateOfTheShowLinksItsSpecialisedPrograms) {
     for (int state = 0; state < scenes::StateCount(event); state++) scenes::RenderAtTick(scenes::StateTick(event, state) + 4);
     if (event > 0) scenes::RenderAtTick(scenes::StateTick(event, 0) - 4);
   }
-  int specialising = 0;
+  int folding = 0;
   for (int k = 0; k < numshaders; k++) {
     const s_demoshader& shader = demoshader[k];
-    EXPECT_EQ(GFX_SpecialisedFailures(shader.id), 0) << "shader " << shader.id;
-    if (!Specialises(shader)) continue;
-    specialising++;
-    EXPECT_GE(GFX_SpecialisedVariants(shader.id), 1) << "shader " << shader.id << " was never specialised";
+    EXPECT_EQ(GFX_FoldFailures(shader.id), 0) << "shader " << shader.id;
+    if (!Folds(shader)) continue;
+    folding++;
+    EXPECT_GE(GFX_FoldedVariants(shader.id), 1) << "shader " << shader.id << " was never folded";
   }
-  EXPECT_GE(specialising, 13) << "the twelve scene shaders and the post pass";
+  EXPECT_GE(folding, 13) << "the twelve scene shaders and the post pass";
 }
 
-TEST(ScenesSpecialised, SpecialisedProgramsDrawTheShadersOwnPictures) {
+TEST(ScenesFolded, FoldedProgramsDrawTheShadersOwnPictures) {
   SCENES_REQUIRE_SHOW();
   // Constants folded by the compiler may round a last bit otherwise: a
   // channel may differ by a step or two, and the ice cubes' edges (where a
@@ -59,11 +59,11 @@ TEST(ScenesSpecialised, SpecialisedProgramsDrawTheShadersOwnPictures) {
   constexpr int kAllowed = 3;
   constexpr double kShare = 0.001;
   auto compare = [&](double tick, const std::string& where) {
-    const scenes::Frame specialised = scenes::RenderAtTick(tick);
-    GFX_specialising = false;
+    const scenes::Frame folded = scenes::RenderAtTick(tick);
+    GFX_folding = false;
     const scenes::Frame own = scenes::RenderAtTick(tick);
-    GFX_specialising = true;
-    EXPECT_LE(ShareDiffering(specialised, own, kAllowed), kShare) << where;
+    GFX_folding = true;
+    EXPECT_LE(ShareDiffering(folded, own, kAllowed), kShare) << where;
   };
   for (int event = 0; event < 15; event++) {
     for (int state = 0; state < scenes::StateCount(event); state++)
