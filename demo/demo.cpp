@@ -52,6 +52,10 @@ s_sound snd_demomusic;
 void (*demo_mark)(int mark) = nullptr;
 
 namespace {
+int demo_framesdrawn = 0;  // Demo_RenderFrame calls so far
+}  // namespace
+
+namespace {
 void Mark(DemoMark mark) {
   if (demo_mark) demo_mark(mark);
 }
@@ -64,7 +68,11 @@ void Demo_Startup(bool play_music) {
   const int mounted = corefile_mountimage(demo_setup.image, demo_setup.imagekind);
   if (demo_setup.source[0]) printf(kMsgData, mounted ? "mounted" : "could not mount", demo_setup.source);
   Mark(DEMO_MARK_MOUNTED);
+  // The images are read now and decoded on worker threads while the window,
+  // the sound and the music come up; their lines still come after those.
+  ReadResources();
   if (Screen_Open() != 0) {
+    DropResources();
     char reason[128];
     if (demo_setup.fullscreen)
       snprintf(reason, sizeof(reason), "cannot open the full-screen window on monitor %d with an OpenGL 2.0 context",
@@ -90,7 +98,12 @@ void Demo_Startup(bool play_music) {
 
   // One frame out before the slow loads, so the window shows up at once.
   GFX_SwapBuffers();
+  // Each texture gets its pixels when a pass first binds it, or in one of
+  // the first frames (one a frame), not here: a copy each that a software
+  // renderer makes slowly, 150 MB in all.
+  GFX_deferuploads = true;
   LoadResources();
+  GFX_deferuploads = false;
   Mark(DEMO_MARK_IMAGES);
   LoadShaders();
   Mark(DEMO_MARK_SHADERS);
@@ -140,8 +153,14 @@ void Demo_RenderFrame(int32_t offset) {
     Screen_ShowPicture();
   }
   ExecutePost(picture, shader_post, bmp_vintage, bmp_vintage2, bmp_sugaricon, bmp_noise);
-  // One folded program a frame, made ahead of its first draw, until
-  // all are made: their compiles and memory come in the first seconds.
-  PrepareFoldedPrograms();
+  // From the second frame on, until all are done, one folded program and one
+  // image's texture a frame, made ahead of their first draw: their work and
+  // memory come in the show's first seconds. The first frame makes only what
+  // it draws, so the show opens as soon as it can.
+  if (demo_framesdrawn > 0) {
+    PrepareFoldedPrograms();
+    GFX_UploadPendingTexture();
+  }
+  demo_framesdrawn++;
   Mark(DEMO_MARK_FRAME_END);
 }

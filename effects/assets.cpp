@@ -9,8 +9,9 @@
 // directions, the twister strip along S only (it repeats along T).
 //
 // The images are read in list order and decoded on the graphics layer's
-// worker threads (LoadBitmapsPNG); their textures, wrap modes and lines
-// still come in list order.
+// worker threads (StartBitmapsPNG), from ReadResources on when the caller
+// starts them early; their textures, wrap modes and lines still come in
+// list order, at LoadResources.
 //
 // Threads: main thread only, once at start-up, with the GL context current.
 #include "effects/effects.h"
@@ -49,6 +50,9 @@ const s_shaderasset kShaders[] = {SPROX_SHADERS(ASSETS_SHADER_ROW)};
 static_assert(sizeof(kImages) / sizeof(kImages[0]) == EFFECTS_NUM_IMAGES);
 static_assert(sizeof(kShaders) / sizeof(kShaders[0]) == EFFECTS_NUM_SHADER_FILES);
 
+// The images being read and decoded between ReadResources and LoadResources.
+s_pngbatch* reading = nullptr;
+
 // Right after image `index` is loaded: its wrap mode. The load leaves the
 // new texture bound on the active unit. After a failed load nothing new is
 // bound, and the wrap would land on some other image's texture, so it is
@@ -81,14 +85,24 @@ void SetImageWrap(const s_bitmap& bitmap, unsigned wrap) {
   if (wrap == CLAMP_ST) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
 }
 
-void LoadResources() {
+void ReadResources() {
+  if (reading) return;
   const char* files[EFFECTS_NUM_IMAGES];
+  for (int k = 0; k < EFFECTS_NUM_IMAGES; k++) files[k] = kImages[k].file;
+  reading = StartBitmapsPNG(files, EFFECTS_NUM_IMAGES);
+}
+
+void LoadResources() {
+  ReadResources();
   s_bitmap* bitmaps[EFFECTS_NUM_IMAGES];
-  for (int k = 0; k < EFFECTS_NUM_IMAGES; k++) {
-    files[k] = kImages[k].file;
-    bitmaps[k] = kImages[k].bitmap;
-  }
-  LoadBitmapsPNG(files, bitmaps, EFFECTS_NUM_IMAGES, SetWrap);
+  for (int k = 0; k < EFFECTS_NUM_IMAGES; k++) bitmaps[k] = kImages[k].bitmap;
+  FinishBitmapsPNG(reading, bitmaps, SetWrap);
+  reading = nullptr;
+}
+
+void DropResources() {
+  DropBitmapsPNG(reading);
+  reading = nullptr;
 }
 
 void LoadShaders() {

@@ -103,7 +103,14 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
 
 // ---- Asset tables -------------------------------------------------------------------------
 // Loads the 67 images into their globals and clamps the nine that need it.
+// After ReadResources it finishes the load that one began.
 void LoadResources();
+// The first half of LoadResources, for a caller with other work to do
+// meanwhile: reads the images' files (printing nothing) and has them decoded
+// on worker threads. DropResources abandons such a load (for an exit before
+// LoadResources); it prints nothing and loads nothing.
+void ReadResources();
+void DropResources();
 // Gives the texture of `bitmap`, bound on the active unit, the wrap mode
 // `wrap` of the image list (REPEAT, CLAMP_S, CLAMP_ST, REPEAT_NEAREST).
 void SetImageWrap(const s_bitmap& bitmap, unsigned wrap);

@@ -35,6 +35,14 @@ constexpr unsigned kLodePNGOutOfMemory = 83;  // LodePNG's "memory allocation fa
 // ---- Globals -----------------------------------------------------------------------
 s_bitmap* GFX_bitmaplist[GFX_MAX_BITMAPS];
 int GFX_numbitmaps = 0;
+bool GFX_deferuploads = false;
+int gfx_pendinguploads = 0;
+
+namespace {
+// Textures made while uploads were deferred, in the order made, that have no
+// pixels yet: a copy of each record (its name, size and pixel buffer).
+s_bitmap pending[GFX_MAX_BITMAPS];
+}  // namespace
 
 // ---- Internal functions ---------------------------------------------------------------
 namespace {
@@ -96,21 +104,73 @@ void CreateBitmapAround(int width, int height, uint32_t* pixels, s_bitmap* bitma
   GFX_bitmaplist[GFX_numbitmaps++] = bitmap;
 }
 
+// Takes texture out of the pending uploads, keeping the others' order;
+// false when it was not there.
+bool Unpend(GLuint texture) {
+  for (int k = 0; k < gfx_pendinguploads; k++) {
+    if (pending[k].textureid != texture) continue;
+    for (int j = k + 1; j < gfx_pendinguploads; j++) pending[j - 1] = pending[j];
+    gfx_pendinguploads--;
+    return true;
+  }
+  return false;
+}
+
+// Records the new, bound texture of `bitmap` for a later upload; false (the
+// caller uploads now) when deferring is off or the table is full.
+bool Pend(const s_bitmap& bitmap, GLuint texture) {
+  if (!GFX_deferuploads || gfx_pendinguploads >= GFX_MAX_BITMAPS) return false;
+  pending[gfx_pendinguploads] = bitmap;
+  pending[gfx_pendinguploads].textureid = texture;
+  gfx_pendinguploads++;
+  return true;
+}
+
 }  // namespace
+
+// ---- Module functions ------------------------------------------------------------------
+void gfx_uploadifpending(GLuint texture) {
+  for (int k = 0; k < gfx_pendinguploads; k++) {
+    if (pending[k].textureid != texture) continue;
+    const s_bitmap bitmap = pending[k];
+    Unpend(texture);
+    UploadLevel0(bitmap);  // the caller has just bound it
+    return;
+  }
+}
 
 // ---- Public functions ------------------------------------------------------------------
 unsigned int GFX_CreateTexture(s_bitmap bitmap) {
   const GLuint texture = gfx_newtexture(GL_LINEAR, GL_REPEAT);
+#ifndef __EMSCRIPTEN__
+  // The browser build clamps its images by writing into their storage at
+  // once, and it decodes on the main thread anyway: it never defers.
+  if (Pend(bitmap, texture)) return texture;
+#endif
   UploadLevel0(bitmap);
   return texture;
 }
 
+bool GFX_UploadPendingTexture() {
+  if (gfx_pendinguploads == 0) return false;
+  GLint bound = 0;  // the active unit's texture, given back afterwards
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  glBindTexture(GL_TEXTURE_2D, pending[0].textureid);
+  gfx_uploadifpending(pending[0].textureid);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  return true;
+}
+
+int GFX_PendingUploads() { return gfx_pendinguploads; }
+
 void GFX_UpdateTexture(s_bitmap bitmap) {
+  Unpend(bitmap.textureid);  // these pixels replace the ones it waited for
   glBindTexture(GL_TEXTURE_2D, bitmap.textureid);
   UploadLevel0(bitmap);
 }
 
 void GFX_DeleteTexture(s_bitmap bitmap) {
+  Unpend(bitmap.textureid);
   GLuint texture = bitmap.textureid;
   glDeleteTextures(1, &texture);
 }

@@ -109,11 +109,15 @@ void GFX_DrawQuad(float x, float y, float width, float height, float s0, float t
 #endif
 }
 
-void GFX_BindTexture(int texture) { glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture)); }
+void GFX_BindTexture(int texture) {
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+  // A texture that still waits for its pixels gets them before any draw reads it.
+  if (gfx_pendinguploads > 0) gfx_uploadifpending(static_cast<GLuint>(texture));
+}
 
 void GFX_BindTextureChannel(int texture, int channel) {
   if (channel >= 0 && channel <= GFX_MAX_CHANNEL) glActiveTexture(GL_TEXTURE0 + channel);
-  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+  GFX_BindTexture(texture);
 }
 
 uint32_t GFX_FrameBufferTexture(int id) {

@@ -137,6 +137,17 @@ void GFX_DeleteTexture(s_bitmap bitmap);
 // Fills the record: sizes, a fresh (uncleared) pixel buffer, texture
 // coordinates and a texture; prints "bitmap textureid: N" and lists it.
 void GFX_CreateBitmap(int width, int height, s_bitmap* bitmap);
+// While true (off by default) a bitmap's new texture is made without its
+// pixels, which it gets when first bound through GFX_BindTexture or
+// GFX_BindTextureChannel, or from GFX_UploadPendingTexture, whichever comes
+// first: a start-up that leaves the uploads (a memory copy each, slow on a
+// software renderer) to its first frames. The browser build never defers.
+extern bool GFX_deferuploads;
+// Uploads the oldest texture still waiting for its pixels, leaving the
+// active unit's binding as it was; false when none waits.
+bool GFX_UploadPendingTexture();
+// Textures still waiting for their pixels.
+int GFX_PendingUploads();
 // Releases buffer and texture of a created record; nothing for an empty one.
 void GFX_DeleteBitmap(s_bitmap* bitmap);
 void GFX_UpdateBitmap(s_bitmap bitmap);
@@ -153,6 +164,17 @@ void LoadBitmapPNG(const char* filename, s_bitmap* bitmap);
 // After each file, when `loaded` is not null, loaded(k) runs on this thread
 // with that file's new texture bound (if its load made one).
 void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int count, void (*loaded)(int index));
+// LoadBitmapsPNG in two halves, so that the workers decode while the caller
+// does other work. StartBitmapsPNG reads the files (the file system's lines
+// are held back, nothing is printed) and hands them to the workers; it
+// returns null for an empty list. FinishBitmapsPNG prints, creates and calls
+// back as LoadBitmapsPNG does, and releases the batch. DropBitmapsPNG
+// releases a batch that will not be finished (the decodes under way end
+// first); nothing is printed. Both take null.
+struct s_pngbatch;
+s_pngbatch* StartBitmapsPNG(const char* const* filenames, int count);
+void FinishBitmapsPNG(s_pngbatch* batch, s_bitmap* const* bitmaps, void (*loaded)(int index));
+void DropBitmapsPNG(s_pngbatch* batch);
 
 // ---- Framebuffers and quads -----------------------------------------------------------
 // A new width x height framebuffer (nearest, clamped colour texture, no

@@ -15,6 +15,12 @@ constexpr const char* GFX_MSG_FRAMEBUFFERS_FULL = "gfx: framebuffer table full (
 constexpr const char* GFX_MSG_SHADERS_FULL = "gfx: shader table full (%d programs)\n";
 
 // ---- Textures -------------------------------------------------------------------
+// Textures made while GFX_deferuploads was on that still wait for their
+// pixels (gfx/bitmap.cpp), and the upload of `texture` when it is one of
+// them, into the texture bound on the active unit (which must be it).
+extern int gfx_pendinguploads;
+void gfx_uploadifpending(GLuint texture);
+
 // A new 2D texture, bound on the active unit, filtered with `filter` and
 // wrapped with `wrap` along S and T; its storage is left to the caller.
 inline GLuint gfx_newtexture(GLint filter, GLint wrap) {

@@ -21,7 +21,11 @@
 // steps of gfx/png_load.h; it is handed over once its bytes are read and done
 // once decoded.
 //
-// Threads: LoadBitmapsPNG runs on the main thread (GL context); its workers
+// The loader comes in two halves (StartBitmapsPNG, FinishBitmapsPNG) so that
+// the show's start-up can read its images before it opens the window and
+// have them decoded while the window, the sound and the music come up.
+//
+// Threads: the loader runs on the main thread (GL context); its workers
 // run gfx_pngdecode only, and take and report jobs under the queue's lock.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -29,6 +33,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -137,21 +142,30 @@ std::vector<std::thread> StartWorkers(s_decodequeue* queue, s_pngload* loads) {
 
 }  // namespace
 
-// ---- Public functions ------------------------------------------------------------------
-void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int count, void (*loaded)(int index)) {
-  if (count <= 0) return;
-  std::vector<s_pngload> loads(static_cast<size_t>(count));
+// A list on its way: the jobs, the workers decoding them, each file's held lines.
+struct s_pngbatch {
+  std::vector<s_pngload> loads;
   s_decodequeue queue;
+  std::vector<std::thread> workers;
+  std::vector<char> text;  // the file system's lines, held while the files were read
+};
+
+// ---- Public functions ------------------------------------------------------------------
+s_pngbatch* StartBitmapsPNG(const char* const* filenames, int count) {
+  if (count <= 0) return nullptr;
+  s_pngbatch* batch = new s_pngbatch;
+  batch->loads.resize(static_cast<size_t>(count));
+  s_decodequeue& queue = batch->queue;
   queue.count = count;
   queue.done.assign(static_cast<size_t>(count), 0);
-  std::vector<std::thread> workers = StartWorkers(&queue, loads.data());
+  batch->workers = StartWorkers(&queue, batch->loads.data());
 
   s_heldoutput held;
   const bool holding = HoldOutput(&held);
   std::vector<size_t> lines(static_cast<size_t>(count) + 1, 0);  // where each file's held lines start
   for (int k = 0; k < count; k++) {
     if (holding) lines[static_cast<size_t>(k)] = HeldBytes(&held);
-    gfx_pngread(&loads[static_cast<size_t>(k)], filenames[k]);
+    gfx_pngread(&batch->loads[static_cast<size_t>(k)], filenames[k]);
     {
       std::lock_guard<std::mutex> hold(queue.lock);
       queue.ready = k + 1;
@@ -161,23 +175,28 @@ void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int 
   // Every job is handed over: wake every worker still waiting, so that each
   // sees that nothing is left to take and ends. One woken worker per job is
   // not enough: a worker that slept through the last handover while another
-  // took the last job would otherwise wait forever, and the join below with it.
+  // took the last job would otherwise wait forever, and the join with it.
   queue.handedover.notify_all();
-  std::vector<char> text;
   if (holding) {
     lines[static_cast<size_t>(count)] = HeldBytes(&held);
-    text = ReleaseOutput(&held);
+    batch->text = ReleaseOutput(&held);
+    const std::vector<char>& text = batch->text;
     for (int k = 0; k < count; k++) {
       const size_t from = std::min(lines[static_cast<size_t>(k)], text.size());
       const size_t to = std::min(lines[static_cast<size_t>(k) + 1], text.size());
-      loads[static_cast<size_t>(k)].fslines = text.data() + from;
-      loads[static_cast<size_t>(k)].fslength = to - from;
+      batch->loads[static_cast<size_t>(k)].fslines = text.data() + from;
+      batch->loads[static_cast<size_t>(k)].fslength = to - from;
     }
   }
+  return batch;
+}
 
-  for (int k = 0; k < count; k++) {
-    s_pngload& load = loads[static_cast<size_t>(k)];
-    if (workers.empty()) {
+void FinishBitmapsPNG(s_pngbatch* batch, s_bitmap* const* bitmaps, void (*loaded)(int index)) {
+  if (!batch) return;
+  s_decodequeue& queue = batch->queue;
+  for (int k = 0; k < queue.count; k++) {
+    s_pngload& load = batch->loads[static_cast<size_t>(k)];
+    if (batch->workers.empty()) {
       gfx_pngdecode(&load);
     } else {
       std::unique_lock<std::mutex> hold(queue.lock);
@@ -186,5 +205,25 @@ void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int 
     gfx_pngfinish(&load, bitmaps[k]);
     if (loaded) loaded(k);
   }
-  for (std::thread& worker : workers) worker.join();
+  for (std::thread& worker : batch->workers) worker.join();
+  delete batch;
+}
+
+void DropBitmapsPNG(s_pngbatch* batch) {
+  if (!batch) return;
+  {
+    std::lock_guard<std::mutex> hold(batch->queue.lock);
+    batch->queue.next = batch->queue.count;  // nothing more to take
+  }
+  batch->queue.handedover.notify_all();
+  for (std::thread& worker : batch->workers) worker.join();
+  for (s_pngload& load : batch->loads) {
+    free(load.pixels);
+    free(load.file);
+  }
+  delete batch;
+}
+
+void LoadBitmapsPNG(const char* const* filenames, s_bitmap* const* bitmaps, int count, void (*loaded)(int index)) {
+  FinishBitmapsPNG(StartBitmapsPNG(filenames, count), bitmaps, loaded);
 }

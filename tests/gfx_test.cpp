@@ -595,6 +595,62 @@ TEST(GfxBitmap, CreateFillsTheRecordAndListsIt) {
   EXPECT_EQ(empty.textureid, 0u);
 }
 
+// Reads the level-0 texels of `texture` (w x h) through a bind of its own.
+std::vector<uint32_t> Texels(GLuint texture, int w, int h) {
+  std::vector<uint32_t> texels(static_cast<size_t>(w) * h, 0xDEADBEEFu);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+  return texels;
+}
+
+TEST(GfxBitmap, DeferredUploadsArriveBeforeAnyDrawAndInOrder) {
+  EnsureVideo();
+  static s_bitmap a, b, c, d;
+  GFX_deferuploads = true;
+  test_util::capture_stdout([] {
+    for (s_bitmap* bitmap : {&a, &b, &c, &d}) GFX_CreateBitmap(2, 2, bitmap);
+  });
+  GFX_deferuploads = false;
+  ASSERT_EQ(GFX_PendingUploads(), 4);
+  // The pixels the record holds when the upload comes are the ones uploaded.
+  int shade = 1;
+  for (s_bitmap* bitmap : {&a, &b, &c, &d})
+    for (int k = 0; k < 4; k++) GFX_DrawPixel(k % 2, k / 2, 0xFF000000 | (shade++ * 0x010101), *bitmap);
+  GLint width = -1;
+  glBindTexture(GL_TEXTURE_2D, c.textureid);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+  EXPECT_EQ(width, 0) << "no storage before its upload";
+
+  // A bind through the graphics layer uploads it, on whichever unit.
+  GFX_BindTextureChannel(static_cast<int>(c.textureid), 3);
+  EXPECT_EQ(GFX_PendingUploads(), 3);
+  EXPECT_EQ(0, memcmp(Texels(c.textureid, 2, 2).data(), c.pixels, 16));
+  glActiveTexture(GL_TEXTURE0);
+
+  // Replaced pixels and a deleted bitmap leave the queue; the rest go oldest
+  // first, one a call, the active unit's binding kept.
+  GFX_UpdateBitmap(b);
+  test_util::capture_stdout([] { GFX_DeleteBitmap(&d); });
+  EXPECT_EQ(GFX_PendingUploads(), 1);
+  GLuint other = 0;
+  glGenTextures(1, &other);
+  glBindTexture(GL_TEXTURE_2D, other);
+  EXPECT_TRUE(GFX_UploadPendingTexture());
+  EXPECT_EQ(GetInt(GL_TEXTURE_BINDING_2D), static_cast<GLint>(other));
+  EXPECT_FALSE(GFX_UploadPendingTexture());
+  EXPECT_EQ(GFX_PendingUploads(), 0);
+  for (s_bitmap* bitmap : {&a, &b}) EXPECT_EQ(0, memcmp(Texels(bitmap->textureid, 2, 2).data(), bitmap->pixels, 16));
+
+  // Off, a new bitmap is uploaded at once, as before.
+  static s_bitmap e;
+  test_util::capture_stdout([] { GFX_CreateBitmap(1, 1, &e); });
+  EXPECT_EQ(GFX_PendingUploads(), 0);
+  glDeleteTextures(1, &other);
+  test_util::capture_stdout([] {
+    for (s_bitmap* bitmap : {&a, &b, &c, &e}) GFX_DeleteBitmap(bitmap);
+  });
+}
+
 TEST(GfxBitmap, DrawPixelSwapsRedAndBlueAndStaysInBounds) {
   uint32_t words[4] = {0x11111111u, 0x11111111u, 0x11111111u, 0x11111111u};
   s_bitmap b = {};
@@ -971,6 +1027,50 @@ TEST_F(GfxPngList, SameLinesRecordsAndTexturesAsOneByOne) {
   EXPECT_EQ(test_util::capture_stdout([] { LoadBitmapsPNG(nullptr, nullptr, 0, RecordLoaded); }), "");
   for (s_bitmap& b : serial) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
   for (s_bitmap& b : listed) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
+}
+
+// In two halves, with other output between them: the read prints nothing,
+// the finish prints what the one-call load prints. A dropped batch prints
+// and creates nothing.
+TEST_F(GfxPngList, ReadAheadLoadsLikeTheOneCallAndCanBeDropped) {
+  const int n = static_cast<int>(names_.size());
+  std::vector<const char*> files;
+  for (const std::string& name : names_) files.push_back(name.c_str());
+  std::vector<s_bitmap> once(static_cast<size_t>(n)), halves(static_cast<size_t>(n));
+  std::vector<s_bitmap*> oncep, halvesp;
+  for (int k = 0; k < n; k++) {
+    oncep.push_back(&once[static_cast<size_t>(k)]);
+    halvesp.push_back(&halves[static_cast<size_t>(k)]);
+  }
+  std::vector<unsigned> ids;
+  const std::string expected = WithoutTextureIds(
+      test_util::capture_stdout([&] { LoadBitmapsPNG(files.data(), oncep.data(), n, nullptr); }), &ids);
+
+  s_pngbatch* batch = nullptr;
+  EXPECT_EQ(test_util::capture_stdout([&] { batch = StartBitmapsPNG(files.data(), n); }), "");
+  ASSERT_NE(batch, nullptr);
+  const std::string later = test_util::capture_stdout([&] {
+    printf("between\n");
+    FinishBitmapsPNG(batch, halvesp.data(), nullptr);
+  });
+  EXPECT_EQ(WithoutTextureIds(later, &ids), "between\n" + expected);
+  for (int k = 0; k < n; k++) {
+    const s_bitmap& a = once[static_cast<size_t>(k)];
+    const s_bitmap& b = halves[static_cast<size_t>(k)];
+    ASSERT_EQ(a.pixels == nullptr, b.pixels == nullptr);
+    if (a.pixels) {
+      EXPECT_EQ(0, memcmp(a.pixels, b.pixels, static_cast<size_t>(a.size)));
+    }
+  }
+
+  const int listed = GFX_numbitmaps;
+  EXPECT_EQ(test_util::capture_stdout([&] { DropBitmapsPNG(StartBitmapsPNG(files.data(), n)); }), "");
+  EXPECT_EQ(GFX_numbitmaps, listed);
+  EXPECT_EQ(StartBitmapsPNG(files.data(), 0), nullptr);
+  FinishBitmapsPNG(nullptr, nullptr, nullptr);
+  DropBitmapsPNG(nullptr);
+  for (s_bitmap& b : once) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
+  for (s_bitmap& b : halves) test_util::capture_stdout([&] { GFX_DeleteBitmap(&b); });
 }
 
 // Files that are all missing decode in no time, so the workers spend the
