@@ -77,5 +77,31 @@ float pow60(float x) { float x12 = pow12(x); float x24 = x12 * x12; return x24 *
 // Rotation of a 2D point by a radians.
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
 
+// ---- Fast trigonometry --------------------------------------------------------------
+// sin, cos and atan cost a software renderer many times a multiply; these
+// polynomials are within about 1e-3 of them (a thousandth of a radian for
+// fastAtan2), which no one sees in a colour or an angle on screen. Keep the
+// exact ones where an error grows: large arguments feeding a hash, or
+// repeated rotations.
+// sinTurns(t) = sin(2 pi t): a parabola per half turn, then one refinement.
+float sinTurns(float t) {
+  t -= floor(t + 0.5);
+  float y = 8.0 * t - 16.0 * t * abs(t);
+  return y + 0.225 * y * (abs(y) - 1.0);
+}
+float fastSin(float x) { return sinTurns(x * 0.15915494); }
+float fastCos(float x) { return sinTurns(x * 0.15915494 + 0.25); }
+mat2 fastRot(float a) { float c = fastCos(a), s = fastSin(a); return mat2(c, s, -s, c); }
+// atan(y, x) in -pi..pi: a polynomial on the octant, then folded out.
+float fastAtan2(float y, float x) {
+  float ax = abs(x), ay = abs(y);
+  float a = min(ax, ay) / max(max(ax, ay), 1e-20);
+  float s = a * a;
+  float r = ((-0.0464964749 * s + 0.15931422) * s - 0.327622764) * s * a + a;
+  r = ay > ax ? 1.57079637 - r : r;
+  r = x < 0.0 ? 3.14159274 - r : r;
+  return y < 0.0 ? -r : r;
+}
+
 // A premultiplied colour and coverage src laid over dst.
 vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }

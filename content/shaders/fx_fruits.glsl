@@ -7,7 +7,8 @@
 //
 // Each fruit sits in a cell of a falling grid (cell hashing: one fruit at most
 // per cell, every column falling at its own speed), so the cost per pixel is
-// fixed whatever the number of fruits on screen.
+// fixed whatever the number of fruits on screen. A pixel shows the grain of
+// its front fruit only, so the three layers share one read of the noise.
 //
 // Pass: texture0 bluebg, texture1 noise (peel dimples, juice sacs, fizz),
 // texture2 the nutrition label (repeats, so it is masked here).
@@ -31,11 +32,10 @@ const vec3 LEAF = vec3(0.18, 0.62, 0.22);
 
 // ---- Helpers -------------------------------------------------------------------
 
-// A whole orange of radius r at the cell-local point f, turned so that its
-// own point is g, with the peel's pore value `pore` there; premultiplied.
-vec4 wholeOrange(vec2 f, vec2 g, float r, float pore, float seed, float aa) {
-  float d = length(f) / r;
-  if (d > 1.0) return vec4(0.0);
+// The colour of a whole orange of radius r at the cell-local point f (d from
+// its centre, 1 at the rim), turned so that its own point is g, with the
+// peel's pore value `pore` there.
+vec3 wholeOrange(vec2 f, vec2 g, float d, float r, float pore, float seed) {
   vec3 n = vec3(f / r, sqrt(max(1.0 - d * d, 0.0)));
   // dimpled peel: the noise picture stands in for the pores
   n = normalize(n + vec3((pore - 0.5) * 0.2, (pore - 0.5) * 0.15, 0.0));
@@ -50,18 +50,14 @@ vec4 wholeOrange(vec2 f, vec2 g, float r, float pore, float seed, float aa) {
   col = mix(col, EMBER * 0.5, stalk);
   vec2 lf = rot(0.6) * (g - vec2(0.22, 0.86));
   float leaf = smoothstep(1.0, 0.9, length(lf * vec2(3.2, 7.0)));
-  col = mix(col, LEAF * (0.7 + 0.5 * lf.y * 4.0), leaf * step(seed, 0.55));
-  float a = smoothstep(1.0, 1.0 - aa, d);
-  return vec4(col * a, a);
+  return mix(col, LEAF * (0.7 + 0.5 * lf.y * 4.0), leaf * step(seed, 0.55));
 }
 
-// A citrus slice (a thin disc seen at a tilt, squashed across by `squash`)
-// at the cell-local point e of the unsquashed disc, turned so that its own
-// point is g, with the juice sacs' value `sacs` there; premultiplied.
-vec4 citrusSlice(vec2 e, vec2 g, float r, float squash, float sacs, vec3 peel, vec3 flesh, float aa) {
-  float d = length(e) / r;
-  if (d > 1.0) return vec4(0.0);
-  float ang = atan(g.y, g.x);
+// The colour of a citrus slice (a thin disc seen at a tilt, squashed across
+// by `squash`) at its own turned point g (d from its centre, 1 at the rim),
+// with the juice sacs' value `sacs` there.
+vec3 citrusSlice(vec2 g, float d, float squash, float sacs, vec3 peel, vec3 flesh) {
+  float ang = fastAtan2(g.y, g.x);
   float s = fract(ang / (2.0 * PI) * 10.0);
   float membrane = smoothstep(0.08, 0.02, min(s, 1.0 - s) * (d + 0.15));
   vec3 col = flesh * (0.75 + 0.45 * sacs) + FIZZ * 0.25 * smoothstep(0.7, 0.95, sacs);
@@ -69,54 +65,77 @@ vec4 citrusSlice(vec2 e, vec2 g, float r, float squash, float sacs, vec3 peel, v
   col = mix(col, FIZZ * 0.92, smoothstep(0.80, 0.84, d));   // pith ring
   col = mix(col, peel, smoothstep(0.89, 0.92, d));          // rind
   col = mix(col, FIZZ, smoothstep(0.12, 0.05, d) * 0.9);    // core
-  col *= 0.7 + 0.3 * squash;                                // edge-on looks darker
-  float a = smoothstep(1.0, 1.0 - aa, d);
-  return vec4(col * a, a);
+  return col * (0.7 + 0.3 * squash);                        // edge-on looks darker
 }
 
-// One falling layer of fruit. scale: cells per screen height; depth 0 far .. 1 near.
-vec4 fruitLayer(vec2 p, float scale, float speed, float seed, float density, float depth) {
+// Where a layer's fruit lies under this pixel: all of it but its colour.
+struct Fruit {
+  vec2 f;         // cell-local point, the fruit's centre at 0
+  vec2 e;         // the same point on the slice before it is squashed
+  vec2 g;         // the fruit's own point, turned with it; 1 at the rim
+  float d;        // distance from the centre, 1 at the rim
+  float r;        // radius, cell units
+  float h;        // the cell's hash: whether it holds a fruit, and its seed
+  float squash;   // how much of a slice's width shows (it turns edge-on)
+  float aa;       // anti-aliasing width, in units of the radius
+  bool there;     // the cell holds a fruit
+  bool orange;    // a whole orange; else a slice, of lemon when `lemon`
+  bool lemon;
+};
+
+// The fruit of one falling layer under p. scale: cells per screen height.
+Fruit placeFruit(vec2 p, float scale, float speed, float seed, float density) {
+  Fruit fr;
   vec2 q = p * scale;
   float column = floor(q.x);
   float sp = speed * (0.7 + 0.6 * hash21TwoLane(vec2(column, seed)));
   q.y += time * sp + hash21TwoLane(vec2(seed, column)) * 11.0;
   vec2 cell = floor(q);
-  float h = hash21TwoLane(cell + seed);
-  if (h > density) return vec4(0.0);
-  vec2 f = fract(q) - 0.5;
-  float r = 0.26 + 0.14 * hash21TwoLane(cell + seed + 1.3);
-  float room = 0.5 - r;
+  fr.h = hash21TwoLane(cell + seed);
+  fr.there = fr.h <= density;
+  fr.r = 0.26 + 0.14 * hash21TwoLane(cell + seed + 1.3);
+  float room = 0.5 - fr.r;
   vec2 off = (vec2(hash21TwoLane(cell + 2.9), hash21TwoLane(cell + 6.1)) - 0.5) * 2.0 * room * 0.6;
-  off.x += sin(time * 1.3 + h * 30.0) * room * 0.4;
-  f -= off;
+  off.x += fastSin(time * 1.3 + fr.h * 30.0) * room * 0.4;
+  fr.f = fract(q) - 0.5 - off;
   float kind = hash21TwoLane(cell + seed + 9.1);
   float spinRate = (hash21TwoLane(cell + 4.4) - 0.5) * 5.0;
-  float spin = time * spinRate + h * 6.28;
-  float aa = 1.5 * scale / (resolution.y * r);
-  // One orange and one slice are shaded and the kind picks between them
-  // (a renderer that runs both sides of an if pays for both anyway); they
-  // share the turn and the one read of the noise picture, at the point of
-  // the kind drawn.
-  bool orange = kind < 0.4;
-  bool lemon = kind >= 0.8;
-  float squash = max(abs(cos(time * spinRate * 0.6 + h * 3.0)), 0.22);
-  vec2 e = vec2(f.x / squash, f.y);
-  vec2 own = orange ? f : e;
-  vec2 g = rot(spin) * (own / r);
-  float grain = texture2D(texture1, length(own) <= r ? g * (orange ? 0.12 : 0.25) + h : vec2(0.5)).r;
-  vec4 slice = citrusSlice(e, g, r, squash, grain,
-                           lemon ? LEMON * 0.95 : ORANGE,
-                           lemon ? mix(LEMON, FIZZ, 0.25) : mix(ORANGE, AMBER, 0.55), aa);
-  vec4 c = orange ? wholeOrange(f, g, r, grain, h, aa) : slice;
+  float spin = time * spinRate + fr.h * 6.28;
+  fr.aa = 1.5 * scale / (resolution.y * fr.r);
+  fr.orange = kind < 0.4;
+  fr.lemon = kind >= 0.8;
+  fr.squash = max(abs(fastCos(time * spinRate * 0.6 + fr.h * 3.0)), 0.22);
+  fr.e = vec2(fr.f.x / fr.squash, fr.f.y);
+  vec2 own = fr.orange ? fr.f : fr.e;
+  fr.d = length(own) / fr.r;
+  fr.g = fastRot(spin) * (own / fr.r);
+  return fr;
+}
+
+// Whether the fruit covers the pixel, and where it reads the noise picture
+// (peel pores or juice sacs).
+bool covers(Fruit fr) { return fr.there && fr.d <= 1.0; }
+vec2 grainPoint(Fruit fr) { return fr.g * (fr.orange ? 0.12 : 0.25) + fr.h; }
+
+// The fruit's colour, premultiplied, with the noise value `grain` at its
+// grain point; depth 0 far .. 1 near. One orange and one slice are shaded
+// and the kind picks between them: a renderer that runs both sides of an if
+// pays for both anyway.
+vec4 shadeFruit(Fruit fr, float grain, float depth) {
+  vec3 slice = citrusSlice(fr.g, fr.d, fr.squash, grain,
+                           fr.lemon ? LEMON * 0.95 : ORANGE,
+                           fr.lemon ? mix(LEMON, FIZZ, 0.25) : mix(ORANGE, AMBER, 0.55));
+  vec3 col = fr.orange ? wholeOrange(fr.f, fr.g, fr.d, fr.r, grain, fr.h) : slice;
   // distance haze: far fruit fades towards the blue
-  c.rgb = mix(c.rgb, mix(POOL_LIGHT, FIZZ, 0.3) * c.a, 0.35 * (1.0 - depth));
-  return c;
+  col = mix(col, mix(POOL_LIGHT, FIZZ, 0.3), 0.35 * (1.0 - depth));
+  float a = fr.there ? smoothstep(1.0, 1.0 - fr.aa, fr.d) : 0.0;
+  return vec4(col * a, a);
 }
 
 // The nutrition label at centre c, height hgt, turned by ang; premultiplied,
 // with a soft shadow folded into the alpha below the card.
 vec4 label(vec2 p, vec2 c, float hgt, float ang) {
-  vec2 lp = rot(-ang) * (p - c);
+  vec2 lp = fastRot(-ang) * (p - c);
   vec2 luv = vec2(lp.x / (hgt * LABEL_ASPECT) + 0.5, 0.5 - lp.y / hgt);
   vec2 inside = step(vec2(0.0), luv) * step(luv, vec2(1.0));
   float in2 = inside.x * inside.y;
@@ -126,7 +145,7 @@ vec4 label(vec2 p, vec2 c, float hgt, float ang) {
 }
 
 float labelShadow(vec2 p, vec2 c, float hgt, float ang) {
-  vec2 lp = rot(-ang) * (p - c - vec2(0.025, -0.035));
+  vec2 lp = fastRot(-ang) * (p - c - vec2(0.025, -0.035));
   vec2 halfSize = vec2(hgt * LABEL_ASPECT, hgt) * 0.5;
   vec2 e = abs(lp) - halfSize;
   float sd = length(max(e, 0.0)) + min(max(e.x, e.y), 0.0);
@@ -149,16 +168,25 @@ void main() {
   vec3 col = texture2D(texture0, vec2(uv.x, 1.0 - uv.y)).rgb;
   vec2 sun = slam ? vec2(0.0, 0.05) : vec2(-0.35, 0.1);
   vec2 sp = p - sun;
-  float ang = atan(sp.y, sp.x) + time * 0.25;
-  float ray = smoothstep(0.35, 0.65, 0.5 + 0.5 * sin(ang * RAYS));
+  float ang = fastAtan2(sp.y, sp.x) + time * 0.25;
+  float ray = smoothstep(0.35, 0.65, 0.5 + 0.5 * fastSin(ang * RAYS));
   float fall = smoothstep(1.6, 0.0, length(sp));
   col = mix(col, mix(POOL_LIGHT, AMBER, 0.35 + 0.3 * pulse), ray * fall * (0.22 + 0.18 * pulse));
   col += AMBER * 0.45 * exp(-length(sp) * 4.0) * (0.6 + 0.4 * pulse);
   col = mix(col, NAVY, 0.35 * smoothstep(0.4, 1.2, length(p)));
 
+  // Three layers of fruit. Only the front one of the fruits under a pixel
+  // shows its grain (those behind it are hidden), so one read of the noise
+  // picture serves all three.
   float density = slam ? 0.55 : 0.4;
-  col = over(col, fruitLayer(p, 9.0, 0.8, 3.7, density, 0.0));
-  col = over(col, fruitLayer(p, 5.0, 1.1, 8.2, density, 0.5));
+  Fruit far = placeFruit(p, 9.0, 0.8, 3.7, density);
+  Fruit middle = placeFruit(p, 5.0, 1.1, 8.2, density);
+  Fruit near = placeFruit(p, 2.6, 1.5, 5.3, slam ? 0.42 : 0.3);
+  vec2 grainAt = covers(near) ? grainPoint(near) : covers(middle) ? grainPoint(middle)
+               : covers(far) ? grainPoint(far) : vec2(0.5);
+  float grain = texture2D(texture1, grainAt).r;
+  col = over(col, shadeFruit(far, grain, 0.0));
+  col = over(col, shadeFruit(middle, grain, 0.5));
 
   // The label.
   vec2 lc;
@@ -190,7 +218,7 @@ void main() {
   col = over(col, label(p, lc, lh, la));
 
   // Near fruit passes in front of the label.
-  col = over(col, fruitLayer(p, 2.6, 1.5, 5.3, slam ? 0.42 : 0.3, 1.0));
+  col = over(col, shadeFruit(near, grain, 1.0));
 
   // Fizz: two channels of the noise picture, scrolled up at two speeds and
   // multiplied, leave small sparse sparkles where both peak.
