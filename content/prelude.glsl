@@ -102,6 +102,12 @@ float fastAtan2(float y, float x) {
   r = x < 0.0 ? 3.14159274 - r : r;
   return y < 0.0 ? -r : r;
 }
+// asin(x) in -pi/2..pi/2 for x in -1..1 (within 1e-4: a cubic under a square root).
+float fastAsin(float x) {
+  float ax = abs(x);
+  float r = 1.57079637 - sqrt(1.0 - ax) * (1.5707288 + ax * (-0.2121144 + ax * (0.0742610 - 0.0187293 * ax)));
+  return x < 0.0 ? -r : r;
+}
 
 // A premultiplied colour and coverage src laid over dst.
 vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }

@@ -36,9 +36,9 @@ vec3 strawFrame(vec2 p, vec2 base, float leg, float bendR, float bend) {
     // Elbow: centre to the left of the leg's top.
     vec2 c = base + vec2(-bendR, leg);
     vec2 pc = p - c;
-    float ang = atan(pc.y, pc.x);
+    float ang = fastAtan2(pc.y, pc.x);
     float a = clamp(ang, 0.0, bend);
-    vec2 onArc = c + bendR * vec2(cos(a), sin(a));
+    vec2 onArc = c + bendR * vec2(fastCos(a), fastSin(a));
     float d1 = length(p - onArc);
     if (d1 < bestD) {
         bestD = d1;
@@ -66,10 +66,9 @@ vec3 straw(vec3 under, vec3 frame, float w, vec3 stripe, float flow, float kick)
     float wr = w * (1.0 + 0.06 * ribs);
     float aa = 1.5 / resolution.y;
     float cover = 1.0 - smoothstep(wr - aa, wr, abs(u));
-    if (cover <= 0.0) return under;
     float v = clamp(u / wr, -0.999, 0.999);
     float nz = sqrt(1.0 - v * v);
-    float around = asin(v);                       // angle around the tube, -pi/2..pi/2
+    float around = fastAsin(v);                   // angle around the tube, -pi/2..pi/2
 
     // Inside: soda slugs separated by air, moving up; fizz specks ride along.
     float along = s - flow;
