@@ -51,15 +51,15 @@ vec4 bubbles(vec2 p, float scale, float speed, float fill, float seed) {
     q.y -= time * speed;
     vec2 cell = floor(q);
     vec2 f = q - cell - 0.5;
-    if (hash21(cell + seed) > fill) return vec4(0.0);
+    float there = hash21(cell + seed) > fill ? 0.0 : 1.0;
     float r = 0.14 + 0.22 * hash21(cell + seed + 17.0);
     float room = 0.5 - r - 0.05;
     vec2 c = (vec2(hash21(cell + seed + 3.0), hash21(cell + seed + 7.0)) - 0.5) * 2.0 * room;
-    c.x += 0.05 * sin(time * 3.1 + 6.283 * hash21(cell + seed + 11.0));
+    c.x += 0.05 * fastSin(time * 3.1 + 6.283 * hash21(cell + seed + 11.0));
     vec2 d = (f - c) / r;
     float dist = length(d);
     float aa = 1.5 * scale / (resolution.y * r);
-    float body = 1.0 - smoothstep(1.0 - aa, 1.0, dist);
+    float body = (1.0 - smoothstep(1.0 - aa, 1.0, dist)) * there;
     float rim = pow5(min(dist, 1.0));
     float spot = 1.0 - smoothstep(0.05, 0.32, length(d - vec2(-0.38, 0.42)));
     return vec4(body, body * (rim * 0.8 + spot), d * body * r / scale);

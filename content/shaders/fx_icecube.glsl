@@ -64,7 +64,7 @@ vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
   float r = 0.08 + 0.2 * hash21TwoLane(cell + seed + 7.1);
   float room = 0.5 - r;
   vec2 off = (vec2(hash21TwoLane(cell + 3.3), hash21TwoLane(cell + 5.7)) - 0.5) * room;
-  off.x += sin(time * 3.1 + h * 40.0) * 0.3 * room;
+  off.x += fastSin(time * 3.1 + h * 40.0) * 0.3 * room;
   float d = length(f - off);
   float aa = 0.06;
   float body = smoothstep(r, r - aa * r - 0.01, d);
@@ -96,7 +96,7 @@ vec3 soda(vec3 ro, vec3 rd, float warm, float pulse, float card) {
   vec3 blue = texture2D(texture0, warm < 1.0 ? blueUv : vec2(0.5)).rgb;
   vec3 balls = texture2D(texture3, warm > 0.0 ? ballsUv : vec2(0.5)).rgb;
   vec3 col = mix(blue, mix(balls, ORANGE, 0.35), warm);
-  float c = sin(q.x * 5.0 + time * 1.1) + sin(q.y * 6.0 - time * 1.4) + sin((q.x + q.y) * 4.0 + time * 0.7);
+  float c = fastSin(q.x * 5.0 + time * 1.1) + fastSin(q.y * 6.0 - time * 1.4) + fastSin((q.x + q.y) * 4.0 + time * 0.7);
   c = pow6(clamp(c / 3.0 * 0.5 + 0.5, 0.0, 1.0));
   col += mix(POOL_LIGHT, AMBER, warm) * c * (0.35 + 0.4 * pulse);
   vec4 b = bubbles(q, 2.2, 0.5, 4.2, 0.5);
@@ -215,7 +215,7 @@ void main() {
   if (hit) {
     vec3 nw = R * nb;
     // inner frost: faint veils that follow the box coordinates
-    float frost = 0.5 + 0.5 * sin(dot(pb, vec3(7.0, 5.0, 9.0)) + sin(pb.y * 13.0) * 1.5);
+    float frost = 0.5 + 0.5 * fastSin(dot(pb, vec3(7.0, 5.0, 9.0)) + fastSin(pb.y * 13.0) * 1.5);
     vec3 inside = mix(col, ICE_TINT, (0.18 + 0.12 * frost) * (1.0 - 0.5 * warm)) * mix(ICE_TINT, vec3(1.0), warm);
     float fres = 0.06 + 0.94 * pow4(1.0 - max(dot(-rd, nw), 0.0));
     col = mix(inside, sky(reflect(rd, nw), warm), fres);
