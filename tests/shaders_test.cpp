@@ -722,4 +722,58 @@ TEST_F(ShadersGL, PostChannelBugFollowsTheRenderSize) {
   demo = *saved;
 }
 
+// The prelude's fast sine, cosine, atan and asin against the C library's,
+// one column per argument, read back as floats: a broken coefficient or a
+// fold into the wrong octant shows far outside the errors they promise.
+TEST_F(ShadersGL, PreludeFastTrigonometryStaysWithinItsErrors) {
+  const std::string& packed = PackedText("post.glsl");
+  const size_t body = packed.find("#line 0 0\n");
+  ASSERT_NE(body, std::string::npos);
+  const std::string text = packed.substr(0, body) + R"(
+void main() {
+  float u = texCoord.x;
+  float x = (u - 0.5) * 40.0;              // -20 .. 20 radians
+  float a = (u - 0.5) * 2.0 * PI * 0.999;  // round the circle, clear of the cut at pi
+  float v = (u - 0.5) * 1.998;             // -0.999 .. 0.999
+  gl_FragColor = vec4(fastSin(x), fastCos(x), fastAtan2(3.0 * sin(a), 3.0 * cos(a)), fastAsin(v));
+}
+)";
+  const int shader = GFX_InitShader(vv_default, text.c_str());
+  ASSERT_TRUE(GFX_IsShader(shader));
+  constexpr int w = 1024;
+  GLuint texture = 0, framebuffer = 0;
+  glGenTextures(1, &texture);
+  glBindTexture(GL_TEXTURE_2D, texture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, w, 1, 0, GL_RGBA, GL_FLOAT, nullptr);
+  glGenFramebuffersEXT(1, &framebuffer);
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+  glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_TEXTURE_2D, texture, 0);
+  glViewport(0, 0, w, 1);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, w, 0, 1, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  GFX_BindShader(shader);
+  GFX_DrawQuad(0.0f, 0.0f, w, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f);
+  GFX_UnbindShader();
+  std::vector<float> got(4 * w);
+  glReadPixels(0, 0, w, 1, GL_RGBA, GL_FLOAT, got.data());
+  glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+  glDeleteFramebuffersEXT(1, &framebuffer);
+  glDeleteTextures(1, &texture);
+  GFX_DeleteShader(shader);
+
+  const char* const names[4] = {"fastSin", "fastCos", "fastAtan2", "fastAsin"};
+  const double bounds[4] = {1.2e-3, 1.2e-3, 1e-3, 1e-4};
+  double worst[4] = {0, 0, 0, 0};
+  for (int i = 0; i < w; i++) {
+    const double u = (i + 0.5) / w;
+    const double x = (u - 0.5) * 40.0, a = (u - 0.5) * 2.0 * M_PI * 0.999, v = (u - 0.5) * 1.998;
+    const double exact[4] = {std::sin(x), std::cos(x), a, std::asin(v)};
+    for (int c = 0; c < 4; c++) worst[c] = std::max(worst[c], std::abs(got[4 * i + c] - exact[c]));
+  }
+  for (int c = 0; c < 4; c++) EXPECT_LT(worst[c], bounds[c]) << names[c];
+}
+
 }  // namespace
