@@ -133,7 +133,8 @@ void main() {
   vec2 o2 = vec2(hash11(hop + 8.0), hash11(hop + 9.0));
   vec2 ouv = uv * vec2(resolution.x / resolution.y, 1.0) * 0.7;  // square texels on screen
   // Whether an overlay sits out is the same for the whole frame (a branch
-  // on the clock only), so a sitting-out overlay is not sampled.
+  // on the clock only). A software renderer reads it all the same: it runs
+  // every branch, even one on the clock.
   if (hash11(hop + 13.0) >= 0.4) col *= mix(vec3(1.0), texture2D(texture1, ouv + o1).rgb, DUST_DARK);
   if (hash11(hop + 17.0) >= 0.45) col += texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb * DUST_LIGHT;
 
