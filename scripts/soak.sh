@@ -15,6 +15,11 @@
 #    the GL driver maps some 9 MB of compiled code for each scene it draws
 #    for the first time, and a small leak fills the heap's free pieces left
 #    from start-up before the resident size moves at all.
+# The show plays at a fixed render scale (SOAK_SCALE, default 1): the
+# automatic scale resizes the framebuffers as the frame times change, and
+# each resize moves their pixels between the C heap and mapped memory, by a
+# megabyte or more, which would read as growth or shrinking of the heap.
+#   SOAK_SCALE=1  the render scale (--scale)
 #   BUILD=build   folder holding sprox and sprox.dat (a plain build: under a
 #                 sanitizer the heap is the sanitizer's, and the probe cannot load)
 #   SOAK_LOG=build-robust/soak.log   the show's output; the heap report beside it
@@ -42,7 +47,7 @@ mkdir -p "$(dirname "$log")"
   { echo "soak.sh: cannot build the heap probe"; exit 2; }
 
 rm -f "$heap"
-(cd "$build" && SPROX_AUDIO=silent SOAK_HEAP_FILE="$heap" SOAK_HEAP_MS=1000 LD_PRELOAD="$probe" exec ./sprox) \
+(cd "$build" && SPROX_AUDIO=silent SOAK_HEAP_FILE="$heap" SOAK_HEAP_MS=1000 LD_PRELOAD="$probe" exec ./sprox --scale "${SOAK_SCALE:-1}") \
   >"$log" 2>&1 &
 pid=$!
 start=$SECONDS
