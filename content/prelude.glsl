@@ -78,11 +78,11 @@ float pow60(float x) { float x12 = pow12(x); float x24 = x12 * x12; return x24 *
 mat2 rot(float a) { return mat2(cos(a), sin(a), -sin(a), cos(a)); }
 
 // ---- Fast trigonometry --------------------------------------------------------------
-// sin, cos and atan cost a software renderer many times a multiply; these
-// polynomials are within about 1e-3 of them (a thousandth of a radian for
-// fastAtan2), which no one sees in a colour or an angle on screen. Keep the
-// exact ones where an error grows: large arguments feeding a hash, or
-// repeated rotations.
+// sin, cos, atan and asin cost a software renderer many times a multiply;
+// these polynomials are within about 1e-3 of them (1e-4 for fastAsin), which
+// no one sees in a colour or an angle on screen. Keep the exact ones where
+// the error is carried a long way: a rotation of a ray that travels far
+// (the ice cubes' soda moved a pixel with it), or an argument of a hash.
 // sinTurns(t) = sin(2 pi t): a parabola per half turn, then one refinement.
 float sinTurns(float t) {
   t -= floor(t + 0.5);

@@ -71,7 +71,6 @@ vec3 citrusSlice(vec2 g, float d, float squash, float sacs, vec3 peel, vec3 fles
 // Where a layer's fruit lies under this pixel: all of it but its colour.
 struct Fruit {
   vec2 f;         // cell-local point, the fruit's centre at 0
-  vec2 e;         // the same point on the slice before it is squashed
   vec2 g;         // the fruit's own point, turned with it; 1 at the rim
   float d;        // distance from the centre, 1 at the rim
   float r;        // radius, cell units
@@ -105,8 +104,8 @@ Fruit placeFruit(vec2 p, float scale, float speed, float seed, float density) {
   fr.orange = kind < 0.4;
   fr.lemon = kind >= 0.8;
   fr.squash = max(abs(fastCos(time * spinRate * 0.6 + fr.h * 3.0)), 0.22);
-  fr.e = vec2(fr.f.x / fr.squash, fr.f.y);
-  vec2 own = fr.orange ? fr.f : fr.e;
+  // a slice is drawn on its own, unsquashed disc
+  vec2 own = fr.orange ? fr.f : vec2(fr.f.x / fr.squash, fr.f.y);
   fr.d = length(own) / fr.r;
   fr.g = fastRot(spin) * (own / fr.r);
   return fr;
