@@ -111,3 +111,64 @@ float fastAsin(float x) {
 
 // A premultiplied colour and coverage src laid over dst.
 vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
+
+// ---- The beat envelope of the loud events (the title, the chorus, the drop) --------
+// All from the state's time: states begin on bar lines, so beat n of a bar
+// is floor(st / BEAT) mod 4. Before the state begins (the incoming event,
+// negative st) every envelope is at rest. barsBefore is the number of bars
+// of the event before the state drawn, so that the framing runs on across
+// the state's line instead of starting over.
+// The kick of beats 1 and 3: 1 on the beat, gone a third of a beat later.
+float kickHit(float st) {
+  float b = st / BEAT;
+  return (1.0 - mod(floor(b), 2.0)) * exp(-fract(b) * 9.0) * step(0.0, st);
+}
+// The clap of beats 2 and 4, shorter.
+float clapHit(float st) {
+  float b = st / BEAT;
+  return mod(floor(b), 2.0) * exp(-fract(b) * 12.0) * step(0.0, st);
+}
+// The framing of bar n of an event: (offset x, offset y) in screen heights,
+// zoom, roll in radians; bar 0 and the incoming event are framed head-on.
+vec4 barFrame(float n) {
+  if (n < 0.5) return vec4(0.0, 0.0, 1.0, 0.0);
+  vec2 h = vec2(hash11(n * 7.13 + 1.7), hash11(n * 3.71 + 5.3));
+  float side = mod(n, 2.0) < 0.5 ? 1.0 : -1.0;   // alternate sides, never twice the same
+  return vec4(side * (0.012 + 0.018 * h.x), (h.y - 0.5) * 0.02, 1.03 + 0.05 * h.y, side * 0.018 * (0.5 + h.x));
+}
+// The camera of the loud events at the state's time st: the framing snaps to
+// the bar's over the first eighth of each bar; the kick punches the zoom in.
+vec4 beatCamera(float st, float barsBefore) {
+  float inState = max(st, 0.0);
+  float bar = floor(inState / BAR);
+  float snap = smoothstep(0.0, BAR * 0.125, inState - bar * BAR);
+  float n = st < 0.0 ? 0.0 : bar + barsBefore;
+  vec4 f = mix(barFrame(n - 1.0), barFrame(n), snap);
+  f.z *= 1.0 + 0.055 * kickHit(st);
+  return f;
+}
+// A centred screen point p (aspectPoint) as the camera cam sees it.
+vec2 beatView(vec2 p, vec4 cam) { return fastRot(cam.w) * (p / cam.z) + cam.xy; }
+// The same for a texture coordinate 0..1 of the screen (y up).
+vec2 beatViewUv(vec2 uv, vec4 cam) {
+  vec2 aspect = vec2(resolution.x / resolution.y, 1.0);
+  return beatView((uv - 0.5) * aspect, cam) / aspect + 0.5;
+}
+// The exposure kick: a gain on the picture, up a quarter on beats 1 and 3.
+float beatExposure(float st) { return 1.0 + 0.25 * kickHit(st); }
+// The claps' colour fringe: how far (screen heights) the red and blue of a
+// picture's edges part.
+float clapFringe(float st) { return 0.006 * clapHit(st); }
+
+// ---- The flash into an event -----------------------------------------------------
+// The flash transition ends at full white on the last tick before the event;
+// the event then comes out of it over its first beat: how much white is
+// still laid over the picture at the state's time st of its first state.
+float entryFlash(float st) { return st < 0.0 ? 0.0 : exp(-st * 9.0) * (1.0 - smoothstep(0.3, BEAT, st)); }
+// The fringe itself on one element of a picture: its coverage a here and
+// ghost where the clap has moved it by clapFringe. Red light where only the
+// ghost covers, blue where only the element does, as a lens that parts the
+// colours; add it to the picture (0 between the claps).
+vec3 clapTint(float a, float ghost) {
+  return vec3(0.85, 0.12, 0.05) * max(ghost - a, 0.0) + vec3(0.05, 0.3, 0.95) * max(a - ghost, 0.0);
+}

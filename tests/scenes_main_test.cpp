@@ -78,7 +78,7 @@ TEST(ScenesMain, TimelineGivesTheStatesTheScenesAreStagedFor) {
   // The shaders stage their parts on these states (the credits show one
   // name per state, the twister adds the girl in state 1 and three columns
   // in state 2); a timing file that disagrees would show the wrong parts.
-  const int expected[] = {2, 2, 2, 5, 2, 3};
+  const int expected[] = {2, 2, 2, 4, 2, 3};
   for (int event = kFirstEvent; event <= kLastEvent; ++event)
     EXPECT_EQ(scenes::StateCount(event), expected[event - kFirstEvent]) << "event " << event;
   EXPECT_EQ(scenes::StateTick(5, 3) - scenes::StateTick(5, 0), 6 * scenes::kBarTicks);

@@ -622,13 +622,30 @@ TEST_F(ShadersTransition, ProgressOneIsSceneB) {
   }
 }
 
+// Half way through its action each transition shows neither scene alone:
+// for the sea that is at three quarters, since its pour takes the second
+// half only; in its first half scene A still shows but for a few bubbles.
 TEST_F(ShadersTransition, HalfWayIsNeitherScene) {
   const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
+  const float middle[kNumTransitions] = {0.5f, 0.75f, 0.5f, 0.5f, 0.5f};
   for (int k = 0; k < kNumTransitions; k++) {
-    const Pixels out = Blend(k, 0.5f, 12.0);
+    const Pixels out = Blend(k, middle[k], 12.0);
     EXPECT_GT(Mismatches(out, picture_a, 2, false), pixels / 10) << kTransitions[k].file << " still shows A";
     EXPECT_GT(Mismatches(out, picture_b, 2, false), pixels / 10) << kTransitions[k].file << " already shows B";
   }
+  const Pixels before_pour = Blend(1, 0.4f, 12.0);
+  EXPECT_LT(Mismatches(before_pour, picture_a, 2, false), pixels / 10) << "the sea hides scene A before its pour";
+  EXPECT_GT(Mismatches(before_pour, picture_a, 2, false), 0u) << "no bubbles rise before the sea's pour";
+}
+
+// The flash is all white on the transition's last tick (progress 15/16), so
+// that it peaks as the new event starts on the downbeat, and it is still
+// building a beat before (progress 1/2), where scene A shows through.
+TEST_F(ShadersTransition, FlashPeaksOnTheLastTick) {
+  const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
+  const Pixels white(pixels * 4, 255);
+  EXPECT_EQ(Mismatches(Blend(3, 15.0f / 16.0f, 12.0), white, 1, false), 0u);
+  EXPECT_GT(Mismatches(Blend(3, 0.5f, 12.0), white, 1, false), pixels / 2);
 }
 
 // Between the ends the share of the screen that shows B only grows, so a

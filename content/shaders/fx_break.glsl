@@ -223,5 +223,7 @@ void main() {
   vec3 col;
   if (event == 0) col = opening(uv, px, time, st);
   else col = breakdown(uv, px, time, st, incoming);
+  // the breakdown comes out of the white of the flash that brought it in
+  if (event == 10 && state == 0) col = mix(col, vec3(1.0), entryFlash(st));
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }

@@ -103,12 +103,14 @@ vec4 wall(vec2 p, float scale, float seed, float st, float kick) {
 // ---- Scene ------------------------------------------------------------------------
 void main() {
     float aspect = resolution.x / resolution.y;
-    vec2 p = (texCoord - 0.5) * vec2(aspect, 1.0);
     float st = statetime;
     float beat = fract(st / BEAT);
     float kick = exp(-beat * 5.5);
     float barKick = exp(-fract(st / BAR) * 2.5);
     bool part2 = state == 1;
+    // The loud events' camera: a new framing on every bar line, a zoom
+    // punch on beats 1 and 3 (state 1 runs on from bar 4).
+    vec2 p = beatView(aspectPoint(), beatCamera(st, part2 ? 4.0 : 0.0));
     // Seconds since the drop, 0 before it; state 1 runs on from bar 4.
     float since = max(part2 ? st + 4.0 * BAR : st, 0.0);
 
@@ -155,10 +157,12 @@ void main() {
     vec2 size = vec2(LOGO_ASPECT, 1.0) * LOGO_HEIGHT * scale;
     vec4 layerA = card(texture1, lp + sway * 1.5, vec2(0.0), size * (1.0 + 0.08 * kick));
     vec4 layerB = card(texture2, lp, vec2(0.0), size);
+    float ghost = card(texture2, lp + vec2(clapFringe(st), 0.0), vec2(0.0), size).a;
     vec4 layerC = card(texture3, lp - sway * 1.2, vec2(0.0), size * (1.0 - 0.02 * kick));
     col = overStraight(col, layerA);
     col = overStraight(col, layerB);
     col = overStraight(col, vec4(layerC.rgb, layerC.a * (0.75 + 0.25 * kick)));
+    col += clapTint(layerB.a, ghost) * clapHit(st);
 
     // Big bubbles drifting across the front.
     vec4 front = bubbles(p + vec2(0.1, 0.0), 3.2, 0.55 * speedUp, 0.22, 9.0);
@@ -181,5 +185,8 @@ void main() {
                * (1.0 - smoothstep(frontR - 0.1, frontR + 0.1, length(p)));
     }
 
+    col *= beatExposure(st);
+    // out of the white of the flash that brought the drop in
+    if (!part2) col = mix(col, vec3(1.0), entryFlash(st));
     gl_FragColor = vec4(col, 1.0);
 }

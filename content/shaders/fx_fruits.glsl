@@ -160,11 +160,13 @@ void main() {
   bool slam = state >= 1;
   float beat = st / BEAT;
   float pulse = exp(-5.0 * fract(beat));
-  // the kick bumps the whole picture towards the viewer
-  vec2 p = (uv - 0.5) * vec2(aspect, 1.0) * (1.0 - 0.025 * pulse);
+  // The loud events' camera: a new framing on every bar line, a zoom punch
+  // on beats 1 and 3 (state 1 runs on from bar 4).
+  vec2 p = beatView(aspectPoint(), beatCamera(st, slam ? 4.0 : 0.0));
 
   // Sky: the blue picture under a turning sunburst that flares on the beat.
-  vec3 col = texture2D(texture0, vec2(uv.x, 1.0 - uv.y)).rgb;
+  vec2 framed = p / vec2(aspect, 1.0) + 0.5;  // the picture moves with the camera
+  vec3 col = texture2D(texture0, vec2(framed.x, 1.0 - framed.y)).rgb;
   vec2 sun = slam ? vec2(0.0, 0.05) : vec2(-0.35, 0.1);
   vec2 sp = p - sun;
   float ang = fastAtan2(sp.y, sp.x) + time * 0.25;
@@ -214,7 +216,10 @@ void main() {
     col = mix(col, FIZZ, line);
   }
   col *= 1.0 - labelShadow(p, lc, lh, la);
-  col = over(col, label(p, lc, lh, la));
+  vec4 labelHere = label(p, lc, lh, la);
+  col = over(col, labelHere);
+  float ghost = label(p + vec2(clapFringe(st), 0.0), lc, lh, la).a;
+  col += clapTint(labelHere.a, ghost) * clapHit(st);
 
   // Near fruit passes in front of the label.
   col = over(col, shadeFruit(near, grain, 1.0));
@@ -228,5 +233,8 @@ void main() {
 
   // the slam into state 1 lands with an orange flash
   if (slam) col += mix(FIZZ, AMBER, 0.5) * 0.9 * exp(-9.0 * max(st, 0.0));
+  col *= beatExposure(st);
+  // out of the white of the flash that brought the drop in
+  if (!slam) col = mix(col, vec3(1.0), entryFlash(st));
   gl_FragColor = vec4(col, 1.0);
 }

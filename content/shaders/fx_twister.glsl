@@ -155,6 +155,8 @@ void main() {
     vec2 ml = rot(time * 0.5 + 0.2 * barKick) * (p - mc) / msize + 0.5;
     vec4 mark = texture2D(texture3, vec2(ml.x, 1.0 - ml.y)) * inBox(ml);
     col = mix(col, mark.rgb, mark.a);
+    // out of the white of the flash that brought the event in
+    if (state == 0) col = mix(col, vec3(1.0), entryFlash(st));
 
     gl_FragColor = vec4(col, 1.0);
 }

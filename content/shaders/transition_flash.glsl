@@ -1,14 +1,16 @@
-// transition_flash: a white flash cut.
+// transition_flash: a white flash cut on the downbeat.
 //
 // Scene A over-exposes and punches in towards the viewer while a flash of
-// "color" (white) builds from the centre of the screen; at the half-way mark
-// the screen is fully white and the cut happens; scene B then comes out of
-// the flash, settling from a slight zoom, the afterglow cooling through a
-// warm soda-orange tint.
+// "color" (white) builds from the centre of the screen, slowly at first and
+// then fast over the last beat, so that the screen is fully white on the
+// transition's last tick: the flash peaks as the new event starts, on its
+// downbeat. The new event then comes out of the white over its first ticks
+// by itself (entryFlash in the prelude): the transition is over by then.
 //
 // Progress: "timingProgress" (linear, 0 to 1). At progress 0 the output is
-// scene A, bit for bit; at progress 1 it is scene B (flash, zoom and tint are
-// all 0 there). texCoord runs 0..1 over the screen, y = 1 at the top.
+// scene A, bit for bit; it is all white from progress FULL on, and scene B
+// only at progress 1, which the show never reaches (the new event is in
+// force by then). texCoord runs 0..1 over the screen, y = 1 at the top.
 
 uniform sampler2D texture0;   // scene A
 uniform sampler2D texture1;   // scene B
@@ -16,11 +18,9 @@ uniform float timingProgress; // linear progress 0..1
 uniform vec3 color;           // the flash colour
 
 // ---- Constants ------------------------------------------------------------------
-const float CUT = 0.5;           // progress of the cut from A to B
-const float PUNCH_A = 0.07;      // zoom of A at the cut
-const float SETTLE_B = 0.05;     // zoom of B right after the cut
-const float EXPOSE = 1.6;        // extra exposure of A at the cut
-const vec3 WARM = vec3(1.0, 0.62, 0.18);  // afterglow tint, soda orange
+const float FULL = 0.9375;       // progress from which the screen is all white: the last of 16 ticks
+const float PUNCH_A = 0.08;      // zoom of A at the peak
+const float EXPOSE = 1.8;        // extra exposure of A at the peak
 
 void main() {
   vec4 a = texture2D(texture0, texCoord);
@@ -32,22 +32,15 @@ void main() {
 
   vec2 c = texCoord - 0.5;
   float r = length(c * vec2(resolution.x / resolution.y, 1.0));
-  vec3 col;
-  float flash;
-  if (p < CUT) {
-    float u = p / CUT;                          // 0..1 towards the cut
-    vec3 sa = texture2D(texture0, 0.5 + c / (1.0 + PUNCH_A * u * u)).rgb;
-    col = sa * (1.0 + EXPOSE * u * u);
-    flash = u * u * u;
-  } else {
-    float u = (1.0 - p) / (1.0 - CUT);          // 1 at the cut .. 0 at the end
-    vec3 sb = texture2D(texture1, 0.5 + c / (1.0 + SETTLE_B * u * u)).rgb;
-    col = mix(sb, sb * WARM * 1.3, u * u * 0.5);
-    flash = u * u;
-  }
+  float u = clamp(p / FULL, 0.0, 1.0);          // 0..1 towards the peak
+  float u2 = u * u;
+  vec3 sa = texture2D(texture0, 0.5 + c / (1.0 + PUNCH_A * u2)).rgb;
+  vec3 col = sa * (1.0 + EXPOSE * u2);
   // The flash is brightest in the middle and reaches the corners last.
+  float flash = u2 * u2;
   float local = clamp(flash * (1.35 - 0.45 * r), 0.0, 1.0);
-  local = max(local, step(0.999, flash));       // at the cut the whole screen is white
+  local = max(local, step(1.0, u));             // at the peak the whole screen is white
   col = mix(col, color, local);
+  if (p >= 1.0) col = texture2D(texture1, texCoord).rgb;
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }

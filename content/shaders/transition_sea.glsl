@@ -6,18 +6,22 @@
 // the plain picture further down. On the surface rides a band of white foam;
 // just above it scene A is lifted a little by the swell.
 //
-// Progress: "sintime" (the cosine-eased progress, 0 to 1) sets the level;
-// "timingProgress" and "time" keep the waves moving. At progress 0 the output
-// is scene A, bit for bit; at progress 1 the surface is beyond the top with
-// every tint and wobble behind it, so the output is scene B.
+// The pour takes the second half of the transition only: a sea hides the
+// end of the scene before it, often its climax, so for the first half scene
+// A plays on untouched but for a few bubbles rising from the bottom edge.
+//
+// Progress: "timingProgress" (linear, 0 to 1): its second half, eased,
+// sets the level; it and "time" keep the waves moving. At progress 0 the
+// output is scene A, bit for bit; at progress 1 the surface is beyond the
+// top with every tint and wobble behind it, so the output is scene B.
 // texCoord runs 0..1 over the screen, y = 1 at the top.
 
 uniform sampler2D texture0;   // scene A
 uniform sampler2D texture1;   // scene B
-uniform float sintime;        // eased progress 0..1
 uniform float timingProgress; // linear progress 0..1
 
 // ---- Constants ------------------------------------------------------------------
+const float POUR = 0.5;            // progress at which the surface starts to rise
 const float LEVEL_START = -0.22;   // surface height at progress 0, screen heights (below the bottom)
 const float LEVEL_END = 1.36;      // surface height at progress 1 (above the top)
 const float WAVE = 0.065;          // largest swing of the surface, screen heights (sum of the waves)
@@ -55,7 +59,9 @@ void main() {
   float t = time * 2.0 + timingProgress * 9.0;
 
   // The surface: three waves, the sum never beyond WAVE.
-  float level = mix(LEVEL_START, LEVEL_END, sintime);
+  float pour = clamp((timingProgress - POUR) / (1.0 - POUR), 0.0, 1.0);
+  pour = pour * pour * (3.0 - 2.0 * pour);
+  float level = mix(LEVEL_START, LEVEL_END, pour);
   float surf = level + 0.032 * sin(x * 5.3 + t * 1.7) + 0.021 * sin(x * 11.7 - t * 2.3)
              + 0.012 * sin(x * 23.0 + t * 3.9);
   float d = surf - uv.y;  // > 0 under the surface
@@ -75,6 +81,9 @@ void main() {
     vec3 above = texture2D(texture0, uv - vec2(0.0, lift * 0.012)).rgb;
     col = mix(a.rgb, above, lift);
     col = mix(col, col * 0.82, lift * 0.6);  // shadow of the swell
+    // Before the pour: the first bubbles rise from below over scene A.
+    float early = smoothstep(0.0, POUR, timingProgress) * (1.0 - pour);
+    col += FOAMC * fizz(vec2(x, uv.y), t) * early * 0.7 * smoothstep(0.45, 0.0, uv.y);
   }
 
   // Foam: a ragged white band centred on the surface.
