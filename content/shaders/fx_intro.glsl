@@ -1,19 +1,25 @@
-// fx_intro: big word cards over a glass of rising soda bubbles. It serves two
-// events with different images:
+// fx_intro: big word cards over soda. It serves two events with different
+// images and backdrops:
 //
 //   event 1 (the intro): the title cards "Keldrun", "serve", "fizzing" and
 //     "Haldex 2023", one per state (two bars each), slamming in on the state's
 //     first beat with an elastic settle, an echo on every half-time beat, and
 //     a quick exit before the next; the bubbles thicken and the light opens
-//     up with every card, as the music's filter does.
-//   event 12 (the outro): "own" three times, one bar each, in a stutter; then
-//     "own demoscene" rising in, which turns into "owe demoscene" (a cross-fade
-//     between the two lined-up cards changes the one letter) and finally into
-//     its orange twin, while the bubbles slow down and the light cools.
+//     up with every card, as the music's filter does. The first card flies
+//     in from the front while the dissolve into the event ends, so that it
+//     lands on the downbeat with nothing empty before it.
+//   event 12 (the outro): the picture is inside a glass that drains one
+//     step on every bar line, sloshing, while the light cools as the music's
+//     filter closes. "own" three times, one bar each, hitting on every beat;
+//     then "own demoscene" rises in, its N wobbles and pops off like a
+//     bottle cap on the bar's last beat, an E drops in with a fizz burst on
+//     the next downbeat, and "owe demoscene" holds for two bars before it
+//     blushes orange under the sea that ends the event.
 //
 // Both rows bind the background (introbg.png) on texture0 and the cards from
 // texture1 on; event 1 adds the mono fizz texture on texture5 (which is a card
-// in event 12, so it is read only in event 1).
+// in event 12, so it is read only in event 1). The outro draws its glass
+// itself and does not read texture0.
 //
 // The event this pass draws: "event" is always the event in force, and the
 // incoming event is drawn with state 0 and a negative "statetime" (counting
@@ -108,32 +114,12 @@ vec3 overStraight(vec3 col, vec4 k, float alpha) {
   return mix(col, k.rgb, clamp(k.a * alpha, 0.0, 1.0));
 }
 
-void main() {
-  vec2 img = cardPixel();
-  vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
-  float st = statetime;
-  // The intro is event 1 (incoming while event 0 is in force), the outro
-  // event 12 (incoming while event 11 is). Both tests are on "event" alone,
-  // so that a program folded to one event holds only its own look and
-  // reads only the cards its state shows.
-  bool incoming = event == 0 || event == 11;
-  bool outro = event >= 11;
+// ---- The intro ------------------------------------------------------------------
+vec3 introScene(vec2 img, vec2 p, float st, bool incoming) {
   float t = time;
-
-  // How far the event has run, 0..1 (0 while it is only incoming): the intro
-  // opens up towards its end, the outro winds down.
-  float stateStart = 0.0;
-  if (outro) {
-    if (state == 1) stateStart = 1.0;
-    if (state == 2) stateStart = 2.0;
-    if (state == 3) stateStart = 3.0;
-    if (state == 4) stateStart = 5.0;
-    if (state == 5) stateStart = 7.0;
-  } else {
-    stateStart = 2.0 * float(state);
-  }
-  float run = incoming ? 0.0 : clamp((stateStart * BAR + st) / (8.0 * BAR), 0.0, 1.0);
-
+  // How far the event has run, 0..1 (0 while it is only incoming): it opens
+  // up towards its end.
+  float run = incoming ? 0.0 : clamp((2.0 * float(state) * BAR + st) / (8.0 * BAR), 0.0, 1.0);
   float beat = fract(st / BEAT);
   float halfbeat = fract(st / (2.0 * BEAT));
   float pulse = exp(-beat * 5.0);
@@ -143,105 +129,228 @@ void main() {
   float zoom = 1.06 + 0.03 * sin(t * 0.23);
   vec2 buv = 0.5 + (img / CARD - 0.5) / zoom + vec2(0.01 * sin(t * 0.17), 0.008 * sin(t * 0.13));
   vec3 col = texture2D(texture0, buv).rgb;
-  float open = outro ? 1.0 - 0.45 * run : 0.55 + 0.45 * run;
+  float open = 0.55 + 0.45 * run;
   col *= 0.75 + 0.35 * open;
 
   // Light from below and a soft glow behind the words, on the beat.
   vec2 cp = p - vec2(0.5 * resolution.x / resolution.y, 0.5);
   float glow = exp(-dot(cp, cp) * 3.0);
-  vec3 glowc = outro ? mix(AMBER, POOL_LIGHT, run) : mix(ORANGE_2DP, AMBER, run);
-  col += glowc * glow * (0.12 + 0.18 * pulse) * open;
+  col += mix(ORANGE_2DP, AMBER, run) * glow * (0.12 + 0.18 * pulse) * open;
   col += FIZZ_CREAM * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
 
-  // (The mono fizz haze of the intro is read with the cards below: it is on
-  // texture5, a card in the outro.)
-
-  // ---- The cards ---------------------------------------------------------------
-  // Two layers at most, the first laid under the second: (offset, scale,
-  // angle, opacity) and the image each shows. Every image is read at one or
-  // two places only, whichever state is drawn: a software renderer pays for
-  // a texture read in a branch not taken as well.
+  // ---- The cards: one per two-bar state, with its echo under it ---------------
+  // The last one is still on screen when the flash into the title takes over.
+  // While the event is incoming, the first card flies in from the front over
+  // the dissolve's last beat and lands on the downbeat.
   vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
   float tilt = 0.025 * sin(t * 0.7);
-  vec2 off1 = wander, off2 = wander;
-  float scale1 = 1.0, scale2 = 1.0, angle1 = 0.0, angle2 = 0.0, alpha1 = 0.0, alpha2 = 0.0;
-  int image1 = 1, image2 = 1;
-  if (!incoming) {
-    if (!outro) {
-      // Intro: one card per two-bar state, with its echo under it; the last
-      // one is still on screen when the flash into the title takes over.
-      vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
-      float echo = halfbeat;
-      image1 = image2 = state < 3 ? state + 1 : 4;
-      angle1 = angle2 = (image1 == 1 || image1 == 3) ? tilt : -tilt;
-      scale1 = e.x * (1.0 + 0.3 * echo);
-      alpha1 = 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
-      scale2 = e.x;
-      alpha2 = e.y;
-    } else {
-      float pscale = 1.0 + 0.03 * pulse;
-      if (state <= 2) {
-        // "own", "own", "own": a stutter, one bar each, each kicked the other way.
-        vec2 e = slam(st, BAR, 0.12, true);
-        float kick = (state == 1 ? -1.0 : 1.0) * 0.09 * exp(-st * 7.0);
-        image1 = image2 = state + 1;
-        angle1 = angle2 = kick;
-        scale1 = e.x * (1.0 + 0.25 * beat);
-        alpha1 = 0.3 * (1.0 - beat) * e.y * smoothstep(0.0, 0.2, st);
-        scale2 = e.x * pscale;
-        alpha2 = e.y;
-      } else {
-        // 3: "own demoscene" jumps up from below and settles with a soft
-        // bounce; 4: one letter changes, "own" becomes "owe" over the first
-        // beat; 5: ...and it blushes orange while the sea takes the picture.
-        float x = smoothstep(0.0, BEAT, st);
-        float rise = state == 3 ? exp(-st * 5.0) * cos(st * 9.0) : 0.0;
-        off1 = off2 = wander * 0.5 + vec2(0.0, 160.0 * rise);
-        scale1 = scale2 = pscale;
-        angle1 = angle2 = tilt * 0.5;
-        image1 = state == 5 ? 5 : 4;
-        image2 = state == 3 ? 4 : image1 + 1;
-        alpha1 = state == 3 ? 0.0 : 1.0 - x;
-        alpha2 = state == 3 ? 1.0 : x;
-      }
-    }
-  }
-  vec3 c1 = cardUv(img, off1, scale1, angle1);
-  vec3 c2 = cardUv(img, off2, scale2, angle2);
-  // texture5 is the mono haze in the intro, a card of the outro's second
-  // layer in state 4 and of its first in state 5.
+  vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
+  float approach = incoming ? clamp(1.0 + st / BEAT, 0.0, 1.0) : 1.0;
+  if (incoming) e = vec2(1.0 + 2.5 * (1.0 - approach) * (1.0 - approach), approach * approach);
+  float echo = incoming ? 0.0 : halfbeat;
+  int image = state < 3 ? state + 1 : 4;
+  float angle = (image == 1 || image == 3) ? tilt : -tilt;
+  vec3 c1 = cardUv(img, wander, e.x * (1.0 + 0.3 * echo), angle);
+  vec3 c2 = cardUv(img, wander, e.x, angle);
   vec2 monoUv = vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05);
-  vec4 t5 = texture2D(texture5, !outro ? monoUv : (image1 == 5 ? c1.xy : c2.xy));
-  vec4 t6 = texture2D(texture6, c2.xy);
-  vec4 k1 = pick(image1, texture2D(texture1, c1.xy), texture2D(texture2, c1.xy), texture2D(texture3, c1.xy),
-                 texture2D(texture4, c1.xy), t5, t6);
-  vec4 k2 = pick(image2, texture2D(texture1, c2.xy), texture2D(texture2, c2.xy), texture2D(texture3, c2.xy),
-                 texture2D(texture4, c2.xy), t5, t6);
+  vec4 t5 = texture2D(texture5, monoUv);
+  vec4 k1 = pick(image, texture2D(texture1, c1.xy), texture2D(texture2, c1.xy), texture2D(texture3, c1.xy),
+                 texture2D(texture4, c1.xy), t5, t5);
+  vec4 k2 = pick(image, texture2D(texture1, c2.xy), texture2D(texture2, c2.xy), texture2D(texture3, c2.xy),
+                 texture2D(texture4, c2.xy), t5, t5);
+  float alpha1 = incoming ? 0.0 : 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
 
-  if (!outro) {
-    // The mono fizz haze drifts up through the intro.
-    col += FIZZ_CREAM * t5.r * 0.1 * (0.4 + 0.6 * run);
-  }
+  // The mono fizz haze drifts up through the intro.
+  col += FIZZ_CREAM * t5.r * 0.1 * (0.4 + 0.6 * run);
 
   // ---- Bubbles: three layers, nearer ones larger and faster ------------------
-  float speed = outro ? 1.0 - 0.55 * run : 0.8 + 0.6 * run;
-  float dens = outro ? 0.45 - 0.2 * run : 0.3 + 0.25 * run;
+  float speed = 0.8 + 0.6 * run;
+  float dens = 0.3 + 0.25 * run;
   vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, dens, 1.0);
   vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, dens * 0.8, 7.0);
   vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, dens * 0.55, 13.0);
   col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
   col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
 
-  vec3 cards = col;
-  if (!incoming) {
-    cards = overStraight(cards, k1 * c1.z, alpha1);
-    cards = overStraight(cards, k2 * c2.z, alpha2);
-  }
-  col = cards;
+  col = overStraight(col, k1 * c1.z, alpha1);
+  col = overStraight(col, k2 * c2.z, e.y);
 
   // The nearest bubbles float in front of the words.
   col = mix(col, col * 1.1 + 0.06, b3.y * 0.3);
   col += FIZZ_CREAM * b3.x * 0.6;
+  return col;
+}
 
+// ---- The outro ------------------------------------------------------------------
+// Where the cards' N of "own" (in "own demoscene") and the E of "owe" sit in
+// the two-line cards, pixels: x from, x to, y from, y to. The E's box is the
+// N's; the other letters of the first line move a few pixels between the two
+// cards (the line is centred), which the E's landing hides.
+const vec4 LETTER_BOX = vec4(719.0, 842.0, 125.0, 368.0);
+const vec2 LETTER_FOOT = vec2(778.0, 355.0);   // the N's foot: it wobbles about it
+const float OUTRO_BARS = 8.0;
+
+// The glass's soda level at the outro's bar position b (bars since its
+// start, fractional), in screen heights from the bottom: a step down on
+// every bar line, with a slosh that dies away.
+float sodaLevel(float b, float x) {
+  float bar = floor(max(b, 0.0));
+  float inBar = max(b, 0.0) - bar;
+  float level = 0.9 - 0.085 * bar - 0.085 * smoothstep(0.0, 0.12, inBar) * step(0.0, b);
+  float slosh = 0.035 * exp(-inBar * 5.0) * sin(x * 4.2 - inBar * 11.0) * step(0.0, b);
+  return level + slosh + 0.006 * sin(x * 9.0 + time * 2.3);
+}
+
+// A card read with the N (tilt and lift about its foot) or the E (dropping
+// from above) moved apart from the rest: `letter` 0 none, 1 the N, 2 the E.
+// Returns the image point to read and, in z, 1 where it lies in the card.
+vec3 letterUv(vec2 img, vec2 wander, float angle, float lift, float spin) {
+  vec2 d = img - wander - LETTER_FOOT;
+  d = fastRot(-spin) * (d + vec2(0.0, lift));
+  vec2 q = d + LETTER_FOOT;
+  float inBox = step(LETTER_BOX.x, q.x) * step(q.x, LETTER_BOX.y) * step(LETTER_BOX.z, q.y) * step(q.y, LETTER_BOX.w);
+  return vec3(q / CARD, inBox);
+}
+
+vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
+  float t = time;
+  float x = p.x;
+  // The bar position in the event (negative while incoming).
+  float stateBar = state <= 2 ? float(state) : (state == 3 ? 3.0 : (state == 4 ? 5.0 : 7.0));
+  float b = incoming ? st / BAR : stateBar + st / BAR;
+  float run = clamp(b / OUTRO_BARS, 0.0, 1.0);
+  float beat = fract(st / BEAT);
+  float pulse = incoming ? 0.0 : exp(-beat * 5.0);
+
+  // ---- The glass: soda below its level, the wet empty glass above ------------
+  float level = sodaLevel(b, x);
+  float depth = level - p.y;                       // > 0 in the soda
+  vec3 warm = mix(AMBER, ORANGE, smoothstep(0.0, 0.8, depth));
+  vec3 cool = mix(warm, POOL_LIGHT * 0.8 + ORANGE * 0.2, 0.55 * run);
+  vec3 soda = cool * (0.62 + 0.3 * exp(-depth * 3.0)) * (1.0 - 0.35 * run);
+  vec3 empty = mix(NAVY, POOL_DEEP, 0.3 + 0.4 * p.y) * (0.8 - 0.3 * run);
+  // the glass walls: two bright vertical reflections that stay put
+  float wall = exp(-abs(x - 0.28) * 30.0) * 0.5 + exp(-abs(x - 1.52) * 45.0) * 0.35;
+  empty += mix(POOL_LIGHT, FIZZ, 0.5) * wall * 0.35;
+  soda += FIZZ_CREAM * wall * 0.25;
+  // drops running down the wet glass where the soda has left it
+  vec2 dq = vec2(x * 26.0, p.y * 6.0 + t * (0.3 + 0.4 * hash11(floor(x * 26.0))));
+  float drop = step(0.82, hash21(floor(dq))) * (1.0 - smoothstep(0.1, 0.3, length((fract(dq) - 0.5) * vec2(1.0, 3.0))));
+  empty += FIZZ * drop * 0.35 * smoothstep(0.0, 0.1, -depth);
+  float inSoda = smoothstep(-0.004, 0.004, depth);
+  vec3 col = mix(empty, soda, inSoda);
+  // the foam on the surface, thicker on the slosh after each step down
+  float foam = exp(-abs(depth + 0.006) * 90.0) * (0.7 + 0.3 * exp(-fract(max(b, 0.0)) * 4.0));
+  col = mix(col, FIZZ_CREAM, clamp(foam, 0.0, 1.0) * 0.85);
+  // light through the soda, on the beat, cooling as the filter closes
+  vec2 cp = p - vec2(0.5 * resolution.x / resolution.y, 0.45);
+  col += mix(AMBER, POOL_LIGHT, run) * exp(-dot(cp, cp) * 3.0) * (0.1 + 0.2 * pulse) * (1.0 - 0.5 * run);
+
+  // ---- Bubbles, in the soda only; they slow down as it drains ----------------
+  float speed = 1.2 - 0.7 * run;
+  vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, 0.4, 1.0) * inSoda;
+  vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, 0.3, 7.0) * inSoda;
+  vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, 0.22, 13.0) * inSoda;
+  col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
+  col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
+
+  // ---- The cards -----------------------------------------------------------------
+  vec2 wander = vec2(6.0 * sin(t * 0.9), 5.0 * sin(t * 1.3));
+  vec4 k;
+  float shown = 1.0;
+  float shadow;                  // the type's drop shadow, down and right
+  vec2 shadowStep = vec2(12.0, 16.0) / CARD;
+  if (state <= 2) {
+    // "own", one card a bar, hitting on every beat: slammed down big, turned
+    // the other way each beat. While incoming, the first one falls in over
+    // the dissolve's last beat.
+    float n = floor(st / BEAT);
+    float side = mod(n + float(state), 2.0) < 0.5 ? 1.0 : -1.0;
+    float hit = incoming ? 0.0 : exp(-beat * 7.0);
+    float scale = 1.0 + 0.3 * hit * cos(beat * 9.0);
+    float angle = side * 0.07 * hit;
+    vec2 jump = vec2(side * 26.0 * hit, 0.0);
+    if (incoming) {
+      float a = clamp(1.0 + st / BEAT, 0.0, 1.0);
+      scale = 1.0 + 2.5 * (1.0 - a) * (1.0 - a);
+      shown = a * a;
+    }
+    vec3 c = cardUv(img, wander + jump, scale, angle);
+    k = pick(state + 1, texture2D(texture1, c.xy), texture2D(texture2, c.xy), texture2D(texture3, c.xy),
+             vec4(0.0), vec4(0.0), vec4(0.0)) * c.z;
+    vec2 s = c.xy - shadowStep;
+    shadow = pick(state + 1, texture2D(texture1, s), texture2D(texture2, s), texture2D(texture3, s),
+                  vec4(0.0), vec4(0.0), vec4(0.0)).a * c.z;
+    // the last beat of the bar leaves for the next card
+    if (!incoming) shown *= 1.0 - smoothstep(BAR - 0.12, BAR, st);
+  } else if (state == 3) {
+    // "own demoscene" jumps up from below and settles; in its second bar the
+    // N starts to wobble, harder and harder, and on the last beat it pops off
+    // like a bottle cap: up and away, spinning.
+    float rise = exp(-st * 5.0) * cos(st * 9.0);
+    vec2 off = wander * 0.5 + vec2(0.0, 160.0 * rise);
+    float wob = smoothstep(BAR, 2.0 * BAR - BEAT, st);
+    float spin = 0.12 * wob * sin(st * 38.0);
+    float popT = max(st - (2.0 * BAR - BEAT), 0.0);
+    float lift = 2600.0 * popT * popT + 900.0 * popT;
+    spin += popT * 14.0;
+    vec3 c = cardUv(img, off, 1.0, 0.0);
+    vec3 n = letterUv(img, off, 0.0, -lift, spin);
+    vec4 rest = texture2D(texture4, c.xy) * c.z;
+    float notN = 1.0 - step(LETTER_BOX.x, c.x * CARD.x) * step(c.y * CARD.y, LETTER_BOX.w + 8.0);
+    vec4 nLetter = texture2D(texture4, n.xy) * n.z;
+    k = rest * notN;
+    k = mix(k, nLetter, nLetter.a);
+    shadow = texture2D(texture4, c.xy - shadowStep).a * c.z;
+    // the cap's pop: a ring of fizz where it left
+    float r = length(img - off - LETTER_FOOT + vec2(0.0, 110.0));
+    col += FIZZ * (1.0 - smoothstep(0.0, 18.0, abs(r - popT * 900.0))) * exp(-popT * 8.0) * step(0.0001, popT);
+  } else {
+    // 4: the E drops in from above on the downbeat and lands with a fizz
+    // burst; "owe demoscene" then holds. 5: it blushes orange.
+    float fall = clamp(1.0 + st / (0.5 * BEAT), 0.0, 1.0);
+    float landed = state == 5 ? 1.0 : step(0.0, st);
+    float bounce = state == 5 ? 0.0 : exp(-st * 8.0) * sin(st * 30.0) * landed;
+    vec2 off = wander * 0.5 + vec2(0.0, 14.0 * bounce);
+    vec3 c = cardUv(img, off, 1.0 + 0.04 * bounce, 0.0);
+    vec4 owe = texture2D(texture5, c.xy) * c.z;
+    if (state == 5) {
+      vec4 orange = texture2D(texture6, c.xy) * c.z;
+      owe = mix(owe, orange, smoothstep(0.0, BEAT, st));
+    }
+    k = owe;
+    shadow = texture2D(texture5, c.xy - shadowStep).a * c.z;
+    // the burst on the landing: fizz dots thrown out of the E's foot
+    float since = state == 5 ? 9.0 : st;
+    vec2 fd = img - off - LETTER_FOOT;
+    float ang = fastAtan2(fd.y, fd.x);
+    float ray = step(0.6, hash11(floor(ang * 6.0) + 3.0));
+    float rr = length(fd);
+    float dots = (1.0 - smoothstep(6.0, 10.0, abs(rr - since * 700.0 - 40.0))) * ray;
+    col += FIZZ * dots * exp(-since * 4.0) * step(0.0, since);
+    col += FIZZ_CREAM * 0.35 * exp(-since * 10.0) * step(0.0, since) * exp(-rr * 0.004);
+    shown = fall;
+  }
+  // the shadow keeps the type clear of the bright soda, whatever its colour
+  col *= 1.0 - 0.7 * clamp(shadow, 0.0, 1.0) * shown;
+  col = overStraight(col, vec4(k.rgb, k.a), shown);
+
+  // The nearest bubbles float in front of the words.
+  col = mix(col, col * 1.1 + 0.06, b3.y * 0.3);
+  col += FIZZ_CREAM * b3.x * 0.6;
+  return col;
+}
+
+void main() {
+  vec2 img = cardPixel();
+  vec2 p = vec2(texCoord.x * resolution.x / resolution.y, texCoord.y);
+  // The intro is event 1 (incoming while event 0 is in force), the outro
+  // event 12 (incoming while event 11 is). Both tests are on "event" alone,
+  // so that a program folded to one event holds only its own look and
+  // reads only the cards its state shows.
+  bool incoming = event == 0 || event == 11;
+  vec3 col;
+  if (event >= 11) col = outroScene(img, p, statetime, incoming);
+  else col = introScene(img, p, statetime, incoming);
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }
