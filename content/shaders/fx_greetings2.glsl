@@ -1,11 +1,16 @@
 // fx_greetings2: event 8, the chorus. Eighteen greeting cards over the glossy
 // balls background. States 0..8 are one bar each and bring one pair of cards,
 // one above the other: at every bar line each card turns over and the next
-// greeting is on its back, landing flat on the downbeat (the lower card half
-// a beat later) with a wobble and a flash. The first pair swings in from
-// edge-on, the last swings away to edge-on. State 9 (the last seven bars)
-// stands all eighteen cards up as a wall, 3 across and 6 down, that sways,
-// spins a wave through itself every bar and lights one card on every beat.
+// greeting is on its back, landing on the downbeat (the lower card half a
+// beat later) with a squash and a stretch, and both hop on the claps (beats
+// 2 and 4). The first pair swings in from edge-on, the last swings away to
+// edge-on. State 9 (the last seven bars) turns the cards into a carousel:
+// three rings of six, one above the other, each stepping round one card on
+// every beat (the middle ring the other way) while the camera dollies in
+// towards the transition. The loud events' camera frames every bar anew and
+// punches in on beats 1 and 3; the background kicks on every beat; the
+// claps part the colours at the cards' edges. The cards' backs carry our
+// bottle-cap mark.
 //
 // Pass: the 19-image pass, so there is no "event" uniform here.
 //   texture0 ballsbg, texture1..texture18 the greeting cards in show order.
@@ -33,9 +38,11 @@ const float CARD_FIT = 1.1;       // plate size / image size (the plate's margin
 const float CAM_DIST = 2.6;       // viewer distance for the flips, screen heights
 const float FLIP_IN = 0.40;       // statetime units a wall card takes to flip in
 const float TURN = 0.36;          // statetime units a pair card takes to turn over
-const int LAST_PAIR = 8;          // the state of the last pair; the wall follows
-const int WALL_COLS = 3;
-const int WALL_ROWS = 6;
+const int LAST_PAIR = 8;          // the state of the last pair; the carousel follows
+const float RING_CARDS = 6.0;     // cards on each ring of the carousel
+const float RING_RADIUS = 0.7;    // a ring's corner radius (= a card's width), screen heights
+const float RING_PITCH = 0.2;     // from one ring to the next, screen heights
+const float RING_DROP = 0.035;    // the middle ring's centre below the screen's, screen heights
 
 // ---- Helpers -------------------------------------------------------------------
 
@@ -102,14 +109,6 @@ float plateSdf(vec2 l, float asp) {
   return length(max(e, 0.0)) + min(max(e.x, e.y), 0.0) - r;
 }
 
-// The flip angle of a wall card that entered t statetime units ago: from
-// edge-on to flat with an overshoot.
-float flipAngle(float t) {
-  float u = clamp(t / FLIP_IN, 0.0, 1.0) - 1.0;
-  float ease = 1.0 + 2.70158 * u * u * u + 1.70158 * u * u;  // ease-out with overshoot
-  return (1.0 - ease) * PI * 0.5;
-}
-
 float ease(float x) {
   x = clamp(x, 0.0, 1.0);
   return x * x * (3.0 - 2.0 * x);
@@ -147,12 +146,30 @@ void pairFlip(int k, int slot, float u, out float a, out int front, out int back
   }
 }
 
+// Our mark on a card's back: an orange plate with a cream rim and, in its
+// middle, a crown bottle cap (a fluted ring) holding three rising bubbles.
+vec3 capMark(vec2 l, float asp, float sd) {
+  vec3 col = mix(ORANGE, AMBER, 0.5 + 0.5 * l.y);
+  vec2 q = vec2(l.x * asp, l.y) / 0.82;
+  float r = length(q);
+  float flute = 0.9 + 0.06 * fastCos(fastAtan2(q.y, q.x) * 21.0);
+  float cap = smoothstep(flute + 0.04, flute, r);
+  col = mix(col, FIZZ_CREAM, cap);
+  col = mix(col, ORANGE, smoothstep(0.74, 0.7, r));
+  float bubble = max(max(smoothstep(0.2, 0.16, length(q - vec2(-0.18, -0.22))),
+                         smoothstep(0.15, 0.11, length(q - vec2(0.2, 0.05)))),
+                     smoothstep(0.11, 0.07, length(q - vec2(-0.05, 0.34))));
+  col = mix(col, FIZZ, bubble);
+  return mix(col, FIZZ, smoothstep(-0.12, -0.04, sd));
+}
+
 // One drawn card, premultiplied, from its card-local point l (flipLocal):
 // the plate (blue, orange rim, gloss) with the greeting of the face turned to
-// the viewer, orange stripes on a face without one (frontSlot or backSlot
-// 0), and a sweep of light. hs is the half size in screen heights, a the
+// the viewer, or our mark on a face without one (frontSlot or backSlot 0),
+// and a sweep of light. hs is the half size in screen heights, a the
 // flip angle, glow extra light (0..1), sweep 0..1 the position of the light
-// band. Runs the card lookup once.
+// band. Runs the card lookup once. Without a greeting (slot 0) it shows the
+// back's mark.
 vec4 shadeCard(int frontSlot, int backSlot, vec3 l, vec2 hs, float a, float glow, float sweep) {
   float asp = hs.x / hs.y;
   float sd = plateSdf(l.xy, asp);
@@ -174,8 +191,7 @@ vec4 shadeCard(int frontSlot, int backSlot, vec3 l, vec2 hs, float a, float glow
   front += FIZZ * 0.16 * smoothstep(0.35, 0.6, l.y) * step(sd, -0.16);
   front = mix(front, img.rgb, clamp(img.a, 0.0, 1.0) * inside.x * inside.y);
 
-  float stripe = step(0.5, fract((l.x * asp + l.y) * 0.9));
-  vec3 back = mix(mix(ORANGE, AMBER, stripe), FIZZ, smoothstep(-0.12, -0.04, sd));
+  vec3 back = capMark(l.xy, asp, sd);
   vec3 col = slot > 0 ? front : back;
 
   float band = l.x * asp * 0.5 + l.y * 0.6 - mix(-3.0, 3.0, sweep);
@@ -218,23 +234,40 @@ vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
 
 // ---- Scene ---------------------------------------------------------------------
 
-void main() {
-  vec2 uv = texCoord;
-  float aspect = resolution.x / resolution.y;
-  vec2 p = (uv - 0.5) * vec2(aspect, 1.0);
+// The hop of a card on the claps: 0..1, an arc over the first half of
+// beats 2 and 4 of the bar (u since the card's downbeat).
+float clapHop(float u) {
+  float b = u / BEAT;
+  float arc = clamp(fract(b) / 0.55, 0.0, 1.0);
+  return mod(floor(b), 2.0) * step(0.0, u) * 4.0 * arc * (1.0 - arc);
+}
 
+// The plate's coverage at card-local point l of a card of aspect asp and
+// half height hs.y (a thin smooth edge).
+float plateCover(vec2 l, float asp, float hsy) {
+  float aa = 2.5 / (resolution.y * hsy);
+  return smoothstep(aa, -aa, plateSdf(l, asp));
+}
+
+void main() {
   float st = statetime;
   float beat = st / BEAT;
   float pulse = exp(-5.0 * fract(beat));
   bool wall = state >= 9;
+  // The loud events' camera (state k begins on bar k; the carousel, state 9,
+  // runs on from bar 9 and dollies in over its last two bars).
+  vec4 cam = beatCamera(st, float(state));
+  if (wall) cam.z *= 1.0 + 0.22 * smoothstep(5.0 * BAR, 7.0 * BAR, st);
+  vec2 p = beatView(aspectPoint(), cam);
+  vec2 uv = p / vec2(resolution.x / resolution.y, 1.0) + 0.5;
 
-  // Background: the balls picture, breathing on the beat and drifting.
-  float zoom = 0.92 - 0.03 * pulse;
+  // Background: the balls picture, kicked on every beat and drifting.
+  float zoom = 0.92 - 0.06 * pulse;
   vec2 buv = (uv - 0.5) * zoom + 0.5 + vec2(0.04 * sin(time * 0.23), time * 0.012);
   vec3 col = texture2D(texture0, vec2(buv.x, 1.0 - buv.y)).rgb;
   float vig = smoothstep(1.25, 0.2, length(p));
   col *= mix(0.6, 1.0, vig) * (wall ? 0.8 : 0.95);
-  col += ORANGE * 0.22 * pulse * smoothstep(0.9, 0.0, length(p * vec2(0.6, 1.2)));
+  col += ORANGE * 0.3 * pulse * smoothstep(0.9, 0.0, length(p * vec2(0.6, 1.2)));
 
   col = over(col, bubbles(p, 9.0, 0.35, 1.7, 0.55) * 0.6);
   col = over(col, bubbles(p, 5.0, 0.55, 8.3, 0.45));
@@ -248,62 +281,79 @@ void main() {
   float a;
   float glow = 0.0;
   float sweep;
-  float shadow;
+  float shadow = 0.0;
+  float localPerScreen;  // card-local x units per screen height, for the fringe
   if (!wall) {
     // A pair: cards 2k+1 and 2k+2 of state k, one above the other (their
-    // plates never overlap, even mid-flip).
+    // plates never overlap, even mid-flip or mid-hop).
     int k = state < 0 ? 0 : state;
-    hs = vec2(0.56, 0.56 / CARD_ASPECT) * (1.0 + 0.035 * pulse);
-    float drift = 0.07 * sin(time * 1.3);
-    vec2 cA = vec2(-0.13 - drift, 0.2 + 0.012 * sin(time * 2.1));
-    vec2 cB = vec2(0.13 + drift, -0.2 + 0.012 * sin(time * 2.1 + 2.0));
     bool onA = p.y > 0.0;
     float u = onA ? st : st - 0.5 * BEAT;
+    // squashed flat as it lands on its beat, then stretched, then settled
+    float squash = u >= 0.0 ? exp(-9.0 * u) * cos(u * 22.0) : 0.0;
+    hs = vec2(0.56, 0.56 / CARD_ASPECT) * (1.0 + 0.035 * pulse) * vec2(1.0 + 0.16 * squash, 1.0 - 0.32 * squash);
+    float drift = 0.07 * sin(time * 1.3);
+    float hop = 0.035 * clapHop(u);
+    vec2 cA = vec2(-0.13 - drift, 0.2 + 0.012 * sin(time * 2.1) + hop);
+    vec2 cB = vec2(0.13 + drift, -0.2 + 0.012 * sin(time * 2.1 + 2.0) + hop);
     pairFlip(k, onA ? 2 * k + 1 : 2 * k + 2, u, a, slot, backSlot);
     vec2 c = onA ? cA : cB;
     l = flipLocal(p, c, hs, a);
     glow = u >= 0.0 ? 0.8 * exp(-8.0 * u) : 0.0;
     sweep = fract(beat);
     shadow = cardShadow(p, c, hs, a);
+    localPerScreen = 1.0 / hs.x;
   } else {
-    // The wall: a plane of 3 x 6 cells that sways about its vertical axis.
-    // (kept clear of the screen edge and of the channel logo top right)
-    vec2 wallHs = vec2(0.78, 0.44);
-    float yaw = 0.16 * sin(time * 0.55);
-    vec3 wl = flipLocal(p, vec2(-0.02, -0.02 + 0.01 * sin(time * 1.3)), wallHs, yaw);
-    vec2 g = vec2(wl.x * 0.5 + 0.5, 0.5 - wl.y * 0.5);  // 0..1, row 0 at the top
-    bool onWall = wl.z != 0.0 && g.x >= 0.0 && g.x < 1.0 && g.y >= 0.0 && g.y < 1.0;
-    g = clamp(g, 0.0, 0.9999);
-    float fc = floor(g.x * float(WALL_COLS));
-    float fr = floor(g.y * float(WALL_ROWS));
-    slot = int(fr) * WALL_COLS + int(fc) + 1;
-    vec2 cellHs = wallHs / vec2(float(WALL_COLS), float(WALL_ROWS));
-    // the point in the cell's own screen-like plane, cell centre at 0
-    vec2 cp = (fract(g * vec2(float(WALL_COLS), float(WALL_ROWS))) - 0.5) * 2.0 * cellHs;
-    cp.y = -cp.y;
-    float order = float(slot - 1);
-    float entry = flipAngle(st - order * 0.07);
-    // every bar after the first, a spin wave runs diagonally through the wall
-    float barIndex = floor(st / BAR);
-    float inBar = st - barIndex * BAR;
-    float u = clamp((inBar - 0.1 - (fc + fr) * 0.07) / 0.55, 0.0, 1.0);
-    float spin = barIndex >= 1.0 ? u * u * (3.0 - 2.0 * u) * 2.0 * PI : 0.0;
-    spin *= mod(barIndex, 2.0) < 0.5 ? 1.0 : -1.0;
-    // one card lights up on every beat, hopping around the wall
-    float spot = mod(floor(beat) * 7.0, 18.0);
-    glow = abs(order - spot) < 0.5 ? pulse : 0.0;
-    hs = vec2(cellHs.x * 0.9, cellHs.x * 0.9 / CARD_ASPECT) * (1.0 + 0.05 * glow);
-    hs.y = min(hs.y, cellHs.y * 0.86);
-    a = entry + spin;
-    sweep = fract(st / BAR + order * 0.03);
-    l = flipLocal(cp, vec2(0.0), hs, a);
-    if (!onWall) l.z = 0.0;
-    shadow = onWall ? 0.7 * cardShadow(cp, vec2(0.0), hs, a) : 0.0;
+    // The carousel: three rings of six cards (a hexagonal drum each), seen
+    // from the front; every beat each ring steps round by one card, the
+    // middle one the other way, with an overshoot. They unfold from flat
+    // over the first beat, the top ring first.
+    // (sat a little low: the top ring keeps clear of the channel bug)
+    float ring = clamp(floor(0.5 - (p.y + RING_DROP) / RING_PITCH + 1.0), 0.0, 2.0);   // 0 top .. 2 bottom
+    float dir = ring == 1.0 ? -1.0 : 1.0;
+    float steps = floor(max(beat, 0.0));
+    float stepT = clamp(fract(max(beat, 0.0)) / 0.4, 0.0, 1.0) - 1.0;
+    float eased = 1.0 + 2.70158 * stepT * stepT * stepT + 1.70158 * stepT * stepT;
+    float theta = dir * (steps + eased) * (2.0 * PI / RING_CARDS) + ring * 0.7;
+    float unfold = clamp((st - ring * 0.08) / 0.3, 0.0, 1.0);
+    unfold = 1.0 + 2.70158 * pow3(unfold - 1.0) + 1.70158 * (unfold - 1.0) * (unfold - 1.0);
+    float hop = 0.03 * clapHop(st - ring * 0.06);
+    float cy = (1.0 - ring) * RING_PITCH - RING_DROP + hop;
+    // The face under this pixel: the front-facing one whose span holds x.
+    float face = -1.0;
+    float across = 0.0;
+    float faceAngle = 0.0;
+    float span = 1.0;
+    for (int i = 0; i < 6; i++) {
+      float ak = theta + float(i) * (2.0 * PI / RING_CARDS);
+      float x0 = RING_RADIUS * fastSin(ak - PI / RING_CARDS);
+      float x1 = RING_RADIUS * fastSin(ak + PI / RING_CARDS);
+      bool hit = fastCos(ak) > 0.0 && p.x >= x0 && p.x < x1;
+      face = hit ? float(i) : face;
+      across = hit ? (p.x - x0) / (x1 - x0) * 2.0 - 1.0 : across;
+      faceAngle = hit ? ak : faceAngle;
+      span = hit ? 0.5 * (x1 - x0) : span;
+    }
+    // nearer faces stand a little taller
+    float depth = 1.0 + 0.12 * fastCos(faceAngle);
+    hs = vec2(0.5 * RING_RADIUS * 0.92, max(0.5 * RING_RADIUS * 0.92 / CARD_ASPECT * depth * unfold, 1e-3));
+    l = vec3(across / 0.92, (p.y - cy) / hs.y, face >= 0.0 ? 1.0 : 0.0);
+    slot = int(ring) * 6 + int(max(face, 0.0)) + 1;
+    a = faceAngle;
+    // the card at the front of its ring lights up on every beat
+    glow = fastCos(faceAngle) > 0.97 ? pulse * step(0.0, st) : 0.0;
+    sweep = fract(st / BAR + ring * 0.2);
+    localPerScreen = 1.0 / (span * 0.92);
   }
   col *= 1.0 - shadow;
-  col = over(col, shadeCard(slot, backSlot, l, hs, a, glow, sweep));
+  vec4 card = shadeCard(slot, backSlot, l, hs, a, glow, sweep);
+  col = over(col, card);
+  // The claps part the colours at the cards' edges.
+  float ghost = plateCover(l.xy + vec2(clapFringe(st) * localPerScreen, 0.0), hs.x / hs.y, hs.y) * abs(l.z);
+  col += clapTint(card.a, ghost) * clapHit(st);
 
   // A few big bubbles drift in front of everything.
   col = over(col, bubbles(p, 2.6, 0.8, 3.1, 0.3) * 0.45);
+  col *= beatExposure(st);
   gl_FragColor = vec4(col, 1.0);
 }

@@ -76,13 +76,6 @@ ig_text_style white_rimmed(float scale, uint32_t top, uint32_t bottom, float out
 // Soda-orange type (amber to orange) with a white rim and a navy shadow.
 ig_text_style orange_style(float scale) { return white_rimmed(scale, IG_AMBER, IG_ORANGE, 6.0f); }
 
-// Navy type with a white rim.
-ig_text_style navy_style(float scale) {
-  ig_text_style s = white_rimmed(scale, IG_POOL_DEEP, IG_NAVY, 5.0f);
-  s.shadow_colour = ig_hex(IG_NAVY, 0.45f);
-  return s;
-}
-
 int style_margin(const ig_text_style& s) {
   return int(std::ceil(s.outline + s.shadow_spread + 3.0f * s.shadow_blur + std::fabs(s.shadow_dx) +
                        std::fabs(s.shadow_dy))) + 4;
@@ -262,13 +255,12 @@ void ig_paint_greeting(int index, ig_image* out, ig_png_options* png) {
   *out = ig_image_make(kNameW, kNameH, {1, 1, 1, 0});
   std::string upper(ig_greeting_names[index]);
   for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-  // Three looks in turn, so that neighbouring cards differ.
-  ig_text_style s;
-  switch (index % 3) {
-    case 0: s = white_style(1.0f); break;
-    case 1: s = orange_style(1.0f); break;
-    default: s = navy_style(1.0f); break;
-  }
+  // White and orange in turn, so that neighbouring cards differ; both with
+  // a heavy navy rim, so that the type reads on the card's blue plate (the
+  // rim is the contrast: navy type would sink into the plate).
+  ig_text_style s = index % 2 ? white_rimmed(1.0f, IG_AMBER, IG_ORANGE, 7.0f) : white_style(1.0f);
+  s.outline = 7.0f;
+  s.outline_colour = ig_hex(IG_NAVY);
   // League Spartan is wide: it takes the odd cards with short names, Bebas
   // Neue the rest, so long names stay large.
   const bool wide = (index % 2) && upper.size() <= kWideFontMaxChars;
