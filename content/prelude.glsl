@@ -144,7 +144,7 @@ vec4 beatCamera(float st, float barsBefore) {
   float snap = smoothstep(0.0, BAR * 0.125, inState - bar * BAR);
   float n = st < 0.0 ? 0.0 : bar + barsBefore;
   vec4 f = mix(barFrame(n - 1.0), barFrame(n), snap);
-  f.z *= 1.0 + 0.055 * kickHit(st);
+  f.z *= 1.0 + 0.08 * kickHit(st);
   return f;
 }
 // A centred screen point p (aspectPoint) as the camera cam sees it.
@@ -154,11 +154,11 @@ vec2 beatViewUv(vec2 uv, vec4 cam) {
   vec2 aspect = vec2(resolution.x / resolution.y, 1.0);
   return beatView((uv - 0.5) * aspect, cam) / aspect + 0.5;
 }
-// The exposure kick: a gain on the picture, up a quarter on beats 1 and 3.
-float beatExposure(float st) { return 1.0 + 0.25 * kickHit(st); }
+// The exposure kick: a gain on the picture, up a third on beats 1 and 3.
+float beatExposure(float st) { return 1.0 + 0.33 * kickHit(st); }
 // The claps' colour fringe: how far (screen heights) the red and blue of a
 // picture's edges part.
-float clapFringe(float st) { return 0.006 * clapHit(st); }
+float clapFringe(float st) { return 0.01 * clapHit(st); }
 
 // ---- The flash into an event -----------------------------------------------------
 // The flash transition ends at full white on the last tick before the event;

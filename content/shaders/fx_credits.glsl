@@ -159,14 +159,14 @@ void main() {
     // The pool: a deep gradient, turning rays, caustic shimmer, bokeh rising.
     vec3 col = mix(NAVY, POOL_DEEP, smoothstep(-0.5, 0.6, p.y + 0.1 * fastSin(p.x * 2.0 + time * 0.8)));
     vec2 rc = p - vec2(0.0, -0.55);
-    float ray = smoothstep(0.2, 0.8, 0.5 + 0.5 * fastSin(fastAtan2(rc.y, rc.x) * 14.0 - time * 1.3));
-    col += POOL_LIGHT * ray * 0.16 * smoothstep(1.3, 0.2, length(rc)) * (0.7 + 0.6 * pulse);
+    float ray = smoothstep(0.2, 0.8, 0.5 + 0.5 * fastSin(fastAtan2(rc.y, rc.x) * 14.0 - time * 2.4));
+    col += POOL_LIGHT * ray * 0.22 * smoothstep(1.3, 0.2, length(rc)) * (0.7 + 0.6 * pulse);
     float caustic = valueNoise(p * 5.0 + vec2(time * 0.6, time * 0.4)) + valueNoise(p * 9.0 - vec2(time * 0.5, -time * 0.8));
     col += POOL_LIGHT * pow3(abs(caustic - 1.0)) * 0.5 * smoothstep(-0.3, 0.5, p.y);
     for (int i = 0; i < 2; i++) {
         float fi = float(i);
         float scale = 3.0 + fi * 2.5;
-        vec2 q = p * scale + vec2(fi * 0.37, -time * (0.5 + 0.35 * fi));
+        vec2 q = p * scale + vec2(fi * 0.37, -time * (0.8 + 0.5 * fi));
         vec2 cell = floor(q);
         vec2 f = q - cell - 0.5;
         float h = hash21(cell + fi * 7.0);
@@ -179,7 +179,7 @@ void main() {
     }
     // A ring of light runs out from the card on every beat.
     float ringR = beat * 1.4;
-    col += FIZZ * 0.12 * (1.0 - smoothstep(0.0, 0.03, abs(length(p * vec2(0.6, 1.0)) - ringR))) * (1.0 - beat) * step(0.0, st);
+    col += FIZZ * 0.2 * (1.0 - smoothstep(0.0, 0.04, abs(length(p * vec2(0.6, 1.0)) - ringR))) * (1.0 - beat) * step(0.0, st);
     // The orange swell along the bottom, surging on the kicks.
     float wave = -0.38 + 0.035 * fastSin(p.x * 3.0 + time * 1.8) + 0.02 * fastSin(p.x * 7.0 - time * 2.6) + 0.06 * kick;
     float swell = 1.0 - smoothstep(wave - 0.004, wave + 0.004, p.y);

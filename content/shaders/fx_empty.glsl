@@ -5,8 +5,9 @@
 //     (closing0.png, the upper part of the screen) floats in on a slow
 //     swell of light, already while the sea transition pours it in; at the
 //     event's start the words of text_closing.png (the lower third) are
-//     written in from left to right. A glint crosses the badge once a bar
-//     and a few slow bubbles drift up. Images: texture0 the black
+//     written in from left to right. A glint crosses the badge once a bar,
+//     the badge nods on the beat, bubbles drift up and a beam of light
+//     sweeps the stage. Images: texture0 the black
 //     background, texture1 closing0.png, texture2 text_closing.png.
 //   event 14 (the last three bars, the last chord): three dots. In the
 //     first bar (state 0) they pop up one per beat and bob like a "still
@@ -100,13 +101,17 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
   col += ORANGE_2DP * exp(-dot(gp, gp) * 5.0) * (0.22 + 0.06 * cos(barph * 6.2831853)) * swell;
   col += POOL_DEEP * smoothstep(0.5, 0.0, p.y) * 0.35 * swell;
 
-  // Slow bubbles behind everything.
-  vec2 b = bubbles(p, 7.0, 0.35, t, 0.22, 3.0);
-  col = mix(col, col + POOL_LIGHT * 0.08, b.y);
-  col += FIZZ_CREAM * b.x * 0.25;
+  // Bubbles rising behind everything, two layers, and a soft beam of light
+  // sweeping slowly across the stage.
+  vec2 b = bubbles(p, 7.0, 0.8, t, 0.3, 3.0);
+  vec2 b2 = bubbles(p + vec2(0.31, 0.0), 4.0, 0.55, t, 0.22, 9.0);
+  col = mix(col, col + POOL_LIGHT * 0.1, b.y + b2.y);
+  col += FIZZ_CREAM * (b.x * 0.3 + b2.x * 0.35);
+  float beam = exp(-pow3(abs(p.x - 0.89 - 0.7 * sin(t * 0.7) - 0.35 * (p.y - 0.5))) * 40.0);
+  col += POOL_LIGHT * 0.07 * beam * swell;
 
   // The badge grows in while the sea pours it in, then floats.
-  float grow = 0.92 + 0.08 * smoothstep(-3.84, 0.4, st);
+  float grow = (0.92 + 0.08 * smoothstep(-3.84, 0.4, st)) * (1.0 + 0.015 * exp(-fract(st / BEAT) * 5.0) * step(0.0, st));
   vec2 bc = vec2(640.0, 360.0 + 7.0 * sin(t * 0.8));
   vec2 bimg = bc + (img - bc) / grow;
   vec4 badge = pic(texture1, bimg);

@@ -205,7 +205,7 @@ void main() {
     float drop = st < 0.0 ? 1.2 : 1.2 * exp(-4.0 * t) * cos(t * 9.0);
     lh = 0.62;
     la = 0.16 * sin(time * 2.2) * (0.4 + 0.6 * exp(-0.6 * t));
-    vec2 pivot = vec2(0.52, 0.56 + drop);
+    vec2 pivot = vec2(0.36, 0.56 + drop);   // left of the channel bug
     float arm = 0.5 * lh + 0.1;
     lc = pivot + rot(la) * vec2(0.0, -arm);
     // the string
@@ -228,8 +228,9 @@ void main() {
   // multiplied, leave small sparse sparkles where both peak.
   float n1 = texture2D(texture1, p * 13.0 + vec2(0.0, -time * 2.4)).r;
   float n2 = texture2D(texture1, p * 9.0 + vec2(0.37, -time * 1.7)).g;
-  float sparkle = smoothstep(0.62, 0.78, n1 * n2);
-  col += FIZZ * sparkle * (0.3 + 0.3 * pulse);
+  // (kept faint and warm: brighter, they read as snow)
+  float sparkle = smoothstep(0.7, 0.82, n1 * n2);
+  col += mix(FIZZ, AMBER, 0.4) * sparkle * (0.1 + 0.12 * pulse);
 
   // the slam into state 1 lands with an orange flash
   if (slam) col += mix(FIZZ, AMBER, 0.5) * 0.9 * exp(-9.0 * max(st, 0.0));

@@ -56,13 +56,18 @@ vec4 twister(vec2 p, float cx, float R, float spin, float twist, float scroll) {
     hit = face(x, corners.z, corners.w, 2.0, R, hit);
     hit = face(x, corners.w, corners.x, 3.0, R, hit);
     if (hit.w == 0.0) return vec4(0.0);
+    // The silhouette fades over its outermost pixel and a half, so that the
+    // column's edge is smooth, not stair-stepped, as it turns.
+    float lo = min(min(corners.x, corners.y), min(corners.z, corners.w));
+    float hi = max(max(corners.x, corners.y), max(corners.z, corners.w));
+    float edge = clamp(min(x - lo, hi - x) * resolution.y / 1.5, 0.0, 1.0);
     // Faces are as tall as wide on the can: one texture repeat is 2R * 2.
     float t = -(p.y + scroll) / (2.0 * R * TEX_ASPECT) + hit.z * 0.25;
     vec3 c = texture2D(texture1, vec2(hit.x, t)).rgb;
     float facing = hit.y;
     // A glossy streak where the face turns towards the light, on the left.
     float streak = pow6(facing) * (1.0 - smoothstep(0.0, 0.35, abs(hit.x - 0.3)));
-    return vec4(c * (0.3 + 0.75 * facing) + FIZZ * streak * 0.35, 1.0);
+    return vec4(c * (0.3 + 0.75 * facing) + FIZZ * streak * 0.35, edge);
 }
 
 // Only the outline of a column, for its shadow: no texture read.

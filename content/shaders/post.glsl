@@ -135,8 +135,12 @@ void main() {
   // Whether an overlay sits out is the same for the whole frame (a branch
   // on the clock only). A software renderer reads it all the same: it runs
   // every branch, even one on the clock.
-  if (hash11(hop + 13.0) >= 0.4) col *= mix(vec3(1.0), texture2D(texture1, ouv + o1).rgb, DUST_DARK);
-  if (hash11(hop + 17.0) >= 0.45) col += texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb * DUST_LIGHT;
+  // On bright parts of the picture (orange cards, white type) the dust and
+  // hairs read as cracks in the picture itself: there they fade to half,
+  // and on the brightest (type, highlights) to a fifth.
+  float dust = 1.0 - 0.5 * smoothstep(0.4, 0.7, luma) - 0.3 * smoothstep(0.8, 0.95, luma);
+  if (hash11(hop + 13.0) >= 0.4) col *= mix(vec3(1.0), texture2D(texture1, ouv + o1).rgb, DUST_DARK * dust);
+  if (hash11(hop + 17.0) >= 0.45) col += texture2D(texture2, ouv * vec2(1.0, -1.0) + o2).rgb * DUST_LIGHT * dust;
 
   // Scanlines and the vignette. The scanlines, a cosine with two pixels a
   // line, fell on every pixel centre at its zero, so they only ever dimmed the

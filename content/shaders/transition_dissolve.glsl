@@ -52,6 +52,9 @@ void main() {
   // w is 0 for every pixel at blend 0 and 1 for every pixel at blend 1.
   float w = smoothstep(0.0, 1.0, (blend * (1.0 + EDGE) - order) / EDGE);
   vec3 col = mix(a.rgb, b.rgb, w);
-  col += FIZZ_GLINT * (w * (1.0 - w) * 4.0) * 0.6;
+  // The glint is light caught by what is there: over black (the closing
+  // card's stage going to black) it would draw grey rings that nothing casts.
+  float lit = smoothstep(0.02, 0.25, max(dot(a.rgb, vec3(0.3, 0.59, 0.11)), dot(b.rgb, vec3(0.3, 0.59, 0.11))));
+  col += FIZZ_GLINT * (w * (1.0 - w) * 4.0) * 0.6 * lit;
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), mix(a.a, b.a, w));
 }
