@@ -185,3 +185,23 @@ TEST(ScenesMain, IncomingSceneDrawsBeforeItsStart) {
     EXPECT_GT(scenes::MeanDifference(early, late), kMinMotion) << "event " << event << " enters frozen";
   }
 }
+
+TEST(ScenesMain, FlashesPeakOnTheDownbeatAndDecayAfterIt) {
+  SCENES_REQUIRE_SHOW();
+  // The flash transitions (into the title, the twister, the breakdown and
+  // the final drop) are all white on their last tick, still building a beat
+  // before, and the new event comes out of the white over its first beat.
+  for (int event : {2, 7, 10, 11}) {
+    const double start = scenes::StateTick(event, 0);
+    const std::string where = "the flash into event " + std::to_string(event);
+    const scenes::Frame beatBefore = (scenes::RenderAtTick(start - 8.0), scenes::ReadFrameBuffer(framebuffer_id));
+    const scenes::Frame peak = (scenes::RenderAtTick(start - 0.5), scenes::ReadFrameBuffer(framebuffer_id));
+    const scenes::Frame first = (scenes::RenderAtTick(start + 0.5), scenes::ReadFrameBuffer(fx1_framebuffer_id));
+    const scenes::Frame beatAfter = (scenes::RenderAtTick(start + 8.5), scenes::ReadFrameBuffer(fx1_framebuffer_id));
+    ASSERT_EQ(demo.currentevent, event);
+    EXPECT_LT(scenes::ShareBrighterThan(beatBefore, 250.0), 0.5) << where << " peaks early";
+    EXPECT_GT(scenes::ShareBrighterThan(peak, 250.0), 0.99) << where << " is not white on its last tick";
+    EXPECT_GT(scenes::MeanLuma(first), 180.0) << where << " is gone on the downbeat";
+    EXPECT_LT(scenes::MeanLuma(beatAfter), scenes::MeanLuma(first) - 40.0) << where << " does not decay";
+  }
+}

@@ -314,12 +314,15 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     vec2 off = wander * 0.5 + vec2(0.0, 14.0 * bounce);
     vec3 c = cardUv(img, off, 1.0 + 0.04 * bounce, 0.0);
     vec4 owe = texture2D(texture5, c.xy) * c.z;
+    shadow = texture2D(texture5, c.xy - shadowStep).a * c.z;
     if (state == 5) {
+      // (its white twin is read only while the blush runs)
+      float blush = smoothstep(0.0, BEAT, st);
       vec4 orange = texture2D(texture6, c.xy) * c.z;
-      owe = mix(owe, orange, smoothstep(0.0, BEAT, st));
+      owe = blush < 1.0 ? mix(owe, orange, blush) : orange;
+      shadow = texture2D(texture6, c.xy - shadowStep).a * c.z;
     }
     k = owe;
-    shadow = texture2D(texture5, c.xy - shadowStep).a * c.z;
     // the burst on the landing: fizz dots thrown out of the E's foot
     float since = state == 5 ? 9.0 : st;
     vec2 fd = img - off - LETTER_FOOT;

@@ -256,11 +256,11 @@ void ig_paint_greeting(int index, ig_image* out, ig_png_options* png) {
   std::string upper(ig_greeting_names[index]);
   for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
   // White and orange in turn, so that neighbouring cards differ; both with
-  // a heavy navy rim, so that the type reads on the card's blue plate (the
-  // rim is the contrast: navy type would sink into the plate).
+  // a heavy near-black rim, so that the type reads on the card's blue plate
+  // (the rim is the contrast: navy type would sink into the plate).
   ig_text_style s = index % 2 ? white_rimmed(1.0f, IG_AMBER, IG_ORANGE, 7.0f) : white_style(1.0f);
   s.outline = 7.0f;
-  s.outline_colour = ig_hex(IG_NAVY);
+  s.outline_colour = ig_hex(IG_INK);
   // League Spartan is wide: it takes the odd cards with short names, Bebas
   // Neue the rest, so long names stay large.
   const bool wide = (index % 2) && upper.size() <= kWideFontMaxChars;
