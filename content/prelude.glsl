@@ -137,11 +137,12 @@ vec4 barFrame(float n) {
   return vec4(side * (0.012 + 0.018 * h.x), (h.y - 0.5) * 0.02, 1.03 + 0.05 * h.y, side * 0.018 * (0.5 + h.x));
 }
 // The camera of the loud events at the state's time st: the framing snaps to
-// the bar's over the first eighth of each bar; the kick punches the zoom in.
+// the bar's over the first quarter beat of each bar; the kick punches the
+// zoom in.
 vec4 beatCamera(float st, float barsBefore) {
   float inState = max(st, 0.0);
   float bar = floor(inState / BAR);
-  float snap = smoothstep(0.0, BAR * 0.125, inState - bar * BAR);
+  float snap = smoothstep(0.0, BAR * 0.07, inState - bar * BAR);
   float n = st < 0.0 ? 0.0 : bar + barsBefore;
   vec4 f = mix(barFrame(n - 1.0), barFrame(n), snap);
   f.z *= 1.0 + 0.08 * kickHit(st);

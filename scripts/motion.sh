@@ -7,11 +7,14 @@
 # the frames in the middle fifth of a beat (0.4 to 0.6). Frame times fall
 # through every phase of the beat over an event, since a beat (8 ticks of
 # 2739 sample frames) is not a whole number of frames.
-#   bash scripts/motion.sh [VIDEO]   (default: captures build/motion.mp4 first)
-# Run it from the repository root after a build; VIDEO must be 10 fps.
+#   bash scripts/motion.sh [VIDEO [START]]   (default: captures build/motion.mp4 first)
+# Run it from the repository root after a build; VIDEO must be 10 fps, and
+# START is the show time of its first frame in seconds (0: the whole show;
+# for a part, sprox-capture --fps 10 --from START --to END --mp4 VIDEO).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 video=${1:-}
+start=${2:-0}
 if [ -z "$video" ]; then
   video=build/motion.mp4
   . scripts/xvfb.sh
@@ -20,7 +23,7 @@ fi
 ffmpeg -nostdin -hide_banner -loglevel error -i "$video" \
   -vf "scale=160:90,format=gray,tblend=all_mode=difference,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
   -an -f null - |
-  awk -v fps=10 '
+  awk -v fps=10 -v first="$start" '
     BEGIN { ticksec = 2739 / 44100; beat = 8 * ticksec }
     FNR == NR {                      # the timing file: event start ticks
       if ($1 == "event" && $2 <= 14) start[$2] = $3 * ticksec
@@ -28,7 +31,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -i "$video" \
     }
     /YAVG=/ {
       sub(/.*YAVG=/, ""); change = $0 + 0
-      n++; t = n / fps                # the change arrives with frame n
+      n++; t = first + n / fps        # the change arrives with frame n
       e = -1
       for (k = 0; k <= 14; k++) if (t >= start[k]) e = k
       if (e < 0) next

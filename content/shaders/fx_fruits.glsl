@@ -234,7 +234,7 @@ void main() {
 
   // the slam into state 1 lands with an orange flash
   if (slam) col += mix(FIZZ, AMBER, 0.5) * 0.9 * exp(-9.0 * max(st, 0.0));
-  col *= beatExposure(st);
+  col *= beatExposure(st) * (1.0 + 0.1 * exp(-fract(beat) * 8.0) * step(0.0, st));   // and a lift on every beat
   // out of the white of the flash that brought the drop in
   if (!slam) col = mix(col, vec3(1.0), entryFlash(st));
   gl_FragColor = vec4(col, 1.0);

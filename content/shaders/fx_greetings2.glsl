@@ -1,9 +1,8 @@
 // fx_greetings2: event 8, the chorus. Eighteen greeting cards over the glossy
 // balls background. States 0..8 are one bar each and bring one pair of cards,
 // one above the other: at every bar line each card turns over and the next
-// greeting is on its back, landing on the downbeat (the lower card half a
-// beat later) with a squash and a stretch, and both hop on the claps (beats
-// 2 and 4). The first pair swings in from edge-on, the last swings away to
+// greeting is on its back, landing on the downbeat (the lower card on beat
+// 2) with a squash and a stretch, and both hop on the claps (beats 2 and 4). The first pair swings in from edge-on, the last swings away to
 // edge-on. State 9 (the last seven bars) turns the cards into a carousel:
 // three rings of six, one above the other, each stepping round one card on
 // every beat (the middle ring the other way) while the camera dollies in
@@ -37,7 +36,7 @@ const float CARD_ASPECT = 4.0;    // width / height of a greeting image
 const float CARD_FIT = 1.1;       // plate size / image size (the plate's margin)
 const float CAM_DIST = 2.6;       // viewer distance for the flips, screen heights
 const float FLIP_IN = 0.40;       // statetime units a wall card takes to flip in
-const float TURN = 0.36;          // statetime units a pair card takes to turn over
+const float TURN = 0.22;          // statetime units a pair card takes to turn over (under half a beat)
 const int LAST_PAIR = 8;          // the state of the last pair; the carousel follows
 const float RING_CARDS = 6.0;     // cards on each ring of the carousel
 const float RING_RADIUS = 0.7;    // a ring's corner radius (= a card's width), screen heights
@@ -47,9 +46,9 @@ const float RING_DROP = 0.035;    // the middle ring's centre below the screen's
 // ---- Helpers -------------------------------------------------------------------
 
 // Whether card slot n can be on screen in the state drawn: in pair state k
-// its own two cards, the lower card of pair k - 1 (still turning over for
-// half a beat; the upper one has landed when the state begins) and the
-// cards of pair k + 1 on their backs; on the wall every card. A program
+// its own two cards, the lower card of pair k - 1 (still showing until it
+// turns over on beat 2; the upper one has landed when the state begins) and
+// the cards of pair k + 1 on their backs; on the carousel every card. A program
 // folded to one state keeps only the reads of those slots.
 bool slotShown(int n) {
   return state >= 9 || (n >= 2 * state && n <= 2 * state + 4);
@@ -234,11 +233,12 @@ vec4 bubbles(vec2 p, float scale, float speed, float seed, float density) {
 
 // ---- Scene ---------------------------------------------------------------------
 
-// The hop of a card on the claps: 0..1, an arc over the first half of
-// beats 2 and 4 of the bar (u since the card's downbeat).
+// The hop of a card on the claps: 0..1, a quick arc over the first part
+// of beats 2 and 4 of the bar (u since the card's downbeat), down again
+// before the middle of the beat.
 float clapHop(float u) {
   float b = u / BEAT;
-  float arc = clamp(fract(b) / 0.55, 0.0, 1.0);
+  float arc = clamp(fract(b) / 0.38, 0.0, 1.0);
   return mod(floor(b), 2.0) * step(0.0, u) * 4.0 * arc * (1.0 - arc);
 }
 
@@ -288,19 +288,19 @@ void main() {
     // plates never overlap, even mid-flip or mid-hop).
     int k = state < 0 ? 0 : state;
     bool onA = p.y > 0.0;
-    float u = onA ? st : st - 0.5 * BEAT;
+    float u = onA ? st : st - BEAT;   // the lower card lands on beat 2
     // squashed flat as it lands on its beat, then stretched, then settled
     float squash = u >= 0.0 ? exp(-9.0 * u) * cos(u * 22.0) : 0.0;
-    hs = vec2(0.56, 0.56 / CARD_ASPECT) * (1.0 + 0.035 * pulse) * vec2(1.0 + 0.16 * squash, 1.0 - 0.32 * squash);
-    float drift = 0.07 * sin(time * 1.3);
-    float hop = 0.035 * clapHop(u);
-    vec2 cA = vec2(-0.13 - drift, 0.2 + 0.012 * sin(time * 2.1) + hop);
-    vec2 cB = vec2(0.13 + drift, -0.2 + 0.012 * sin(time * 2.1 + 2.0) + hop);
+    hs = vec2(0.56, 0.56 / CARD_ASPECT) * (1.0 + 0.035 * pulse) * vec2(1.0 + 0.1 * squash, 1.0 - 0.3 * squash);
+    float drift = 0.04 * sin(time * 1.3);
+    float hop = 0.035 * clapHop(st);
+    vec2 cA = vec2(-0.1 - drift, 0.2 + 0.012 * sin(time * 2.1) + hop);
+    vec2 cB = vec2(0.1 + drift, -0.2 + 0.012 * sin(time * 2.1 + 2.0) + hop);
     pairFlip(k, onA ? 2 * k + 1 : 2 * k + 2, u, a, slot, backSlot);
     vec2 c = onA ? cA : cB;
     l = flipLocal(p, c, hs, a);
     glow = u >= 0.0 ? 0.8 * exp(-8.0 * u) : 0.0;
-    sweep = fract(beat);
+    sweep = clamp(fract(beat) / 0.35, 0.0, 1.0);   // the light crosses on the beat
     shadow = cardShadow(p, c, hs, a);
     localPerScreen = 1.0 / hs.x;
   } else {
@@ -312,7 +312,7 @@ void main() {
     float ring = clamp(floor(0.5 - (p.y + RING_DROP) / RING_PITCH + 1.0), 0.0, 2.0);   // 0 top .. 2 bottom
     float dir = ring == 1.0 ? -1.0 : 1.0;
     float steps = floor(max(beat, 0.0));
-    float stepT = clamp(fract(max(beat, 0.0)) / 0.4, 0.0, 1.0) - 1.0;
+    float stepT = clamp(fract(max(beat, 0.0)) / 0.3, 0.0, 1.0) - 1.0;
     float eased = 1.0 + 2.70158 * stepT * stepT * stepT + 1.70158 * stepT * stepT;
     float theta = dir * (steps + eased) * (2.0 * PI / RING_CARDS) + ring * 0.7;
     float unfold = clamp((st - ring * 0.08) / 0.3, 0.0, 1.0);
