@@ -151,14 +151,16 @@ void main() {
       float th = time * 0.55 + fi * PI * 0.5;
       c = vec3(2.05 * cos(th), 0.75 * sin(th * 2.0 + fi) - 0.1, 0.8 * sin(th) - 0.2);
     } else {
-      c = vec3(-1.35 + 0.9 * fi + 0.15 * sin(time * 0.5 + fi * 1.7),
+      // (spaced wider than the cubes' turning corners reach: they never
+      // pass through each other)
+      c = vec3(-1.575 + 1.05 * fi + 0.08 * sin(time * 0.5 + fi * 1.7),
                0.3 * sin(time * 0.8 + fi * 2.1) + (mod(fi, 2.0) < 0.5 ? 0.18 : -0.18),
                -0.3 * cos(time * 0.6 + fi));
       // drop in from above before the downbeat, landing one per half beat
       float land = st / BEAT - fi * 0.5;
       c.y += land < 0.0 ? land * land * 0.06 : 0.35 * exp(-3.0 * land) * abs(sin(land * 4.0));
     }
-    vec3 h = vec3(0.36 + 0.05 * hash21TwoLane(vec2(fi, 2.0)));
+    vec3 h = vec3(0.3 + 0.04 * hash21TwoLane(vec2(fi, 2.0)));
     vec3 ang = vec3(0.3 + fi, 0.7 * fi, 1.3 * fi) + time * vec3(0.21, 0.33, 0.17) * (1.0 + 0.2 * fi)
              + kicks * vec3(mod(fi, 2.0) < 0.5 ? 0.5 : -0.4, 0.35, 0.25 * (fi - 1.5)) * PI * 0.5;
     mat3 R = rotation(ang);
