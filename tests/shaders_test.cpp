@@ -739,25 +739,15 @@ TEST_F(ShadersGL, PostChannelBugFollowsTheRenderSize) {
   demo = *saved;
 }
 
-// The prelude's fast sine, cosine, atan and asin against the C library's,
-// one column per argument, read back as floats: a broken coefficient or a
-// fold into the wrong octant shows far outside the errors they promise.
-TEST_F(ShadersGL, PreludeFastTrigonometryStaysWithinItsErrors) {
+// Draws one row of w pixels with the prelude (as post.glsl packs it) and
+// the given main() over it, into a float target; returns the row's RGBA
+// floats. texCoord.x runs over the row, (i + 0.5) / w at pixel i.
+std::vector<float> DrawPreludeRow(const std::string& main_text, int w) {
   const std::string& packed = PackedText("post.glsl");
   const size_t body = packed.find("#line 0 0\n");
-  ASSERT_NE(body, std::string::npos);
-  const std::string text = packed.substr(0, body) + R"(
-void main() {
-  float u = texCoord.x;
-  float x = (u - 0.5) * 40.0;              // -20 .. 20 radians
-  float a = (u - 0.5) * 2.0 * PI * 0.999;  // round the circle, clear of the cut at pi
-  float v = (u - 0.5) * 1.998;             // -0.999 .. 0.999
-  gl_FragColor = vec4(fastSin(x), fastCos(x), fastAtan2(3.0 * sin(a), 3.0 * cos(a)), fastAsin(v));
-}
-)";
-  const int shader = GFX_InitShader(vv_default, text.c_str());
-  ASSERT_TRUE(GFX_IsShader(shader));
-  constexpr int w = 1024;
+  if (body == std::string::npos) return {};
+  const int shader = GFX_InitShader(vv_default, (packed.substr(0, body) + main_text).c_str());
+  if (!GFX_IsShader(shader)) return {};
   GLuint texture = 0, framebuffer = 0;
   glGenTextures(1, &texture);
   glBindTexture(GL_TEXTURE_2D, texture);
@@ -780,7 +770,24 @@ void main() {
   glDeleteFramebuffersEXT(1, &framebuffer);
   glDeleteTextures(1, &texture);
   GFX_DeleteShader(shader);
+  return got;
+}
 
+// The prelude's fast sine, cosine, atan and asin against the C library's,
+// one column per argument, read back as floats: a broken coefficient or a
+// fold into the wrong octant shows far outside the errors they promise.
+TEST_F(ShadersGL, PreludeFastTrigonometryStaysWithinItsErrors) {
+  constexpr int w = 1024;
+  const std::vector<float> got = DrawPreludeRow(R"(
+void main() {
+  float u = texCoord.x;
+  float x = (u - 0.5) * 40.0;              // -20 .. 20 radians
+  float a = (u - 0.5) * 2.0 * PI * 0.999;  // round the circle, clear of the cut at pi
+  float v = (u - 0.5) * 1.998;             // -0.999 .. 0.999
+  gl_FragColor = vec4(fastSin(x), fastCos(x), fastAtan2(3.0 * sin(a), 3.0 * cos(a)), fastAsin(v));
+}
+)", w);
+  ASSERT_EQ(got.size(), 4u * w);
   const char* const names[4] = {"fastSin", "fastCos", "fastAtan2", "fastAsin"};
   const double bounds[4] = {1.2e-3, 1.2e-3, 1e-3, 1e-4};
   double worst[4] = {0, 0, 0, 0};
@@ -791,6 +798,52 @@ void main() {
     for (int c = 0; c < 4; c++) worst[c] = std::max(worst[c], std::abs(got[4 * i + c] - exact[c]));
   }
   for (int c = 0; c < 4; c++) EXPECT_LT(worst[c], bounds[c]) << names[c];
+}
+
+// The loud events' beat envelope over a bar before the state and four bars
+// of it: the kick hits beats 1 and 3 only, the clap beats 2 and 4, both are
+// gone by mid-beat; before the state the camera is at rest, and every bar
+// line brings a new framing that holds through its bar, on the other side.
+TEST_F(ShadersGL, PreludeBeatEnvelopeFollowsTheBar) {
+  constexpr int w = 4000;   // 5 bars: 800 pixels a bar, 200 a beat
+  const std::vector<float> got = DrawPreludeRow(R"(
+void main() {
+  float st = (texCoord.x * 5.0 - 1.0) * BAR;
+  vec4 cam = beatCamera(st, 0.0);
+  gl_FragColor = vec4(kickHit(st), clapHit(st), cam.z, cam.x);
+}
+)", w);
+  ASSERT_EQ(got.size(), 4u * w);
+  auto at = [&](double bar, int channel) {  // bar: -1 .. 4, fractional
+    const int i = std::clamp(static_cast<int>(std::floor((bar + 1.0) * 800.0)), 0, w - 1);
+    return got[4 * i + channel];
+  };
+  for (double bar : {-0.9, -0.5, -0.05}) {
+    EXPECT_EQ(at(bar, 0), 0.0f) << "kick before the state, bar " << bar;
+    EXPECT_EQ(at(bar, 1), 0.0f) << "clap before the state, bar " << bar;
+    EXPECT_NEAR(at(bar, 2), 1.0f, 1e-6) << "zoom before the state, bar " << bar;
+    EXPECT_NEAR(at(bar, 3), 0.0f, 1e-6) << "offset before the state, bar " << bar;
+  }
+  for (int beat = 0; beat < 16; beat++) {
+    const double on = beat / 4.0 + 0.002, mid = beat / 4.0 + 0.125;
+    const bool strong = beat % 2 == 0;
+    EXPECT_GT(at(on, strong ? 0 : 1), 0.9f) << "beat " << beat;
+    EXPECT_LT(at(on, strong ? 1 : 0), 0.01f) << "beat " << beat;
+    EXPECT_LT(at(mid, 0), 0.05f) << "mid-beat " << beat;
+    EXPECT_LT(at(mid, 1), 0.05f) << "mid-beat " << beat;
+    // (on beat 3 of a bar: on beat 1 the bar's new framing is still snapping in)
+    if (beat % 4 == 2) {
+      EXPECT_GT(at(on, 2), at(mid, 2) * 1.05f) << "no zoom punch on beat " << beat;
+    }
+  }
+  for (int bar = 1; bar < 4; bar++) {
+    const float early = at(bar + 0.3, 3), late = at(bar + 0.95, 3), before = at(bar - 0.05, 3);
+    EXPECT_NEAR(early, late, 1e-5) << "the framing of bar " << bar << " moves inside it";
+    EXPECT_GT(std::abs(early - before), 0.01f) << "bar " << bar << " keeps the framing of the bar before";
+    if (bar >= 2) {
+      EXPECT_LT(early * before, 0.0f) << "bar " << bar << " is framed on the side of the bar before";
+    }
+  }
 }
 
 }  // namespace
