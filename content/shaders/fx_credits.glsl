@@ -83,13 +83,10 @@ vec4 nameImage(int n, vec2 uv) {
     return texture2D(texture4, uv);
 }
 
-// A name laid over col, with a dark drop shadow for contrast on any light
-// part of the pool.
+// A name laid over col (its card carries its own navy rim and shadow, and
+// the pool is dimmed where the names sit).
 vec3 drawName(vec3 col, int n, vec2 p, vec2 c, float h, float t, float away) {
     vec3 at = namePlace(p, c, h, t, away);
-    vec3 sh = namePlace(p - vec2(0.012, -0.016), c, h, t, away);
-    float shadow = nameImage(n, sh.xy).a * sh.z;
-    col *= 1.0 - 0.55 * shadow;
     vec4 k = nameImage(n, at.xy);
     return mix(col, k.rgb, clamp(k.a, 0.0, 1.0) * at.z);
 }

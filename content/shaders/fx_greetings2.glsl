@@ -262,12 +262,12 @@ void main() {
   vec2 uv = p / vec2(resolution.x / resolution.y, 1.0) + 0.5;
 
   // Background: the balls picture, kicked on every beat and drifting.
-  float zoom = 0.92 - 0.06 * pulse;
+  float zoom = 0.92 - 0.08 * pulse;
   vec2 buv = (uv - 0.5) * zoom + 0.5 + vec2(0.04 * sin(time * 0.23), time * 0.012);
   vec3 col = texture2D(texture0, vec2(buv.x, 1.0 - buv.y)).rgb;
   float vig = smoothstep(1.25, 0.2, length(p));
   col *= mix(0.6, 1.0, vig) * (wall ? 0.8 : 0.95);
-  col += ORANGE * 0.3 * pulse * smoothstep(0.9, 0.0, length(p * vec2(0.6, 1.2)));
+  col += ORANGE * 0.42 * pulse * smoothstep(0.9, 0.0, length(p * vec2(0.6, 1.2)));
 
   col = over(col, bubbles(p, 9.0, 0.35, 1.7, 0.55) * 0.6);
   col = over(col, bubbles(p, 5.0, 0.55, 8.3, 0.45));
