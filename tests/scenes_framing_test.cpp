@@ -107,6 +107,34 @@ TEST(ScenesFraming, EachStateShowsItsOwnCard) {
   }
 }
 
+// Every credit name and the outro's "owe" stay on screen for a full bar
+// once they have landed, before a transition starts to cover them (the sea
+// into the closing card pours over its second half only).
+TEST(ScenesFraming, NamesHoldAFullBarBeforeAnythingCoversThem) {
+  SCENES_REQUIRE_SHOW();
+  struct Case {
+    int event;
+    int state;
+    int landed;      // ticks into the state: the name pops into shape (on a beat)
+    s_bitmap* card;
+    float cover;     // the transition progress from which the picture is covered
+  };
+  const Case cases[] = {
+      {5, 0, 0, &bmp_credits1, 0.0f},  {5, 0, 16, &bmp_credits2, 0.0f}, {5, 1, 0, &bmp_credits3, 0.0f},
+      {5, 2, 0, &bmp_credits4, 0.0f},  {5, 3, 0, &bmp_credits5, 0.0f},  {12, 4, 0, &bmp_outro2, 0.5f},
+  };
+  for (const Case& c : cases) {
+    const std::string where = "event " + std::to_string(c.event) + " state " + std::to_string(c.state);
+    const double landed = scenes::StateTick(c.event, c.state) + c.landed;
+    for (double tick : {landed, landed + scenes::kBarTicks - 1.0}) {
+      EXPECT_GT(ImageWeight(tick, c.card), 3.0) << where << ": its name is gone " << tick - landed << " ticks in";
+      EXPECT_EQ(demo.currentevent, c.event) << where;
+      EXPECT_LE(demo.progress, c.cover) << where << ": a transition covers its name " << tick - landed
+                                        << " ticks in";
+    }
+  }
+}
+
 TEST(ScenesFraming, OpeningStartsDarkAndLocksOntoThePicture) {
   SCENES_REQUIRE_SHOW();
   const scenes::Frame off = scenes::RenderAtTick(0);

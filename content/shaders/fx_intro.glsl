@@ -189,6 +189,7 @@ vec3 introScene(vec2 img, vec2 p, float st, bool incoming) {
 const vec4 LETTER_BOX = vec4(719.0, 842.0, 125.0, 368.0);
 const vec2 LETTER_FOOT = vec2(778.0, 355.0);   // the N's foot: it wobbles about it
 const float OUTRO_BARS = 8.0;
+const float E_DROP = 0.3;                      // statetime units the E takes to drop in
 
 // The glass's soda level at the outro's bar position b (bars since its
 // start, fractional), in screen heights from the bottom: a step down on
@@ -286,7 +287,7 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
   } else if (state == 3) {
     // "own demoscene" jumps up from below and settles; in its second bar the
     // N starts to wobble, harder and harder, and on the last beat it pops off
-    // like a bottle cap: up and away, spinning.
+    // like a bottle cap: up and away, spinning. Then the E drops in.
     float rise = exp(-st * 5.0) * cos(st * 9.0);
     vec2 off = wander * 0.5 + vec2(0.0, 160.0 * rise);
     float wob = smoothstep(BAR, 2.0 * BAR - BEAT, st);
@@ -295,20 +296,25 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     float lift = 2600.0 * popT * popT + 900.0 * popT;
     spin += popT * 14.0;
     vec3 c = cardUv(img, off, 1.0, 0.0);
-    vec3 n = letterUv(img, off, 0.0, -lift, spin);
+    vec3 n = letterUv(img, off, 0.0, lift, spin);
     vec4 rest = texture2D(texture4, c.xy) * c.z;
     float notN = 1.0 - step(LETTER_BOX.x, c.x * CARD.x) * step(c.y * CARD.y, LETTER_BOX.w + 8.0);
     vec4 nLetter = texture2D(texture4, n.xy) * n.z;
     k = rest * notN;
     k = mix(k, nLetter, nLetter.a);
-    shadow = texture2D(texture4, c.xy - shadowStep).a * c.z;
+    // the E of "owe" drops in from above over the last quarter beat, to
+    // land on the next downbeat
+    float dropT = clamp((st - (2.0 * BAR - E_DROP)) / E_DROP, 0.0, 1.0);
+    vec3 e = letterUv(img, off, 0.0, 300.0 * (1.0 - dropT * dropT), 0.0);
+    vec4 eLetter = texture2D(texture5, e.xy) * e.z * step(0.0001, dropT);
+    k = mix(k, eLetter, eLetter.a);
+    shadow = texture2D(texture4, c.xy - shadowStep).a * c.z * max(notN, nLetter.a);
     // the cap's pop: a ring of fizz where it left
     float r = length(img - off - LETTER_FOOT + vec2(0.0, 110.0));
     col += FIZZ * (1.0 - smoothstep(0.0, 18.0, abs(r - popT * 900.0))) * exp(-popT * 8.0) * step(0.0001, popT);
   } else {
-    // 4: the E drops in from above on the downbeat and lands with a fizz
-    // burst; "owe demoscene" then holds. 5: it blushes orange.
-    float fall = clamp(1.0 + st / (0.5 * BEAT), 0.0, 1.0);
+    // 4: the E has dropped in and lands on the downbeat with a bounce and a
+    // fizz burst; "owe demoscene" then holds. 5: it blushes orange.
     float landed = state == 5 ? 1.0 : step(0.0, st);
     float bounce = state == 5 ? 0.0 : exp(-st * 8.0) * sin(st * 30.0) * landed;
     vec2 off = wander * 0.5 + vec2(0.0, 14.0 * bounce);
@@ -332,7 +338,6 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     float dots = (1.0 - smoothstep(6.0, 10.0, abs(rr - since * 700.0 - 40.0))) * ray;
     col += FIZZ * dots * exp(-since * 4.0) * step(0.0, since);
     col += FIZZ_CREAM * 0.35 * exp(-since * 10.0) * step(0.0, since) * exp(-rr * 0.004);
-    shown = fall;
   }
   // the shadow keeps the type clear of the bright soda, whatever its colour
   col *= 1.0 - 0.7 * clamp(shadow, 0.0, 1.0) * shown;
