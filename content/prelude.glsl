@@ -109,6 +109,13 @@ float fastAsin(float x) {
   return x < 0.0 ? -r : r;
 }
 
+// An ease from 0 to 1 over x in 0..1 that overshoots a little and settles
+// (x is clamped).
+float easeOutBack(float x) {
+  float u = clamp(x, 0.0, 1.0) - 1.0;
+  return 1.0 + 2.70158 * u * u * u + 1.70158 * u * u;
+}
+
 // A premultiplied colour and coverage src laid over dst.
 vec3 over(vec3 dst, vec4 src) { return dst * (1.0 - src.a) + src.rgb; }
 
@@ -150,22 +157,11 @@ vec4 beatCamera(float st, float barsBefore) {
 }
 // A centred screen point p (aspectPoint) as the camera cam sees it.
 vec2 beatView(vec2 p, vec4 cam) { return fastRot(cam.w) * (p / cam.z) + cam.xy; }
-// The same for a texture coordinate 0..1 of the screen (y up).
-vec2 beatViewUv(vec2 uv, vec4 cam) {
-  vec2 aspect = vec2(resolution.x / resolution.y, 1.0);
-  return beatView((uv - 0.5) * aspect, cam) / aspect + 0.5;
-}
 // The exposure kick: a gain on the picture, up a third on beats 1 and 3.
 float beatExposure(float st) { return 1.0 + 0.33 * kickHit(st); }
 // The claps' colour fringe: how far (screen heights) the red and blue of a
 // picture's edges part.
 float clapFringe(float st) { return 0.01 * clapHit(st); }
-
-// ---- The flash into an event -----------------------------------------------------
-// The flash transition ends at full white on the last tick before the event;
-// the event then comes out of it over its first beat: how much white is
-// still laid over the picture at the state's time st of its first state.
-float entryFlash(float st) { return st < 0.0 ? 0.0 : exp(-st * 9.0) * (1.0 - smoothstep(0.3, BEAT, st)); }
 // The fringe itself on one element of a picture: its coverage a here and
 // ghost where the clap has moved it by clapFringe. Red light where only the
 // ghost covers, blue where only the element does, as a lens that parts the
@@ -173,3 +169,9 @@ float entryFlash(float st) { return st < 0.0 ? 0.0 : exp(-st * 9.0) * (1.0 - smo
 vec3 clapTint(float a, float ghost) {
   return vec3(0.85, 0.12, 0.05) * max(ghost - a, 0.0) + vec3(0.05, 0.3, 0.95) * max(a - ghost, 0.0);
 }
+
+// ---- The flash into an event -----------------------------------------------------
+// The flash transition ends at full white on the last tick before the event;
+// the event then comes out of it over its first beat: how much white is
+// still laid over the picture at the state's time st of its first state.
+float entryFlash(float st) { return st < 0.0 ? 0.0 : exp(-st * 9.0) * (1.0 - smoothstep(0.3, BEAT, st)); }

@@ -49,11 +49,6 @@ float valueNoise(vec2 p) {
     return mix(mix(a, b, f.x), mix(c, d, f.x), f.y);
 }
 
-float easeOutBack(float x) {
-    float u = clamp(x, 0.0, 1.0) - 1.0;
-    return 1.0 + 2.70158 * u * u * u + 1.70158 * u * u;
-}
-
 // Where a name whose box is centred at c with height h is read for the
 // screen point p, t statetime units after its downbeat (negative: its
 // letters are still rising; from `away` on, they fly off). Returns the
@@ -120,7 +115,7 @@ float codeMotif(vec2 p, float st) {
     float w = 0.012;
     // "<": two strokes meeting at the left
     vec2 a = vec2(abs(p.y), p.x + 0.06);
-    float lt = abs(dot(a, vec2(0.7071, -0.7071))) ;
+    float lt = abs(dot(a, vec2(0.7071, -0.7071)));
     float less = (1.0 - smoothstep(w, w + 0.004, lt)) * step(abs(p.y), 0.05) * step(-0.08, p.x) * step(p.x, -0.02);
     vec2 b = vec2(abs(p.y), 0.06 - p.x);
     float gt = abs(dot(b, vec2(0.7071, -0.7071)));

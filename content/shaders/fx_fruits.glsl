@@ -154,7 +154,6 @@ float labelShadow(vec2 p, vec2 c, float hgt, float ang) {
 // ---- Scene ---------------------------------------------------------------------
 
 void main() {
-  vec2 uv = texCoord;
   float aspect = resolution.x / resolution.y;
   float st = statetime;
   bool slam = state >= 1;

@@ -2,7 +2,8 @@
 // balls background. States 0..8 are one bar each and bring one pair of cards,
 // one above the other: at every bar line each card turns over and the next
 // greeting is on its back, landing on the downbeat (the lower card on beat
-// 2) with a squash and a stretch, and both hop on the claps (beats 2 and 4). The first pair swings in from edge-on, the last swings away to
+// 2) with a squash and a stretch, and both hop on the claps (beats 2 and
+// 4). The first pair swings in from edge-on, the last swings away to
 // edge-on. State 9 (the last seven bars) turns the cards into a carousel:
 // three rings of six, one above the other, each stepping round one card on
 // every beat (the middle ring the other way) while the camera dollies in
@@ -108,6 +109,13 @@ float plateSdf(vec2 l, float asp) {
   return length(max(e, 0.0)) + min(max(e.x, e.y), 0.0) - r;
 }
 
+// The plate's coverage from its signed distance sd, for a card of half
+// height hsy (screen heights): a smooth edge two and a half pixels wide.
+float plateEdge(float sd, float hsy) {
+  float aa = 2.5 / (resolution.y * hsy);
+  return smoothstep(aa, -aa, sd);
+}
+
 float ease(float x) {
   x = clamp(x, 0.0, 1.0);
   return x * x * (3.0 - 2.0 * x);
@@ -172,8 +180,7 @@ vec3 capMark(vec2 l, float asp, float sd) {
 vec4 shadeCard(int frontSlot, int backSlot, vec3 l, vec2 hs, float a, float glow, float sweep) {
   float asp = hs.x / hs.y;
   float sd = plateSdf(l.xy, asp);
-  float aa = 2.5 / (resolution.y * hs.y);
-  float cover = smoothstep(aa, -aa, sd) * abs(l.z);
+  float cover = plateEdge(sd, hs.y) * abs(l.z);
 
   // the back face is seen mirrored: turn it round so that its text reads
   bool facing = l.z > 0.0;
@@ -242,13 +249,6 @@ float clapHop(float u) {
   return mod(floor(b), 2.0) * step(0.0, u) * 4.0 * arc * (1.0 - arc);
 }
 
-// The plate's coverage at card-local point l of a card of aspect asp and
-// half height hs.y (a thin smooth edge).
-float plateCover(vec2 l, float asp, float hsy) {
-  float aa = 2.5 / (resolution.y * hsy);
-  return smoothstep(aa, -aa, plateSdf(l, asp));
-}
-
 void main() {
   float st = statetime;
   float beat = st / BEAT;
@@ -312,11 +312,9 @@ void main() {
     float ring = clamp(floor(0.5 - (p.y + RING_DROP) / RING_PITCH + 1.0), 0.0, 2.0);   // 0 top .. 2 bottom
     float dir = ring == 1.0 ? -1.0 : 1.0;
     float steps = floor(max(beat, 0.0));
-    float stepT = clamp(fract(max(beat, 0.0)) / 0.3, 0.0, 1.0) - 1.0;
-    float eased = 1.0 + 2.70158 * stepT * stepT * stepT + 1.70158 * stepT * stepT;
+    float eased = easeOutBack(fract(max(beat, 0.0)) / 0.3);
     float theta = dir * (steps + eased) * (2.0 * PI / RING_CARDS) + ring * 0.7;
-    float unfold = clamp((st - ring * 0.08) / 0.3, 0.0, 1.0);
-    unfold = 1.0 + 2.70158 * pow3(unfold - 1.0) + 1.70158 * (unfold - 1.0) * (unfold - 1.0);
+    float unfold = easeOutBack((st - ring * 0.08) / 0.3);
     float hop = 0.03 * clapHop(st - ring * 0.06);
     float cy = (1.0 - ring) * RING_PITCH - RING_DROP + hop;
     // The face under this pixel: the front-facing one whose span holds x.
@@ -338,7 +336,7 @@ void main() {
     float depth = 1.0 + 0.12 * fastCos(faceAngle);
     hs = vec2(0.5 * RING_RADIUS * 0.92, max(0.5 * RING_RADIUS * 0.92 / CARD_ASPECT * depth * unfold, 1e-3));
     l = vec3(across / 0.92, (p.y - cy) / hs.y, face >= 0.0 ? 1.0 : 0.0);
-    slot = int(ring) * 6 + int(max(face, 0.0)) + 1;
+    slot = int(ring * RING_CARDS + max(face, 0.0)) + 1;
     a = faceAngle;
     // the card at the front of its ring lights up on every beat
     glow = fastCos(faceAngle) > 0.97 ? pulse * step(0.0, st) : 0.0;
@@ -349,7 +347,8 @@ void main() {
   vec4 card = shadeCard(slot, backSlot, l, hs, a, glow, sweep);
   col = over(col, card);
   // The claps part the colours at the cards' edges.
-  float ghost = plateCover(l.xy + vec2(clapFringe(st) * localPerScreen, 0.0), hs.x / hs.y, hs.y) * abs(l.z);
+  vec2 ghostAt = l.xy + vec2(clapFringe(st) * localPerScreen, 0.0);
+  float ghost = plateEdge(plateSdf(ghostAt, hs.x / hs.y), hs.y) * abs(l.z);
   col += clapTint(card.a, ghost) * clapHit(st);
 
   // A few big bubbles drift in front of everything.

@@ -109,6 +109,14 @@ vec2 slam(float st, float len, float outlen, bool leaves) {
   return vec2(s, a);
 }
 
+// Envelope of the first card of an event while the event is still incoming
+// (st below 0): it flies in from the front over the last beat before the
+// downbeat, from two and a half times its size. Returns (scale, alpha).
+vec2 flyIn(float st) {
+  float a = clamp(1.0 + st / BEAT, 0.0, 1.0);
+  return vec2(1.0 + 2.5 * (1.0 - a) * (1.0 - a), a * a);
+}
+
 // Composites a card (straight alpha) over the picture with an extra opacity.
 vec3 overStraight(vec3 col, vec4 k, float alpha) {
   return mix(col, k.rgb, clamp(k.a * alpha, 0.0, 1.0));
@@ -144,9 +152,7 @@ vec3 introScene(vec2 img, vec2 p, float st, bool incoming) {
   // the dissolve's last beat and lands on the downbeat.
   vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
   float tilt = 0.025 * sin(t * 0.7);
-  vec2 e = slam(st, 2.0 * BAR, 0.22, state < 3);
-  float approach = incoming ? clamp(1.0 + st / BEAT, 0.0, 1.0) : 1.0;
-  if (incoming) e = vec2(1.0 + 2.5 * (1.0 - approach) * (1.0 - approach), approach * approach);
+  vec2 e = incoming ? flyIn(st) : slam(st, 2.0 * BAR, 0.22, state < 3);
   float echo = incoming ? 0.0 : halfbeat;
   int image = state < 3 ? state + 1 : 4;
   float angle = (image == 1 || image == 3) ? tilt : -tilt;
@@ -202,11 +208,12 @@ float sodaLevel(float b, float x) {
   return level + slosh + 0.006 * sin(x * 9.0 + time * 2.3);
 }
 
-// A card read with the N (tilt and lift about its foot) or the E (dropping
-// from above) moved apart from the rest: `letter` 0 none, 1 the N, 2 the E.
-// Returns the image point to read and, in z, 1 where it lies in the card.
-vec3 letterUv(vec2 img, vec2 wander, float angle, float lift, float spin) {
-  vec2 d = img - wander - LETTER_FOOT;
+// Where the letter in LETTER_BOX of a card moved by `offset` (pixels) is
+// read, with the letter turned by `spin` about its foot and raised by
+// `lift` pixels: the N as it wobbles and pops off, the E as it drops in.
+// Returns the image point to read and, in z, 1 where it lies in the box.
+vec3 letterUv(vec2 img, vec2 offset, float lift, float spin) {
+  vec2 d = img - offset - LETTER_FOOT;
   d = fastRot(-spin) * (d + vec2(0.0, lift));
   vec2 q = d + LETTER_FOOT;
   float inBox = step(LETTER_BOX.x, q.x) * step(q.x, LETTER_BOX.y) * step(LETTER_BOX.z, q.y) * step(q.y, LETTER_BOX.w);
@@ -272,9 +279,9 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     float angle = side * 0.07 * hit;
     vec2 jump = vec2(side * 26.0 * hit, 0.0);
     if (incoming) {
-      float a = clamp(1.0 + st / BEAT, 0.0, 1.0);
-      scale = 1.0 + 2.5 * (1.0 - a) * (1.0 - a);
-      shown = a * a;
+      vec2 fly = flyIn(st);
+      scale = fly.x;
+      shown = fly.y;
     }
     vec3 c = cardUv(img, wander + jump, scale, angle);
     k = pick(state + 1, texture2D(texture1, c.xy), texture2D(texture2, c.xy), texture2D(texture3, c.xy),
@@ -296,7 +303,7 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     float lift = 2600.0 * popT * popT + 900.0 * popT;
     spin += popT * 14.0;
     vec3 c = cardUv(img, off, 1.0, 0.0);
-    vec3 n = letterUv(img, off, 0.0, lift, spin);
+    vec3 n = letterUv(img, off, lift, spin);
     vec4 rest = texture2D(texture4, c.xy) * c.z;
     float notN = 1.0 - step(LETTER_BOX.x, c.x * CARD.x) * step(c.y * CARD.y, LETTER_BOX.w + 8.0);
     vec4 nLetter = texture2D(texture4, n.xy) * n.z;
@@ -305,7 +312,7 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     // the E of "owe" drops in from above over the last quarter beat, to
     // land on the next downbeat
     float dropT = clamp((st - (2.0 * BAR - E_DROP)) / E_DROP, 0.0, 1.0);
-    vec3 e = letterUv(img, off, 0.0, 300.0 * (1.0 - dropT * dropT), 0.0);
+    vec3 e = letterUv(img, off, 300.0 * (1.0 - dropT * dropT), 0.0);
     vec4 eLetter = texture2D(texture5, e.xy) * e.z * step(0.0001, dropT);
     k = mix(k, eLetter, eLetter.a);
     shadow = texture2D(texture4, c.xy - shadowStep).a * c.z * max(notN, nLetter.a);
@@ -315,8 +322,7 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
   } else {
     // 4: the E has dropped in and lands on the downbeat with a bounce and a
     // fizz burst; "owe demoscene" then holds. 5: it blushes orange.
-    float landed = state == 5 ? 1.0 : step(0.0, st);
-    float bounce = state == 5 ? 0.0 : exp(-st * 8.0) * sin(st * 30.0) * landed;
+    float bounce = state == 5 ? 0.0 : exp(-st * 8.0) * sin(st * 30.0);
     vec2 off = wander * 0.5 + vec2(0.0, 14.0 * bounce);
     vec3 c = cardUv(img, off, 1.0 + 0.04 * bounce, 0.0);
     vec4 owe = texture2D(texture5, c.xy) * c.z;
@@ -336,12 +342,12 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     float ray = step(0.6, hash11(floor(ang * 6.0) + 3.0));
     float rr = length(fd);
     float dots = (1.0 - smoothstep(6.0, 10.0, abs(rr - since * 700.0 - 40.0))) * ray;
-    col += FIZZ * dots * exp(-since * 4.0) * step(0.0, since);
-    col += FIZZ_CREAM * 0.35 * exp(-since * 10.0) * step(0.0, since) * exp(-rr * 0.004);
+    col += FIZZ * dots * exp(-since * 4.0);
+    col += FIZZ_CREAM * 0.35 * exp(-since * 10.0) * exp(-rr * 0.004);
   }
   // the shadow keeps the type clear of the bright soda, whatever its colour
   col *= 1.0 - 0.7 * clamp(shadow, 0.0, 1.0) * shown;
-  col = overStraight(col, vec4(k.rgb, k.a), shown);
+  col = overStraight(col, k, shown);
 
   // The nearest bubbles float in front of the words.
   col = mix(col, col * 1.1 + 0.06, b3.y * 0.3);

@@ -207,6 +207,15 @@ vec3 slurp(vec3 col, vec2 p, float st, float unit) {
     return mix(col, mix(FIZZ, AMBER, mod(ln, 2.0)), ink);   // white and orange in turn
 }
 
+// Where the close-up camera looks in stage n (bar n of the event, 0..3):
+// the glass, the lower leg, the bend, the tip; stage 0 before the first.
+vec2 cameraStage(float n) {
+    if (n < 0.5) return vec2(-0.5, -0.3);
+    if (n < 1.5) return vec2(-0.45, -0.05);
+    if (n < 2.5) return vec2(-0.33, 0.16);
+    return vec2(0.02, 0.16);
+}
+
 // ---- Scene ------------------------------------------------------------------------
 void main() {
     float st = statetime;
@@ -224,10 +233,7 @@ void main() {
     // bar line, a slow drift inside it); wide from bar 4.
     float stageT = wide ? 0.0 : smoothstep(0.0, 0.25, inBar);
     float stage = clamp(floor(b), 0.0, 3.0);
-    vec2 focus0 = vec2(-0.5, -0.3), focus1 = vec2(-0.45, -0.05), focus2 = vec2(-0.33, 0.16), focus3 = vec2(0.02, 0.16);
-    vec2 from = stage < 0.5 ? focus0 : (stage < 1.5 ? focus0 : (stage < 2.5 ? focus1 : focus2));
-    vec2 to = stage < 0.5 ? focus0 : (stage < 1.5 ? focus1 : (stage < 2.5 ? focus2 : focus3));
-    vec2 focus = mix(from, to, stageT) + vec2(0.03, 0.05) * (inBar - 0.5);
+    vec2 focus = mix(cameraStage(stage - 1.0), cameraStage(stage), stageT) + vec2(0.03, 0.05) * (inBar - 0.5);
     float zoom = 2.1 + 0.1 * kick;
     if (wide) { focus = vec2(0.0); zoom = 1.0 + 0.02 * kick; }
     vec2 p = focus + aspectPoint() / zoom;
@@ -259,7 +265,7 @@ void main() {
     vec2 mp = vec2(2.0 * STRAW_BASE.x - p.x, p.y);
     vec3 fr = strawFrame(mp, STRAW_BASE, STRAW_LEG, STRAW_BEND_R, bend);
     vec3 sh = strawFrame(mp + vec2(-0.03, 0.022), STRAW_BASE, STRAW_LEG, STRAW_BEND_R, bend);
-    col *= 1.0 - 0.35 * (1.0 - smoothstep(STRAW_W, STRAW_W * 1.8, abs(sh.y))) * step(sh.x, STRAW_LEG + 2.0);
+    col *= 1.0 - 0.35 * (1.0 - smoothstep(STRAW_W, STRAW_W * 1.8, abs(sh.y)));
     col = straw(col, fr, STRAW_W, FIZZ, flow, kick);
 
     // The spray: bubbles thrown out of the tip on the snare, fanning out.
