@@ -7,10 +7,8 @@
 // they choose (the window passes the music's playback clock, the capture its
 // own frame clock), and present the frame themselves.
 //
-// Glossary: an offset is a position in the music in sample frames (44100 a
-// second); a tick is 2739 sample frames; scene A and scene B are the two
-// offscreen framebuffers of the event in force and of the incoming event; the
-// composite is their blend, which the post pass draws into the window.
+// Terms (offset, tick, picture frame, scene A, scene B, composite, mark):
+// see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: everything here runs on the main thread, which owns the GL context.
 // key_callback is called by GLFW from inside GFX_SwapBuffers (event polling).

@@ -2,9 +2,10 @@
 //
 // The sound system keeps caller-owned sound records (s_sound) and a table of
 // at most 16 active sounds that the mixer walks for every output buffer. The
-// driver keeps a ring of four 2048-frame slots queued on the output; each
-// finished slot is refilled by mixing every active sound into it, which is
-// also what advances the music's position, the clock of the whole show.
+// driver keeps a ring of four slots of 2048 sample frames queued on the
+// output; each finished slot is refilled by mixing every active sound into
+// it, which is also what advances the music's position, the clock of the
+// whole show.
 //
 // Outputs on Linux: ALSA (the "default" PCM, so PulseAudio and PipeWire
 // desktops work through it), or, when no device opens or when asked for, a
@@ -12,10 +13,9 @@
 // every 2048 / 44100 s). A manual output runs no device thread at all: every
 // completion is the caller's call to fillnextbuffer (offline rendering, tests).
 //
-// Glossary: a frame is one sample of each channel; a sample counts every
-// channel's samples; a position is in samples x 256 (8 fraction bits); an
-// offset is a position in whole frames; a slot is one 2048-frame output buffer
-// of the ring; a completion is the output handing a played slot back.
+// Terms (sample frame, sample, position, offset, slot, completion, output,
+// device thread): see docs/ARCHITECTURE.md#glossary. In sound, "frame" is
+// always a sample frame.
 //
 // Threads: everything here is called on the main thread, except the mixing
 // side (fillnextbuffer, audiodriver_mixbuffers, stream callbacks), which runs

@@ -10,16 +10,8 @@
 // into the incoming event. The music is the only clock: nothing here keeps
 // state between frames.
 //
-// Glossary:
-//   tick        a fixed number of the music's sample frames (2739 at 44100 Hz,
-//               about 62.1 ms); every time in the record is in ticks
-//   event       a scene of the show; event 15 is the end mark
-//   state       a step inside an event, starting at an offset from the event
-//   transition  a blend from the event in force into the incoming one during
-//               the last `length` ticks before the incoming event's start
-//   vacant slot the event slot after the last loaded event; it stays a zero
-//               record, so while the last event is in force the incoming
-//               event starts at tick 0 and the progress is 1
+// Terms (tick, event, end mark, state, transition, vacant slot): see
+// docs/ARCHITECTURE.md#glossary.
 //
 // Tables never grow past their capacity: the append operations refuse an
 // entry that does not fit (one printed line) and the loader skips lines that

@@ -9,10 +9,8 @@
 // unknown while, and a clock that moved on meanwhile would make no two
 // captures alike.
 //
-// Glossary: the clock is the effect passes' time in seconds (effects_clock,
-// which the capture points at its own held clock; GLFW's timer otherwise);
-// the frame body is Demo_RenderFrame; the window's framebuffer is the back
-// buffer the post pass draws into, read back before it is presented.
+// Terms (clock, fixed clock, frame body, window framebuffer, picture frame):
+// see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: main thread only (it owns the GL context).
 #pragma once
