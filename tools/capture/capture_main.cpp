@@ -49,6 +49,7 @@
 namespace {
 
 constexpr int kMessageCapacity = 1024;
+constexpr int kReasonCapacity = 256;       // a reason that goes inside a message
 constexpr int kBarWidth = 30;              // characters of the progress bar
 constexpr double kProgressInterval = 0.2;  // seconds between redraws on a terminal
 constexpr int kExitFailure = 1;
@@ -71,7 +72,6 @@ constexpr const char* kMsgPngUnwritable = "--png: the folder %s cannot be writte
 constexpr const char* kMsgNoEvents = "--sheet: the timeline holds no event";
 constexpr const char* kMsgNoTemporary = "cannot make a temporary file for the music (is TMPDIR writable?)";
 constexpr const char* kMsgSilentVideo = "%s: %s; the video will be silent\n";
-constexpr const char* kMsgNoMusic = "the engine could not load the music (its reason is above)";
 constexpr const char* kMsgLongCommand = "the ffmpeg command line is too long (shorter paths, please)";
 constexpr const char* kMsgEncoderStopped =
     "--mp4 %s: ffmpeg stopped taking frames at frame %lld (%s; ffmpeg's own lines above say why)";
@@ -348,8 +348,8 @@ void resolve_range(s_capturerun* run) {
 // The music for the video, copied out of the image: a file only while the
 // encoder needs it. Returns its path, or "" for a silent video (said why).
 std::string extract_music(s_capturerun* run) {
-  if (!capturesource_hasmusic()) {
-    fprintf(stderr, kMsgSilentVideo, CAPTURE_PROGRAM, kMsgNoMusic);
+  if (!capturesource_hasmusic(run->message, sizeof(run->message))) {
+    fprintf(stderr, kMsgSilentVideo, CAPTURE_PROGRAM, run->message);
     return std::string();
   }
   std::vector<char> wavpath = temporary_name(run->tmpdir, "sprox-capture-music-XXXXXX.wav");
@@ -436,7 +436,7 @@ bool write_frame(s_capturerun* run, int64_t n) {
   }
   if (options.mp4 && !capture_writevideo(&run->video, &run->frameimage)) {
     // The encoder's exit status, and its own lines above, say why it stopped.
-    char status[kMessageCapacity];
+    char status[kReasonCapacity];
     capture_closevideo(&run->video, status, sizeof(status));
     snprintf(run->message, sizeof(run->message), kMsgEncoderStopped, run->mp4path.c_str(), static_cast<long long>(n),
              status);

@@ -131,7 +131,15 @@ int capturesource_mounted(const char* path, int kind, char* reason, int capacity
   return core_fail(reason, capacity, folder ? "the folder cannot be read" : "not a resource image");
 }
 
-bool capturesource_hasmusic() { return snd_demomusic.numsamples > 0 && snd_demomusic.frequency > 0; }
+int capturesource_hasmusic(char* reason, int capacity) {
+  const s_sound& music = snd_demomusic;
+  if (music.numsamples > 0 && music.frequency > 0) return 1;
+  if (music.datasize == 0 && music.frequency == 0)
+    return core_fail(reason, capacity, "the engine could not load %s (its loader's lines above say why)",
+                     DEMO_MUSICNAME);
+  if (music.frequency == 0) return core_fail(reason, capacity, "%s has a sample rate of 0 Hz", DEMO_MUSICNAME);
+  return core_fail(reason, capacity, "%s holds no sample frames", DEMO_MUSICNAME);
+}
 
 void capturesource_timeline(s_capturetimeline* timeline) {
   *timeline = s_capturetimeline{};

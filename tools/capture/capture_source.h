@@ -34,9 +34,10 @@ int capturesource_start(int32_t width, int32_t height, bool offscreen, char* mes
 // ...", "not a resource image", the system's reason, "the folder holds no
 // files"). The show needs nothing less to show anything.
 int capturesource_mounted(const char* path, int kind, char* reason, int capacity);
-// After capturesource_start: true when the engine loaded the music (its
-// loader printed why not otherwise).
-bool capturesource_hasmusic();
+// After capturesource_start: 1 when the engine loaded music it can play,
+// else 0 with the reason (a music without sample frames or sample rate would
+// only stop the encoder).
+int capturesource_hasmusic(char* reason, int capacity);
 // The event starts of the loaded timeline.
 void capturesource_timeline(s_capturetimeline* timeline);
 // Renders one frame at the offset with the clock held at `clock` seconds, and
