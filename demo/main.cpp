@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/core.h"
 #include "corefile/corefile.h"
 #include "demo/dev.h"
 #include "demo/pacing.h"
@@ -74,10 +75,7 @@ int main(int argc, char** argv) {
 
   s_playeroptions options;
   char message[kMessageCapacity];
-  if (!Demo_ParseOptions(argc, argv, &options, message, sizeof(message))) {
-    fprintf(stderr, "sprox: %s (see sprox --help)\n", message);
-    return kExitUsage;
-  }
+  if (!Demo_ParseOptions(argc, argv, &options, message, sizeof(message))) return core_refuseoption("sprox", message);
   const int answered = answer_alone(options);
   if (answered >= 0) return answered;
   // F11 goes full screen on the same monitor, so the number counts in a window too.

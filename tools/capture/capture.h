@@ -140,8 +140,12 @@ void capture_fliprows(const uint8_t* src, uint8_t* dst, int32_t width, int32_t h
 // Box-filters src onto dst: every target pixel is the rounded mean of the
 // source pixels it covers (dst must not be larger than src in either axis).
 void capture_downscale(const s_captureimage* src, s_captureimage* dst);
-// Writes an RGB PNG. Returns 1, or 0 with the encoder's or the file's reason.
+// Writes an RGB PNG. Returns 1, or 0 with the encoder's or the file's reason
+// (a file cut short is removed).
 int capture_writepng(const char* path, const s_captureimage* image, char* message, int capacity);
+// Removes what a failed write left at path, when it is a regular file (never
+// a device, a FIFO, or what a link points at).
+void capture_removepartial(const char* path);
 
 // ---- Label font --------------------------------------------------------------------------
 struct s_capturefont {

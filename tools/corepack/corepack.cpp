@@ -9,6 +9,9 @@
 // the image and the 4-byte trailer. Names must be lower case: the reader
 // lower-cases every request, so an upper-case name could never be found.
 // --list reads the image through the engine's reader (corefile), as the show does.
+// Exit status: 0 done, 1 a failure (said on stderr), 2 a bad command line.
+//
+// Threads: main thread only.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "corepack_format.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +35,44 @@ void usage(FILE* to) {
           "       corepack --list IMAGE\n"
           "INPUT is a file (stored under its base name), a folder (its tree, names\n"
           "relative to the folder) or NAME=FILE. Names must be lower case.\n");
+}
+
+// ---- Command line ------------------------------------------------------------------
+constexpr const char* kProgram = "corepack";
+
+enum Option { kOutput, kAppend, kList, kHelp, kNumOptions };
+const s_coreoptiondef kOptions[kNumOptions] = {
+    {"output", true, 'o'}, {"append", true}, {"list", true}, {"help", false, 'h'}};
+
+// What the command line asks for.
+struct s_packcommand {
+  std::string out, host, list;
+  std::vector<std::string> inputs;
+};
+
+// Reads the command line into command. Returns -1 to go on, else the exit
+// status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
+int read_command_line(int argc, const char* const* argv, s_packcommand* command) {
+  if (core_wantshelp(argc, argv)) {
+    usage(stdout);
+    return 0;
+  }
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  reader.operands = true;
+  char message[512];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    switch (found) {
+      case kOutput: command->out = value; break;
+      case kAppend: command->host = value; break;
+      case kList: command->list = value; break;
+      case CORE_OPTION_OPERAND: command->inputs.push_back(value); break;
+      default: return core_refuseoption(kProgram, message);
+    }
+  }
+  if (command->list.empty() && command->out.empty())
+    return core_refuseoption(kProgram, "give -o OUT with the inputs, or --list IMAGE");
+  return -1;
 }
 
 bool read_file(const fs::path& path, std::vector<uint8_t>* bytes) {
@@ -130,33 +172,13 @@ bool write_atomically(const std::string& out, const std::vector<uint8_t>& host, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string out, host, list;
-  std::vector<std::string> inputs;
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return 0;
-    } else if ((arg == "-o" || arg == "--output") && has_value) {
-      out = argv[++i];
-    } else if (arg == "--append" && has_value) {
-      host = argv[++i];
-    } else if (arg == "--list" && has_value) {
-      list = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      fprintf(stderr, "corepack: unknown or incomplete option %s\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    } else {
-      inputs.push_back(arg);
-    }
-  }
-  if (!list.empty()) return list_image(list.c_str());
-  if (out.empty()) {
-    usage(stderr);
-    return 2;
-  }
+  s_packcommand command;
+  const int answered = read_command_line(argc, argv, &command);
+  if (answered >= 0) return answered;
+  const std::string& out = command.out;
+  const std::string& host = command.host;
+  const std::vector<std::string>& inputs = command.inputs;
+  if (!command.list.empty()) return list_image(command.list.c_str());
 
   std::vector<PackEntry> entries;
   for (const std::string& input : inputs) {
