@@ -43,7 +43,9 @@ constexpr const char* kMsgNoEndMark =
     "%s: warning: %s has no end mark (event %d); the show ends when its music ends\n";
 constexpr const char* kOriginDefault = "the show's data";
 constexpr const char* kNoFiles = "it holds no files";
+#ifndef __EMSCRIPTEN__
 constexpr const char* kDisplayUnset = "DISPLAY is unset (run it on a desktop, or under xvfb-run)";
+#endif
 constexpr const char* kDisplayRefused = "the display refused it";
 constexpr int kReasonBytes = 512;
 
