@@ -156,17 +156,17 @@ void Demo_SetScale(float scale);
 // ---- Driver ----------------------------------------------------------------------
 // Start-up, once, main thread: mounts "sprox.dat" (or what demo_setup names);
 // when nothing can be mounted, or the mount holds no files, it ends the
-// program with status 1 and kMsgNoData on standard error before any window
-// opens. Then it opens the 1280x720 window (or the full-screen one demo_setup
-// asks for; when it cannot, status 1 and a line on standard error naming the
-// display's answer), installs key_callback,
-// creates the three framebuffers, starts the sound system and loads the music,
-// presents one frame, loads every image and shader, registers the five
-// transitions, reads "timing.dat" and, when play_music is true, starts the
-// music. The capture tool passes false and selects its audio output first.
-// A timing file that gives no events, or no end mark (event 15), gets a
-// warning on standard error: that show ends when its music ends
-// (Demo_MusicOver).
+// program with status 1 and one line on standard error ("sprox: no show
+// data: could not mount ...", demo_setup.program first) before any window
+// opens. Then it opens the 1280x720 window (or the full-screen one
+// demo_setup asks for; when it cannot, status 1 and a line on standard error
+// naming the display's answer), installs key_callback, creates the three
+// framebuffers, starts the sound system and loads the music, presents one
+// frame, loads every image and shader, registers the five transitions, reads
+// "timing.dat" and, when play_music is true, starts the music. The capture
+// tool passes false and selects its audio output first. A timing file that
+// gives no events, or no end mark (event 15), gets a warning on standard
+// error: that show ends when its music ends (Demo_MusicOver).
 void Demo_Startup(bool play_music);
 
 // For a timeline without an end mark, outside the makers' mode: true once
