@@ -21,7 +21,6 @@
 // Prints one line per check; exit status 1 when any fails.
 'use strict';
 const crypto = require('crypto');
-const http = require('http');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
 
@@ -81,16 +80,6 @@ const BROKEN = [
   { what: 'a truncated sprox.dat', body: (real) => real.subarray(0, 4096), modes: ['at', 'play'], says: /no show data/ },
   { what: 'a random sprox.dat', body: () => crypto.randomBytes(65536), modes: ['at', 'play'], says: /no show data/ },
 ];
-
-function fetchBytes(url) {
-  return new Promise((resolve, reject) => {
-    http.get(url, (response) => {
-      const parts = [];
-      response.on('data', (part) => parts.push(part));
-      response.on('end', () => resolve(Buffer.concat(parts)));
-    }).on('error', reject);
-  });
-}
 
 async function failure(browser, broken, mode, real) {
   const page = await openPage(browser);
@@ -172,7 +161,7 @@ async function realTime(browser) {
   });
   try {
     for (const t of times) await frameAt(browser, t);
-    const real = await fetchBytes(baseUrl + 'sprox.dat');
+    const real = Buffer.from(await (await fetch(baseUrl + 'sprox.dat')).arrayBuffer());
     for (const broken of BROKEN) {
       for (const mode of broken.modes) await failure(browser, broken, mode, real);
     }
