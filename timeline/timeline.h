@@ -149,6 +149,20 @@ void FormatTimingSkip(const s_timingline* line, char* dst, int capacity);
 // false, leaving `line` empty, when nothing is left.
 bool NextTimingLine(const char* text, size_t size, size_t* position, char* line, int capacity);
 
+// What a timing file would give, read without touching `demo`: the makers'
+// mode checks a saved file with it before it takes the place of the table in
+// force. Lines are cut and judged exactly as LoadTiming cuts and judges them.
+struct s_timingscan {
+  int32_t numevents;                    // events the table would hold
+  int32_t eventlines;                   // event lines in the file, taken or skipped
+  int32_t skipped;                      // lines LoadTiming would skip
+  int32_t firstskipline;                // 1-based number of the first of them, 0 when none
+  char firstskip[128];                  // its reason in words ("transition index 9 is outside 0 to 63")
+  int32_t start[TIMELINE_MAX_EVENTS];   // start tick of each event the table would hold
+};
+// Reads the timing file held in memory (text, size bytes) into `scan`.
+void ScanTiming(const char* text, size_t size, s_timingscan* scan);
+
 // ---- Lookups and evaluation ---------------------------------------------------------
 // The last event in table order whose start is at most `tick`; 0 if none.
 int32_t GetTimingEvent(int32_t tick);
