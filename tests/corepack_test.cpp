@@ -1,5 +1,8 @@
 // The packer: names, listings through the engine's reader, the appended form,
 // and damaged images.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -22,6 +25,24 @@ std::string run_output(const std::string& arguments, bool quiet_errors = false) 
   while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
   if (pipe) pclose(pipe);
   return out;
+}
+
+// Runs the packer under a time limit (a hang shows as status 124); returns
+// its exit status, and standard output and error together in *out.
+int run_limited(const std::string& arguments, std::string* out) {
+  std::string command = "timeout 20 " + std::string(SPROX_COREPACK) + " " + arguments + " 2>&1";
+  out->clear();
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe)) *out += buffer;
+  const int status = pipe ? pclose(pipe) : -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The type bits of what `path` names, not following a link.
+mode_t type_of(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
 }
 
 std::vector<ListedEntry> list_ok(const std::string& image) {
@@ -156,5 +177,71 @@ TEST(Corepack, ListingRefusesDamageWithAClearMessage) {
   EXPECT_EQ(run_corepack("--list cut.dat"), 1);
   write_file("plain.txt", "no image in here at all");
   EXPECT_EQ(run_output("--list plain.txt"), "corepack: plain.txt is not a valid image: no CORE header\n");
-  EXPECT_EQ(run_output("--list no-such.dat"), "corepack: cannot read no-such.dat\n");
+  EXPECT_EQ(run_output("--list no-such.dat"), "corepack: cannot read no-such.dat: No such file or directory\n");
+}
+
+// Only a regular file is ever replaced: what is not one is refused, with
+// status 1 and a line that says what it is, and stays as it was; names that
+// would lead out of the image's tree are refused like absolute ones; --list
+// and the inputs refuse what is not a regular file without blocking on it.
+TEST(Corepack, RefusesWhatIsNotARegularFileAndNamesThatClimbOut) {
+  const std::string dir = "nonregular";
+  std::filesystem::remove_all(dir);
+  write_file(dir + "/in.txt", "payload");
+  std::filesystem::create_directories(dir + "/folder");
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("fifo", dir + "/link_to_fifo");
+  std::filesystem::create_symlink("none.dat", dir + "/dangling.dat");
+  std::filesystem::create_symlink("loop.dat", dir + "/loop.dat");
+  struct Case {
+    std::string arguments;
+    std::string says;       // part of the line
+    std::string untouched;  // a path that must keep its type ("" for none)
+  };
+  const std::string in = dir + "/in.txt";
+  const std::vector<Case> cases = {
+      {"-o " + dir + "/fifo " + in, "will not replace " + dir + "/fifo: it is a FIFO", dir + "/fifo"},
+      {"-o /dev/full " + in, "will not replace /dev/full: it is a character device", "/dev/full"},
+      {"-o " + dir + "/folder " + in, "it is a folder", dir + "/folder"},
+      {"-o " + dir + "/link_to_fifo " + in, "it is a link to a FIFO", dir + "/fifo"},
+      {"-o " + dir + "/dangling.dat " + in, "the link leads to no file", dir + "/dangling.dat"},
+      {"-o " + dir + "/loop.dat " + in, "the link leads to no file", dir + "/loop.dat"},
+      {"-o " + dir + "/x.dat \"../../etc/x=" + in + "\"", "name holds a \"..\" level", ""},
+      {"-o " + dir + "/x.dat \"gfx/../x=" + in + "\"", "name holds a \"..\" level", ""},
+      {"-o " + dir + "/x.dat \"./x=" + in + "\"", "name holds a \".\" level", ""},
+      {"-o " + dir + "/x.dat " + dir + "/fifo", "cannot read " + dir + "/fifo: it is a FIFO, not a regular file", ""},
+      {"-o " + dir + "/x.dat f=" + dir + "/fifo", "it is a FIFO, not a regular file", ""},
+      {"-o " + dir + "/x.dat --append " + dir + "/fifo " + in, "host file " + dir + "/fifo: it is a FIFO", ""},
+      {"--list " + dir + "/fifo", "cannot read " + dir + "/fifo: it is a FIFO, not a regular file", dir + "/fifo"},
+      {"--list " + dir + "/link_to_fifo", "it is a FIFO, not a regular file", dir + "/fifo"},
+      {"--list " + dir + "/folder", "it is a folder, not a regular file", dir + "/folder"},
+  };
+  for (const Case& c : cases) {
+    const mode_t before = c.untouched.empty() ? 0 : type_of(c.untouched);
+    std::string out;
+    EXPECT_EQ(run_limited(c.arguments, &out), 1) << c.arguments << ": " << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
+    if (!c.untouched.empty()) {
+      EXPECT_EQ(type_of(c.untouched), before) << c.arguments;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/x.dat"));
+
+  // A link is followed: the file it leads to gets the image, the link stays a
+  // link (a relative one, to a file in another folder), and no temporary file
+  // is left in either folder.
+  write_file(dir + "/real/image.dat", "old");
+  std::filesystem::permissions(dir + "/real/image.dat", std::filesystem::perms(0640));
+  std::filesystem::create_symlink("real/image.dat", dir + "/link.dat");
+  std::string out;
+  ASSERT_EQ(run_limited("-o " + dir + "/link.dat " + in, &out), 0) << out;
+  EXPECT_EQ(type_of(dir + "/link.dat"), static_cast<mode_t>(S_IFLNK));
+  ASSERT_EQ(list_ok(dir + "/real/image.dat").size(), 1u);
+  EXPECT_EQ(std::filesystem::status(dir + "/real/image.dat").permissions(), std::filesystem::perms(0640))
+      << "the replaced file's permissions are kept";
+  for (const std::string& folder : {dir, dir + "/real"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+    }
+  }
 }
