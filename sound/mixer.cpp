@@ -87,29 +87,34 @@ bool mixsoundLocked(s_sound* sound, int32_t* accumulators, int frames, uint64_t 
   const void* data = sound->data;
   const uint64_t increment = sound->increment;
   uint64_t position = sound->position;
-  int j = 0;
-  EndAction action = EndAction::kGoOn;
-  if (position >= end) action = reachedendLocked(sound, &position, end);
-  for (; j < frames && action == EndAction::kGoOn; j++) {
-    uint64_t k = position >> 8;
-    int32_t left;
-    int32_t right;
-    if constexpr (Channels == 2) {
-      k &= ~static_cast<uint64_t>(1);  // the frame's first (left) sample
-      left = readsample<Bits>(data, k);
-      right = readsample<Bits>(data, k + 1);
-    } else {
-      left = readsample<Bits>(data, k);
-      right = left;
+  int j = 0;  // frames mixed
+  EndAction action = position >= end ? reachedendLocked(sound, &position, end) : EndAction::kGoOn;
+  if (action == EndAction::kGoOn) {
+    for (; j < frames; j++) {
+      uint64_t k = position >> 8;
+      int32_t left;
+      int32_t right;
+      if constexpr (Channels == 2) {
+        k &= ~static_cast<uint64_t>(1);  // the frame's first (left) sample
+        left = readsample<Bits>(data, k);
+        right = readsample<Bits>(data, k + 1);
+      } else {
+        left = readsample<Bits>(data, k);
+        right = left;
+      }
+      if constexpr (OutChannels == 2) {
+        accumulators[2 * j] += left * leftgain;
+        accumulators[2 * j + 1] += right * rightgain;
+      } else {
+        accumulators[j] += ((left + right) >> 1) * monogain;
+      }
+      position += increment;
+      // One test a frame; the end's own handling only where it is reached.
+      if (position >= end && (action = reachedendLocked(sound, &position, end)) != EndAction::kGoOn) {
+        j++;
+        break;
+      }
     }
-    if constexpr (OutChannels == 2) {
-      accumulators[2 * j] += left * leftgain;
-      accumulators[2 * j + 1] += right * rightgain;
-    } else {
-      accumulators[j] += ((left + right) >> 1) * monogain;
-    }
-    position += increment;
-    if (position >= end) action = reachedendLocked(sound, &position, end);
   }
   if (action == EndAction::kStop) return true;
   if (action == EndAction::kRunOn) position += increment * static_cast<uint64_t>(frames - j);
