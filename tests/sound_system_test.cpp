@@ -3,10 +3,12 @@
 // sounds without data, loading by extension, deletion, and the frequency probe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "corefile/corefile.h"
 #include "sound_helpers.h"
@@ -197,71 +199,57 @@ TEST_F(System, OffsetsCountFramesAndSeekingPastTheEndLandsOnTheLastFrame) {
   EXPECT_EQ(soundsystem.numactive, 0);
 }
 
-// Music shorter than what it clocks: at its end it adds silence from the
-// frame after its last, stays listed and playing, and its offset runs on by
-// its increment per output frame, with no jump back to 0; the playback clock
-// passes the end without running backwards and says so once, on standard
-// error. A seek back into it plays it again and lets it say so again. (An
-// effect stops at its end: see the test above.)
+// Music shorter than what it clocks: silence from the frame after its last,
+// still listed and playing, its offset running on by its increment per output
+// frame (no jump to 0); the playback clock passes the end without running
+// backwards and says so once on standard error, and again after a seek back
+// into the music. (An effect stops at its end: see the test above.)
 TEST_F(System, MusicShorterThanItsClockRunsOnInSilence) {
-  // The samples of the slot that the last fillnextbuffer mixed.
-  const auto lastslot = [] {
-    return reinterpret_cast<const int16_t*>(audiodriver_slotdata((g_cur_buf + AUDIO_NUM_SLOTS - 1) % AUDIO_NUM_SLOTS));
-  };
   struct Case {
     int channels;
-    uint32_t frequency;
-    uint32_t frames;
+    uint32_t frequency, frames;
   };
   for (const Case c : {Case{2, 44100, 3000}, Case{1, 22050, 1500}, Case{1, 8000, 700}}) {
     const std::string trace = std::to_string(c.channels) + " ch at " + std::to_string(c.frequency) + " Hz";
     s_sound* music = make_sound(c.channels, 16, c.frames, [](uint32_t, int) { return 1000; }, c.frequency);
     Soundsystem_PlayMusic(music, 0);
-    const double perbuffer = AUDIO_SLOT_FRAMES * (music->increment / 256.0) / c.channels;  // its frames a buffer
-    const int buffers = static_cast<int>((c.frames + 2.0 * AUDIO_NUM_SLOTS * AUDIO_SLOT_FRAMES) / perbuffer) + 1;
-    testing::internal::CaptureStderr();
+    const uint64_t endframe = uint64_t{c.frames} * 256 * c.channels / music->increment;  // in output frames
+    const int buffers = static_cast<int>(endframe / AUDIO_SLOT_FRAMES) + 2 * AUDIO_NUM_SLOTS;
+    std::vector<int16_t> left;  // the left side of every output frame mixed
     uint64_t last = 0;
     bool forward = true;
-    int silent_from = -1;  // the first silent output frame of the buffer where the music ended
-    for (int b = 0; b < buffers; b++) {
-      fillnextbuffer();
-      const int16_t* out = lastslot();
-      const uint64_t before = (static_cast<uint64_t>(b) * AUDIO_SLOT_FRAMES * music->increment >> 8) / c.channels;
-      if (before < c.frames && silent_from < 0) {
-        for (int j = 0; j < AUDIO_SLOT_FRAMES && silent_from < 0; j++)
-          if (out[2 * j] == 0) silent_from = j;
+    // Mixes the buffers and reads the clocks after each; returns standard error.
+    const auto play = [&] {
+      testing::internal::CaptureStderr();
+      for (int b = 0; b < buffers; b++) {
+        fillnextbuffer();
+        const int mixed = (g_cur_buf + AUDIO_NUM_SLOTS - 1) % AUDIO_NUM_SLOTS;  // the slot just filled
+        const auto* out = reinterpret_cast<const int16_t*>(audiodriver_slotdata(mixed));
+        for (int j = 0; j < AUDIO_SLOT_FRAMES; j++) left.push_back(out[2 * j]);
+        const uint64_t audible = Soundsystem_GetPlaybackOffset(Soundsystem_CopySound(music));
+        forward = forward && audible >= last;
+        last = audible;
       }
-      const s_sound copy = Soundsystem_CopySound(music);
-      EXPECT_EQ(Soundsystem_GetSoundOffset(copy),
-                (static_cast<uint64_t>(b + 1) * AUDIO_SLOT_FRAMES * music->increment >> 8) / c.channels)
-          << trace << ", buffer " << b;
-      const uint64_t audible = Soundsystem_GetPlaybackOffset(copy);
-      forward = forward && audible >= last;
-      last = audible;
-    }
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(forward) << trace;
-    EXPECT_GT(last, c.frames) << trace << ": the clock stopped at the end";
-    const uint64_t endframe = static_cast<uint64_t>(c.frames) * 256 * c.channels / music->increment;  // output frames
-    EXPECT_NEAR(silent_from, static_cast<double>(endframe % AUDIO_SLOT_FRAMES), 1.0) << trace;
-    EXPECT_EQ(music->playing, 1) << trace;
-    ASSERT_EQ(soundsystem.numactive, 1) << trace;
+      return testing::internal::GetCapturedStderr();
+    };
     char line[128];
     std::snprintf(line, sizeof line, "sound: the music ended at %.1f s (frame %u); its clock runs on in silence\n",
                   static_cast<double>(c.frames) / c.frequency, c.frames);
-    EXPECT_EQ(said, line) << trace;
+    EXPECT_EQ(play(), line) << trace;
+    const uint64_t position = uint64_t{AUDIO_SLOT_FRAMES} * buffers * music->increment;
+    EXPECT_EQ(Soundsystem_GetSoundOffset(*music), (position >> 8) / c.channels) << trace;
+    const size_t silent_from = std::find(left.begin(), left.end(), 0) - left.begin();
+    EXPECT_NEAR(static_cast<double>(silent_from), static_cast<double>(endframe), 1.0) << trace;
+    EXPECT_TRUE(std::all_of(left.begin() + silent_from, left.end(), [](int16_t v) { return v == 0; })) << trace;
+    EXPECT_TRUE(forward) << trace;
+    EXPECT_EQ(music->playing, 1) << trace;
+    ASSERT_EQ(soundsystem.numactive, 1) << trace;
 
-    // Back into the music: it plays again, and its end is told again.
     Soundsystem_SetSoundOffset(music, 0);
-    testing::internal::CaptureStderr();
-    for (int b = 0; b < buffers; b++) {
-      fillnextbuffer();
-      if (b == 0) {
-        EXPECT_NE(lastslot()[0], 0) << trace << ": silent after the seek back";
-      }
-      Soundsystem_GetPlaybackOffset(Soundsystem_CopySound(music));
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), line) << trace;
+    left.clear();
+    last = 0;
+    EXPECT_EQ(play(), line) << trace << ": after the seek back";
+    EXPECT_NE(left[0], 0) << trace << ": silent after the seek back";
     Soundsystem_StopMusic(music);
   }
 }
