@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "tools/capture/capture.h"
 #include "tools/capture/capture_source.h"
 #include "tools/capture/capture_timing.h"
@@ -193,6 +194,7 @@ void progress_break(s_progress* progress) {
 
 // ---- Entry point --------------------------------------------------------------------
 int main(int argc, char** argv) {
+  core_keepstdio();  // with standard output closed, a frame file could take its place
   char message[kMessageCapacity];
   s_captureoptions options;
   if (!capture_parseoptions(argc, argv, &options, message, sizeof(message))) {

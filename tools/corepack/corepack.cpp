@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "corepack_format.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +131,7 @@ bool write_atomically(const std::string& out, const std::vector<uint8_t>& host, 
 }  // namespace
 
 int main(int argc, char** argv) {
+  core_keepstdio();  // with standard output closed, the image written could take its place
   std::string out, host, list;
   std::vector<std::string> inputs;
   for (int i = 1; i < argc; i++) {
