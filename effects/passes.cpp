@@ -109,13 +109,17 @@ void DrawFullQuad(int32_t shader) {
 void DrawReach(int32_t shader, const s_gfxreach& reach) {
   GLint viewport[4] = {0, 0, 0, 0};
   glGetIntegerv(GL_VIEWPORT, viewport);
-  const float scale = static_cast<float>(viewport[3]) / EFFECTS_HEIGHT;
-  const GLint width = static_cast<GLint>(std::ceil(reach.width * scale));
-  const GLint height = static_cast<GLint>(std::ceil(reach.height * scale));
-  const GLint left = reach.x >= 0.0f ? static_cast<GLint>(std::floor(reach.x * scale))
-                                     : viewport[2] - static_cast<GLint>(std::ceil(-reach.x * scale));
-  const GLint top = reach.y >= 0.0f ? static_cast<GLint>(std::floor(reach.y * scale))
-                                    : viewport[3] - static_cast<GLint>(std::ceil(-reach.y * scale));
+  // 720-line pixels to the viewport's: outwards to whole pixels.
+  auto outwards = [&viewport](float length) {
+    return static_cast<GLint>(std::ceil(length * static_cast<float>(viewport[3]) / EFFECTS_HEIGHT));
+  };
+  auto inwards = [&viewport](float length) {
+    return static_cast<GLint>(std::floor(length * static_cast<float>(viewport[3]) / EFFECTS_HEIGHT));
+  };
+  const GLint width = outwards(reach.width);
+  const GLint height = outwards(reach.height);
+  const GLint left = reach.x >= 0.0f ? inwards(reach.x) : viewport[2] - outwards(-reach.x);
+  const GLint top = reach.y >= 0.0f ? inwards(reach.y) : viewport[3] - outwards(-reach.y);
   glScissor(viewport[0] + left, viewport[1] + viewport[3] - top - height, width, height);
   glEnable(GL_SCISSOR_TEST);
   DrawFullQuad(shader);
