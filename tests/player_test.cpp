@@ -314,7 +314,8 @@ fs::path ShortShow() {
       fs::create_symlink(entry.path(), show / entry.path().filename());
   fs::create_symlink(build / "gen/music" / DEMO_MUSICNAME, show / DEMO_MUSICNAME);
   std::string timing;
-  for (int e = 0; e <= DEMO_LASTSCENE; e++) timing += "event " + std::to_string(e) + " " + std::to_string(2 * e) + " 0 0\n";
+  for (int e = 0; e <= DEMO_LASTSCENE; e++)
+    timing += "event " + std::to_string(e) + " " + std::to_string(2 * e) + " 0 0\n";
   timing += "event " + std::to_string(DEMO_LASTSCENE + 1) + " 32 0 0\n";
   test_util::write_file(show / DEMO_TIMINGNAME, timing);
   return show;
@@ -325,24 +326,16 @@ fs::path ShortShow() {
 // closed, full, or a pipe whose reader has gone.
 TEST(PlayerOutput, TheShowEndsWellWhateverStandardOutputIs) {
   const fs::path show = ShortShow();
-  struct Case {
-    const char* name;
-    const char* wrap;  // the shell command around RUN, sprox's own
-  };
-  const Case cases[] = {
-      {"a file", "RUN >out.txt; echo $? >status.txt"},
-      {"closed", "RUN >&-; echo $? >status.txt"},
-      {"/dev/full", "RUN >/dev/full; echo $? >status.txt"},
-      {"a pipe that closes", "{ RUN; echo $? >status.txt; } | true"},
-  };
-  const std::string run = "SPROX_AUDIO=silent timeout 240 " SPROX_EXE " --mute --data \"" + show.string() + "\" 2>err.txt";
-  for (const Case& c : cases) {
-    std::string inner = c.wrap;
-    inner.replace(inner.find("RUN"), 3, run);
+  const std::string run =
+      "SPROX_AUDIO=silent timeout 240 " SPROX_EXE " --mute --data \"" + show.string() + "\" 2>err.txt";
+  // Each: the shell command around RUN (sprox's own), which leaves sprox's status in status.txt.
+  for (std::string wrap : {"RUN >out.txt; echo $? >status.txt", "RUN >&-; echo $? >status.txt",
+                           "RUN >/dev/full; echo $? >status.txt", "{ RUN; echo $? >status.txt; } | true"}) {
+    wrap.replace(wrap.find("RUN"), 3, run);
     fs::remove("status.txt");
-    const int shell = std::system(("xvfb-run -a -s '" SPROX_XVFB_SCREEN "' sh -c '" + inner + "'").c_str());
-    ASSERT_TRUE(WIFEXITED(shell)) << c.name;
-    EXPECT_EQ(test_util::read_file("status.txt"), "0\n") << c.name << ": " << test_util::read_file("err.txt");
+    const int shell = std::system(("xvfb-run -a -s '" SPROX_XVFB_SCREEN "' sh -c '" + wrap + "'").c_str());
+    ASSERT_TRUE(WIFEXITED(shell)) << wrap;
+    EXPECT_EQ(test_util::read_file("status.txt"), "0\n") << wrap << ": " << test_util::read_file("err.txt");
   }
   // With standard output a file, every image's lines are there, in order, each loaded.
   const std::string out = test_util::read_file("out.txt");
