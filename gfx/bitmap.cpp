@@ -177,7 +177,8 @@ bool GFX_UploadPendingTexture() {
 int GFX_PendingUploads() { return gfx_pendinguploads; }
 
 int GFX_MaxImageSide() {
-  if (!glfwGetCurrentContext()) return GFX_MAX_IMAGE_SIDE;
+  // Before the window GLFW may not be started: no call into it then.
+  if (!GFX_window || !glfwGetCurrentContext()) return GFX_MAX_IMAGE_SIDE;
   GLint driver = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &driver);
   return driver > 0 ? std::min(driver, GFX_MAX_IMAGE_SIDE) : GFX_MAX_IMAGE_SIDE;

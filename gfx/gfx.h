@@ -150,7 +150,8 @@ bool GFX_UploadPendingTexture();
 int GFX_PendingUploads();
 // The largest width or height a loaded or replaced picture may have: the
 // driver's largest texture side (GL_MAX_TEXTURE_SIZE) or GFX_MAX_IMAGE_SIDE,
-// whichever is less; GFX_MAX_IMAGE_SIDE while no GL context is current.
+// whichever is less; GFX_MAX_IMAGE_SIDE before the window opens or while
+// no GL context is current.
 constexpr int GFX_MAX_IMAGE_SIDE = 8192;
 int GFX_MaxImageSide();
 // Releases buffer and texture of a created record; nothing for an empty one.
