@@ -1,7 +1,11 @@
 // musicgen: renders the show's music.
 //
 //   musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]
+//   musicgen --score SCORE --timing TIMING --report WAV
 //
+// --report measures a rendered file section by section (loudness, octave
+// bands, pumping, the low end, the hook, repetition, the breaths) and writes
+// nothing;
 // --sections prints the loudness of every section of the unmastered mix;
 // --solo renders one track alone (the others muted, the buses kept) and
 // prints the same, so track levels compare with the full mix. Both are for
@@ -29,7 +33,8 @@
 namespace {
 
 void usage() {
-  printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n");
+  printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n"
+         "       musicgen --score SCORE --timing TIMING --report WAV\n");
 }
 
 // Loudness of each section of the unmastered mix.
@@ -41,6 +46,17 @@ void print_sections(const s_mgscore& score, const s_mgsong& song, const std::vec
            sec.start / MG_TICKS_PER_BAR, (sec.start + sec.length) / MG_TICKS_PER_BAR,
            mg_loudness(mix.data() + 2 * a, b - a));
   }
+}
+
+// The measures of a rendered file.
+int report(const s_mgscore& score, const s_mgsong& song, const char* path) {
+  std::vector<float> stereo;
+  if (!mg_wav_read(path, &stereo)) return 1;
+  std::vector<s_mgsectionreport> sections;
+  std::vector<s_mgbreath> breaths;
+  mg_report(&score, &song, stereo.data(), (int64_t)stereo.size() / 2, &sections, &breaths);
+  mg_report_print(sections, breaths);
+  return 0;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -58,6 +74,7 @@ int main(int argc, char** argv) {
   const char* timingpath = nullptr;
   const char* outpath = nullptr;
   const char* solo = nullptr;
+  const char* reportpath = nullptr;
   bool quiet = false, sections = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--score") && i + 1 < argc) scorepath = argv[++i];
@@ -66,12 +83,13 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--quiet")) quiet = true;
     else if (!std::strcmp(argv[i], "--solo") && i + 1 < argc) solo = argv[++i];
     else if (!std::strcmp(argv[i], "--sections")) sections = true;
+    else if (!std::strcmp(argv[i], "--report") && i + 1 < argc) reportpath = argv[++i];
     else {
       usage();
       return 1;
     }
   }
-  if (!scorepath || !timingpath || !outpath) {
+  if (!scorepath || !timingpath || (!outpath && !reportpath)) {
     usage();
     return 1;
   }
@@ -82,6 +100,7 @@ int main(int argc, char** argv) {
   if (!mg_score_load(scorepath, &score) || !mg_timing_load(timingpath, &events) ||
       !mg_sequence(&score, events, &song))
     return 1;
+  if (reportpath) return report(score, song, reportpath);
   if (solo) {
     bool found = false;
     for (s_mginstrument& ins : score.instruments) {

@@ -287,6 +287,9 @@ void mg_master_song(std::vector<float>* mix, const s_mgmastering* mastering, std
 // Writes 16-bit stereo frames at MG_RATE behind the canonical 44-byte header
 // (Soundsystem_FillWAVHeader); 1 on success, 0 with a message on failure.
 int mg_wav_write(const char* path, const int16_t* stereo, uint32_t frames);
+// Reads a file in that form (the canonical header, nothing else) into
+// interleaved floats in -1..1; 1 on success, 0 with a message naming the cause.
+int mg_wav_read(const char* path, std::vector<float>* stereo);
 
 // ============================================================================
 // Score (mg_score.cpp) and timing (mg_timing.cpp)
@@ -600,6 +603,42 @@ void mg_noise_start(s_mgvoice* v, const s_mginstrument* ins);
 void mg_noise_render(s_mgvoice* v, const s_mginstrument* ins, float bright, float* l, float* r, int n);
 void mg_crowd_start(s_mgvoice* v, const s_mginstrument* ins);
 void mg_crowd_render(s_mgvoice* v, const s_mginstrument* ins, float* l, float* r, int n);
+
+// ============================================================================
+// Measures of the mastered music (mg_report.cpp)
+// ============================================================================
+
+constexpr int MG_REPORT_BANDS = 10;          // octave bands, 31.5 Hz to 16 kHz
+constexpr double MG_REPORT_BAND0 = 31.25;    // Hz, centre of the lowest band
+constexpr int MG_REPORT_BAND1K = 5;          // index of the 1 kHz octave
+constexpr double MG_REPORT_SAME = 0.95;      // bar-to-bar correlation that counts as a repeat
+
+struct s_mgsectionreport {
+  char name[MG_NAME];
+  int event;
+  int bar0, bar1;          // bars of the song, bar1 exclusive
+  double lufs;             // integrated loudness
+  double bands[MG_REPORT_BANDS];  // octave levels of the mid signal, dB relative to the 1 kHz octave
+  double pumpdb;           // median dip of the 400-2500 Hz band on a beat, dB
+  double below40;          // share of the power under 40 Hz, 0..1
+  double lowcorr;          // left-right correlation under 120 Hz
+  double kickdb;           // median peak under 150 Hz per beat, dBFS
+  double hookmatch;        // share of the hook's sixteenths whose strongest pitch is the note; -1 without hook
+  int repeatbars;          // longest stretch of bars repeating the bars a fixed lag earlier
+};
+
+struct s_mgbreath {
+  char name[48];
+  int64_t from, to;        // frames
+  double rmsdb, peakdb;    // dBFS
+};
+
+// Measures interleaved stereo frames (the mastered song, -1..1) against the
+// sequenced score: one report per section, and the breaths.
+void mg_report(const s_mgscore* score, const s_mgsong* song, const float* stereo, int64_t frames,
+               std::vector<s_mgsectionreport>* sections, std::vector<s_mgbreath>* breaths);
+// Prints the reports as a table on standard output.
+void mg_report_print(const std::vector<s_mgsectionreport>& sections, const std::vector<s_mgbreath>& breaths);
 
 // ============================================================================
 // Inline kernels: the per-sample functions every voice calls, kept here so
