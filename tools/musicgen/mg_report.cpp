@@ -3,18 +3,18 @@
 //
 // Per section: integrated loudness (BS.1770, mg_loudness); octave bands of
 // the mid signal relative to the 1 kHz octave (Welch average of Hann-windowed
-// spectra); the 400-2500 Hz pump depth (median over the section's beats of
-// band's power averaged over the section's beats, 23 ms frames from the kick:
-// the mean level of the beat's last quarter over the lowest of its first half); the share of the power
+// spectra); the 400-2500 Hz pump depth (the band's power averaged over the
+// section's beats in 23 ms frames from the kick: the mean of the beat's last
+// quarter over the lowest frame of its first half); the share of the power
 // below 40 Hz; the correlation of left and right below 120 Hz; the low peak
 // (median over beats of the peak under 150 Hz, where the kick hits); the
 // hook's pitch match (the share of the sixteenths under a note of the score's
-// "hook" pattern, played as written, whose strongest pitch by harmonic
-// summation has that note's pitch class); and the longest stretch of
-// near-identical bars (bars whose chroma and band levels, sixteenth by
-// sixteenth, correlate above MG_REPORT_SAME with the bar a fixed number of
-// bars earlier, for any such lag). The breaths are the half beat before the
-// chorus and the final drop, and the second half of the breakdown's stop bar.
+// "hook" pattern, played as written, whose strongest pitch from C4 to C7 by
+// harmonic summation is that very note, octave included); and the longest stretch of
+// near-identical bars (bars whose mean chroma and octave levels correlate
+// above MG_REPORT_SAME with the bar a fixed number of bars earlier, for any
+// such lag). The breaths are the half beat before the chorus and the final
+// drop, and the second half of the breakdown's stop bar.
 //
 // Threads: the calling thread.
 #include <algorithm>
@@ -35,15 +35,18 @@ constexpr int kBandFft = 8192;          // octave bands: frames per spectrum
 constexpr int kPumpFft = 1024;          // pump depth: frames per level reading
 constexpr int kPumpHop = 256;           // frames between level readings
 constexpr int kPitchFft = 4096;         // pitch and chroma: frames per sixteenth spectrum
+constexpr int kPitchPad = 16384;        // its transform, zero-padded: bins a fraction of a semitone apart
 constexpr int kPitchSkip = 384;         // frames skipped after a sixteenth's start (the attack)
 constexpr int kHarmonics = 6;           // harmonic summation depth
-constexpr int kLowPitch = 45, kHighPitch = 96;  // MIDI range of the candidate pitches
+constexpr int kLowPitch = 60, kHighPitch = 96;  // MIDI range of the candidate pitches: the melodies' (C4 to C7)
 constexpr int kSixteenthTicks = MG_TICKS_PER_BEAT / 4;
 constexpr int kFeatureBands = 8;        // octave bands 63 Hz to 8 kHz in the bar features
 constexpr double kLowHz = 40.0, kMonoHz = 120.0, kKickHz = 150.0;
 constexpr double kPumpLo = 400.0, kPumpHi = 2500.0;
 constexpr const char* kHookPattern = "hook";
 constexpr double kSilentDb = -200.0;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kSqrt2 = 1.41421356237309504880, kSqrtHalf = 0.70710678118654752440;
 
 using cplx = std::complex<double>;
 
@@ -61,7 +64,7 @@ void fft(std::vector<cplx>* a) {
     if (i < j) std::swap((*a)[i], (*a)[j]);
   }
   for (size_t len = 2; len <= n; len <<= 1) {
-    const double ang = -2.0 * M_PI / (double)len;
+    const double ang = -2.0 * kPi / (double)len;
     const cplx wl(std::cos(ang), std::sin(ang));
     for (size_t i = 0; i < n; i += len) {
       cplx w(1.0, 0.0);
@@ -75,18 +78,19 @@ void fft(std::vector<cplx>* a) {
   }
 }
 
-// Power spectrum (bins 0..n/2) of n frames of `x` from `at` through a Hann
-// window; frames outside the signal count as silence.
-void power_spectrum(const std::vector<float>& x, int64_t at, int n, std::vector<double>* power) {
-  std::vector<cplx> a((size_t)n);
+// Power spectrum (bins 0..pad/2) of n frames of `x` from `at` through a Hann
+// window, zero-padded to `pad` (0: n); frames outside the signal count as silence.
+void power_spectrum(const std::vector<float>& x, int64_t at, int n, std::vector<double>* power, int pad = 0) {
+  if (pad < n) pad = n;
+  std::vector<cplx> a((size_t)pad);
   for (int i = 0; i < n; ++i) {
     int64_t k = at + i;
     double v = k >= 0 && k < (int64_t)x.size() ? x[(size_t)k] : 0.0;
-    a[(size_t)i] = v * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / n));
+    a[(size_t)i] = v * (0.5 - 0.5 * std::cos(2.0 * kPi * i / n));
   }
   fft(&a);
-  power->resize((size_t)n / 2 + 1);
-  for (int i = 0; i <= n / 2; ++i) (*power)[(size_t)i] = std::norm(a[(size_t)i]);
+  power->resize((size_t)pad / 2 + 1);
+  for (int i = 0; i <= pad / 2; ++i) (*power)[(size_t)i] = std::norm(a[(size_t)i]);
 }
 
 double db(double power) {
@@ -115,7 +119,7 @@ double band_power(const std::vector<double>& power, int n, double lo, double hi)
 
 // Second-order Butterworth lowpass (RBJ) at `hz`.
 s_mgbiquad lowpass(double hz) {
-  const double w = 2.0 * M_PI * hz / MG_RATE, alpha = std::sin(w) / (2.0 * M_SQRT1_2), c = std::cos(w);
+  const double w = 2.0 * kPi * hz / MG_RATE, alpha = std::sin(w) / (2.0 * kSqrtHalf), c = std::cos(w);
   const double a0 = 1.0 + alpha;
   s_mgbiquad f;
   f.b0 = f.b2 = (1.0 - c) / 2.0 / a0;
@@ -165,7 +169,7 @@ void spectrum_stats(const Signal& s, int64_t a, int64_t b, s_mgsectionreport* r)
   double bands[MG_REPORT_BANDS];
   for (int k = 0; k < MG_REPORT_BANDS; ++k) {
     double c = MG_REPORT_BAND0 * std::exp2((double)k);
-    bands[k] = band_power(sum, kBandFft, c * M_SQRT1_2, c * M_SQRT2);
+    bands[k] = band_power(sum, kBandFft, c * kSqrtHalf, c * kSqrt2);
   }
   const double ref = bands[MG_REPORT_BAND1K];
   for (int k = 0; k < MG_REPORT_BANDS; ++k) r->bands[k] = ref > 0.0 ? db(bands[k]) - db(ref) : 0.0;
@@ -217,8 +221,9 @@ int strongest_pitch(const std::vector<double>& power) {
     double sal = 0.0, w = 1.0;
     for (int h = 1; h <= kHarmonics; ++h, w *= 0.8) {
       double f = note_hz(m) * h;
-      int lo = (int)std::floor(f * std::exp2(-0.5 / 12.0) / bin_hz(kPitchFft));
-      int hi = (int)std::ceil(f * std::exp2(0.5 / 12.0) / bin_hz(kPitchFft));
+      // The bins within half a semitone of the harmonic, its own half only.
+      int lo = (int)std::ceil(f * std::exp2(-0.5 / 12.0) / bin_hz(kPitchPad));
+      int hi = (int)std::floor(f * std::exp2(0.5 / 12.0) / bin_hz(kPitchPad));
       double mag = 0.0;
       for (int i = std::max(1, lo); i <= hi && i < (int)power.size(); ++i) mag = std::max(mag, std::sqrt(power[(size_t)i]));
       sal += w * mag;
@@ -233,7 +238,7 @@ int strongest_pitch(const std::vector<double>& power) {
 void sixteenth_feature(const std::vector<double>& power, double* chroma, double* bands) {
   std::fill(chroma, chroma + 12, 0.0);
   for (size_t i = 1; i < power.size(); ++i) {
-    double f = (double)i * bin_hz(kPitchFft);
+    double f = (double)i * bin_hz(kPitchPad);
     if (f < 100.0 || f > 5000.0) continue;
     int pc = (((int)std::lround(69.0 + 12.0 * std::log2(f / 440.0))) % 12 + 12) % 12;
     chroma[pc] += power[i];
@@ -242,7 +247,7 @@ void sixteenth_feature(const std::vector<double>& power, double* chroma, double*
   for (int k = 0; k < 12; ++k) chroma[k] = top > 0.0 ? chroma[k] / top : 0.0;
   for (int k = 0; k < kFeatureBands; ++k) {
     double c = 63.0 * std::exp2((double)k);
-    bands[k] = db(band_power(power, kPitchFft, c * M_SQRT1_2, c * M_SQRT2));
+    bands[k] = db(band_power(power, kPitchPad, c * kSqrtHalf, c * kSqrt2));
   }
 }
 
@@ -298,7 +303,7 @@ void pitch_stats(const Signal& s, const s_mgscore& score, const s_mgsong& song, 
     std::vector<double> chroma((size_t)perbar * 12), bands((size_t)perbar * kFeatureBands);
     for (int k = 0; k < perbar; ++k) {
       int six = bar * perbar + k;
-      power_spectrum(s.mid, six * sixteenth + kPitchSkip, kPitchFft, &power);
+      power_spectrum(s.mid, six * sixteenth + kPitchSkip, kPitchFft, &power, kPitchPad);
       if (melody[(size_t)six] >= 0) pitch[(size_t)six] = strongest_pitch(power);
       sixteenth_feature(power, &chroma[(size_t)k * 12], &bands[(size_t)k * kFeatureBands]);
     }
@@ -333,7 +338,7 @@ void pitch_stats(const Signal& s, const s_mgscore& score, const s_mgsong& song, 
     for (int six = r.bar0 * perbar; six < std::min(r.bar1 * perbar, count); ++six) {
       if (melody[(size_t)six] < 0) continue;
       ++total;
-      hits += pitch[(size_t)six] >= 0 && pitch[(size_t)six] % 12 == melody[(size_t)six] % 12;
+      hits += pitch[(size_t)six] == melody[(size_t)six];
     }
     r.hookmatch = total > 0 ? (double)hits / total : -1.0;
     r.repeatbars = 0;
