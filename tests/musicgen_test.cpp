@@ -589,6 +589,36 @@ TEST(MusicgenMixer, TheMastersAirAndMidCutShapeTheMix) {
   }
 }
 
+TEST(MusicgenMixer, TheKickDucksTheReturns) {
+  // An A5 stab's reverb rings on into bar 1, where a kick (no click, nothing
+  // near 880 Hz) hits on the downbeat.
+  const char* text =
+      "mix roomsize=0.95 damp=0.1 duckthreshold=-30 duckratio=20 duckrelease=0.2\n"
+      "instrument tone synth wave=sine cutoff=18000 attack=0.001 sustain=1 release=0.02 velsens=0 reverb=1\n"
+      "instrument kick kick key=1 click=0\n"
+      "pattern stab step=8\n  A5 . . .\n"
+      "pattern hit step=32\n  x\n"
+      "section a event=0 bars=2\n  play tone stab bars=0-1\n  play kick hit bars=1-2\n";
+  auto tail = [&](float duckreturns, double from, double to) {
+    s_mgscore score;
+    s_mgsong song;
+    test_util::capture_stdout([&] {
+      EXPECT_EQ(mg_score_parse(text, "t.score", "", &score), 1);
+      EXPECT_EQ(mg_sequence(&score, {0}, &song), 1);
+    });
+    score.mix.duckreturns = duckreturns;
+    std::vector<float> out;
+    mg_render(&score, &song, 0, song.frames, &out);
+    const int64_t bar = MG_TICKS_PER_BAR * MG_TICK_FRAMES;
+    std::vector<float> left;
+    for (int64_t i = bar + (int64_t)(from * MG_RATE); i < bar + (int64_t)(to * MG_RATE); ++i)
+      left.push_back(out[2 * (size_t)i]);
+    return dft_mag(left, mg_note_hz(81.0f));
+  };
+  EXPECT_NEAR(tail(0.9f, -0.1, -0.02) / tail(0.0f, -0.1, -0.02), 1.0, 0.01) << "untouched before the kick";
+  EXPECT_LT(tail(0.9f, 0.02, 0.1) / tail(0.0f, 0.02, 0.1), 0.5) << "ducked under it";
+}
+
 // ---- Measures of the mastered music ----------------------------------------------------------------------------
 
 TEST(MusicgenReport, ReadsKnownSignals) {
