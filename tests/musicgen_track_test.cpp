@@ -151,11 +151,14 @@ TEST_F(MusicgenTrack, TheLastChordDiesAwayInsideEventFourteen) {
   }
   EXPECT_LT(rms_db(samples_, endmark - MG_RATE / 4, endmark), -50.0) << "the last 250 ms before the end mark";
 
-  // Exact digital silence, no dither: the first frame of the last 3 s that
-  // is zero in both channels starts a silence that lasts to the file's end.
-  int64_t silent = -1;
-  for (int64_t n = from; n < endmark && silent < 0; ++n)
-    if (samples_[2 * n] == 0.0f && samples_[2 * n + 1] == 0.0f) silent = n;
+  // Exact digital silence, no dither: the first 10 ms of the last 3 s that
+  // are zero in both channels start a silence that lasts to the file's end
+  // (a lone frame at zero in both is a crossing of the waveform, not silence).
+  int64_t silent = -1, zeros = 0;
+  for (int64_t n = from; n < endmark && silent < 0; ++n) {
+    zeros = samples_[2 * n] == 0.0f && samples_[2 * n + 1] == 0.0f ? zeros + 1 : 0;
+    if (zeros == MG_RATE / 100) silent = n + 1 - zeros;
+  }
   ASSERT_GE(silent, 0) << "the music is silent before the end mark";
   int64_t after = 0;
   for (int64_t i = 2 * silent; i < 2 * frames; ++i) after += samples_[(size_t)i] != 0.0f;
