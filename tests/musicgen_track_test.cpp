@@ -204,10 +204,11 @@ TEST_F(MusicgenTrack, EverySectionPlaysItsPart) {
       if (std::strcmp(sr.name, r.name) == 0) return sr.role;
     return kOther;
   };
-  double verselufs = 0.0, versekick = -200.0, loudest = -200.0;
+  double verselufs = 0.0, versekick = -200.0, loudest = -200.0, quietestdrop = 0.0;
   int verses = 0, drops = 0;
   for (const s_mgsectionreport& r : report) {
     if (role_of(r) == kVerse) verselufs += r.lufs, versekick = std::max(versekick, r.kickdb), ++verses;
+    if (role_of(r) == kDrop) quietestdrop = std::min(quietestdrop, r.lufs);
     loudest = std::max(loudest, r.lufs);
   }
   ASSERT_EQ(verses, 3);
@@ -223,7 +224,10 @@ TEST_F(MusicgenTrack, EverySectionPlaysItsPart) {
     if (role_of(r) == kVerse) {
       EXPECT_NEAR(r.lufs, -16.0, 1.5) << "a thinner verse";
     }
-    if (role_of(r) != kDrop) continue;
+    if (role_of(r) != kDrop) {
+      EXPECT_LT(r.lufs, quietestdrop) << "quieter than every drop";
+      continue;
+    }
     ++drops;
     EXPECT_GE(r.lufs, verselufs + 3.0) << "the drop out-hits the verses";
     EXPECT_GE(r.kickdb, versekick + 2.0) << "a hotter kick than in any verse";
