@@ -408,11 +408,9 @@ void mg_report(const s_mgscore* score, const s_mgsong* song, const float* stereo
 
 void mg_report_print(const std::vector<s_mgsectionreport>& sections, const std::vector<s_mgbreath>& breaths) {
   printf("%-10s %3s %7s  %7s  bands re 1 kHz: ", "section", "ev", "bars", "LUFS");
-  for (int k = 0; k < MG_REPORT_BANDS; ++k) {
-    double c = MG_REPORT_BAND0 * std::exp2((double)k);
-    if (c < 1000.0) printf("%5.0f ", c);
-    else printf("%4.0fk ", c / 1000.0);
-  }
+  static const char* const kBandNames[MG_REPORT_BANDS] = {"31", "63", "125", "250", "500",
+                                                           "1k", "2k", "4k", "8k", "16k"};
+  for (const char* name : kBandNames) printf("%5s ", name);
   printf(" pump  <40Hz  lowcorr  kick  hook  same\n");
   for (const s_mgsectionreport& r : sections) {
     printf("%-10s %3d %3d-%3d  %7.2f                  ", r.name, r.event, r.bar0, r.bar1, r.lufs);
