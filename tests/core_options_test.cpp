@@ -44,7 +44,7 @@ const std::vector<Program> kPrograms = {
     {"corepack", SPROX_PROGRAM_COREPACK, "x.png", "give -o OUT with the inputs, or --list IMAGE"},
 #endif
 #ifdef SPROX_PROGRAM_MUSICGEN
-    {"musicgen", SPROX_PROGRAM_MUSICGEN, "--score s --timing t", "-o OUT.wav is needed"},
+    {"musicgen", SPROX_PROGRAM_MUSICGEN, "--score s --timing t", "-o OUT.wav (or --report WAV) is needed"},
 #endif
 #ifdef SPROX_PROGRAM_IMAGEGEN
     {"imagegen", SPROX_PROGRAM_IMAGEGEN, "--jobs 2 --jobs 3 out", "--jobs given twice"},
