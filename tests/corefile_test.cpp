@@ -397,21 +397,33 @@ TEST_F(CorefileTest, DamagedImagesAreRefusedWithOneLine) {
   pack("good.dat", kTree);
   std::string good = test_util::read_file("good.dat");
 
-  std::vector<std::pair<std::string, std::string>> damaged = {
-      {"cut-in-header", good.substr(0, 9)},
-      {"cut-in-table", good.substr(0, 20)},
-      {"cut-in-a-name", good.substr(0, 12 + 8 + 3)},
-      {"huge-count", raw_image(0x7fffffffu, 12, {})},
-      {"name-beyond-file", raw_image(1, 40, {raw_entry("a", 28, 0x40000000u)})},
-      {"offsets-backwards", raw_image(2, 60, {raw_entry("a", 50, 1), raw_entry("b", 40, 1)}) + std::string(30, 'x')},
-      {"offset-beyond-file", raw_image(1, 40, {raw_entry("a", 5000, 1)}) + std::string(20, 'x')},
-      {"romsize-below-offset", raw_image(1, 30, {raw_entry("a", 35, 1)}) + std::string(20, 'x')},
-      {"romsize-beyond-file", raw_image(1, 99999, {raw_entry("a", 25, 1)}) + std::string(20, 'x')},
+  // The program, then the image with its offsets not moved, then a trailer:
+  // every offset points into the program.
+  const std::string host(64, 'h');
+  const std::string unmoved = host + good + std::string{char(host.size()), 0, 0, 0};
+  struct Damaged {
+    std::string label, bytes;
+    int kind;
+  };
+  const std::vector<Damaged> damaged = {
+      {"cut-in-header", good.substr(0, 9), COREFILE_KIND_IMAGE},
+      {"cut-in-table", good.substr(0, 20), COREFILE_KIND_IMAGE},
+      {"cut-in-a-name", good.substr(0, 12 + 8 + 3), COREFILE_KIND_IMAGE},
+      {"huge-count", raw_image(0x7fffffffu, 12, {}), COREFILE_KIND_IMAGE},
+      {"name-beyond-file", raw_image(1, 40, {raw_entry("a", 28, 0x40000000u)}), COREFILE_KIND_IMAGE},
+      {"offsets-backwards", raw_image(2, 60, {raw_entry("a", 50, 1), raw_entry("b", 40, 1)}) + std::string(30, 'x'),
+       COREFILE_KIND_IMAGE},
+      {"offset-beyond-file", raw_image(1, 40, {raw_entry("a", 5000, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"offset-in-table", raw_image(1, 30, {raw_entry("a", 20, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"appended-offsets-unmoved", unmoved, COREFILE_KIND_APPENDED},
+      {"romsize-below-offset", raw_image(1, 30, {raw_entry("a", 35, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"romsize-beyond-file", raw_image(1, 99999, {raw_entry("a", 25, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
   };
   uint32_t before = g_mem_in_use;
-  for (const auto& [label, bytes] : damaged) {
+  for (const auto& [label, bytes, kind] : damaged) {
     write_file(label + ".dat", bytes);
-    std::string out = capture_stdout([&] { EXPECT_EQ(corefile_mountimage((label + ".dat").c_str(), 0), 0) << label; });
+    std::string out =
+        capture_stdout([&] { EXPECT_EQ(corefile_mountimage((label + ".dat").c_str(), kind), 0) << label; });
     // One line that says why, and the same reason for callers that list images.
     EXPECT_STRNE(corefile_damage(), "") << label;
     EXPECT_NE(out.find(std::string("\ncorefile: damaged image: ") + corefile_damage() + "\n"), std::string::npos)
