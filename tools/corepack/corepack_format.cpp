@@ -139,7 +139,7 @@ std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint3
 
   std::vector<uint8_t> out;
   out.reserve(romsize - base + COREFILE_TRAILER_BYTES);
-  out.insert(out.end(), COREFILE_MAGIC, COREFILE_MAGIC + COREFILE_MAGIC_BYTES);
+  for (int i = 0; i < COREFILE_MAGIC_BYTES; i++) out.push_back(static_cast<uint8_t>(COREFILE_MAGIC[i]));
   put_u32(&out, static_cast<uint32_t>(entries.size()));
   put_u32(&out, romsize);
   for (const PackEntry& e : entries) {
