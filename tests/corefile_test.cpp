@@ -83,6 +83,36 @@ TEST_F(CorefileTest, AppendedImageYieldsTheSameFiles) {
   EXPECT_GE(corefile_image.offsets[0], 1004u);
 }
 
+// The one trailer probe of the reader, the player's lookup and the packer:
+// a header position only where the last four bytes point at the magic and
+// the magic ends before them.
+TEST_F(CorefileTest, TrailerProbeFindsOnlyAHeaderInsideTheFile) {
+  auto le = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string host(16, 'h');
+  const struct {
+    const char* label;
+    std::string bytes;
+    int64_t header;
+  } cases[] = {
+      {"appended image", host + "CORE" + std::string(8, '\0') + le(16), 16},
+      {"image at the start", "CORE" + std::string(8, '\0') + le(0), 0},
+      {"no magic there", host + "core" + std::string(8, '\0') + le(16), -1},
+      {"past the end", host + "CORE" + le(4096), -1},
+      // Position 69 is 'E': the magic would read "CORE" on into the trailer.
+      {"magic runs into the trailer", std::string(69, 'h') + "COR" + le(69), -1},
+      {"shorter than a trailer", "abc", -1},
+      {"empty", "", -1},
+  };
+  for (const auto& c : cases) {
+    write_file("probe.bin", c.bytes);
+    FILE* fp = fopen("probe.bin", "rb");
+    ASSERT_NE(fp, nullptr) << c.label;
+    EXPECT_EQ(corefile_findtrailer(fp), c.header) << c.label;
+    fclose(fp);
+  }
+  EXPECT_EQ(corefile_findtrailer(nullptr), -1);
+}
+
 TEST_F(CorefileTest, AppendedKindOnAFileWithoutImageIsRefused) {
   write_file("plain.bin", std::string(64, 'x'));
   EXPECT_EQ(mount("plain.bin", 1), 0);

@@ -1,8 +1,8 @@
 // capture_report: the timing report, the frame log and the progress line.
 //
 // The report names the show's grid (sample rate, tick, beat, last scene) on
-// its "show:" line, then groups the rendered frames by the event they showed and gives,
-// per event, the frames and the median and maximum time of a frame's GL work
+// its "show:" line, then groups the rendered frames by the event they showed
+// and gives, per event, the frames and the median and maximum time of a frame's GL work
 // (the engine's frame plus glFinish, so llvmpipe's deferred rendering is
 // counted in the frame that asked for it). It is printed after the engine's
 // start-up lines, under a heading of its own.
