@@ -84,34 +84,56 @@ int core_fail(char* message, int capacity, const char* format, ...) __attribute_
 int core_vfail(char* message, int capacity, const char* format, va_list args);
 
 // ---- Command lines -------------------------------------------------------------------
-// One GNU-style reader for the programs' options: "--name VALUE" or
-// "--name=VALUE" for an option that takes a value, "--name" alone for a flag.
-// The caller lists its options and walks argv with core_nextoption; every
-// mistake gives one line of reason that names the argument.
+// The one reader of every program's options (sprox, sprox-capture and the
+// build's tools): "--name VALUE" or "--name=VALUE" for an option that takes
+// a value, "--name" alone for a flag, "-X VALUE" (or "-XVALUE") and "-X" for
+// an option that has a one-letter form too. A program that takes operands
+// (files, a folder) gets each argument that does not start with '-' in turn,
+// and every argument after "--". The caller lists its options and walks argv
+// with core_nextoption; every mistake gives one line of reason that names the
+// argument, which core_refuseoption prints in the one form all programs share.
 struct s_coreoptiondef {
-  const char* name;  // without the leading "--"
-  bool takesvalue;   // true: needs a value; false: a flag
+  const char* name;      // without the leading "--"
+  bool takesvalue;       // true: needs a value; false: a flag
+  char letter = 0;       // also written "-X", or 0 for none
+  bool repeats = false;  // may be given more than once (each value comes back in turn)
 };
 
 struct s_coreoptionreader {
   int argc;
   const char* const* argv;
   const s_coreoptiondef* defs;
-  int numdefs;      // entries of defs, at most 64
-  int next;         // index in argv of the next argument to read; starts at 1
-  uint64_t seen;    // bit k: defs[k] was given
+  int numdefs;            // entries of defs, at most 64
+  int next;               // index in argv of the next argument to read; starts at 1
+  uint64_t seen;          // bit k: defs[k] was given
+  bool operands = false;  // set by the caller: arguments that are no option come back as operands
+  bool ended = false;     // "--" was read: every argument after it is an operand
 };
 
-// A reader over argv (argv[0] is skipped).
+// What core_nextoption answers besides an entry's index.
+constexpr int CORE_OPTION_END = -1;      // argv is used up
+constexpr int CORE_OPTION_REFUSED = -2;  // a mistake, its reason in message
+constexpr int CORE_OPTION_OPERAND = -3;  // an operand, in *value (only with reader->operands)
+// The exit status of every program for a bad command line.
+constexpr int CORE_EXIT_USAGE = 2;
+
+// A reader over argv (argv[0] is skipped), operands refused.
 s_coreoptionreader core_optionreader(int argc, const char* const* argv, const s_coreoptiondef* defs, int numdefs);
 // The next option: returns the index of its entry in defs with its value in
-// *value (null for a flag), -1 once argv is used up, or -2 with a reason in
-// message: an argument that is no option, an unknown name, an option given
-// twice, a flag given a value, or a value missing or empty.
+// *value (null for a flag), CORE_OPTION_OPERAND with the operand in *value,
+// CORE_OPTION_END once argv is used up, or CORE_OPTION_REFUSED with a reason
+// in message: an argument that is no option (or an operand where none is
+// taken), an unknown name, an option given twice, a flag given a value, or a
+// value missing or empty.
 int core_nextoption(s_coreoptionreader* reader, const char** value, char* message, int capacity);
 // True when argv holds "--NAME" (or "--NAME=..." ) anywhere: for --help,
 // which answers on its own even beside mistakes.
 bool core_hasoption(int argc, const char* const* argv, const char* name);
+// True when argv asks for the usage: "--help" or "-h" anywhere before a "--".
+bool core_wantshelp(int argc, const char* const* argv);
+// Prints "PROGRAM: REASON (see PROGRAM --help)" on standard error and returns
+// CORE_EXIT_USAGE: the one answer of every program to a bad command line.
+int core_refuseoption(const char* program, const char* reason);
 // A whole decimal number from 0 to limit, else -1.
 int64_t core_parsecount(const char* text, int64_t limit);
 // "WxH" (or "WXH") with both sides whole numbers from 1 to limit. Returns

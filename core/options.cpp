@@ -1,4 +1,5 @@
-// core/options.cpp: the command-line reader shared by sprox and its tools.
+// core/options.cpp: the one command-line reader of sprox, sprox-capture and
+// the build's tools, and the one form of their answer to a bad command line.
 //
 // Threads: any; it keeps no state outside the reader record handed in.
 #include <cstdarg>
@@ -10,7 +11,7 @@
 // ---- Internal functions -------------------------------------------------------------
 namespace {
 
-constexpr int kRefused = -2;  // core_nextoption's answer to a mistake
+constexpr const char* kMsgRefused = "%s: %s (see %s --help)\n";  // program, reason, program
 
 // The entry of defs whose name is the first `length` bytes of name, or -1.
 int find_option(const s_coreoptionreader* reader, const char* name, size_t length) {
@@ -19,6 +20,27 @@ int find_option(const s_coreoptionreader* reader, const char* name, size_t lengt
     if (strlen(candidate) == length && !strncmp(candidate, name, length)) return k;
   }
   return -1;
+}
+
+// The entry of defs whose one-letter form is letter, or -1.
+int find_letter(const s_coreoptionreader* reader, char letter) {
+  for (int k = 0; k < reader->numdefs; ++k)
+    if (letter && reader->defs[k].letter == letter) return k;
+  return -1;
+}
+
+// An operand where the program takes one: anything not starting with '-',
+// "-" alone (by custom standard input or output), or whatever follows "--".
+bool is_operand(const s_coreoptionreader* reader, const char* arg) {
+  return reader->operands && (reader->ended || arg[0] != '-' || arg[1] == 0);
+}
+
+// Marks entry `found` as given; false when it was given before and may not repeat.
+bool mark_seen(s_coreoptionreader* reader, int found) {
+  const uint64_t bit = uint64_t{1} << found;
+  if ((reader->seen & bit) && !reader->defs[found].repeats) return false;
+  reader->seen |= bit;
+  return true;
 }
 
 }  // namespace
@@ -38,37 +60,62 @@ int core_fail(char* message, int capacity, const char* format, ...) {
 }
 
 s_coreoptionreader core_optionreader(int argc, const char* const* argv, const s_coreoptiondef* defs, int numdefs) {
-  return s_coreoptionreader{argc, argv, defs, numdefs < 64 ? numdefs : 64, 1, 0};
+  s_coreoptionreader reader{argc, argv, defs, numdefs < 64 ? numdefs : 64, 1, 0};
+  return reader;
 }
 
 int core_nextoption(s_coreoptionreader* reader, const char** value, char* message, int capacity) {
   *value = nullptr;
-  if (reader->next >= reader->argc) return -1;
+  if (reader->next >= reader->argc) return CORE_OPTION_END;
   const char* arg = reader->argv[reader->next++];
-  if (!arg || strncmp(arg, "--", 2) != 0 || arg[2] == 0)
-    return core_fail(message, capacity, "unexpected argument '%s'", arg ? arg : "") + kRefused;
+  if (!arg) arg = "";
+  if (is_operand(reader, arg)) {
+    *value = arg;
+    return CORE_OPTION_OPERAND;
+  }
+  if (reader->operands && !strcmp(arg, "--")) {
+    reader->ended = true;
+    return core_nextoption(reader, value, message, capacity);
+  }
 
+  // "-X", "-XVALUE" or "-X VALUE": the one-letter form.
+  if (arg[0] == '-' && arg[1] != '-' && arg[1] != 0) {
+    const int found = find_letter(reader, arg[1]);
+    if (found < 0 || (!reader->defs[found].takesvalue && arg[2] != 0))
+      return core_fail(message, capacity, "unexpected argument '%s'", arg) + CORE_OPTION_REFUSED;
+    const char written[3] = {'-', arg[1], 0};
+    if (!mark_seen(reader, found)) return core_fail(message, capacity, "%s given twice", written) + CORE_OPTION_REFUSED;
+    if (!reader->defs[found].takesvalue) return found;
+    if (arg[2]) {
+      *value = arg + 2;
+    } else if (reader->next < reader->argc) {
+      *value = reader->argv[reader->next++];
+    }
+    if (!*value || !**value) return core_fail(message, capacity, "%s needs a value", written) + CORE_OPTION_REFUSED;
+    return found;
+  }
+
+  if (strncmp(arg, "--", 2) != 0 || arg[2] == 0)
+    return core_fail(message, capacity, "unexpected argument '%s'", arg) + CORE_OPTION_REFUSED;
   const char* name = arg + 2;
   const char* equals = strchr(name, '=');
   const size_t length = equals ? static_cast<size_t>(equals - name) : strlen(name);
   const int found = find_option(reader, name, length);
-  if (found < 0) return core_fail(message, capacity, "unknown option '%s'", arg) + kRefused;
+  if (found < 0) return core_fail(message, capacity, "unknown option '%s'", arg) + CORE_OPTION_REFUSED;
   const s_coreoptiondef& option = reader->defs[found];
-  const uint64_t bit = uint64_t{1} << found;
-  if (reader->seen & bit) return core_fail(message, capacity, "--%s given twice", option.name) + kRefused;
-  reader->seen |= bit;
+  if (!mark_seen(reader, found))
+    return core_fail(message, capacity, "--%s given twice", option.name) + CORE_OPTION_REFUSED;
 
   if (!option.takesvalue) {
-    if (equals) return core_fail(message, capacity, "--%s takes no value", option.name) + kRefused;
+    if (equals) return core_fail(message, capacity, "--%s takes no value", option.name) + CORE_OPTION_REFUSED;
     return found;
   }
   if (equals) {
     *value = equals + 1;
-  } else {
-    if (reader->next >= reader->argc) return core_fail(message, capacity, "--%s needs a value", option.name) + kRefused;
+  } else if (reader->next < reader->argc) {
     *value = reader->argv[reader->next++];
   }
-  if (!*value || !**value) return core_fail(message, capacity, "--%s needs a value", option.name) + kRefused;
+  if (!*value || !**value) return core_fail(message, capacity, "--%s needs a value", option.name) + CORE_OPTION_REFUSED;
   return found;
 }
 
@@ -80,6 +127,18 @@ bool core_hasoption(int argc, const char* const* argv, const char* name) {
     if (!strncmp(arg + 2, name, length) && (arg[2 + length] == 0 || arg[2 + length] == '=')) return true;
   }
   return false;
+}
+
+bool core_wantshelp(int argc, const char* const* argv) {
+  for (int i = 1; i < argc && argv[i] && strcmp(argv[i], "--") != 0; ++i) {
+    if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help") || !strncmp(argv[i], "--help=", 7)) return true;
+  }
+  return false;
+}
+
+int core_refuseoption(const char* program, const char* reason) {
+  fprintf(stderr, kMsgRefused, program, reason, program);
+  return CORE_EXIT_USAGE;
 }
 
 int64_t core_parsecount(const char* text, int64_t limit) {

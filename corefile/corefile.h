@@ -11,9 +11,8 @@
 // plain directory tree on disk can be mounted in its place
 // (COREFILE_KIND_DIRECTORY).
 //
-// Glossary: a mount is the one active source; a local path is the current
-// directory inside the mount ("/" or "/gfx/fonts/"); a listing is the table of
-// entries of the local path built by corefile_readdir.
+// Terms (resource image, appended image, mount, name hash, local path,
+// listing): see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: main thread only. Every block goes through the counting allocation
 // of core/, and every line is printed through _dbg_printf.

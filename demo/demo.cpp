@@ -11,10 +11,16 @@
 // the sound system). The audio side advances the music's position meanwhile.
 #include "demo/demo.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "core/core.h"
 #include "corefile/corefile.h"
+#include "demo/dev.h"
 #include "demo/screen.h"
 #include "effects/effects.h"
 #include "gfx/gfx.h"
@@ -26,7 +32,22 @@ namespace {
 constexpr int kMixBits = 16;
 constexpr int kMixChannels = 2;
 constexpr float kBlendWidth = 0.9f;  // soft edge of every transition's blend curve
-constexpr const char* kMsgData = "data: %s %s\n";  // after the mount's own lines: which source it was
+constexpr const char* kMsgData = "data: mounted %s\n";  // after the mount's own lines: which source it was
+// Standard error, first word the program's name. Nothing to show: the
+// reader has said why just before (on standard output).
+constexpr const char* kMsgNoData =
+    "%s: no show data: could not mount %s (%s); put sprox.dat beside the program or name it with --data\n";
+constexpr const char* kMsgNoWindow = "%s: %s: %s\n";  // program, what could not open, the display's answer
+constexpr const char* kMsgNoEvents = "%s: warning: %s gives no events; the show ends when its music ends\n";
+constexpr const char* kMsgNoEndMark =
+    "%s: warning: %s has no end mark (event %d); the show ends when its music ends\n";
+constexpr const char* kOriginDefault = "the show's data";
+constexpr const char* kNoFiles = "it holds no files";
+#ifndef __EMSCRIPTEN__
+constexpr const char* kDisplayUnset = "DISPLAY is unset (run it on a desktop, or under xvfb-run)";
+#endif
+constexpr const char* kDisplayRefused = "the display refused it";
+constexpr int kReasonBytes = 512;
 
 // The five transitions, registered in this order: the timing file names them
 // by these indices.
@@ -52,36 +73,84 @@ s_sound snd_demomusic;
 void (*demo_mark)(int mark) = nullptr;
 
 namespace {
-int demo_framesdrawn = 0;  // Demo_RenderFrame calls so far
+int demo_framesdrawn = 0;       // Demo_RenderFrame calls so far
+bool demo_musicheard = false;   // the music was seen playing (Demo_MusicOver)
+char demo_glfwerror[kReasonBytes] = "";  // GLFW's last complaint, for the window's failure line
 }  // namespace
 
 namespace {
 void Mark(DemoMark mark) {
   if (demo_mark) demo_mark(mark);
 }
+
+void RememberGlfwError(int /*code*/, const char* description) {
+  snprintf(demo_glfwerror, sizeof demo_glfwerror, "%s", description ? description : "");
+}
+
+// Nothing to show: says so on standard error and ends the program before
+// any window opens. `mounted`: the reader accepted the source (then it holds
+// no files).
+[[noreturn]] void EndWithoutData(int mounted) {
+  char origin[kReasonBytes];
+  const char* what = demo_setup.origin ? demo_setup.origin : kOriginDefault;
+  const char* cause = nullptr;
+  if (mounted) {
+    cause = kNoFiles;
+  } else if (demo_setup.imagekind != COREFILE_KIND_DIRECTORY && access(demo_setup.image, R_OK) != 0) {
+    cause = strerror(errno);
+  }
+  if (cause)
+    snprintf(origin, sizeof origin, "%s: %s", what, cause);
+  else
+    snprintf(origin, sizeof origin, "%s", what);
+  fflush(stdout);  // the reader's lines come first
+  fprintf(stderr, kMsgNoData, demo_setup.program, demo_setup.image, origin);
+  exit(1);
+}
+
+[[noreturn]] void EndWithoutWindow() {
+  DropResources();
+  char what[128];
+  if (demo_setup.fullscreen)
+    snprintf(what, sizeof(what), "cannot open the full-screen window on monitor %d with an OpenGL 2.0 context",
+             demo_setup.monitor);
+  else
+    snprintf(what, sizeof(what), "cannot open the %dx%d window with an OpenGL 2.0 context", demo_setup.windowwidth,
+             demo_setup.windowheight);
+  const char* why = demo_glfwerror[0] ? demo_glfwerror : kDisplayRefused;
+#ifndef __EMSCRIPTEN__
+  const char* display = getenv("DISPLAY");
+  if (!display || !*display) why = kDisplayUnset;
+#endif
+  fflush(stdout);
+  fprintf(stderr, kMsgNoWindow, demo_setup.program, what, why);
+  exit(1);
+}
+
+// A timeline the end mark cannot end: said once, at start-up.
+void WarnAboutTheEnd() {
+  fflush(stdout);
+  if (demo.numevents <= 0)
+    fprintf(stderr, kMsgNoEvents, demo_setup.program, DEMO_TIMINGNAME);
+  else if (demo.numevents <= DEMO_LASTSCENE + 1)
+    fprintf(stderr, kMsgNoEndMark, demo_setup.program, DEMO_TIMINGNAME, DEMO_LASTSCENE + 1);
+}
 }  // namespace
 
 // ---- Public functions -------------------------------------------------------------------
 void Demo_Startup(bool play_music) {
-  // No result is tested but the window's: a missing image, shader, timing
-  // file or music only shows as its loader's message, and the show goes on.
+  // Only the mount and the window are tested: a missing image, shader,
+  // timing file or music only shows as its loader's message, and the show
+  // goes on; without data there would be nothing but black to show.
   const int mounted = corefile_mountimage(demo_setup.image, demo_setup.imagekind);
-  if (demo_setup.source[0]) printf(kMsgData, mounted ? "mounted" : "could not mount", demo_setup.source);
+  if (!mounted || corefile_image.numfiles == 0) EndWithoutData(mounted);
+  if (demo_setup.source[0]) printf(kMsgData, demo_setup.source);
   Mark(DEMO_MARK_MOUNTED);
   // The images are read now and decoded on worker threads while the window,
   // the sound and the music come up; their lines still come after those.
   ReadResources();
-  if (Screen_Open() != 0) {
-    DropResources();
-    char reason[128];
-    if (demo_setup.fullscreen)
-      snprintf(reason, sizeof(reason), "cannot open the full-screen window on monitor %d with an OpenGL 2.0 context",
-               demo_setup.monitor);
-    else
-      snprintf(reason, sizeof(reason), "cannot open the %dx%d window with an OpenGL 2.0 context",
-               demo_setup.windowwidth, demo_setup.windowheight);
-    error(reason);
-  }
+  glfwSetErrorCallback(RememberGlfwError);
+  if (Screen_Open() != 0) EndWithoutWindow();
   glfwSetKeyCallback(GFX_window, key_callback);
   Screen_Start();
 
@@ -111,6 +180,7 @@ void Demo_Startup(bool play_music) {
   for (const s_transitionsetup& t : kTransitions) AddTransition(*t.shader, t.length, t.mode, kBlendWidth, 0.0f);
   InitTiming();
   LoadTiming(DEMO_TIMINGNAME);
+  WarnAboutTheEnd();
   Mark(DEMO_MARK_TIMING);
 
   if (play_music) Soundsystem_PlayMusic(&snd_demomusic, 0);
@@ -119,8 +189,9 @@ void Demo_Startup(bool play_music) {
 void Demo_RenderFrame(int32_t offset) {
   Screen_Update();
   UpdateDemoTiming(offset, TIMELINE_TICKLENGTH);
-  // Event 15 is the end mark: this frame is still drawn, the loop ends after it.
-  if (demo.currentevent > DEMO_LASTSCENE && GFX_window) glfwSetWindowShouldClose(GFX_window, 1);
+  // Event 15 is the end mark: this frame is still drawn, the loop ends after
+  // it. The makers' mode pauses there instead.
+  if (demo.currentevent > DEMO_LASTSCENE && !Dev_HoldAtEnd() && GFX_window) glfwSetWindowShouldClose(GFX_window, 1);
 
   Mark(DEMO_MARK_SCENE_A);
   DoEffect(fx1_framebuffer_id, 0);
@@ -163,4 +234,17 @@ void Demo_RenderFrame(int32_t offset) {
   }
   demo_framesdrawn++;
   Mark(DEMO_MARK_FRAME_END);
+}
+
+bool Demo_MusicOver(const s_sound& music, uint64_t position) {
+  if (demo.numevents > DEMO_LASTSCENE + 1 || Dev_Active()) return false;
+  const uint64_t frames = music.channels ? music.numsamples / music.channels : 0;
+  // No music at all, or a clock that runs on past the music's end.
+  if (position >= frames) return true;
+  if (music.playing) {
+    demo_musicheard = true;
+    return false;
+  }
+  // Stopped: at its end (back at 0), unless the Enter key paused it.
+  return demo_musicheard && !demopaused;
 }

@@ -7,10 +7,8 @@
 // they choose (the window passes the music's playback clock, the capture its
 // own frame clock), and present the frame themselves.
 //
-// Glossary: an offset is a position in the music in sample frames (44100 a
-// second); a tick is 2739 sample frames; scene A and scene B are the two
-// offscreen framebuffers of the event in force and of the incoming event; the
-// composite is their blend, which the post pass draws into the window.
+// Terms (offset, tick, picture frame, scene A, scene B, composite, mark):
+// see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: everything here runs on the main thread, which owns the GL context.
 // key_callback is called by GLFW from inside GFX_SwapBuffers (event polling).
@@ -70,6 +68,8 @@ struct s_demosetup {
   int renderwidth;                 // pixels of the three framebuffers; 0: follow the screen (the
   int renderheight;                //   show's size in a window, the monitor's 16:9 pixels in full screen)
   float scale;                     // render scale applied to that size; 1 keeps it
+  const char* origin;              // what the data is, for the line when it cannot be mounted
+                                   //   ("the file given"); null: "the show's data"
 };
 extern s_demosetup demo_setup;
 // -1: the post pass draws into the window, letterboxed at 16:9. Otherwise the
@@ -99,6 +99,9 @@ struct s_demodata {
 int Demo_FindData(const char* option, const char* executable, s_demodata* data, char* message, int capacity);
 // Makes Demo_Startup mount what Demo_FindData found and say where it came from.
 void Demo_UseData(const s_demodata* data);
+// Checks the folder given to --dev before anything is mounted: 1, or 0 with
+// one line naming --dev, the path and the cause (missing, a file, a FIFO ...).
+int Demo_CheckDevFolder(const char* dir, char* message, int capacity);
 // The program's own path (/proc/self/exe), or "" when it cannot be read.
 void Demo_ExecutablePath(char* path, int capacity);
 
@@ -149,14 +152,26 @@ void Demo_RenderSize(int* width, int* height);
 void Demo_SetScale(float scale);
 
 // ---- Driver ----------------------------------------------------------------------
-// Start-up, once, main thread: mounts "sprox.dat" (or what demo_setup names),
-// opens the 1280x720 window (or the full-screen one demo_setup asks for)
-// (ends the program through error() when it cannot), installs key_callback,
-// creates the three framebuffers, starts the sound system and loads the music,
-// presents one frame, loads every image and shader, registers the five
-// transitions, reads "timing.dat" and, when play_music is true, starts the
-// music. The capture tool passes false and selects its audio output first.
+// Start-up, once, main thread: mounts "sprox.dat" (or what demo_setup names);
+// when nothing can be mounted, or the mount holds no files, it ends the
+// program with status 1 and one line on standard error ("sprox: no show
+// data: could not mount ...", demo_setup.program first) before any window
+// opens. Then it opens the 1280x720 window (or the full-screen one
+// demo_setup asks for; when it cannot, status 1 and a line on standard error
+// naming the display's answer), installs key_callback, creates the three
+// framebuffers, starts the sound system and loads the music, presents one
+// frame, loads every image and shader, registers the five transitions, reads
+// "timing.dat" and, when play_music is true, starts the music. The capture
+// tool passes false and selects its audio output first. A timing file that
+// gives no events, or no end mark (event 15), gets a warning on standard
+// error: that show ends when its music ends (Demo_MusicOver).
 void Demo_Startup(bool play_music);
+
+// For a timeline without an end mark, outside the makers' mode: true once
+// `music` (the frame's copy of snd_demomusic, read at `position` sample
+// frames) has played to its end, or there is no music to wait for. The
+// frame loop then closes the window. False while the end mark ends the show.
+bool Demo_MusicOver(const s_sound& music, uint64_t position);
 
 // The body of one frame, main thread: evaluates the timeline at `offset`
 // (sample frames), sets the window's close flag once the event in force is

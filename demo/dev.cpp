@@ -64,6 +64,7 @@ const s_imagefile kImageFiles[] = {SPROX_IMAGES(DEV_IMAGE_ROW)};
 
 // ---- Types and globals ---------------------------------------------------------------------
 char dev_error[DEV_ERROR_BYTES] = "";
+bool dev_active = false;
 
 namespace {
 
@@ -242,14 +243,44 @@ void ReloadImage(const s_imagefile& image, double sincechange) {
               sincechange + MillisecondsSince(start));
 }
 
+// Whether the show can play `text` as its timing file from the tick in
+// force on; when not, the reason in `why`.
+bool TimingUsable(const std::string& text, char* why, size_t capacity) {
+  static s_timingscan scan;  // 1 kB: kept off the stack
+  ScanTiming(text.data(), text.size(), &scan);
+  const int32_t endmark = DEMO_LASTSCENE + 1;
+  const int32_t tick = static_cast<int32_t>(
+      Soundsystem_GetPlaybackOffset(Soundsystem_CopySound(&snd_demomusic)) / TIMELINE_TICKLENGTH);
+  if (scan.eventlines > TIMELINE_MAX_EVENTS) {
+    std::snprintf(why, capacity, "it has %d event lines, more than the %d the table holds",
+                  static_cast<int>(scan.eventlines), TIMELINE_MAX_EVENTS);
+  } else if (scan.skipped > 0) {
+    std::snprintf(why, capacity, "line %d: %s", static_cast<int>(scan.firstskipline), scan.firstskip);
+  } else if (scan.numevents == 0) {
+    std::snprintf(why, capacity, "it gives no events");
+  } else if (scan.numevents <= endmark) {
+    std::snprintf(why, capacity, "it has no end mark (event %d)", static_cast<int>(endmark));
+  } else if (scan.start[endmark] <= tick) {
+    std::snprintf(why, capacity, "its end mark (event %d) at tick %d is not after the tick in force, %d; seek back first",
+                  static_cast<int>(endmark), static_cast<int>(scan.start[endmark]), static_cast<int>(tick));
+  } else {
+    return true;
+  }
+  return false;
+}
+
 void ReloadTiming(double sincechange) {
   const Clock::time_point start = Clock::now();
-  s_corefile file;
-  if (!corefile_open(DEMO_TIMINGNAME, &file, 0)) {
+  std::string text;
+  if (!ReadMountFile(DEMO_TIMINGNAME, &text)) {
     std::printf("dev: %s cannot be read, the event table stays\n", DEMO_TIMINGNAME);
     return;
   }
-  corefile_close(&file);
+  char why[256];
+  if (!TimingUsable(text, why, sizeof why)) {
+    std::printf("dev: %s refused (%s), the event table stays\n", DEMO_TIMINGNAME, why);
+    return;
+  }
   // The loader echoes the file's lines as at start-up; the music is not touched,
   // and the next frame finds the event in force in the new table.
   LoadTiming(DEMO_TIMINGNAME);
@@ -298,7 +329,7 @@ void Reload(const s_devfile& file, double sincechange) {
 void Watch(const std::string& folder, const std::string& name, int file) {
   const int wd = inotify_add_watch(g_dev.fd, folder.c_str(), kWatchMask);
   if (wd < 0) {
-    std::printf("dev: cannot watch %s\n", folder.c_str());
+    std::fprintf(stderr, "dev: cannot watch %s\n", folder.c_str());
     return;
   }
   for (const s_watched& w : g_dev.watched)
@@ -338,19 +369,22 @@ bool MountedAlready(const char* dir) {
 int Dev_Start(const char* dir) {
   if (!dir) return 0;
   if (!MountedAlready(dir) && !corefile_mountimage(dir, COREFILE_KIND_DIRECTORY)) {
-    std::printf("dev: cannot mount the folder %s\n", dir);
+    std::fflush(stdout);
+    std::fprintf(stderr, "dev: cannot mount the folder %s\n", dir);
     return 0;
   }
   if (corefile_image.numfiles == 0) {
-    std::printf("dev: the folder %s holds no files\n", dir);
+    std::fflush(stdout);
+    std::fprintf(stderr, "dev: the folder %s holds no files\n", dir);
     return 0;
   }
+  dev_active = true;
   showdebug = true;
   effects_shadersource = ShaderSource;
 
   g_dev.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (g_dev.fd < 0) {
-    std::printf("dev: inotify unavailable, nothing reloads\n");
+    std::fprintf(stderr, "dev: inotify unavailable, nothing reloads\n");
     return 1;
   }
   char mounted[PATH_MAX];

@@ -16,8 +16,12 @@
 //   prelude.glsl  every shader that gets the head, again
 //   an image      decoded and replaced in its texture under the same GL name
 //   timing.dat    the event table read again; the music stays where it is
+//                 (a file the show cannot use is refused, the old table stays)
 //   sprox8a.wav   swapped under the mixer's lock at the same place (clamped)
 // Each reload prints one line "dev: ..." with what and how long it took.
+//
+// The end mark pauses the show instead of ending it: only Escape or the
+// window ends the makers' mode.
 //
 // Scrub keys, in debug mode with or without the mount (beside Enter and the
 // arrows of keys.cpp): Up / Down the next / previous beat line (8 ticks),
@@ -48,8 +52,18 @@ int Dev_Start(const char* dir);
 // that are due, keeps the loop, refreshes the title.
 void Dev_Frame();
 // Reloads the mount's file `name` now, as a saved change does (shader,
-// prelude, image, timing file or music). Returns 0 for a name that is none
+// prelude, image, timing file or music). A timing file the show cannot use
+// (no events, no end mark, an end mark at or before the tick in force, lines
+// the reader would skip, more events than the table holds) is refused with
+// its reason and the event table in force stays. Returns 0 for a name that is none
 // of these, 1 otherwise (whether the new file was taken or refused).
 int Dev_Reload(const char* name);
 // The scrub keys; key_callback calls it for every press in debug mode.
 void Dev_Key(int key);
+// True once Dev_Start has mounted a folder: the makers' mode is on, and the
+// show never ends on its own.
+bool Dev_Active();
+// The frame's event is the end mark: in the makers' mode the music pauses
+// there (one line says so; Home, the other seek keys or the arrows go on)
+// and this returns true; outside it, false (the show ends).
+bool Dev_HoldAtEnd();

@@ -13,3 +13,6 @@ extern char dev_error[DEV_ERROR_BYTES];
 
 // demo/dev_readout.cpp: the loop and the title, once a frame (part of Dev_Frame).
 void devreadout_frame();
+
+// True once Dev_Start has mounted its folder (demo/dev.cpp).
+extern bool dev_active;

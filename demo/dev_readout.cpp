@@ -8,6 +8,10 @@
 // frame drawn never belongs to the next event (for event 14, whose next is
 // the end mark, that would end the show).
 //
+// The end mark: the makers' mode pauses the music there (once per arrival)
+// instead of ending the show; a seek key then plays on from where it lands,
+// and Left and Right resume as they always do.
+//
 // GL time: the frame's GPU time as the frame loop's pacing measures it (one
 // timer query a frame while debug mode or the automatic scale is on, read a
 // frame late so it never waits for the GPU).
@@ -60,6 +64,7 @@ struct s_readout {
   int frame = 0;              // Dev_Frame calls so far
   bool looping = false;
   int32_t loopevent = 0;      // the event the loop holds
+  bool heldatend = false;     // the pause is the end mark's, not the maker's
 };
 s_readout g_readout;
 
@@ -71,6 +76,12 @@ int32_t TickInForce() { return static_cast<int32_t>(AudibleFrames() / TIMELINE_T
 
 void SeekTick(int32_t tick) {
   if (tick < 0) tick = 0;
+  if (g_readout.heldatend) {
+    // Away from the end mark the show plays on.
+    g_readout.heldatend = false;
+    Soundsystem_ResumeSound(&snd_demomusic);
+    demopaused = false;
+  }
   Soundsystem_SetSoundOffset(&snd_demomusic, static_cast<uint64_t>(tick) * TIMELINE_TICKLENGTH);
   if (g_readout.looping) g_readout.loopevent = GetTimingEvent(tick);
   std::printf("dev: seek to tick %d (bar %d.%d)%s\n", static_cast<int>(tick), tick / kBarTicks,
@@ -120,6 +131,8 @@ void SetTitle() {
 // ---- Public functions ------------------------------------------------------------------------
 void devreadout_frame() {
   s_readout& r = g_readout;
+  // Once the show has left the end mark, a pause is the maker's again.
+  if (demo.currentevent <= DEMO_LASTSCENE) r.heldatend = false;
   KeepLoop();
   r.frame++;
   r.frames++;
@@ -142,11 +155,26 @@ void devreadout_frame() {
   SetTitle();
 }
 
+bool Dev_Active() { return dev_active; }
+
+bool Dev_HoldAtEnd() {
+  if (!dev_active) return false;
+  if (!demopaused) {
+    Soundsystem_PauseSound(&snd_demomusic);
+    demopaused = true;
+    g_readout.heldatend = true;
+    std::printf("dev: paused at the end mark (tick %d): Home, a seek key or the arrows go on\n",
+                static_cast<int>(demo.tick));
+  }
+  return true;
+}
+
 void Dev_Key(int key) {
   for (const s_scrubkey& scrub : kScrubKeys)
     if (key == scrub.key) SeekTick(GridLine(TickInForce(), scrub.spacing, scrub.direction));
   if (key == GLFW_KEY_HOME) SeekTick(0);
   if (key == GLFW_KEY_SPACE) {
+    g_readout.heldatend = false;
     if (!demopaused) {
       Soundsystem_PauseSound(&snd_demomusic);
     } else {

@@ -6,7 +6,13 @@
 // (found elsewhere too, see Demo_FindData).
 //
 // Exit status: 0 after the show (or --help, --version, --list-monitors); 1
-// when no data can be found or no display lists monitors; 2 for a bad option.
+// when no data can be found or mounted, no window opens or no display lists
+// monitors; 2 for a bad option. Our errors go to standard error; the
+// loaders' progress and failure lines stay on standard output.
+//
+// A closed pipe on standard output (`sprox | head -3`) does not end the
+// show: SIGPIPE is ignored, the writes fail quietly and the show plays on
+// to its end with status 0.
 //
 // With SPROX_CLOCK_LOG set (to anything) every frame also prints one line,
 // kClockLine: when the clock was read (steady clock, ns), the playback offset
@@ -20,10 +26,13 @@
 // Threads: main thread only.
 #include "demo/demo.h"
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/core.h"
 #include "corefile/corefile.h"
 #include "demo/dev.h"
 #include "demo/pacing.h"
@@ -58,12 +67,13 @@ int answer_alone(const s_playeroptions& options) {
 }
 
 // A monitor index beyond the display's is a bad option value: checked before
-// any window opens. Returns false when it is out of range.
-bool monitor_exists(int monitor) {
-  if (!glfwInit()) return true;  // no display: the window's own failure says so
+// any window opens. Returns the display's monitor count when `monitor` is
+// beyond it, else 0 (also without a display: the window's own failure says so).
+int monitor_missing(int monitor) {
+  if (!glfwInit()) return 0;
   int count = 0;
   glfwGetMonitors(&count);
-  return monitor < count;
+  return monitor < count ? 0 : count > 0 ? count : -1;
 }
 }  // namespace
 
@@ -71,27 +81,46 @@ int main(int argc, char** argv) {
   // Whole lines reach a log file even when the show is killed; every line is
   // printed at start-up, so this costs the frame loop nothing.
   setvbuf(stdout, nullptr, _IOLBF, 0);
+  // A reader of standard output that goes away leaves the show playing.
+  signal(SIGPIPE, SIG_IGN);
 
   s_playeroptions options;
   char message[kMessageCapacity];
-  if (!Demo_ParseOptions(argc, argv, &options, message, sizeof(message))) {
-    fprintf(stderr, "sprox: %s (see sprox --help)\n", message);
-    return kExitUsage;
-  }
+  if (!Demo_ParseOptions(argc, argv, &options, message, sizeof(message))) return core_refuseoption("sprox", message);
   const int answered = answer_alone(options);
   if (answered >= 0) return answered;
   // F11 goes full screen on the same monitor, so the number counts in a window too.
-  if ((options.fullscreen || options.monitor > 0) && !monitor_exists(options.monitor)) {
-    fprintf(stderr, "sprox: --monitor %d: there is no such monitor (see sprox --list-monitors)\n", options.monitor);
-    return kExitUsage;
+  if (options.fullscreen || options.monitor > 0) {
+    const int count = monitor_missing(options.monitor);
+    if (count > 0) {
+      fprintf(stderr, "sprox: --monitor %d: there is no such monitor; this display has monitors 0 to %d (see sprox --list-monitors)\n",
+              options.monitor, count - 1);
+      return kExitUsage;
+    }
+    if (count < 0) {
+      fprintf(stderr, "sprox: --monitor %d: this display lists no monitors\n", options.monitor);
+      return kExitFailure;
+    }
   }
 
-  char executable[DEMO_PATH_CAPACITY];
-  Demo_ExecutablePath(executable, sizeof(executable));
   s_demodata data;
-  if (!Demo_FindData(options.data ? options.data : options.dev, executable, &data, message, sizeof(message))) {
-    fprintf(stderr, "sprox: %s\n", message);
-    return kExitFailure;
+  if (options.dev) {
+    // --dev: the folder's loose files (even beside a sprox.dat in it).
+    if (!Demo_CheckDevFolder(options.dev, message, sizeof(message))) {
+      fprintf(stderr, "sprox: %s\n", message);
+      return kExitFailure;
+    }
+    data = s_demodata{};
+    data.source = DEMO_DATA_OPTION;
+    data.kind = COREFILE_KIND_DIRECTORY;
+    snprintf(data.path, sizeof(data.path), "%s", options.dev);
+  } else {
+    char executable[DEMO_PATH_CAPACITY];
+    Demo_ExecutablePath(executable, sizeof(executable));
+    if (!Demo_FindData(options.data, executable, &data, message, sizeof(message))) {
+      fprintf(stderr, "sprox: %s\n", message);
+      return kExitFailure;
+    }
   }
   Demo_UseData(&data);
   demo_setup.fullscreen = options.fullscreen;
@@ -104,14 +133,8 @@ int main(int argc, char** argv) {
   if (options.mute) audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
 
   const bool clocklog = std::getenv(kClockLogEnvironment) != nullptr;
-  // --dev: the folder's loose files (even beside a sprox.dat in it), watched,
-  // with debug mode on; set up before the start-up loads the shaders.
-  if (options.dev) {
-    data.kind = COREFILE_KIND_DIRECTORY;
-    snprintf(data.path, sizeof(data.path), "%s", options.dev);
-    Demo_UseData(&data);
-    if (!Dev_Start(options.dev)) return kExitFailure;
-  }
+  // --dev: watched, with debug mode on; set up before the start-up loads the shaders.
+  if (options.dev && !Dev_Start(options.dev)) return kExitFailure;
   Demo_Startup(true);
   Pacing_Start(options.scale == 0.0f);
   while (!glfwWindowShouldClose(GFX_window)) {
@@ -127,6 +150,8 @@ int main(int argc, char** argv) {
                   static_cast<unsigned long long>(Soundsystem_GetSoundOffset(music)));
     }
     const int32_t offset = static_cast<int32_t>(static_cast<uint32_t>(position));
+    // A timeline without an end mark ends with its music.
+    if (Demo_MusicOver(music, position)) glfwSetWindowShouldClose(GFX_window, 1);
     Pacing_FrameBegin();
     Demo_RenderFrame(offset);
     Pacing_FrameEnd();

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr int kMaxMonitor = 63;
+constexpr size_t kShownPathBytes = 160;  // a longer path is shown cut, with its length
 
 enum Option {
   kHelp, kVersion, kListMonitors, kFullscreen, kMonitor, kWindow, kSize, kScale, kMute, kData, kDev, kStats,
@@ -44,11 +46,6 @@ bool is_file(const char* path) {
   return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool is_dir(const char* path) {
-  struct stat info;
-  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // True when the file ends with a trailer that points at an image header
 // inside it: the executable carries its data.
 bool has_appended_image(const char* path) {
@@ -57,6 +54,37 @@ bool has_appended_image(const char* path) {
   const bool found = corefile_findtrailer(file) >= 0;
   fclose(file);
   return found;
+}
+
+// What a path names, for a message: "a FIFO", "a character device" ...
+const char* type_name(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISREG(mode)) return "a file";
+  return "neither a file nor a folder";
+}
+
+// Checks what `path`, given to `option`, names without opening it (a FIFO
+// would block): 1 for a folder, or a regular file unless `folders_only`;
+// otherwise 0 with "OPTION PATH: CAUSE" in message. A path too long to read
+// back is shown cut.
+int check_given(const char* option, const char* path, bool folders_only, struct stat* info, char* message,
+                int capacity) {
+  const size_t length = strlen(path);
+  char shown[kShownPathBytes + 48];
+  if (length > kShownPathBytes)
+    snprintf(shown, sizeof shown, "%.*s... (a path of %zu bytes)", static_cast<int>(kShownPathBytes / 2), path, length);
+  else
+    snprintf(shown, sizeof shown, "%s", path);
+  if (stat(path, info) != 0) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    return core_fail(message, capacity, "%s %s: %s", option, shown, missing ? "no such file or folder" : strerror(errno));
+  }
+  if (S_ISDIR(info->st_mode) || (S_ISREG(info->st_mode) && !folders_only)) return 1;
+  return core_fail(message, capacity, "%s %s: %s, not %s", option, shown, type_name(info->st_mode),
+                   folders_only ? "a folder" : "a file or folder");
 }
 
 bool set_path(s_demodata* data, int source, int kind, const char* format, const char* a, const char* b) {
@@ -117,7 +145,8 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
       case kDev: options->dev = value; break;
       case kMonitor: {
         const int64_t monitor = core_parsecount(value, kMaxMonitor);
-        if (monitor < 0) return core_fail(message, capacity, "--monitor '%s' is not a monitor number", value);
+        if (monitor < 0)
+          return core_fail(message, capacity, "--monitor '%s' is not a monitor number (0 to %d)", value, kMaxMonitor);
         options->monitor = static_cast<int>(monitor);
         break;
       }
@@ -188,17 +217,20 @@ void Demo_ExecutablePath(char* path, int capacity) {
 int Demo_FindData(const char* option, const char* executable, s_demodata* data, char* message, int capacity) {
   *data = s_demodata{};
   if (option) {
-    if (is_dir(option)) {
+    struct stat info;
+    if (!check_given("--data", option, false, &info, message, capacity)) return 0;
+    if (S_ISDIR(info.st_mode)) {
       char inside[DEMO_PATH_CAPACITY];
       snprintf(inside, sizeof(inside), "%s/%s", option, DEMO_IMAGENAME);
       const bool image = is_file(inside);
       if (set_path(data, DEMO_DATA_OPTION, image ? COREFILE_KIND_IMAGE : COREFILE_KIND_DIRECTORY, "%s%s",
                    image ? inside : option, ""))
         return 1;
-    } else if (is_file(option) && set_path(data, DEMO_DATA_OPTION, COREFILE_KIND_IMAGE, "%s%s", option, "")) {
+    } else if (set_path(data, DEMO_DATA_OPTION, COREFILE_KIND_IMAGE, "%s%s", option, "")) {
       return 1;
     }
-    return core_fail(message, capacity, "--data %s: no such file or folder", option);
+    *data = s_demodata{};
+    return core_fail(message, capacity, "--data: the path is longer than %d bytes", DEMO_PATH_CAPACITY - 1);
   }
   if (is_file(DEMO_IMAGENAME)) {
     set_path(data, DEMO_DATA_CURRENT, COREFILE_KIND_IMAGE, "%s%s", DEMO_IMAGENAME, "");
@@ -231,10 +263,27 @@ void Demo_UseData(const s_demodata* data) {
   demo_setup.imagekind = data->kind;
   const char* from = "";
   switch (data->source) {
-    case DEMO_DATA_OPTION: from = data->kind == COREFILE_KIND_DIRECTORY ? " (the folder given)" : " (the file given)"; break;
-    case DEMO_DATA_CURRENT: from = " in the current folder"; break;
-    case DEMO_DATA_BESIDE: from = " beside the program"; break;
-    case DEMO_DATA_APPENDED: from = " (the image appended to the program)"; break;
+    case DEMO_DATA_OPTION:
+      demo_setup.origin = data->kind == COREFILE_KIND_DIRECTORY ? "the folder given" : "the file given";
+      from = data->kind == COREFILE_KIND_DIRECTORY ? " (the folder given)" : " (the file given)";
+      break;
+    case DEMO_DATA_CURRENT:
+      demo_setup.origin = "found in the current folder";
+      from = " in the current folder";
+      break;
+    case DEMO_DATA_BESIDE:
+      demo_setup.origin = "found beside the program";
+      from = " beside the program";
+      break;
+    case DEMO_DATA_APPENDED:
+      demo_setup.origin = "the image appended to the program";
+      from = " (the image appended to the program)";
+      break;
   }
   snprintf(demo_setup.source, sizeof(demo_setup.source), "%s%s", data->path, from);
+}
+
+int Demo_CheckDevFolder(const char* dir, char* message, int capacity) {
+  struct stat info;
+  return check_given("--dev", dir, true, &info, message, capacity);
 }

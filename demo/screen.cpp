@@ -23,7 +23,7 @@
 
 // ---- Globals ---------------------------------------------------------------------
 s_demosetup demo_setup = {
-    DEMO_IMAGENAME, COREFILE_KIND_IMAGE, "", "sprox", false, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, 0, 0, 1.0f,
+    DEMO_IMAGENAME, COREFILE_KIND_IMAGE, "", "sprox", false, 0, EFFECTS_WIDTH, EFFECTS_HEIGHT, 0, 0, 1.0f, nullptr,
 };
 int demo_outputframebuffer = -1;
 

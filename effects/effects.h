@@ -8,16 +8,8 @@
 // the timeline record `demo` and the clock, and binds its images to texture
 // units numbered like the samplers "texture0", "texture1", ...
 //
-// Glossary:
-//   selector     EFFECTS_SELECT_NEXT (1) means the incoming event
-//                (demo.nextevent), any other value the event in force
-//                (demo.currentevent): EventOfSelector
-//   music time   (demo.offset - start tick of the event in force) /
-//                EFFECTS_MUSIC_RATE s
-//   clock time   effects_clock (seconds since GLFW started) x 0.6; runs on
-//                during a pause
-//   slot         the texture unit an image is bound to, and its sampler name
-//   bmp_none     the empty image: binding it binds no texture on that unit
+// Terms (selector, music time, clock time, clock, pass, slot, bmp_none): see
+// docs/ARCHITECTURE.md#glossary. EventOfSelector is the one selector rule.
 //
 // Threads: main thread only, with the GL context current. The loaders run
 // once at start-up; the passes and DoEffect run inside the frame loop and

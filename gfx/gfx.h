@@ -7,13 +7,8 @@
 // shader ids index GFX_shader (-1 stands for no program). A bitmap is a plain
 // record that the caller owns; the layer only lists its address.
 //
-// Glossary:
-//   bitmap      an s_bitmap: a 32-bit RGBA pixel buffer, its GL texture and
-//               the texture coordinates to draw it with
-//   channel     a texture unit, 0 to 21, chosen by GFX_BindTextureChannel
-//   framebuffer a colour texture with a framebuffer object around it
-//   quad        an axis-aligned rectangle of two triangles with explicit
-//               texture coordinates; the only thing the show ever draws
+// Terms (bitmap, image, texture unit (here: channel), framebuffer, quad,
+// folded program, picture frame): see docs/ARCHITECTURE.md#glossary.
 //
 // Coordinates: pixels, origin at the top-left corner, y growing downward (the
 // projection GFX_InitVideo sets up).

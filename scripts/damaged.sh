@@ -2,10 +2,13 @@
 # Runs the real program on damaged resource images, each in its own scratch
 # folder with its own sprox.dat beside a link to sprox, under Xvfb on the
 # silent output, from the AddressSanitizer and UndefinedBehaviorSanitizer
-# build that scripts/sanitize.sh makes. Every case must open the window,
-# print the loader's line for its damage, still be running when Escape is
-# sent once start-up is over and RUN_SECONDS have passed, and then end with
-# exit status 0 and no sanitizer report. A variant that cannot be made, a
+# build that scripts/sanitize.sh makes. Every case whose data mounts must
+# open the window, print the loader's line for its damage, still be running
+# when Escape is sent once start-up is over and RUN_SECONDS have passed, and
+# then end with exit status 0 and no sanitizer report. Every case with
+# nothing to mount (no data, an image the reader refuses, a FIFO, a device,
+# a link loop, an empty folder ...) must end at once with exit status 1, the
+# reader's line and ours, and no window. A variant that cannot be made, a
 # missing line, an early end, a crash or a hang fails the run.
 #   BUILD=build-asan     folder holding sprox, corepack and gen/ (a sanitizer build)
 #   SCRATCH=build-robust/damaged   where the variants are made
@@ -75,14 +78,25 @@ pack() {
     echo "damaged.sh: packing the variant $name failed:"; cat "$dir/pack.log"; exit 1; }
 }
 
+# Cases with nothing to show: run with args[NAME] (word-split), exit 1 at once.
+declare -A args nodata
+# nodatacase NAME ARGS LINES...: an empty case folder for such a case.
+nodatacase() {
+  local name=$1
+  args[$name]=$2
+  nodata[$name]=1
+  newcase "$name" "${@:3}"
+}
+no_data="^sprox: no show data: could not mount "
+hint="; put sprox\\.dat beside the program or name it with --data$"
+
 # ---- The variants ----------------------------------------------------------------
-not_found="^couldn't find file: sprox8a\\.wav$"
 # No data anywhere: a copy of the program (so that its own folder, where it
 # also looks, holds nothing) says where it looked and exits with 1, no window.
-newcase missing "^sprox: no sprox\\.dat found: looked in the current folder"
+nodatacase missing "" "^sprox: no sprox\\.dat found: looked in the current folder"
 must rm "$scratch/missing/sprox"
 must cp "$sprox" "$scratch/missing/sprox"
-newcase empty "^loading from file$" "$not_found"
+nodatacase empty "" "^loading from file$" "${no_data}sprox\\.dat \\(found in the current folder\\)$hint"
 must touch "$scratch/empty/sprox.dat"
 pack whole "$music" "$images" "$shaders" "$timing" "^load timing timing\\.dat, size: [0-9]+$" "^AUDIO: output: silent$"
 full=$scratch/whole/sprox.dat
@@ -96,10 +110,41 @@ for cut in 7 200 1000000 $((size * 9 / 10)) $((size - 1)); do
     200) reason="file table larger than the file" ;;
     *) reason="romsize beyond the end of the file" ;;
   esac
-  newcase "cut_$cut" "$damaged $reason$" "$not_found"
+  nodatacase "cut_$cut" "" "$damaged $reason$" "${no_data}sprox\\.dat \\(found in the current folder\\)$hint"
   must head -c "$cut" "$full" >"$scratch/cut_$cut/sprox.dat"
   [ "$(stat -c %s "$scratch/cut_$cut/sprox.dat")" -eq "$cut" ] || { echo "damaged.sh: cut_$cut is not $cut bytes"; exit 1; }
 done
+
+# Nothing readable at the path given: a text file, a FIFO (which must not
+# hang), a device, a link loop, a path of 100 kB, an empty folder, an
+# unreadable image (not for root, who reads it all the same), and an image
+# appended to a copy of the program whose trailer points at a header that
+# claims more files than the program holds.
+nodatacase text "--data notes.txt" "^Loading resource image: notes\\.txt$" "${no_data}notes\\.txt \\(the file given\\)$hint"
+echo "not an image" >"$scratch/text/notes.txt"
+nodatacase fifo "--data pipe" "^sprox: --data pipe: a FIFO, not a file or folder$"
+must mkfifo "$scratch/fifo/pipe"
+nodatacase device "--data /dev/zero" "^sprox: --data /dev/zero: a character device, not a file or folder$"
+nodatacase link_loop "--data a" "^sprox: --data a: Too many levels of symbolic links$"
+must ln -s b "$scratch/link_loop/a"
+must ln -s a "$scratch/link_loop/b"
+nodatacase long_path "--data /$(printf 'a%.0s' $(seq 100000))" \
+  "^sprox: --data /a+\\.\\.\\. \\(a path of 100001 bytes\\): File name too long$"
+nodatacase empty_folder "--data nothing" "^Found 0 files$" "${no_data}nothing \\(the folder given: it holds no files\\)$hint"
+must mkdir "$scratch/empty_folder/nothing"
+if [ "$(id -u)" -ne 0 ]; then
+  nodatacase unreadable "--data locked.dat" "^could not open image: locked\\.dat$" \
+    "${no_data}locked\\.dat \\(the file given: Permission denied\\)$hint"
+  must cp "$full" "$scratch/unreadable/locked.dat"
+  must chmod 000 "$scratch/unreadable/locked.dat"
+fi
+nodatacase lying_trailer "" "^corefile: damaged image: " "${no_data}.*/lying_trailer/sprox \\(the image appended to the program\\)$hint"
+must rm "$scratch/lying_trailer/sprox"
+must cp "$sprox" "$scratch/lying_trailer/sprox"
+at=$(stat -c %s "$scratch/lying_trailer/sprox")
+must printf 'CORE\377\377\377\177\0\0\0\0' >>"$scratch/lying_trailer/sprox"
+must printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((at & 255)) $((at >> 8 & 255)) $((at >> 16 & 255)) $((at >> 24 & 255)))" \
+  >>"$scratch/lying_trailer/sprox"
 
 must mkdir -p "$scratch/parts/images" "$scratch/parts/shaders" "$scratch/parts/music_short" "$scratch/parts/music_cut"
 # A corrupt PNG: garbage over the middle of one image, and one cut to its signature.
@@ -232,28 +277,35 @@ run_case() {
   [ -z "$verdict" ]
 }
 
-# run_nodata NAME: the case without data: exit status 1 and its line, at once.
+# run_nodata NAME: a case with nothing to show: exit status 1 and its lines,
+# at once, and no window (start-up never got past it to the sound).
 run_nodata() {
-  local name=$1 dir=$scratch/$1 log=$scratch/$1.log started=$SECONDS verdict="" rc=0
-  (cd "$dir" && SPROX_AUDIO=silent exec timeout -k 5 60 ./sprox) >"$log" 2>&1 || rc=$?
+  local name=$1 dir=$scratch/$1 log=$scratch/$1.log started=$SECONDS verdict="" rc=0 line
+  # shellcheck disable=SC2086  # args are words
+  (cd "$dir" && SPROX_AUDIO=silent exec timeout -k 5 60 ./sprox ${args[$name]}) >"$log" 2>&1 || rc=$?
   [ $rc -eq 1 ] || verdict="FAIL (exit $rc, not 1)"
   if grep -qE "$crashed" "$log"; then verdict="FAIL (sanitizer/crash report)"; fi
-  if [ -z "$verdict" ] && ! has_line "$log" "${want[$name]}"; then verdict="FAIL (no line /${want[$name]}/)"; fi
-  printf '%-14s %-28s %3ds  %s\n' "$name" "${verdict:-ok}" $((SECONDS - started)) "$(head -1 "$log" | cut -c1-70)"
+  if grep -q "^soundsystem bufferlength" "$log" && [ -z "$verdict" ]; then verdict="FAIL (opened the window)"; fi
+  while IFS= read -r line; do
+    [ -n "$line" ] && [ -z "$verdict" ] && ! has_line "$log" "$line" && verdict="FAIL (no line /${line:0:40}/)"
+  done <<<"${want[$name]}"
+  printf '%-14s %-28s %3ds  %s\n' "$name" "${verdict:-ok}" $((SECONDS - started)) "$(tail -1 "$log" | cut -c1-70)"
   [ -z "$verdict" ]
 }
 
 status=0
-cases="missing empty $(cd "$scratch" && ls -d cut_* | sort -t_ -k2 -n) bad_png wav_header wav_cut bad_shader bad_timing whole"
+cases="missing empty $(cd "$scratch" && ls -d cut_* | sort -t_ -k2 -n) text fifo device link_loop long_path"
+cases="$cases empty_folder $([ -n "${nodata[unreadable]:-}" ] && echo unreadable) lying_trailer"
+cases="$cases bad_png wav_header wav_cut bad_shader bad_timing whole"
 for c in $cases; do
-  if [ "$c" = missing ]; then
+  if [ -n "${nodata[$c]:-}" ]; then
     run_nodata "$c" || status=1
     continue
   fi
   run_case "$c" && continue
   # A window that could not open is the X server refusing a connection now
   # and then on a busy machine, not the damage: that case gets a second run.
-  if grep -q "^Error: cannot open the 1280x720 window" "$scratch/$c.log"; then
+  if grep -q "cannot open the 1280x720 window" "$scratch/$c.log"; then
     echo "               (the window could not open: once more)"
     run_case "$c" && continue
   fi

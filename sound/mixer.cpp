@@ -11,6 +11,10 @@
 // 32767 at side volume 128 and every global volume at 255 adds 32767 x 127 to
 // its side and comes out as 16255.
 //
+// At its end a sound that does not loop stops and leaves the table, except
+// music without a refill callback: it stays, adds silence, and its position
+// runs on by its increment per output frame, so the show's clock goes on.
+//
 // Two-channel sounds play in true stereo: the left sample of each frame goes
 // to the left side with the left gain and the right sample to the right side
 // with the right gain (on mono output the two are averaged).
@@ -51,58 +55,69 @@ inline int32_t readsample(const void* data, uint64_t index) {
   }
 }
 
-// Samples the mixer may read: the record's count, limited to what the data
-// holds and to whole frames.
-uint64_t readablesamples(const s_sound* sound) {
-  const uint64_t inbytes = sound->datasize / (sound->bits / 8);
-  uint64_t count = std::min<uint64_t>(sound->numsamples, inbytes);
-  return count - count % sound->channels;
-}
+// What a sound does at the end of its data.
+enum class EndAction {
+  kGoOn,    // wrapped to the start (looping, or refilled by its callback)
+  kStop,    // stopped and taken off the table
+  kRunOn,   // music: on past the end in silence, the position still advancing
+};
 
-// Handles a position at or past the end; returns true when the sound stopped.
-inline bool reachedendLocked(s_sound* sound, uint64_t* position, uint64_t end) {
+// Handles a position at or past the end.
+inline EndAction reachedendLocked(s_sound* sound, uint64_t* position, uint64_t end) {
   if (sound->callback) {
     sound->position = *position;
     sound->callback(sound->data, static_cast<int>(sound->datasize));
+  } else if (soundsystem_runson(sound)) {
+    return EndAction::kRunOn;
   } else if (!sound->loop) {
     soundsystem_stopLocked(sound);
-    return true;
+    return EndAction::kStop;
   }
   *position -= end;
   if (*position >= end) *position %= end;  // an increment longer than the whole sound
-  return false;
+  return EndAction::kGoOn;
 }
 
 // Adds `frames` frames of one sound to the accumulators; returns true when the
-// sound ended (and was stopped) inside this buffer.
+// sound ended (and was stopped) inside this buffer. Music past its end adds
+// nothing for the rest of the buffer but moves on by all of its frames.
 template <int Bits, int Channels, int OutChannels>
 bool mixsoundLocked(s_sound* sound, int32_t* accumulators, int frames, uint64_t end, int32_t monogain,
                     int32_t leftgain, int32_t rightgain) {
   const void* data = sound->data;
   const uint64_t increment = sound->increment;
   uint64_t position = sound->position;
-  if (position >= end && reachedendLocked(sound, &position, end)) return true;
-  for (int j = 0; j < frames; j++) {
-    uint64_t k = position >> 8;
-    int32_t left;
-    int32_t right;
-    if constexpr (Channels == 2) {
-      k &= ~static_cast<uint64_t>(1);  // the frame's first (left) sample
-      left = readsample<Bits>(data, k);
-      right = readsample<Bits>(data, k + 1);
-    } else {
-      left = readsample<Bits>(data, k);
-      right = left;
+  int j = 0;  // frames mixed
+  EndAction action = position >= end ? reachedendLocked(sound, &position, end) : EndAction::kGoOn;
+  if (action == EndAction::kGoOn) {
+    for (; j < frames; j++) {
+      uint64_t k = position >> 8;
+      int32_t left;
+      int32_t right;
+      if constexpr (Channels == 2) {
+        k &= ~static_cast<uint64_t>(1);  // the frame's first (left) sample
+        left = readsample<Bits>(data, k);
+        right = readsample<Bits>(data, k + 1);
+      } else {
+        left = readsample<Bits>(data, k);
+        right = left;
+      }
+      if constexpr (OutChannels == 2) {
+        accumulators[2 * j] += left * leftgain;
+        accumulators[2 * j + 1] += right * rightgain;
+      } else {
+        accumulators[j] += ((left + right) >> 1) * monogain;
+      }
+      position += increment;
+      // One test a frame; the end's own handling only where it is reached.
+      if (position >= end && (action = reachedendLocked(sound, &position, end)) != EndAction::kGoOn) {
+        j++;
+        break;
+      }
     }
-    if constexpr (OutChannels == 2) {
-      accumulators[2 * j] += left * leftgain;
-      accumulators[2 * j + 1] += right * rightgain;
-    } else {
-      accumulators[j] += ((left + right) >> 1) * monogain;
-    }
-    position += increment;
-    if (position >= end && reachedendLocked(sound, &position, end)) return true;
   }
+  if (action == EndAction::kStop) return true;
+  if (action == EndAction::kRunOn) position += increment * static_cast<uint64_t>(frames - j);
   sound->position = position;
   return false;
 }
@@ -140,7 +155,7 @@ void audiodriver_mixbuffersLocked(uint8_t* out, int length) {
   for (int i = 0; i < soundsystem.numactive; i++) {
     s_sound* sound = active_sounds[i];
     if (!sound || !sound->playing || !soundsystem_isplayable(sound)) continue;
-    const uint64_t readable = readablesamples(sound);
+    const uint64_t readable = soundsystem_readablesamples(sound);
     if (readable == 0) continue;
     const uint64_t end = readable * 256;  // 64-bit: a long sound's end passes 2^32
     const int32_t base = (sound->ismusic ? soundsystem.musicvolume : soundsystem.effectvolume) *

@@ -16,6 +16,13 @@
 // until the sound of the new place reaches the loudspeaker; a pause freezes
 // the answer where it stood.
 //
+// Music that runs on past its end (see the mixer) keeps its mixer offset
+// advancing, so the same estimate goes on through the silence, on whatever
+// paces the output (a device, the silent output's steady clock, the caller of
+// the manual output). When the answer first reaches the music's last frame,
+// one line on standard error says so, printed here on the main thread (the
+// device thread never prints); a seek back into the music lets it say so again.
+//
 // Glossary: the floor is the last answer given for a sound (or a seek's
 // target), below which the next answer does not go; sounds are told apart by
 // their data pointer, since the caller hands over a copy of the record.
@@ -26,10 +33,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 
 #include "sound/sound.h"
 #include "sound/sound_internal.h"
+#include "sound/sound_messages.h"
 
 // ---- Types ------------------------------------------------------------------------
 
@@ -40,6 +49,7 @@ struct s_clockentry {
   const void* data;  // the sound's data pointer: its identity; null for a free entry
   uint64_t floor;    // frames: the last answer, or a seek's target
   uint32_t stamp;    // use counter, to replace the least recently asked entry
+  int endtold;       // 1 once the line that the music ended has been printed
 };
 
 struct s_playclock {
@@ -86,6 +96,7 @@ s_clockentry* entryLocked(const void* data, bool* created) {
     }
     entry->data = data;
     entry->floor = 0;
+    entry->endtold = 0;
   }
   entry->stamp = ++g_clock.stamp;
   return entry;
@@ -98,6 +109,9 @@ s_sound* findlistedLocked(const void* data) {
 }
 
 uint64_t mixeroffset(const s_sound* sound) { return (sound->position >> 8) / sound->channels; }
+
+// The frame at which a sound's data ends.
+uint64_t endframe(const s_sound* sound) { return soundsystem_readablesamples(sound) / sound->channels; }
 
 // The unlimited estimate of the audible offset, in frames (may be negative).
 double estimateLocked(const s_sound* sound, int64_t now_ns) {
@@ -147,6 +161,7 @@ void soundclock_seekLocked(const s_sound* sound, uint64_t frames) {
   bool created = false;
   s_clockentry* entry = entryLocked(sound->data, &created);
   entry->floor = frames;
+  if (soundsystem_isplayable(sound) && frames < endframe(sound)) entry->endtold = 0;
 }
 
 void soundclock_pauseLocked(const s_sound* sound) {
@@ -165,11 +180,25 @@ int64_t soundclock_completionLocked() { return g_clock.completion_ns; }
 
 uint64_t Soundsystem_GetPlaybackOffset(s_sound sound) {
   if (!sound.data || sound.channels == 0) return 0;
-  std::lock_guard<std::mutex> guard(g_sound_lock);
-  const s_sound* live = findlistedLocked(sound.data);
-  // Not listed: stopped, idle or never heard; the mixer's offset is all there is.
-  if (!live || live->channels == 0) return Soundsystem_GetSoundOffset(sound);
-  bool created = false;
-  s_clockentry* entry = entryLocked(sound.data, &created);
-  return answerLocked(live, entry, created, sound_now_ns());
+  uint64_t answer = 0;
+  uint64_t ended = 0;  // the music's last frame, when the line is due now
+  uint32_t rate = 0;
+  {
+    std::lock_guard<std::mutex> guard(g_sound_lock);
+    const s_sound* live = findlistedLocked(sound.data);
+    // Not listed: stopped, idle or never heard; the mixer's offset is all there is.
+    if (!live || live->channels == 0) return Soundsystem_GetSoundOffset(sound);
+    bool created = false;
+    s_clockentry* entry = entryLocked(sound.data, &created);
+    answer = answerLocked(live, entry, created, sound_now_ns());
+    if (!entry->endtold && soundsystem_runson(live) && soundsystem_isplayable(live) && answer >= endframe(live)) {
+      entry->endtold = 1;
+      ended = endframe(live);
+      rate = live->frequency;
+    }
+  }
+  // Printed outside the lock: the device thread never waits for a stream.
+  if (ended > 0) std::fprintf(stderr, kMsgMusicEnded, rate ? static_cast<double>(ended) / rate : 0.0,
+                              static_cast<unsigned long long>(ended));
+  return answer;
 }

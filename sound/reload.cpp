@@ -6,6 +6,9 @@
 // piece under the mixer's lock, and the old data is freed only after the
 // lock is released, when no mix can be reading it any more. The sound stays
 // listed, playing or paused as it was, with its volumes, loop and music flag.
+// A file the reader refuses (a sample rate out of range, no frames, ...) or
+// that holds nothing the mixer can play leaves the old sound as it was, with
+// one line that gives the reason.
 //
 // Threads: main thread.
 #include <cstdio>
@@ -17,17 +20,24 @@
 
 // ---- Constants --------------------------------------------------------------------------
 namespace {
-// The one line of a refused reload; the loader's own lines come before it.
-constexpr const char* kMsgReloadRefused = "sound: %s not reloaded: no playable sound in it, the old one plays on\n";
+// The one line of a refused reload, with the reason. The makers' mode is the
+// one caller: the line reads as one of its own, beside its "dev: reloaded".
+constexpr const char* kMsgReloadRefused = "dev: %s not reloaded (%s), the old music plays on\n";
+constexpr const char* kWhyNotPlayable = "%u channels of %u bits cannot be played";
+constexpr size_t kWhyCapacity = 160;
 }  // namespace
 
 // ---- Public functions -----------------------------------------------------------------
 int Soundsystem_ReloadSound(const char* name, s_sound* sound) {
   if (!name || !sound) return 0;
   s_sound fresh{};
-  if (!Soundsystem_LoadWAV(name, &fresh) || !soundsystem_isplayable(&fresh)) {
+  char why[kWhyCapacity] = "";
+  const int read = soundsystem_readwav(name, &fresh, why, sizeof why);
+  if (!read || !soundsystem_isplayable(&fresh)) {
+    if (read) std::snprintf(why, sizeof why, kWhyNotPlayable, static_cast<unsigned>(fresh.channels),
+                            static_cast<unsigned>(fresh.bits));
     std::free(fresh.data);
-    std::printf(kMsgReloadRefused, name);
+    std::printf(kMsgReloadRefused, name, why);
     return 0;
   }
   // Where the listener is now: the clock is put back there after the swap,

@@ -2,9 +2,10 @@
 //
 // The sound system keeps caller-owned sound records (s_sound) and a table of
 // at most 16 active sounds that the mixer walks for every output buffer. The
-// driver keeps a ring of four 2048-frame slots queued on the output; each
-// finished slot is refilled by mixing every active sound into it, which is
-// also what advances the music's position, the clock of the whole show.
+// driver keeps a ring of four slots of 2048 sample frames queued on the
+// output; each finished slot is refilled by mixing every active sound into
+// it, which is also what advances the music's position, the clock of the
+// whole show.
 //
 // Outputs on Linux: ALSA (the "default" PCM, so PulseAudio and PipeWire
 // desktops work through it), or, when no device opens or when asked for, a
@@ -12,10 +13,9 @@
 // every 2048 / 44100 s). A manual output runs no device thread at all: every
 // completion is the caller's call to fillnextbuffer (offline rendering, tests).
 //
-// Glossary: a frame is one sample of each channel; a sample counts every
-// channel's samples; a position is in samples x 256 (8 fraction bits); an
-// offset is a position in whole frames; a slot is one 2048-frame output buffer
-// of the ring; a completion is the output handing a played slot back.
+// Terms (sample frame, sample, position, offset, slot, completion, output,
+// device thread): see docs/ARCHITECTURE.md#glossary. In sound, "frame" is
+// always a sample frame.
 //
 // Threads: everything here is called on the main thread, except the mixing
 // side (fillnextbuffer, audiodriver_mixbuffers, stream callbacks), which runs
@@ -120,6 +120,11 @@ void Soundsystem_StopSound(s_sound* sound);
 void Soundsystem_StopMusic(s_sound* sound);
 void Soundsystem_DeleteSound(s_sound* sound);
 // A sound without playable data is refused: it is neither marked nor listed.
+// A sound that does not loop stops at its end (position 0, unlisted), except
+// music without a refill callback: it runs on past its end in silence, listed
+// and playing, its position advancing at its rate as if the data went on, so
+// that the clock it drives never stops or jumps back. A seek, a stop or a new
+// play ends the silence.
 void Soundsystem_PlaySound(s_sound* sound, int loop);
 void Soundsystem_PlayMusic(s_sound* sound, int loop);
 void Soundsystem_SetSoundOffset(s_sound* sound, uint64_t frames);
@@ -129,7 +134,10 @@ uint64_t Soundsystem_GetSoundOffset(s_sound sound);
 // completions on the steady clock and behind the mixer by the output's
 // latency. Never runs backwards while the sound plays, never passes the
 // mixer's position, holds still while paused, jumps at once on a seek. The
-// sound is recognised by its data pointer.
+// sound is recognised by its data pointer. Music that runs on past its end
+// (see Soundsystem_PlaySound) reads on past it; when the answer first reaches
+// the end, one line on standard error says that the music ended (again after
+// a seek back into it).
 uint64_t Soundsystem_GetPlaybackOffset(s_sound sound);
 // A copy of a record taken under the mixer's lock. A plain copy of a playing
 // record races with the device thread, which advances its position; callers
@@ -151,7 +159,8 @@ float Soundsystem_DetectFrequency(float frequency);
 // or not, under the mixer's lock: the sound keeps its place (clamped to the
 // new length), its listing, playing flag, volumes and flags, and the
 // playback clock stays where the listener is. Returns 1, or 0 with one line
-// (the sound unchanged) when the file holds no playable sound.
+// ("dev: NAME not reloaded (the reason), the old music plays on") and the
+// sound unchanged when the file holds no playable sound.
 int Soundsystem_ReloadSound(const char* name, s_sound* sound);
 
 // ---- WAV files (main thread) ------------------------------------------------------
@@ -161,6 +170,11 @@ int Soundsystem_SaveWAV(const char* name, s_sound* sound);
 
 // Bytes of the canonical WAV header: "RIFF", a 16-byte "fmt " chunk, "data".
 constexpr int SOUND_WAV_HEADERBYTES = 44;
+// Hz: the sample rates Soundsystem_LoadWAV takes. A file outside them, or
+// without one whole sample frame, is refused with a line that names the file
+// and the reason: the music's frames are the show's clock.
+constexpr unsigned SOUND_WAV_MINRATE = 8000;
+constexpr unsigned SOUND_WAV_MAXRATE = 192000;
 // Any thread: fills the canonical header of a PCM file with `datasize` bytes
 // of samples, all numbers little-endian. Channels, block align and bits are
 // 2-byte fields written as their low byte and a zero byte; the bytes a

@@ -7,6 +7,7 @@
 // caller; the device thread holds it while it mixes a slot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -76,8 +77,18 @@ const char* audio_alsa_devicename();
 // The steady clock in nanoseconds.
 int64_t sound_now_ns();
 
+// WAV files (main thread): Soundsystem_LoadWAV, but with `why` given it prints
+// nothing and, when the file is refused, puts the reason there in words.
+int soundsystem_readwav(const char* name, s_sound* sound, char* why, size_t capacity);
+
 // Sound system (any thread, lock held).
 void soundsystem_stopLocked(s_sound* sound);
+// 1 for a sound that runs on in silence past the end of its data instead of
+// stopping: music that neither loops nor has a refill callback.
+inline int soundsystem_runson(const s_sound* sound) { return sound->ismusic && !sound->loop && !sound->callback; }
+// The samples the mixer reads (every channel counted): numsamples, limited to
+// what the data holds, in whole frames. For a playable sound.
+uint64_t soundsystem_readablesamples(const s_sound* sound);
 // 1 when the mixer can read the record: data, samples, 1 or 2 channels, 8 or 16 bits.
 int soundsystem_isplayable(const s_sound* sound);
 

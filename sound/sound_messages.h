@@ -17,15 +17,29 @@ constexpr const char* kMsgLoadingSound = "Loading sound %s\n";               // 
 constexpr const char* kMsgNoMixBuffer = "sound: no memory for the mix buffer\n";
 constexpr const char* kMsgNoStream = "sound: cannot create a stream of %d frames\n";
 constexpr const char* kMsgNotPlayable = "sound: sound without playable data not played\n";
+// Standard error, when the playback clock reaches the end of music that runs
+// on: seconds and frame of its end.
+constexpr const char* kMsgMusicEnded = "sound: the music ended at %.1f s (frame %llu); its clock runs on in silence\n";
 
 // ---- WAV files -------------------------------------------------------------------------
 
 constexpr const char* kMsgNoWav = "No WAV file";        // no line break follows
 constexpr const char* kMsgNotPcm = "Not PCM signed";    // no line break follows
-constexpr const char* kMsgWavBits = "sound: WAV file %s: %u bits per sample not supported\n";
-constexpr const char* kMsgWavDataPastEnd = "sound: WAV file %s: data runs past the end of the file\n";
-constexpr const char* kMsgWavNoMemory = "sound: WAV file %s: no memory for %u bytes\n";
-constexpr const char* kMsgWavShort = "sound: WAV file %s: shorter than its %d-byte header\n";
+// A refusal of ours: the file's name, then one of the reasons below.
+constexpr const char* kMsgWavRefused = "sound: WAV file %s: %s\n";
+constexpr const char* kMsgWavNoMemory = "sound: WAV file %s: no memory for %u bytes\n";  // saving
+constexpr const char* kWhyBits = "%u bits per sample not supported";
+constexpr const char* kWhyDataPastEnd = "data runs past the end of the file";
+constexpr const char* kWhyNoFrames = "no sample frames";
+constexpr const char* kWhyNoMemory = "no memory for %u bytes";
+constexpr const char* kWhyRate = "sample rate of %u Hz is outside %u to %u Hz";
+constexpr const char* kWhyShort = "shorter than its %d-byte header";
+// The reasons of the refusals that print the format's own line, or none.
+constexpr const char* kWhyNoFile = "not found";
+constexpr const char* kWhyNoWav = "not a RIFF/WAVE file";
+constexpr const char* kWhyNoFormat = "no \"fmt \" chunk at byte 12";
+constexpr const char* kWhyNotPcm = "not PCM (format tag %u)";
+constexpr const char* kWhyNoData = "no \"data\" chunk at byte 36 (other chunks before it are not read)";
 constexpr const char* kMsgWavTooLarge = "sound: WAV file %s: %u bytes are too many to save\n";
 
 // ---- Driver ---------------------------------------------------------------------------

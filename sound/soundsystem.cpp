@@ -106,6 +106,12 @@ int soundsystem_isplayable(const s_sound* sound) {
   return sound->datasize >= static_cast<uint32_t>(sound->channels * (sound->bits / 8)) ? 1 : 0;
 }
 
+uint64_t soundsystem_readablesamples(const s_sound* sound) {
+  const uint64_t inbytes = sound->datasize / (sound->bits / 8u);
+  const uint64_t count = std::min<uint64_t>(sound->numsamples, inbytes);
+  return count - count % sound->channels;
+}
+
 void soundsystem_stopLocked(s_sound* sound) {
   sound->position = 0;
   sound->playing = 0;

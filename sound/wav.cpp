@@ -9,12 +9,16 @@
 // of WAV files (the music generator, tests).
 //
 // Refused: a file shorter than the header, a data size that runs past the end
-// of the file, bits per sample below 8 or not a multiple of 8 (each with result
-// 0 and no read outside the file's bytes), besides the checks of the layout.
+// of the file, bits per sample below 8 or not a multiple of 8, a sample rate
+// outside 8000 to 192000 Hz, and data without one whole frame (each with
+// result 0, one line naming the file and the reason, and no read outside the
+// file's bytes), besides the checks of the layout. A music file's frames are
+// the show's clock: a rate of 0 would stop it and an empty file has none.
 //
 // Threads: main thread only, except Soundsystem_FillWAVHeader (any thread).
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +26,7 @@
 #include "core/core.h"
 #include "corefile/corefile.h"
 #include "sound/sound.h"
+#include "sound/sound_internal.h"
 #include "sound/sound_messages.h"
 
 // ---- Constants -------------------------------------------------------------------------
@@ -38,42 +43,56 @@ constexpr uint16_t kFormatPCM = 1;     // format tag of uncompressed PCM
 
 namespace {
 
+// Why a file was refused: the reader's own line of the format (printed as it
+// is, no line break) or a reason of ours, or neither (the layout's silent
+// refusals); `why` holds the reason in words in every case.
+struct s_wavrefusal {
+  const char* formatline;  // kMsgNoWav or kMsgNotPcm, else null
+  bool quiet;              // refused without a line (no "fmt" or "data" where the layout has them)
+  char why[128];           // the reason, for a caller that reports it itself
+};
+
+int refuse(s_wavrefusal* refusal, const char* formatline, bool quiet, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+int refuse(s_wavrefusal* refusal, const char* formatline, bool quiet, const char* format, ...) {
+  refusal->formatline = formatline;
+  refusal->quiet = quiet;
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(refusal->why, sizeof refusal->why, format, arguments);
+  va_end(arguments);
+  return 0;
+}
+
 // Everything after the file has been read into `file` (size bytes, at least 44).
-int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* sound) {
-  if (std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0) {
-    std::printf("%s", kMsgNoWav);
-    return 0;
-  }
-  if (std::memcmp(file + 12, "fmt", 3) != 0) return 0;
+int parsewav(const uint8_t* file, uint32_t size, s_sound* sound, s_wavrefusal* refusal) {
+  if (std::memcmp(file, "RIFF", 4) != 0 || std::memcmp(file + 8, "WAVE", 4) != 0)
+    return refuse(refusal, kMsgNoWav, false, "%s", kWhyNoWav);
+  if (std::memcmp(file + 12, "fmt", 3) != 0) return refuse(refusal, nullptr, true, "%s", kWhyNoFormat);
 
   sound->channels = core_getle16(file + 22);
   sound->frequency = core_getle32(file + 24);
   sound->bits = core_getle16(file + 34);
 
-  if (core_getle16(file + 20) != kFormatPCM) {
-    std::printf("%s", kMsgNotPcm);
-    return 0;
-  }
-  if (std::memcmp(file + 36, "data", 4) != 0) return 0;
+  const uint16_t tag = core_getle16(file + 20);
+  if (tag != kFormatPCM) return refuse(refusal, kMsgNotPcm, false, kWhyNotPcm, static_cast<unsigned>(tag));
+  if (std::memcmp(file + 36, "data", 4) != 0) return refuse(refusal, nullptr, true, "%s", kWhyNoData);
 
-  if (sound->bits < 8 || sound->bits % 8 != 0) {
-    std::printf(kMsgWavBits, name, static_cast<unsigned>(sound->bits));
-    return 0;
-  }
+  if (sound->bits < 8 || sound->bits % 8 != 0)
+    return refuse(refusal, nullptr, false, kWhyBits, static_cast<unsigned>(sound->bits));
+  // The music's clock counts its frames at this rate: outside the range it
+  // would stand still or race.
+  if (sound->frequency < SOUND_WAV_MINRATE || sound->frequency > SOUND_WAV_MAXRATE)
+    return refuse(refusal, nullptr, false, kWhyRate, sound->frequency, SOUND_WAV_MINRATE, SOUND_WAV_MAXRATE);
   const uint32_t datasize = core_getle32(file + 40);
-  if (datasize > size - kHeaderBytes) {
-    std::printf(kMsgWavDataPastEnd, name);
-    return 0;
-  }
-  void* data = nullptr;
-  if (datasize > 0) {
-    data = std::malloc(datasize);
-    if (!data) {
-      std::printf(kMsgWavNoMemory, name, datasize);
-      return 0;
-    }
-    std::memcpy(data, file + kHeaderBytes, datasize);
-  }
+  if (datasize > size - kHeaderBytes) return refuse(refusal, nullptr, false, "%s", kWhyDataPastEnd);
+  // Not one whole frame (0 channels has none): nothing to play, no clock.
+  const uint32_t framebytes = sound->channels * (sound->bits / 8u);
+  if (framebytes == 0 || datasize < framebytes) return refuse(refusal, nullptr, false, "%s", kWhyNoFrames);
+
+  void* data = std::malloc(datasize);
+  if (!data) return refuse(refusal, nullptr, false, kWhyNoMemory, datasize);
+  std::memcpy(data, file + kHeaderBytes, datasize);
   sound->data = data;
   sound->datasize = datasize;
   sound->numsamples = datasize / (sound->bits / 8u);
@@ -82,31 +101,41 @@ int parsewav(const char* name, const uint8_t* file, uint32_t size, s_sound* soun
 
 }  // namespace
 
-// ---- Public functions ----------------------------------------------------------------------
-
-int Soundsystem_LoadWAV(const char* name, s_sound* sound) {
-  if (!name || !sound) return 0;
+int soundsystem_readwav(const char* name, s_sound* sound, char* why, size_t capacity) {
+  s_wavrefusal refusal{};
+  int result = 0;
   s_corefile file;
-  if (!corefile_open(name, &file, 0)) return 0;
-  if (file.size < kHeaderBytes) {
+  if (!name || !sound) {
+    refuse(&refusal, nullptr, true, "%s", kWhyNoFile);
+  } else if (!corefile_open(name, &file, 0)) {
+    refuse(&refusal, nullptr, true, "%s", kWhyNoFile);
+  } else if (file.size < kHeaderBytes) {
     corefile_close(&file);
-    std::printf(kMsgWavShort, name, kHeaderBytes);
-    return 0;
-  }
-  const uint32_t size = static_cast<uint32_t>(file.size);
-  // Zeroed, so a short read from the stream leaves zeros, not stale heap bytes.
-  uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size, 1));
-  if (!buffer) {
+    refuse(&refusal, nullptr, false, kWhyShort, kHeaderBytes);
+  } else {
+    const uint32_t size = static_cast<uint32_t>(file.size);
+    // Zeroed, so a short read from the stream leaves zeros, not stale heap bytes.
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (buffer) corefile_read(buffer, static_cast<int>(size), 1, &file);
     corefile_close(&file);
-    std::printf(kMsgWavNoMemory, name, size);
-    return 0;
+    result = buffer ? parsewav(buffer, size, sound, &refusal) : refuse(&refusal, nullptr, false, kWhyNoMemory, size);
+    std::free(buffer);
   }
-  corefile_read(buffer, static_cast<int>(size), 1, &file);
-  corefile_close(&file);
-  const int result = parsewav(name, buffer, size, sound);
-  std::free(buffer);
+  if (!result && why && capacity > 0) std::snprintf(why, capacity, "%s", refusal.why);
+  // The format's own lines stay as they are; ours name the file.
+  if (!result && !why) {
+    if (refusal.formatline) {
+      std::printf("%s", refusal.formatline);
+    } else if (!refusal.quiet) {
+      std::printf(kMsgWavRefused, name, refusal.why);
+    }
+  }
   return result;
 }
+
+// ---- Public functions ----------------------------------------------------------------------
+
+int Soundsystem_LoadWAV(const char* name, s_sound* sound) { return soundsystem_readwav(name, sound, nullptr, 0); }
 
 int Soundsystem_SaveWAV(const char* name, s_sound* sound) {
   if (!name || !sound) return 0;

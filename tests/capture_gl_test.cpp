@@ -2,7 +2,8 @@
 // captures of the same frames are byte-identical, every frame shows the event
 // and state the timeline gives for its tick, the contact sheet has one
 // labelled row per event, the video carries the frames and the music, and
-// the show ends dark: the dots of event 14 are lit, its last beat is not.
+// the show ends dark: the dots of event 14 are lit, its last beat is not; a
+// closed standard output or a dying encoder costs no frame and no half video.
 // Runs are kept to a few frames: llvmpipe takes tens to hundreds of
 // milliseconds a frame.
 #include <gtest/gtest.h>
@@ -324,6 +325,40 @@ TEST_F(CaptureShow, TheShowEndsOnADarkPicture) {
   const Decoded picture = decode(name);
   EXPECT_EQ(picture.width, 1280u);
   EXPECT_LT(mean_level(picture), 12.0);
+}
+
+// Standard output closed or read by nobody, and an encoder that dies: the
+// frame is still written (exit status 0), or the failure names its cause and
+// leaves no part-written video behind.
+TEST_F(CaptureShow, OutputsSurviveAClosedStandardOutputAndADyingEncoder) {
+  test_util::write_file("dying-ffmpeg",
+                        "#!/bin/sh\nfor last; do :; done\n: > \"$last\"\necho 'dying-ffmpeg: refused' >&2\nexit 1\n");
+  std::filesystem::permissions("dying-ffmpeg", std::filesystem::perms::owner_all);
+  const std::string exe = std::string(SPROX_CAPTURE) + " --quiet --data '" + kImage + "' --at 20 ";
+  struct Case {
+    std::string command;  // the shell writes the capture's exit status into status.txt
+    int status;
+    const char* says;     // a piece of what the capture prints ("" for nothing to look for)
+    const char* file;     // an output
+    bool kept;            // whether it is there afterwards
+  };
+  const Case cases[] = {
+      {"(" + exe + "--png closed >&-; echo $? >status.txt)", 0, "", "closed/frame_001200.png", true},
+      {"(" + exe + "--png piped --report; echo $? >status.txt) | head -c 1 >/dev/null", 0, "", "piped/frame_001200.png",
+       true},
+      {"(" + exe + "--mp4 dying.mp4 --ffmpeg ./dying-ffmpeg; echo $? >status.txt)", 1,
+       "ffmpeg failed with exit status 1", "dying.mp4", false},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove("status.txt");
+    const Ran result = capture_test::run(c.command);
+    EXPECT_EQ(atoi(test_util::read_file("status.txt").c_str()), c.status) << c.command << "\n" << result.out;
+    EXPECT_NE(result.out.find(c.says), std::string::npos) << result.out;
+    EXPECT_EQ(std::filesystem::exists(c.file), c.kept) << c.file;
+    if (c.kept) {
+      EXPECT_EQ(decode(c.file).width, 1280u) << c.file;
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Diagnostics, counted memory and the copy and fill helpers.
+// Diagnostics, counted memory, the copy and fill helpers, and the option reader.
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/core.h"
 #include "test_util.h"
@@ -91,4 +92,87 @@ TEST(CoreExits, AssertAndErrorEndWithStatusOne) {
     wait(&status);
   });
   EXPECT_EQ(out, "file.cpp(12): assertion failed: x > 0\n");
+}
+
+// ---- The option reader every program uses --------------------------------------------
+
+namespace {
+
+// What the reader makes of a command line: each answer in turn ("name=value",
+// "@operand"), up to the end or a refusal ("!reason").
+std::string read_all(std::vector<const char*> args, bool operands) {
+  static const s_coreoptiondef defs[] = {
+      {"quiet", false, 'q'}, {"output", true, 'o'}, {"only", true, 0, true}, {"size", true}, {"help", false, 'h'}};
+  args.insert(args.begin(), "prog");
+  s_coreoptionreader reader = core_optionreader(static_cast<int>(args.size()), args.data(), defs, 5);
+  reader.operands = operands;
+  std::string trace;
+  for (;;) {
+    const char* value = "stale";
+    char message[128] = "";
+    const int found = core_nextoption(&reader, &value, message, sizeof(message));
+    if (found == CORE_OPTION_END) return trace;
+    if (!trace.empty()) trace += " ";
+    if (found == CORE_OPTION_REFUSED) return trace + "!" + message;
+    if (found == CORE_OPTION_OPERAND) {
+      trace += std::string("@") + value;
+    } else {
+      trace += defs[found].name;
+      if (value) trace += std::string("=") + value;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(CoreOptions, EveryFormReadInOrderAndEveryMistakeNamed) {
+  struct Case {
+    std::vector<const char*> args;
+    bool operands;
+    const char* trace;
+  };
+  const Case cases[] = {
+      {{}, false, ""},
+      {{"--quiet", "--output", "a.wav"}, false, "quiet output=a.wav"},
+      {{"-q", "-o", "a.wav"}, false, "quiet output=a.wav"},
+      {{"-oa.wav", "--size=4x3"}, false, "output=a.wav size=4x3"},
+      {{"--only", "x", "--only=y", "-o", "--quiet"}, false, "only=x only=y output=--quiet"},
+      {{"dir", "--quiet", "-", "--", "--size", "-q"}, true, "@dir quiet @- @--size @-q"},
+      {{"dir"}, false, "!unexpected argument 'dir'"},
+      {{"--", "x"}, false, "!unexpected argument '--'"},
+      {{"-v"}, true, "!unexpected argument '-v'"},
+      {{"-qx"}, false, "!unexpected argument '-qx'"},
+      {{"--verbose"}, true, "!unknown option '--verbose'"},
+      {{"--size"}, false, "!--size needs a value"},
+      {{"--output="}, false, "!--output needs a value"},
+      {{"-o"}, false, "!-o needs a value"},
+      {{"--quiet=yes"}, false, "!--quiet takes no value"},
+      {{"-q", "--quiet"}, false, "quiet !--quiet given twice"},
+      {{"--quiet", "-q"}, false, "quiet !-q given twice"},
+      {{"--size", "4x3", "--size", "5x4"}, false, "size=4x3 !--size given twice"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const char* arg : c.args) line += std::string(" ") + arg;
+    EXPECT_EQ(read_all(c.args, c.operands), c.trace) << "prog" << line;
+  }
+}
+
+TEST(CoreOptions, HelpAnswersAloneAndRefusalsShareOneForm) {
+  struct Case {
+    std::vector<const char*> args;
+    bool help;
+  };
+  const Case cases[] = {
+      {{"--help"}, true},       {{"--bogus", "-h"}, true}, {{"--help=yes"}, true}, {{}, false},
+      {{"--", "--help"}, false}, {{"-hx"}, false},         {{"--helpme"}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = c.args;
+    argv.insert(argv.begin(), "prog");
+    EXPECT_EQ(core_wantshelp(static_cast<int>(argv.size()), argv.data()), c.help) << argv.size();
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(core_refuseoption("musicgen", "unknown option '--x'"), CORE_EXIT_USAGE);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "musicgen: unknown option '--x' (see musicgen --help)\n");
 }

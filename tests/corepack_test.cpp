@@ -1,5 +1,8 @@
 // The packer: names, listings through the engine's reader, the appended form,
 // and damaged images.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -13,15 +16,24 @@ using test_util::write_file;
 
 namespace {
 
-// Runs the packer; returns what it printed, standard error too unless `quiet_errors`.
-std::string run_output(const std::string& arguments, bool quiet_errors = false) {
-  std::string command = std::string(SPROX_COREPACK) + " " + arguments + (quiet_errors ? " 2>/dev/null" : " 2>&1");
+// Runs the packer under a time limit (a hang shows as status 124); returns
+// what it printed, standard error too unless `quiet_errors`, and its exit status in *status.
+std::string run_output(const std::string& arguments, bool quiet_errors = false, int* status = nullptr) {
+  std::string command =
+      "timeout 20 " + std::string(SPROX_COREPACK) + " " + arguments + (quiet_errors ? " 2>/dev/null" : " 2>&1");
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[256];
   while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  if (pipe) pclose(pipe);
+  const int ended = pipe ? pclose(pipe) : -1;
+  if (status) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
   return out;
+}
+
+// The type bits of what `path` names, not following a link.
+mode_t type_of(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 ? (info.st_mode & S_IFMT) : 0;
 }
 
 std::vector<ListedEntry> list_ok(const std::string& image) {
@@ -156,5 +168,58 @@ TEST(Corepack, ListingRefusesDamageWithAClearMessage) {
   EXPECT_EQ(run_corepack("--list cut.dat"), 1);
   write_file("plain.txt", "no image in here at all");
   EXPECT_EQ(run_output("--list plain.txt"), "corepack: plain.txt is not a valid image: no CORE header\n");
-  EXPECT_EQ(run_output("--list no-such.dat"), "corepack: cannot read no-such.dat\n");
+  EXPECT_EQ(run_output("--list no-such.dat"), "corepack: cannot read no-such.dat: No such file or directory\n");
+}
+
+// Only a regular file is ever replaced: anything else is refused (status 1,
+// a line saying what it is) and stays as it was, as do names that lead out of
+// the image's tree; --list and the inputs refuse a FIFO without blocking on it.
+TEST(Corepack, RefusesWhatIsNotARegularFileAndNamesThatClimbOut) {
+  const std::string d = "nonregular/";
+  std::filesystem::remove_all(d);
+  write_file(d + "in.txt", "payload");
+  std::filesystem::create_directories(d + "folder");
+  ASSERT_EQ(mkfifo((d + "fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("fifo", d + "link_to_fifo");
+  std::filesystem::create_symlink("none.dat", d + "dangling.dat");
+  struct Case {
+    std::string arguments, says, untouched;  // untouched: a path that keeps its type
+  };
+  const std::string in = " " + d + "in.txt", x = "-o " + d + "x.dat ";
+  const std::vector<Case> cases = {
+      {"-o " + d + "fifo" + in, "will not replace " + d + "fifo: it is a FIFO", d + "fifo"},
+      {"-o /dev/full" + in, "will not replace /dev/full: it is a character device", "/dev/full"},
+      {"-o " + d + "folder" + in, "it is a folder", d + "folder"},
+      {"-o " + d + "link_to_fifo" + in, "it is a link to a FIFO", d + "fifo"},
+      {"-o " + d + "dangling.dat" + in, "the link leads to no file", d + "dangling.dat"},
+      {x + "\"../../etc/x=" + d + "in.txt\"", "name holds a \"..\" level", ""},
+      {x + "\"gfx/./x=" + d + "in.txt\"", "name holds a \".\" level", ""},
+      {x + d + "fifo", "cannot read " + d + "fifo: it is a FIFO, not a regular file", ""},
+      {x + "--append " + d + "fifo" + in, "host file " + d + "fifo: it is a FIFO", ""},
+      {"--list " + d + "fifo", "cannot read " + d + "fifo: it is a FIFO, not a regular file", d + "fifo"},
+      {"--list " + d + "folder", "it is a folder, not a regular file", d + "folder"},
+  };
+  for (const Case& c : cases) {
+    const mode_t before = c.untouched.empty() ? 0 : type_of(c.untouched);
+    int status = -1;
+    const std::string out = run_output(c.arguments, false, &status);
+    EXPECT_EQ(status, 1) << c.arguments << ": " << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
+    EXPECT_EQ(c.untouched.empty() ? 0 : type_of(c.untouched), before) << c.arguments;
+  }
+  EXPECT_FALSE(std::filesystem::exists(d + "x.dat"));
+
+  // A link is followed to the file it leads to, which gets the image and keeps
+  // its permissions; the link stays a link; no temporary file is left behind.
+  write_file(d + "real/image.dat", "old");
+  std::filesystem::permissions(d + "real/image.dat", std::filesystem::perms(0640));
+  std::filesystem::create_symlink("real/image.dat", d + "link.dat");
+  ASSERT_EQ(run_corepack("-o " + d + "link.dat" + in), 0);
+  EXPECT_EQ(type_of(d + "link.dat"), static_cast<mode_t>(S_IFLNK));
+  ASSERT_EQ(list_ok(d + "real/image.dat").size(), 1u);
+  EXPECT_EQ(std::filesystem::status(d + "real/image.dat").permissions(), std::filesystem::perms(0640));
+  for (const std::string& folder : {d, d + "real"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  }
 }

@@ -4,9 +4,9 @@
 // closing card (Tab, then Right once for each of events 1 to 13, sent with
 // xdotool once the start-up is done) and then left alone. It must close its
 // window by itself at the end mark, the length of events 13 and 14 later,
-// with exit status 0. Were the music to run out before the mark, its offset
-// would read 0 again and the show would start over from event 0 and never
-// close; were the end mark missing, it would run on too.
+// with exit status 0. Were the end mark missing, it would run on. (Music that
+// ran out before the mark would run on in silence to it, with a line on
+// standard error; showdata_test checks that the show's music covers the show.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>

@@ -364,14 +364,15 @@ TEST_F(DemoFrame, FramesAllocateNothingOnceWarm) {
 
 TEST(DemoStartup, WindowThatCannotOpenEndsWithAMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test_util::pack("sprox.dat", ProbeShow(kTiming, 2.0));
+  // On standard error, naming the display's answer.
   EXPECT_EXIT(
       {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
-        dup2(STDERR_FILENO, STDOUT_FILENO);
         Demo_Startup(false);
       },
-      testing::ExitedWithCode(1), "Error: cannot open the 1280x720 window");
+      testing::ExitedWithCode(1), "^sprox: cannot open the 1280x720 window with an OpenGL 2.0 context: DISPLAY is unset");
 }
 
 // ---- Keys ------------------------------------------------------------------------------
@@ -538,34 +539,32 @@ bool PlayShow(const std::string& dir, double limit, Frame frame) {
   return true;
 }
 
-// Music that ends long before the end mark: its clock then reads 0, so the
-// show falls back to event 0 (red) and stays there, without closing, until
-// Escape ends it.
-TEST(DemoShow, MusicEndingBeforeTheEndMarkFallsBackToEventZeroUntilEscape) {
-  // Events 40 ticks apart (the end mark near 37 s); 3 s of music reach event 1.
-  ShowFolder("show_short_music", ProbeShow(Timing(16, 40), 3.0));
+// Music that ends long before the end mark: one line on standard error says
+// so when it ends, and the show goes on in silence on the same clock (never
+// back to 0) to the end mark, where it closes by itself.
+TEST(DemoShow, MusicEndingBeforeTheEndMarkGoesOnInSilenceToTheEndMark) {
+  // Events 4 ticks apart (the end mark near 3.7 s); 1 s of music reaches event 4.
+  ShowFolder("show_short_music", ProbeShow(Timing(16, 4), 1.0));
   EXPECT_IN_CHILD({
     setenv("SPROX_AUDIO", "silent", 1);
-    int highest = 0;       // the furthest event while the music played
-    int after = 0;         // frames after the music's end
-    bool fell_back = true;  // every one of them on event 0, red, not closing
-    std::chrono::steady_clock::time_point ended;
-    const bool closed = PlayShow("show_short_music", 30.0, [&](const s_sound& music, uint64_t offset) {
-      if (music.playing) {
-        highest = std::max(highest, demo.currentevent);
-        return;
-      }
-      if (after++ == 0) ended = std::chrono::steady_clock::now();
-      const std::vector<uint8_t> p = WindowPixel(640, 360);
-      fell_back = fell_back && offset == 0 && demo.currentevent == 0 && p[0] == 255 && p[1] == 0 &&
-                  !glfwWindowShouldClose(GFX_window);
-      if (after >= 5 && std::chrono::steady_clock::now() - ended > std::chrono::milliseconds(1500))
-        key_callback(GFX_window, GLFW_KEY_ESCAPE, 0, GLFW_PRESS, 0);
+    uint64_t last = 0;
+    bool forward = true;
+    int highest = 0;
+    testing::internal::CaptureStderr();
+    const bool closed = PlayShow("show_short_music", 30.0, [&](const s_sound&, uint64_t offset) {
+      forward = forward && offset >= last;
+      last = offset;
+      highest = std::max(highest, demo.currentevent);
     });
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::string line = "sound: the music ended at 1.0 s (frame 44100); its clock runs on in silence\n";
+    const size_t at = said.find(line);
     CHILD_CHECK(closed);
-    CHILD_CHECK(highest == 1);
-    CHILD_CHECK(after >= 5);
-    CHILD_CHECK(fell_back);
+    CHILD_CHECK(forward);
+    CHILD_CHECK(highest == DEMO_LASTSCENE + 1);
+    CHILD_CHECK(last > 2 * 44100);
+    CHILD_CHECK(at != std::string::npos);
+    CHILD_CHECK(said.find(line, at + 1) == std::string::npos);
   });
 }
 
@@ -625,6 +624,97 @@ TEST(DemoProgram, RunsToTheEndMarkAndPrintsTheStartup) {
   const std::string out = test_util::read_file(dir + "/stdout.txt");
   ExpectLines(out, ExpectedStartup(files, timing, "data: mounted sprox.dat in the current folder"));
   EXPECT_NE(out.find("AUDIO: output: silent"), std::string::npos) << out;
+}
+
+// What the program cannot show: each case is made by `setup` (sh, in a
+// folder of its own, $IMAGE a good packed show) and run with `args` and no
+// display, so that a line about the data, not the window, shows that it
+// stopped before opening one. It must end at once with `status` and exactly
+// one line of ours on standard error, after the reader's lines on standard
+// output when `mounting`.
+TEST(DemoProgram, WhatCannotBeShownEndsAtOnceWithOneLineOnStandardError) {
+  const std::string image = std::filesystem::absolute(ShowFolder("refuse_image", ProbeShow(Timing(16, 1), 1.0))) /
+                            "sprox.dat";
+  const std::string hint = "; put sprox.dat beside the program or name it with --data\n";
+  // An image appended to a copy of the program, its trailer pointing at a
+  // header that claims more files than the file holds.
+  const std::string lying =
+      "cp " SPROX_EXE " prog && n=$(stat -c %s prog) && printf 'CORE\\377\\377\\377\\177\\0\\0\\0\\0' >>prog && "
+      "printf \"$(printf '\\\\%03o\\\\%03o\\\\%03o\\\\%03o' $((n & 255)) $((n >> 8 & 255)) $((n >> 16 & 255)) "
+      "$((n >> 24 & 255)))\" >>prog";
+  struct Case {
+    const char* name;
+    std::string setup;
+    std::string command;  // run in the case's folder
+    int status;
+    std::string error;    // standard error, whole
+    bool mounting;        // the reader was asked, and said so first
+  };
+  const std::string folder = std::filesystem::absolute("refuse").string();
+  const std::vector<Case> cases = {
+      {"empty", ": >sprox.dat", SPROX_EXE, 1,
+       "sprox: no show data: could not mount sprox.dat (found in the current folder)" + hint, true},
+      {"text", "echo 'not an image' >t.txt", SPROX_EXE " --data t.txt", 1,
+       "sprox: no show data: could not mount t.txt (the file given)" + hint, true},
+      {"truncated", "head -c 200 " + image + " >cut.dat", SPROX_EXE " --data cut.dat", 1,
+       "sprox: no show data: could not mount cut.dat (the file given)" + hint, true},
+      {"empty_folder", "mkdir nothing", SPROX_EXE " --data nothing", 1,
+       "sprox: no show data: could not mount nothing (the folder given: it holds no files)" + hint, true},
+      {"lying_trailer", lying, "./prog", 1,
+       "sprox: no show data: could not mount " + folder + "/lying_trailer/prog (the image appended to the program)" +
+           hint, true},
+      {"fifo", "mkfifo f", SPROX_EXE " --data f", 1, "sprox: --data f: a FIFO, not a file or folder\n", false},
+      {"dev_missing", "", SPROX_EXE " --dev /nonexistent", 1, "sprox: --dev /nonexistent: no such file or folder\n",
+       false},
+      {"monitor", "", SPROX_EXE " --monitor 99", 2,
+       "sprox: --monitor '99' is not a monitor number (0 to 63) (see sprox --help)\n", false},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = folder + "/" + c.name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    ASSERT_EQ(Shell("cd " + dir + " && " + (c.setup.empty() ? ":" : c.setup)), 0) << c.name;
+    const int rc = Shell("cd " + dir + " && env -u DISPLAY -u WAYLAND_DISPLAY IMAGE=" + image +
+                         " SPROX_AUDIO=silent timeout 20 " + c.command + " >stdout.txt 2>stderr.txt");
+    const std::string out = test_util::read_file(dir + "/stdout.txt");
+    EXPECT_EQ(rc, c.status) << c.name << "\n" << out;
+    EXPECT_EQ(test_util::read_file(dir + "/stderr.txt"), c.error) << c.name;
+    EXPECT_EQ(out.find("sprox:"), std::string::npos) << c.name << ": ours on standard output:\n" << out;
+    EXPECT_EQ(out.find("Loading resource image: ") == 0, c.mounting) << c.name << "\n" << out;
+  }
+}
+
+// Shows that end on their own although nothing in them says when: a
+// timeline without an end mark (or without events) ends with its music,
+// after a warning; and a reader of standard output that goes away early
+// (| head -1, while the clock log writes a line every frame) leaves the show
+// playing to its end mark with status 0.
+TEST(DemoProgram, ShowsWithoutAnEndMarkEndWithTheirMusicAndAClosedPipeDoesNotStopOne) {
+  struct Case {
+    const char* name;
+    std::string timing;
+    double music;          // seconds
+    const char* pipe;      // what reads sprox's standard output, or "" for a file
+    std::string warning;   // standard error, whole
+  };
+  const std::vector<Case> cases = {
+      {"no_end_mark", Timing(3, 8), 1.5, "",
+       "sprox: warning: timing.dat has no end mark (event 15); the show ends when its music ends\n"},
+      {"garbage", std::string("\x89\x01 garbage\0\xff\nevents 7\n", 22), 1.5, "",
+       "sprox: warning: timing.dat gives no events; the show ends when its music ends\n"},
+      {"closed_pipe", Timing(16, 2), 4.0, " | head -1 >/dev/null", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = ShowFolder(std::string("show_") + c.name, ProbeShow(c.timing, c.music));
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = Shell("cd " + dir + " && bash -c 'SPROX_AUDIO=silent SPROX_CLOCK_LOG=1 timeout 60 " SPROX_EXE
+                         " 2>stderr.txt" + (*c.pipe ? std::string(c.pipe) : " >stdout.txt") +
+                         "; exit ${PIPESTATUS[0]}'");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(rc, 0) << c.name << " (141: ended by SIGPIPE, 124: never ended)";
+    EXPECT_LT(seconds, 50.0) << c.name;
+    EXPECT_EQ(test_util::read_file(dir + "/stderr.txt"), c.warning) << c.name;
+  }
 }
 
 TEST(DemoProgram, EscapeEndsTheShow) {

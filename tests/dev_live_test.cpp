@@ -263,6 +263,15 @@ TEST_F(DevLive, ReloadsScrubbingAndTheReadOut) {
     if (at != std::string::npos) std::printf("  %s\n", log.substr(at, log.find('\n', at) - at).c_str());
   }
 
+  // The end mark pauses the makers' mode instead of ending it; Home plays on.
+  Keys("Right Right Right Right Right Right Right Right Right Right Right Right Right Right Right");
+  EXPECT_GE(PollFor([&] { return Log().find("dev: paused at the end mark") != std::string::npos; }), 0.0) << Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(waitpid(pid_, nullptr, WNOHANG), 0) << "the show ended at the end mark";
+  EXPECT_GE(PollFor([&] { return TitleHas("| event 15 "); }), 0.0) << Title();
+  Keys("Home");
+  EXPECT_GE(PollFor([&] { return TitleHas("| event 0 ") && !TitleHas("| tick 0 |"); }), 0.0) << Title();
+
   // Leaving debug mode puts the plain title back; Tab again, the read-out.
   Keys("Tab");
   EXPECT_GE(PollFor([&] { return Title() == DEMO_TITLE; }), 0.0) << Title();

@@ -61,6 +61,17 @@ std::string Wav(uint32_t frames, int16_t v) {
   return bytes;
 }
 
+// A timing file the show can use: events 0 to 15 (the end mark) `step`
+// ticks apart, `states` after the first event line.
+std::string Timing(int step, const std::string& states = "") {
+  std::string text;
+  for (int e = 0; e <= DEMO_LASTSCENE + 1; e++) {
+    text += "event " + std::to_string(e) + " " + std::to_string(e * step) + " 0 0\n";
+    if (e == 0) text += states;
+  }
+  return text;
+}
+
 // The window's pixel at its centre after a full-window quad through shader `id`.
 uint32_t DrawnWith(int id) {
   glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
@@ -242,18 +253,52 @@ TEST(DevTiming, TheTableIsReadAgainAndTheMusicStaysWhereItIs) {
   for (int i = 0; i < 5; i++) fillnextbuffer();
   const uint64_t at = Soundsystem_GetSoundOffset(snd_demomusic);
   ASSERT_GT(at, 0u);
-  Write("timing.dat", "event 0 0 0 0\nstate 0 0\nstate 1 4\nevent 1 40 0 0\nevent 2 80 0 0\n");
+  Write("timing.dat", Timing(40, "state 0 0\nstate 1 4\n"));
   test_util::capture_stdout([] { Dev_Reload(DEMO_TIMINGNAME); });
-  EXPECT_EQ(demo.numevents, 3);
+  EXPECT_EQ(demo.numevents, 16);
   EXPECT_EQ(demo.event[1].time, 40);
   EXPECT_EQ(demo.event[0].numstates, 2);
-  Write("timing.dat", "event 0 0 0 0\nevent 1 60 0 0\n");
+  Write("timing.dat", Timing(60));
   test_util::capture_stdout([] { Dev_Reload(DEMO_TIMINGNAME); });
-  EXPECT_EQ(demo.numevents, 2);
+  EXPECT_EQ(demo.numevents, 16);
   EXPECT_EQ(demo.event[1].time, 60);
-  EXPECT_EQ(demo.event[2].time, 0) << "the slot after the last event is vacant again";
+  EXPECT_EQ(demo.event[16].time, 0) << "the slot after the last event is vacant";
   EXPECT_EQ(demo.event[0].numstates, 0);
   EXPECT_EQ(Soundsystem_GetSoundOffset(snd_demomusic), at);
+}
+
+// A saved timing file the show cannot use would end the makers' mode or
+// leave it without an end: refused with its reason, the table in force stays.
+TEST(DevTiming, AFileTheShowCannotUseIsRefusedAndTheTableStays) {
+  Write("timing.dat", Timing(40));
+  test_util::capture_stdout([] { Dev_Reload(DEMO_TIMINGNAME); });
+  ASSERT_EQ(demo.numevents, 16);
+  std::string many;
+  for (int e = 0; e < 10000; e++) many += "event " + std::to_string(e) + " " + std::to_string(e * 4) + " 0 0\n";
+  std::string fifteen = Timing(40);
+  fifteen.resize(fifteen.rfind("event 15 "));
+  struct Case {
+    const char* name;
+    std::string timing;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", "it gives no events"},
+      {"garbage", std::string("\x89PNG\r\n\0\xff event\n\x01\x02", 17), "it gives no events"},
+      {"no end mark", fifteen, "it has no end mark (event 15)"},
+      {"end mark behind", Timing(0), "its end mark (event 15) at tick 0 is not after the tick in force"},
+      {"10,000 events", many, "it has 10000 event lines, more than the 256 the table holds"},
+      {"a skipped line", Timing(40) + "event 16 700 0 99\n", "line 17: transition index 99 is outside 0 to 63"},
+  };
+  for (const Case& c : cases) {
+    Write("timing.dat", c.timing);
+    const std::string out = test_util::capture_stdout([] { Dev_Reload(DEMO_TIMINGNAME); });
+    EXPECT_NE(out.find(std::string("dev: timing.dat refused (") + c.reason), std::string::npos) << c.name << ": " << out;
+    EXPECT_NE(out.find("the event table stays"), std::string::npos) << c.name;
+    EXPECT_EQ(out.find("load timing"), std::string::npos) << c.name << ": read into the table";
+    EXPECT_EQ(demo.numevents, 16) << c.name;
+    EXPECT_EQ(demo.event[1].time, 40) << c.name;
+  }
 }
 
 TEST(DevMusic, TheMusicIsSwappedAtItsPlaceClampedToTheNewLength) {
@@ -295,7 +340,7 @@ TEST(DevMusic, TheMusicIsSwappedAtItsPlaceClampedToTheNewLength) {
 // the C heap nor the counted memory of core/ grows.
 TEST(DevLeaks, AThousandReloadsOfEachKindLeaveTheHeapWhereItWas) {
   Write("post.glsl", kBodyRed);
-  Write("timing.dat", "event 0 0 0 0\nstate 0 0\nevent 1 40 0 0\n");
+  Write("timing.dat", Timing(40, "state 0 0\n"));
   Write(DEMO_MUSICNAME, Wav(4410, 0));
   const std::string small = Png(8, 8, 0x112233FFu), large = Png(32, 16, 0x445566FFu);
   struct Kind {

@@ -3,8 +3,11 @@
 // with real files in scratch folders (an executable with an image appended
 // included).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -80,6 +83,7 @@ TEST(PlayerOptions, RefusedCommandLinesNameTheirArgument) {
       {{"--size", "99999x56249"}, "--size '99999x56249'"},
       {{"--window", "wide"}, "--window 'wide' is not a size"},
       {{"--monitor", "-1"}, "--monitor '-1' is not a monitor number"},
+      {{"--monitor", "99"}, "--monitor '99' is not a monitor number (0 to 63)"},
       {{"--scale", "3"}, "--scale '3' is not 'auto' or a number"},
       {{"--scale", "0.1"}, "--scale '0.1'"},
       {{"--scale", "half"}, "--scale 'half'"},
@@ -264,6 +268,40 @@ TEST_F(DataLookup, TakesTheFirstPlaceThatHoldsData) {
   // A --data path that does not exist is an error, not a reason to look elsewhere.
   EXPECT_EQ(find((root / "missing").c_str(), &data), 0);
   EXPECT_NE(std::string(message).find("missing: no such file or folder"), std::string::npos) << message;
+}
+
+// What --data and --dev cannot use is refused by its type before anything is
+// opened (a FIFO would block), naming the option, the path and the cause.
+TEST_F(DataLookup, GivenPathsThatHoldNoDataNameTheOptionAndTheCause) {
+  ASSERT_EQ(mkfifo((root / "fifo").c_str(), 0600), 0);
+  fs::create_symlink(root / "loop_b", root / "loop_a");
+  fs::create_symlink(root / "loop_a", root / "loop_b");
+  const std::string longpath = "/" + std::string(100000, 'a');
+  struct Case {
+    const char* option;
+    std::string path;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"--data", (root / "fifo").string(), "--data " + (root / "fifo").string() + ": a FIFO, not a file or folder"},
+      {"--data", "/dev/zero", "--data /dev/zero: a character device, not a file or folder"},
+      {"--data", (root / "loop_a").string(), ": " + std::string(strerror(ELOOP))},
+      {"--data", longpath, "a... (a path of 100001 bytes): " + std::string(strerror(ENAMETOOLONG))},
+      {"--data", (root / "missing").string(), ": no such file or folder"},
+      {"--dev", (root / "missing").string(), "--dev " + (root / "missing").string() + ": no such file or folder"},
+      {"--dev", (root / "bin/sprox").string(), "--dev " + (root / "bin/sprox").string() + ": a file, not a folder"},
+  };
+  for (const Case& c : cases) {
+    s_demodata data;
+    message[0] = 0;
+    const int found = std::string(c.option) == "--dev"
+                          ? Demo_CheckDevFolder(c.path.c_str(), message, sizeof(message))
+                          : find(c.path.c_str(), &data);
+    EXPECT_EQ(found, 0) << c.option << " " << c.path.substr(0, 80);
+    EXPECT_NE(std::string(message).find(c.reason), std::string::npos) << message;
+    EXPECT_LT(std::string(message).size(), 400u) << "a long path is shown cut";
+  }
+  EXPECT_EQ(Demo_CheckDevFolder((root / "loose").c_str(), message, sizeof(message)), 1) << message;
 }
 
 TEST_F(DataLookup, APlainProgramHasNoAppendedImageAndWhatIsFoundMounts) {

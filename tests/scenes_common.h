@@ -7,16 +7,11 @@
 // silent audio output; after that a test renders any instant of the show with
 // scenes::RenderAtTick and measures the picture.
 //
-// Glossary:
-//   frame      a picture read back from GL: 8-bit RGB, rows from the top
-//   tick       the timeline's unit, TIMELINE_TICKLENGTH sample frames of the music
-//   luma       Rec. 601 brightness of a pixel, 0..255
-//   spread     standard deviation of the luma over a frame: near 0 means flat
-//   difference mean absolute difference of two frames over all channels, 0..255
-//   clock      the clock the transition and post passes read (effects_clock);
-//              RenderAtTick holds it at a fixed value while the frame renders
-//              (tests/scenes_clock.cpp), so two renders of the same tick at
-//              the same clock give the same picture
+// Terms (tick, clock, luma, spread, difference): see
+// docs/ARCHITECTURE.md#glossary. A scenes::Frame is a picture frame read back
+// from GL: 8-bit RGB, rows from the top. RenderAtTick holds the clock at a
+// fixed value while the frame renders (tests/scenes_clock.cpp), so two renders
+// of the same tick at the same clock give the same picture.
 //
 // Typical use:
 //   TEST(ScenesFoo, Alive) {

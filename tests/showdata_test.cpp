@@ -70,9 +70,9 @@ TEST_F(BuiltImage, MusicRunsAtTheDeviceRatePastTheEndMark) {
   // Events 0 to 14 have a scene; the one after the last scene is the end mark.
   ASSERT_EQ(demo.numevents, DEMO_LASTSCENE + 2);
   const int64_t end_mark = int64_t{demo.event[DEMO_LASTSCENE + 1].time} * TIMELINE_TICKLENGTH;
-  // A sound that runs out is stopped and its offset reads 0 again, which would
-  // send the show back to event 0 instead of closing it: the music goes on
-  // (in silence) for at least half a second past the end mark.
+  // Music that runs out goes on in silence and says so on standard error; the
+  // show's own music covers the whole show, with at least half a second (of
+  // silence) past the end mark.
   EXPECT_GE(int64_t{frames}, end_mark + AUDIO_DEVICE_RATE / 2) << "the music must not run out before the show closes";
 }
 

@@ -3,10 +3,12 @@
 // sounds without data, loading by extension, deletion, and the frequency probe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "corefile/corefile.h"
 #include "sound_helpers.h"
@@ -195,6 +197,61 @@ TEST_F(System, OffsetsCountFramesAndSeekingPastTheEndLandsOnTheLastFrame) {
   EXPECT_EQ(sound->playing, 0);
   EXPECT_EQ(Soundsystem_GetSoundOffset(*sound), 0u);
   EXPECT_EQ(soundsystem.numactive, 0);
+}
+
+// Music shorter than what it clocks: silence from the frame after its last,
+// still listed and playing, its offset running on by its increment per output
+// frame (no jump to 0); the playback clock passes the end without running
+// backwards and says so once on standard error, and again after a seek back
+// into the music. (An effect stops at its end: see the test above.)
+TEST_F(System, MusicShorterThanItsClockRunsOnInSilence) {
+  struct Case {
+    int channels;
+    uint32_t frequency, frames;
+  };
+  for (const Case c : {Case{2, 44100, 3000}, Case{1, 22050, 1500}, Case{1, 8000, 700}}) {
+    const std::string trace = std::to_string(c.channels) + " ch at " + std::to_string(c.frequency) + " Hz";
+    s_sound* music = make_sound(c.channels, 16, c.frames, [](uint32_t, int) { return 1000; }, c.frequency);
+    Soundsystem_PlayMusic(music, 0);
+    const uint64_t endframe = uint64_t{c.frames} * 256 * c.channels / music->increment;  // in output frames
+    const int buffers = static_cast<int>(endframe / AUDIO_SLOT_FRAMES) + 2 * AUDIO_NUM_SLOTS;
+    std::vector<int16_t> left;  // the left side of every output frame mixed
+    uint64_t last = 0;
+    bool forward = true;
+    // Mixes the buffers and reads the clocks after each; returns standard error.
+    const auto play = [&] {
+      testing::internal::CaptureStderr();
+      for (int b = 0; b < buffers; b++) {
+        fillnextbuffer();
+        const int mixed = (g_cur_buf + AUDIO_NUM_SLOTS - 1) % AUDIO_NUM_SLOTS;  // the slot just filled
+        const auto* out = reinterpret_cast<const int16_t*>(audiodriver_slotdata(mixed));
+        for (int j = 0; j < AUDIO_SLOT_FRAMES; j++) left.push_back(out[2 * j]);
+        const uint64_t audible = Soundsystem_GetPlaybackOffset(Soundsystem_CopySound(music));
+        forward = forward && audible >= last;
+        last = audible;
+      }
+      return testing::internal::GetCapturedStderr();
+    };
+    char line[128];
+    std::snprintf(line, sizeof line, "sound: the music ended at %.1f s (frame %u); its clock runs on in silence\n",
+                  static_cast<double>(c.frames) / c.frequency, c.frames);
+    EXPECT_EQ(play(), line) << trace;
+    const uint64_t position = uint64_t{AUDIO_SLOT_FRAMES} * buffers * music->increment;
+    EXPECT_EQ(Soundsystem_GetSoundOffset(*music), (position >> 8) / c.channels) << trace;
+    const size_t silent_from = std::find(left.begin(), left.end(), 0) - left.begin();
+    EXPECT_NEAR(static_cast<double>(silent_from), static_cast<double>(endframe), 1.0) << trace;
+    EXPECT_TRUE(std::all_of(left.begin() + silent_from, left.end(), [](int16_t v) { return v == 0; })) << trace;
+    EXPECT_TRUE(forward) << trace;
+    EXPECT_EQ(music->playing, 1) << trace;
+    ASSERT_EQ(soundsystem.numactive, 1) << trace;
+
+    Soundsystem_SetSoundOffset(music, 0);
+    left.clear();
+    last = 0;
+    EXPECT_EQ(play(), line) << trace << ": after the seek back";
+    EXPECT_NE(left[0], 0) << trace << ": silent after the seek back";
+    Soundsystem_StopMusic(music);
+  }
 }
 
 TEST_F(System, SoundWithoutDataIsRefusedAndReadsZero) {

@@ -166,10 +166,6 @@ TEST_F(Wav, ShortTruncatedAndOddBitFilesAreRefused) {
     EXPECT_EQ(load("short.wav", canonical.substr(0, length)), 0) << length;
     EXPECT_EQ(sound.data, nullptr);
   }
-  // Exactly the header with a data size of 0 is a valid empty file.
-  EXPECT_EQ(load("hdr.wav", wav_file(1, 16, 44100, "")), 1);
-  EXPECT_EQ(sound.numsamples, 0u);
-
   // A data size one byte past the end of the file.
   std::string truncated = canonical;
   sound_test::put32(truncated, 40, 1001);
@@ -187,6 +183,55 @@ TEST_F(Wav, ShortTruncatedAndOddBitFilesAreRefused) {
     EXPECT_EQ(load("bits.wav", wav_file(1, bits, 44100, pattern_bytes(64))), 0) << bits;
     EXPECT_EQ(sound.data, nullptr) << bits;
     EXPECT_EQ(sound.bits, bits);
+  }
+}
+
+// A file whose clock could not run: a sample rate outside 8000 to 192000 Hz
+// or not one whole frame of data. The reader refuses it with one line naming
+// the file and the reason, keeping the format fields as for the other
+// refusals after the format tag; a reload over a playing sound refuses it
+// with the makers' mode's line and leaves the old sound as it was. The
+// limits themselves load.
+TEST_F(Wav, FilesWithoutARunningClockAreRefusedWithTheirReason) {
+  struct Case {
+    int channels;
+    uint32_t rate;
+    size_t bytes;  // of 16-bit data
+    const char* why;  // null: loads
+  };
+  const Case cases[] = {
+      {2, 0, 400, "sample rate of 0 Hz is outside 8000 to 192000 Hz"},
+      {2, 7999, 400, "sample rate of 7999 Hz is outside 8000 to 192000 Hz"},
+      {1, 192001, 400, "sample rate of 192001 Hz is outside 8000 to 192000 Hz"},
+      {2, 0xFFFFFFFFu, 400, "sample rate of 4294967295 Hz is outside 8000 to 192000 Hz"},
+      {2, 44100, 0, "no sample frames"},
+      {2, 44100, 2, "no sample frames"},  // half a stereo frame
+      {0, 44100, 400, "no sample frames"},
+      {1, 8000, 2, nullptr},
+      {2, 192000, 4, nullptr},
+  };
+  test_util::write_file(std::string(kDir) + "/good.wav", wav_file(1, 16, 22050, pattern_bytes(100)));
+  for (const Case& c : cases) {
+    const std::string trace = std::to_string(c.channels) + "/" + std::to_string(c.rate) + "/" + std::to_string(c.bytes);
+    std::string lines;
+    EXPECT_EQ(load("clock.wav", wav_file(c.channels, 16, c.rate, pattern_bytes(c.bytes)), &lines), c.why ? 0 : 1)
+        << trace;
+    EXPECT_EQ(sound.frequency, c.rate) << trace;
+    EXPECT_EQ(sound.channels, c.channels) << trace;
+    EXPECT_EQ(lines, c.why ? std::string("sound: WAV file clock.wav: ") + c.why + "\n" : "") << trace;
+    EXPECT_EQ(sound.numsamples, c.why ? 0 : c.bytes / 2) << trace;
+    if (!c.why) continue;
+
+    // Reloaded over a good sound: refused with the reason, the old one kept.
+    s_sound good{};
+    ASSERT_EQ(Soundsystem_LoadWAV("good.wav", &good), 1);
+    const s_sound before = good;
+    int reloaded = -1;
+    lines = test_util::capture_stdout([&] { reloaded = Soundsystem_ReloadSound("clock.wav", &good); });
+    EXPECT_EQ(reloaded, 0) << trace;
+    EXPECT_EQ(lines, std::string("dev: clock.wav not reloaded (") + c.why + "), the old music plays on\n") << trace;
+    EXPECT_EQ(std::memcmp(&good, &before, sizeof good), 0) << trace;
+    std::free(good.data);
   }
 }
 

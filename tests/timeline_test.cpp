@@ -317,6 +317,16 @@ TEST_P(TimingFile, SkipsLinesThatWouldBreakTheTables) {
   EXPECT_EQ(demo.event[1].time, 1000);
   EXPECT_EQ(demo.event[255].numstates, 1);
   EXPECT_EQ(demo.event[256].time + demo.event[256].numstates, 0);
+
+  // The scan that leaves the table alone judges the same lines alike.
+  s_timingscan scan;
+  ScanTiming(text.data(), text.size(), &scan);
+  EXPECT_EQ(scan.skipped, 11);
+  EXPECT_EQ(scan.firstskipline, 1);
+  EXPECT_STREQ(scan.firstskip, "no event line comes before it");
+  EXPECT_EQ(scan.numevents, demo.numevents);
+  EXPECT_EQ(scan.eventlines, 7 + 256);
+  EXPECT_EQ(scan.start[1], 1000);
 }
 
 TEST_P(TimingFile, MissingFileLeavesTheTableEmpty) {

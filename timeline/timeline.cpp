@@ -355,6 +355,27 @@ bool NextTimingLine(const char* text, size_t size, size_t* position, char* line,
   return true;
 }
 
+void ScanTiming(const char* text, size_t size, s_timingscan* scan) {
+  *scan = s_timingscan{};
+  s_timingreader reader;
+  InitTimingReader(&reader);
+  char line[TIMELINE_LINECAPACITY];
+  size_t position = 0;
+  while (NextTimingLine(text, size, &position, line, TIMELINE_LINECAPACITY)) {
+    const s_timingline read = ReadTimingLine(&reader, line);
+    if (read.kind == TIMELINE_LINE_EVENT) scan->eventlines++;
+    if (read.skip != TIMELINE_SKIP_NONE) {
+      if (scan->skipped++ == 0) {
+        scan->firstskipline = reader.linenumber;
+        FormatTimingSkip(&read, scan->firstskip, sizeof scan->firstskip);
+      }
+    } else if (read.kind == TIMELINE_LINE_EVENT) {
+      scan->start[read.event] = read.start;
+    }
+  }
+  scan->numevents = reader.numevents;
+}
+
 int32_t GetTimingEvent(int32_t tick) {
   int32_t found = 0;
   const int count = EventsInUse();

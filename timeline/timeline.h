@@ -10,16 +10,8 @@
 // into the incoming event. The music is the only clock: nothing here keeps
 // state between frames.
 //
-// Glossary:
-//   tick        a fixed number of the music's sample frames (2739 at 44100 Hz,
-//               about 62.1 ms); every time in the record is in ticks
-//   event       a scene of the show; event 15 is the end mark
-//   state       a step inside an event, starting at an offset from the event
-//   transition  a blend from the event in force into the incoming one during
-//               the last `length` ticks before the incoming event's start
-//   vacant slot the event slot after the last loaded event; it stays a zero
-//               record, so while the last event is in force the incoming
-//               event starts at tick 0 and the progress is 1
+// Terms (tick, event, end mark, state, transition, vacant slot): see
+// docs/ARCHITECTURE.md#glossary.
 //
 // Tables never grow past their capacity: the append operations refuse an
 // entry that does not fit (one printed line) and the loader skips lines that
@@ -156,6 +148,20 @@ void FormatTimingSkip(const s_timingline* line, char* dst, int capacity);
 // or capacity - 1 bytes, whichever comes first, and NUL-terminated. Returns
 // false, leaving `line` empty, when nothing is left.
 bool NextTimingLine(const char* text, size_t size, size_t* position, char* line, int capacity);
+
+// What a timing file would give, read without touching `demo`: the makers'
+// mode checks a saved file with it before it takes the place of the table in
+// force. Lines are cut and judged exactly as LoadTiming cuts and judges them.
+struct s_timingscan {
+  int32_t numevents;                    // events the table would hold
+  int32_t eventlines;                   // event lines in the file, taken or skipped
+  int32_t skipped;                      // lines LoadTiming would skip
+  int32_t firstskipline;                // 1-based number of the first of them, 0 when none
+  char firstskip[128];                  // its reason in words ("transition index 9 is outside 0 to 63")
+  int32_t start[TIMELINE_MAX_EVENTS];   // start tick of each event the table would hold
+};
+// Reads the timing file held in memory (text, size bytes) into `scan`.
+void ScanTiming(const char* text, size_t size, s_timingscan* scan);
 
 // ---- Lookups and evaluation ---------------------------------------------------------
 // The last event in table order whose start is at most `tick`; 0 if none.

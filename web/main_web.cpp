@@ -12,7 +12,9 @@
 //                          scale 1, without sound, then return
 //
 // Either way the page learns the outcome from the document's title: "(ready)"
-// after a --at frame is drawn, "(error)" when start-up cannot go on; and
+// after a --at frame is drawn, "(error)" when start-up cannot go on (a
+// sprox.dat that cannot be mounted ends the program with status 1 and its
+// reason on standard error, before anything is drawn or played); and
 // sprox_shown() tells it that the show reached its end (or Escape), so it
 // offers to play again (web_playagain).
 //
@@ -61,7 +63,10 @@ void PlayFrame() {
     return;
   }
   const s_sound music = Soundsystem_CopySound(&snd_demomusic);
-  const int32_t offset = static_cast<int32_t>(static_cast<uint32_t>(Soundsystem_GetPlaybackOffset(music)));
+  const uint64_t position = Soundsystem_GetPlaybackOffset(music);
+  const int32_t offset = static_cast<int32_t>(static_cast<uint32_t>(position));
+  // A timeline without an end mark ends with its music.
+  if (Demo_MusicOver(music, position)) glfwSetWindowShouldClose(GFX_window, 1);
   Pacing_FrameBegin();
   Demo_RenderFrame(offset);
   Pacing_FrameEnd();

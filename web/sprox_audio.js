@@ -24,7 +24,8 @@ mergeInto(LibraryManager.library, {
         var heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
         ahead = (event.playbackTime - heard) * rate;
       }
-      var ptr = Module._web_audioprocess(ahead);
+      // After a fatal end (ABORT) the engine is gone: silence.
+      var ptr = ABORT ? 0 : Module._web_audioprocess(ahead);
       if (!ptr) {
         left.fill(0);
         right.fill(0);

@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader takes any whole number of bytes per sample and any channel
     // count (the player refuses what the mixer cannot play), but never a
     // sample size that would make the count divide by zero.
-    if (sound.datasize > 0 && !sound.data) abort();
+    // It holds at least one whole frame at a rate the clock can run on.
+    if (!sound.data || sound.channels == 0 || sound.datasize < sound.channels * (sound.bits / 8u)) abort();
+    if (sound.frequency < SOUND_WAV_MINRATE || sound.frequency > SOUND_WAV_MAXRATE) abort();
     if (sound.bits < 8 || sound.bits % 8 != 0) abort();
     if (sound.numsamples != sound.datasize / (sound.bits / 8u)) abort();
     if (sound.datasize > size) abort();

@@ -9,10 +9,8 @@
 // over is the noise of the whole path; a missing, doubled or inverted buffer
 // shows as a low signal-to-noise ratio or as a run of silent frames.
 //
-// Glossary: a frame is one sample of each channel; the lag is the recording
-// frame at which the music's frame 0 lies; the span is the part of the
-// recording compared, from the music's first sounding frame to the
-// recording's last sounding frame; a silent frame is 0 on both channels.
+// Terms (sample frame, lag, span, silent sample frame): see
+// docs/ARCHITECTURE.md#glossary. Here a "frame" is always a sample frame.
 //
 // Threads: any; nothing here keeps state.
 #pragma once

@@ -6,7 +6,9 @@
 //           side to compare with the capture tool's frame at the same time
 //   errors  no page logs an error: console errors, uncaught exceptions,
 //           WebGL's own warnings, shader compile or link lines, failed requests
-//   failure a page whose sprox.dat is missing shows why and sets "(error)"
+//   failure a page whose sprox.dat is missing, empty, truncated or random
+//           shows why on its error panel and sets "(error)", for a ?at= frame
+//           and after Play alike, never "(ready)" or "playing"
 //   clock   in real-time play (after a click on Play) the music's audible
 //           position advances by the wall time within 5 % over 5 s; the
 //           frames the page drew meanwhile give its frame rate
@@ -18,6 +20,7 @@
 // (BROKEN_URL: the same page and engine, without sprox.dat)
 // Prints one line per check; exit status 1 when any fails.
 'use strict';
+const crypto = require('crypto');
 const path = require('path');
 const puppeteer = require('puppeteer-core');
 
@@ -69,15 +72,41 @@ async function frameAt(browser, seconds) {
   await page.close();
 }
 
-async function failure(browser) {
+// Pages whose data cannot be shown: `body` (from the real file's bytes)
+// replaces the sprox.dat served, or `url` serves none at all.
+const BROKEN = [
+  { what: 'without sprox.dat', url: () => brokenUrl, modes: ['at'], says: /sprox\.dat/ },
+  { what: 'an empty sprox.dat', body: () => Buffer.alloc(0), modes: ['at', 'play'], says: /no show data/ },
+  { what: 'a truncated sprox.dat', body: (real) => real.subarray(0, 4096), modes: ['at', 'play'], says: /no show data/ },
+  { what: 'a random sprox.dat', body: () => crypto.randomBytes(65536), modes: ['at', 'play'], says: /no show data/ },
+];
+
+async function failure(browser, broken, mode, real) {
   const page = await openPage(browser);
-  await page.goto(brokenUrl + '?at=' + times[0]);
+  const what = `${broken.what} (${mode === 'at' ? '?at=' + times[0] : 'Play'})`;
+  if (broken.body) {
+    const body = broken.body(real);
+    await page.setRequestInterception(true);
+    page.on('request', (r) => (/\/sprox\.dat$/.test(r.url())
+      ? r.respond({ status: 200, contentType: 'application/octet-stream', body })
+      : r.continue()));
+  }
+  const url = broken.url ? broken.url() : baseUrl;
+  if (mode === 'at') {
+    await page.goto(url + '?at=' + times[0]);
+  } else {
+    await page.goto(url);
+    await page.waitForFunction(() => document.body.dataset.state === 'loaded', { timeout: LOAD_MS });
+    await page.click('#play');
+  }
   await page.waitForFunction(() => / \((ready|error)\)$/.test(document.title), { timeout: LOAD_MS });
   const title = await page.title();
   const shown = await page.evaluate(() => !document.getElementById('failed').hidden &&
                                           document.getElementById('message').textContent);
-  check(title === TITLE + ' (error)', `without sprox.dat: title "${title}"`);
-  check(/sprox\.dat/.test(shown || ''), `without sprox.dat: the page says why ("${shown}")`);
+  const state = await page.evaluate(() => document.body.dataset.state || '');
+  check(title === TITLE + ' (error)', `${what}: title "${title}"`);
+  check(broken.says.test(shown || ''), `${what}: the page says why ("${shown}")`);
+  check(state !== 'playing', `${what}: the page is not "playing"`);
   await page.close();
 }
 
@@ -132,7 +161,10 @@ async function realTime(browser) {
   });
   try {
     for (const t of times) await frameAt(browser, t);
-    await failure(browser);
+    const real = Buffer.from(await (await fetch(baseUrl + 'sprox.dat')).arrayBuffer());
+    for (const broken of BROKEN) {
+      for (const mode of broken.modes) await failure(browser, broken, mode, real);
+    }
     await realTime(browser);
   } catch (e) {
     check(false, 'browser: ' + e.message);

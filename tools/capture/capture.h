@@ -1,7 +1,7 @@
 // capture: the pure half of sprox-capture, the tool that records the show.
 //
 // sprox-capture runs the real engine on a fixed clock instead of the sound
-// card: frame n of a capture at f frames a second shows the playback offset
+// card: picture frame n of a capture at f a second shows the playback offset
 // n x 44100 / f sample frames (integer division, 64-bit) with the window
 // system's clock at n / f seconds. This library holds everything that needs
 // no GL context, so it can be tested on its own: the command line, the frame
@@ -10,12 +10,9 @@
 // the music extraction, the timing report and the progress bar. The frame
 // source (the engine and the window) lives in the executable.
 //
-// Glossary: a sample frame is one sample of each channel of the music
-// (44100 a second); the offset is the music's position in sample frames, the
-// show's one clock; a tick is 2739 sample frames; a frame is one picture of the
-// capture; a range is the half-open run of frames [first, end) to render; a
-// point of the contact sheet is an offset inside an event (1/8, 3/8, 5/8 and
-// 7/8 of its length), drawn as a labelled thumbnail.
+// Terms (sample frame, offset, tick, fixed clock, range, contact sheet,
+// point): see docs/ARCHITECTURE.md#glossary. Here a "frame" is always a
+// picture frame of the capture.
 //
 // Threads: everything here runs on the main thread; nothing keeps hidden
 // state except the records handed in.
@@ -134,8 +131,12 @@ void capture_fliprows(const uint8_t* src, uint8_t* dst, int32_t width, int32_t h
 // Box-filters src onto dst: every target pixel is the rounded mean of the
 // source pixels it covers (dst must not be larger than src in either axis).
 void capture_downscale(const s_captureimage* src, s_captureimage* dst);
-// Writes an RGB PNG. Returns 1, or 0 with the encoder's or the file's reason.
+// Writes an RGB PNG. Returns 1, or 0 with the encoder's or the file's reason
+// (a file cut short is removed).
 int capture_writepng(const char* path, const s_captureimage* image, char* message, int capacity);
+// Removes what a failed write left at path, when it is a regular file (never
+// a device, a FIFO, or what a link points at).
+void capture_removepartial(const char* path);
 
 // ---- Label font --------------------------------------------------------------------------
 struct s_capturefont {

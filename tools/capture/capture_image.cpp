@@ -16,6 +16,9 @@
 #include FT_FREETYPE_H
 #include <lodepng.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -101,10 +104,19 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
     return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
   }
   const bool written = fwrite(png, 1, size, file) == size;
+  const int cause = errno;  // fwrite's reason, before fclose can change it
   const bool closed = fclose(file) == 0;
   free(png);
-  if (!written || !closed) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
-  return 1;
+  if (written && closed) return 1;
+  // No truncated picture is left behind (a full disk, say).
+  core_fail(message, capacity, "cannot write %s: %s", path, strerror(written ? errno : cause));
+  capture_removepartial(path);
+  return 0;
+}
+
+void capture_removepartial(const char* path) {
+  struct stat info;
+  if (path && lstat(path, &info) == 0 && S_ISREG(info.st_mode)) unlink(path);
 }
 
 // ---- Public functions: font -------------------------------------------------------------

@@ -1,7 +1,7 @@
 // capture_options: the command line of sprox-capture.
 //
-// Options follow the usual conventions: "--name VALUE" or "--name=VALUE",
-// flags without a value, "--help" (or "-h") anywhere wins. Every value is
+// Options are read by core's one option reader: "--name VALUE" or
+// "--name=VALUE", flags without a value, "--help" (or "-h") anywhere wins. Every value is
 // checked here, before the engine starts, so that a typo costs no start-up;
 // only what needs the loaded timeline (does event N exist, is the range
 // inside the show) is checked later by capture_resolverange.
@@ -108,16 +108,10 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   options->height = EFFECTS_HEIGHT;
   if (message && capacity > 0) message[0] = 0;
 
-  // --help anywhere answers on its own, even beside mistakes.
-  if (core_hasoption(argc, argv, "help")) {
+  // --help (or -h) anywhere answers on its own, even beside mistakes.
+  if (core_wantshelp(argc, argv)) {
     options->help = true;
     return 1;
-  }
-  for (int i = 1; i < argc; ++i) {
-    if (!strcmp(argv[i], "-h")) {
-      options->help = true;
-      return 1;
-    }
   }
 
   static const OptionDefs table;
@@ -125,7 +119,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
   for (;;) {
     const char* value = nullptr;
     const int found = core_nextoption(&reader, &value, message, capacity);
-    if (found == -1) break;
+    if (found == CORE_OPTION_END) break;
     if (found < 0) return 0;
     const OptionSpec& option = kOptions[found];
     switch (option.kind) {

@@ -184,9 +184,14 @@ int capture_writelog(const char* path, const s_captureframe* frames, int64_t cou
     fprintf(out, "%lld,%d,%d,%d,%d,%.6f,%.3f\n", static_cast<long long>(f.frame), f.offset, f.tick, f.event, f.state,
             static_cast<double>(f.progress), f.render_ms);
   }
-  const bool ok = !ferror(out);
-  if (fclose(out) != 0 || !ok) return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
-  return 1;
+  const bool ok = !ferror(out) && fflush(out) == 0;
+  const int cause = errno;  // the write's reason, before fclose can change it
+  const bool closed = fclose(out) == 0;
+  if (ok && closed) return 1;
+  // No truncated log is left behind (a full disk, say).
+  core_fail(message, capacity, "cannot write %s: %s", path, strerror(ok ? errno : cause));
+  capture_removepartial(path);
+  return 0;
 }
 
 void capture_formatprogress(char* dst, int capacity, int64_t done, int64_t total, double elapsed_s, int32_t barwidth) {

@@ -9,10 +9,8 @@
 // unknown while, and a clock that moved on meanwhile would make no two
 // captures alike.
 //
-// Glossary: the clock is the effect passes' time in seconds (effects_clock,
-// which the capture points at its own held clock; GLFW's timer otherwise);
-// the frame body is Demo_RenderFrame; the window's framebuffer is the back
-// buffer the post pass draws into, read back before it is presented.
+// Terms (clock, fixed clock, frame body, window framebuffer, picture frame):
+// see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: main thread only (it owns the GL context).
 #pragma once
@@ -25,8 +23,19 @@
 // `offscreen` the framebuffers are width x height and the post pass draws
 // into one more of that size, which capturesource_read reads; otherwise the
 // frames are the window's, which must be EFFECTS_WIDTH x EFFECTS_HEIGHT.
-// Returns 1, or 0 with a reason.
+// Returns 1, or 0 with a reason. When the data cannot be mounted at all it
+// does not return: right after the mount, before the window opens, it says
+// why and what to do on standard error and ends the program with status 1.
 int capturesource_start(int32_t width, int32_t height, bool offscreen, char* message, int capacity);
+// After the mount of `path` (a COREFILE_KIND_... `kind`): 1 when it is in
+// force and holds files, else 0 with the reason in words ("damaged image:
+// ...", "not a resource image", the system's reason, "the folder holds no
+// files"). The show needs nothing less to show anything.
+int capturesource_mounted(const char* path, int kind, char* reason, int capacity);
+// After capturesource_start: 1 when the engine loaded music it can play,
+// else 0 with the reason (a music without sample frames or sample rate would
+// only stop the encoder).
+int capturesource_hasmusic(char* reason, int capacity);
 // The event starts of the loaded timeline.
 void capturesource_timeline(s_capturetimeline* timeline);
 // Renders one frame at the offset with the clock held at `clock` seconds, and

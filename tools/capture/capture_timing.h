@@ -8,8 +8,7 @@
 // capture reads the results after its glFinish, when they are all there, so
 // nothing waits on the GL. Without the extension the passes are not timed.
 //
-// Glossary: a mark is one DemoMark, reported by the demo right after a
-// start-up step ends or right before a pass begins.
+// Terms (mark, pass): see docs/ARCHITECTURE.md#glossary.
 //
 // Threads: main thread only (the demo reports its marks there, with the GL
 // context current).

@@ -9,8 +9,27 @@
 // the image and the 4-byte trailer. Names must be lower case: the reader
 // lower-cases every request, so an upper-case name could never be found.
 // --list reads the image through the engine's reader (corefile), as the show does.
+// Exit status: 0 done, 1 a failure (said on stderr), 2 a bad command line.
+//
+// Writing: OUT is replaced whole, through a temporary file made beside it and
+// renamed over it, so that a failed run never leaves half an image for the
+// build to pick up. Only a regular file is ever replaced. A symbolic link is
+// followed to the regular file it leads to, and that file is replaced (the
+// temporary goes beside it): the link stays a link and leads to the new image,
+// as a shell's ">" would write through it; a link that leads nowhere is
+// refused rather than made to lead somewhere. A FIFO, a device, a socket or a
+// folder given as OUT is refused and left as it is. --list likewise reads only
+// a regular file (a FIFO would block the open). Run-time refusals exit with 1,
+// a bad command line with 2.
+//
+// Threads: one thread.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,9 +38,29 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "corepack_format.h"
 
 namespace fs = std::filesystem;
+
+// ---- Constants -------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kMsgNotRegularOut =
+    "corepack: will not replace %s: it is %s; the output must be a regular file or a new name\n";
+constexpr const char* kMsgLinkToNothing = "corepack: will not write through %s: the link leads to no file (%s)\n";
+constexpr const char* kMsgCannotWrite = "corepack: cannot write %s: %s\n";
+constexpr const char* kMsgCannotTemp = "corepack: cannot create a temporary file in %s: %s\n";
+constexpr const char* kMsgCannotRename = "corepack: cannot rename %s to %s: %s\n";
+constexpr const char* kMsgCannotReadWhy = "corepack: cannot read %s: %s\n";
+constexpr const char* kMsgNotRegularIn = "corepack: cannot read %s: it is %s, not a regular file\n";
+constexpr const char* kMsgCannotReadHost = "corepack: cannot read host file %s: %s\n";
+constexpr const char* kTempSuffix = ".XXXXXX";  // mkstemp's pattern, after "." and the output's name
+
+}  // namespace
+
+// ---- Internal functions ----------------------------------------------------------
 
 namespace {
 
@@ -33,10 +72,75 @@ void usage(FILE* to) {
           "relative to the folder) or NAME=FILE. Names must be lower case.\n");
 }
 
-bool read_file(const fs::path& path, std::vector<uint8_t>* bytes) {
+// ---- Command line ------------------------------------------------------------------
+constexpr const char* kProgram = "corepack";
+
+enum Option { kOutput, kAppend, kList, kHelp, kNumOptions };
+const s_coreoptiondef kOptions[kNumOptions] = {
+    {"output", true, 'o'}, {"append", true}, {"list", true}, {"help", false, 'h'}};
+
+// What the command line asks for.
+struct s_packcommand {
+  std::string out, host, list;
+  std::vector<std::string> inputs;
+};
+
+// Reads the command line into command. Returns -1 to go on, else the exit
+// status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
+int read_command_line(int argc, const char* const* argv, s_packcommand* command) {
+  if (core_wantshelp(argc, argv)) {
+    usage(stdout);
+    return 0;
+  }
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  reader.operands = true;
+  char message[512];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    switch (found) {
+      case kOutput: command->out = value; break;
+      case kAppend: command->host = value; break;
+      case kList: command->list = value; break;
+      case CORE_OPTION_OPERAND: command->inputs.push_back(value); break;
+      default: return core_refuseoption(kProgram, message);
+    }
+  }
+  if (command->list.empty() && command->out.empty())
+    return core_refuseoption(kProgram, "give -o OUT with the inputs, or --list IMAGE");
+  return -1;
+}
+
+// What a file type is called in a message ("a FIFO"); `mode` as stat gives it.
+const char* type_name(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "not a regular file";
+}
+
+// Only a regular file is read: stat (which follows links, as the open does)
+// comes first, so that a FIFO or a device never blocks the open. False, with
+// the reason in *why, when the file cannot be read.
+bool read_file(const fs::path& path, std::vector<uint8_t>* bytes, std::string* why) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *why = strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *why = std::string("it is ") + type_name(info.st_mode) + ", not a regular file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    *why = strerror(errno);
+    return false;
+  }
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) *why = "read error";
   return !in.bad();
 }
 
@@ -51,8 +155,8 @@ bool add_entry(std::vector<PackEntry>* entries, const std::string& name, const f
   }
   PackEntry entry;
   entry.name = name;
-  if (!read_file(source, &entry.data)) {
-    fprintf(stderr, "corepack: cannot read %s\n", source.c_str());
+  if (!read_file(source, &entry.data, &why)) {
+    fprintf(stderr, kMsgCannotReadWhy, source.c_str(), why.c_str());
     return false;
   }
   entries->push_back(std::move(entry));
@@ -82,15 +186,24 @@ bool add_input(std::vector<PackEntry>* entries, const std::string& input) {
     }
     return true;
   }
-  if (fs::is_regular_file(path, ec)) return add_entry(entries, path.filename().string(), path);
+  // Anything else that exists goes to the reader, which refuses what is not a regular file.
+  if (fs::exists(path, ec)) return add_entry(entries, path.filename().string(), path);
   fprintf(stderr, "corepack: no such file or folder: %s\n", input.c_str());
   return false;
 }
 
 int list_image(const char* image) {
-  std::error_code ec;
-  if (fs::is_directory(image, ec) || !std::ifstream(image, std::ios::binary)) {
-    fprintf(stderr, "corepack: cannot read %s\n", image);
+  struct stat info;
+  if (stat(image, &info) != 0) {
+    fprintf(stderr, kMsgCannotReadWhy, image, strerror(errno));
+    return 1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    fprintf(stderr, kMsgNotRegularIn, image, type_name(info.st_mode));
+    return 1;
+  }
+  if (!std::ifstream(image, std::ios::binary)) {
+    fprintf(stderr, kMsgCannotReadWhy, image, strerror(errno));
     return 1;
   }
   std::vector<ListedEntry> entries;
@@ -105,23 +218,95 @@ int list_image(const char* image) {
   return 0;
 }
 
-// Writes next to the target and renames, so that a failed run never leaves a
-// half-written image behind for the build to pick up.
-bool write_atomically(const std::string& out, const std::vector<uint8_t>& host, const std::vector<uint8_t>& image) {
-  std::string temp = out + ".tmp";
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(host.data()), static_cast<std::streamsize>(host.size()));
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    if (!file) {
-      fprintf(stderr, "corepack: cannot write %s\n", temp.c_str());
+// The file that `out` names and that the image replaces: `out` itself when
+// it does not exist yet or is a regular file, the regular file a link leads
+// to. False, with the reason printed, for anything else.
+bool resolve_output(const std::string& out, std::string* target) {
+  struct stat info;
+  if (lstat(out.c_str(), &info) != 0) {
+    if (errno != ENOENT) {
+      fprintf(stderr, kMsgCannotWrite, out.c_str(), strerror(errno));
       return false;
     }
+    *target = out;  // a new file
+    return true;
+  }
+  if (S_ISREG(info.st_mode)) {
+    *target = out;
+    return true;
+  }
+  if (!S_ISLNK(info.st_mode)) {
+    fprintf(stderr, kMsgNotRegularOut, out.c_str(), type_name(info.st_mode));
+    return false;
   }
   std::error_code ec;
-  fs::rename(temp, out, ec);
+  const fs::path final_target = fs::canonical(out, ec);  // every link on the way resolved
   if (ec) {
-    fprintf(stderr, "corepack: cannot rename %s to %s: %s\n", temp.c_str(), out.c_str(), ec.message().c_str());
+    fprintf(stderr, kMsgLinkToNothing, out.c_str(), ec.message().c_str());
+    return false;
+  }
+  if (stat(final_target.c_str(), &info) != 0) {
+    fprintf(stderr, kMsgLinkToNothing, out.c_str(), strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    fprintf(stderr, kMsgNotRegularOut, out.c_str(), (std::string("a link to ") + type_name(info.st_mode)).c_str());
+    return false;
+  }
+  *target = final_target.string();
+  return true;
+}
+
+bool write_all(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes host and image to a new temporary file beside `target` (a regular
+// file or a new name, see resolve_output) and renames it over `target`. The
+// new file keeps the permissions of the one it replaces (a new one gets
+// 0666 less the umask). On any failure the temporary file is removed.
+bool write_atomically(const std::string& target, const std::vector<uint8_t>& host, const std::vector<uint8_t>& image) {
+  const fs::path path(target);
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::string temp = (folder / ("." + path.filename().string() + kTempSuffix)).string();
+  const int fd = mkstemp(&temp[0]);  // O_EXCL: never follows a link planted at the name
+  if (fd < 0) {
+    fprintf(stderr, kMsgCannotTemp, folder.c_str(), strerror(errno));
+    return false;
+  }
+  struct stat info;
+  mode_t mode = 0;
+  if (stat(target.c_str(), &info) == 0) {
+    mode = info.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool written = fchmod(fd, mode) == 0 && write_all(fd, host) && write_all(fd, image);
+  int error = written ? 0 : errno;
+  if (close(fd) != 0 && written) {  // a full disk may show only here
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    fprintf(stderr, kMsgCannotWrite, target.c_str(), strerror(error));
+    unlink(temp.c_str());
+    return false;
+  }
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    fprintf(stderr, kMsgCannotRename, temp.c_str(), target.c_str(), strerror(errno));
+    unlink(temp.c_str());
     return false;
   }
   return true;
@@ -130,41 +315,25 @@ bool write_atomically(const std::string& out, const std::vector<uint8_t>& host, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string out, host, list;
-  std::vector<std::string> inputs;
-  for (int i = 1; i < argc; i++) {
-    std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return 0;
-    } else if ((arg == "-o" || arg == "--output") && has_value) {
-      out = argv[++i];
-    } else if (arg == "--append" && has_value) {
-      host = argv[++i];
-    } else if (arg == "--list" && has_value) {
-      list = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      fprintf(stderr, "corepack: unknown or incomplete option %s\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    } else {
-      inputs.push_back(arg);
-    }
-  }
-  if (!list.empty()) return list_image(list.c_str());
-  if (out.empty()) {
-    usage(stderr);
-    return 2;
-  }
+  s_packcommand command;
+  const int answered = read_command_line(argc, argv, &command);
+  if (answered >= 0) return answered;
+  const std::string& out = command.out;
+  const std::string& host = command.host;
+  const std::vector<std::string>& inputs = command.inputs;
+  if (!command.list.empty()) return list_image(command.list.c_str());
+
+  std::string target;
+  if (!resolve_output(out, &target)) return 1;
 
   std::vector<PackEntry> entries;
   for (const std::string& input : inputs) {
     if (!add_input(&entries, input)) return 1;
   }
   std::vector<uint8_t> host_bytes;
-  if (!host.empty() && !read_file(host, &host_bytes)) {
-    fprintf(stderr, "corepack: cannot read host file %s\n", host.c_str());
+  std::string why;
+  if (!host.empty() && !read_file(host, &host_bytes, &why)) {
+    fprintf(stderr, kMsgCannotReadHost, host.c_str(), why.c_str());
     return 1;
   }
   uint64_t total = host_bytes.size() + 4;
@@ -175,5 +344,5 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> image =
       corepack_build(entries, static_cast<uint32_t>(host_bytes.size()), !host.empty());
-  return write_atomically(out, host_bytes, image) ? 0 : 1;
+  return write_atomically(target, host_bytes, image) ? 0 : 1;
 }

@@ -124,6 +124,16 @@ std::string corepack_check_name(const std::string& name) {
   if (name.back() == '/') return "name ends with \"/\"";
   if (name.find('\\') != std::string::npos) return "name holds a backslash (use \"/\" between levels)";
   if (name.find('\0') != std::string::npos) return "name holds a NUL byte";
+  // Like a leading "/", a ".." level would lead out of the image's own tree
+  // wherever its names become paths (a folder mount, an unpacked copy); a "."
+  // level gives one file two names.
+  for (size_t start = 0; start <= name.size();) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string level = name.substr(start, end - start);
+    if (level == "." || level == "..") return "name holds a \"" + level + "\" level";
+    start = end + 1;
+  }
   for (char c : name) {
     if (c >= 'A' && c <= 'Z') return "name holds upper-case letters (the reader could never find it)";
   }

@@ -30,7 +30,8 @@ struct ListedEntry {
 
 // Why a name cannot be stored, or an empty string when it can. A name with an
 // upper-case letter is refused: the reader lower-cases every request, so such
-// an entry could never be found.
+// an entry could never be found. So are names that would become paths outside
+// the image's tree: a leading "/", a "." or ".." level.
 std::string corepack_check_name(const std::string& name);
 
 // The image for entries placed at `base` (0 for a standalone image, the host's

@@ -7,19 +7,9 @@
 // writes it with LodePNG. The build runs it once into gen/images/, and the
 // packer stores that folder in "sprox.dat".
 //
-// Glossary
-//   canvas    an ig_image: float RGBA, premultiplied by alpha, rows from the
-//             top; all painting happens here, quantising only on export.
-//   mask      an ig_mask: one float coverage (0..1) per pixel; text and
-//             shapes are rendered into masks and then filled with a colour.
-//   sdf       signed distance in pixels to a shape's outline, negative
-//             inside; coverage = clamp(0.5 - sdf) gives a one-pixel AA edge.
-//   period    the lattice size after which tileable noise repeats exactly.
-//   fringe    the colour stored in fully transparent pixels, so that linear
-//             filtering next to an edge blends towards the edge's own colour
-//             instead of black.
-//   recipe    one row of the asset table: a file name and the function that
-//             paints it.
+// Terms (canvas (an ig_image), mask (an ig_mask), sdf, period, fringe,
+// recipe): see docs/ARCHITECTURE.md#glossary. All painting happens on
+// canvases; colours are quantised only on export.
 //
 // Threads: the generator's main thread parses the command line and starts
 // up to two worker threads; each worker takes recipes from a shared atomic

@@ -7,7 +7,7 @@
 // not name are removed, because the packer stores the whole folder. Prints one
 // summary line: the count, the total bytes and the time taken; --times adds
 // one line per image with its size and the milliseconds it took. Exit status 0
-// when every image was written, 1 otherwise.
+// when every image was written, 1 otherwise, 2 for a bad command line.
 //
 // The asset table itself lives in imagegen_table.cpp.
 //
@@ -17,6 +17,7 @@
 // how many workers run or in which order they finish.
 #include "imagegen.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,8 @@
 #include <set>
 #include <string>
 #include <thread>
+
+#include "core/core.h"
 
 // ---- Constants ------------------------------------------------------------------
 
@@ -35,8 +38,59 @@ constexpr int kMaxJobs = 16;
 
 // ---- Internal functions ---------------------------------------------------------
 
-void usage() {
-  std::fprintf(stderr, "usage: imagegen [--jobs N] [--times] [--only FILE]... OUTDIR\n");
+constexpr const char* kProgram = "imagegen";
+
+enum Option { kJobs, kTimes, kOnly, kHelp, kNumOptions };
+const s_coreoptiondef kOptions[kNumOptions] = {
+    {"jobs", true}, {"times", false}, {"only", true, 0, true}, {"help", false, 'h'}};
+
+// What the command line asks for.
+struct s_igcommand {
+  int jobs = kDefaultJobs;
+  bool times = false;
+  std::set<std::string> only;
+  const char* outdir = nullptr;
+};
+
+void usage(FILE* to) { std::fprintf(to, "usage: imagegen [--jobs N] [--times] [--only FILE]... OUTDIR\n"); }
+
+// Reads the command line into command. Returns -1 to go on, else the exit
+// status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
+int read_command_line(int argc, const char* const* argv, s_igcommand* command) {
+  if (core_wantshelp(argc, argv)) {
+    usage(stdout);
+    return 0;
+  }
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  reader.operands = true;
+  char message[256];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    switch (found) {
+      case kJobs: {
+        // Any count is taken and held to 1 to kMaxJobs.
+        const int64_t jobs = core_parsecount(value, INT32_MAX);
+        if (jobs < 0) {
+          std::snprintf(message, sizeof(message), "--jobs '%s' is not a whole number", value);
+          return core_refuseoption(kProgram, message);
+        }
+        command->jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, kMaxJobs));
+        break;
+      }
+      case kTimes: command->times = true; break;
+      case kOnly: command->only.insert(value); break;
+      case CORE_OPTION_OPERAND:
+        if (command->outdir) {
+          std::snprintf(message, sizeof(message), "one OUTDIR only: unexpected argument '%s'", value);
+          return core_refuseoption(kProgram, message);
+        }
+        command->outdir = value;
+        break;
+      default: return core_refuseoption(kProgram, message);
+    }
+  }
+  if (!command->outdir) return core_refuseoption(kProgram, "OUTDIR is needed");
+  return -1;
 }
 
 // Removes .png files in dir that the table does not name.
@@ -56,33 +110,14 @@ void remove_stale(const std::filesystem::path& dir) {
 
 // ---- Public functions -----------------------------------------------------------
 
-// ---- Public functions -----------------------------------------------------------
-
 int main(int argc, char** argv) {
-  int jobs = kDefaultJobs;
-  bool times = false;
-  std::set<std::string> only;
-  const char* outdir = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--jobs") && i + 1 < argc) {
-      jobs = std::atoi(argv[++i]);
-      if (jobs < 1) jobs = 1;
-      if (jobs > kMaxJobs) jobs = kMaxJobs;
-    } else if (!std::strcmp(argv[i], "--times")) {
-      times = true;
-    } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-      only.insert(argv[++i]);
-    } else if (argv[i][0] == '-' || outdir) {
-      usage();
-      return 1;
-    } else {
-      outdir = argv[i];
-    }
-  }
-  if (!outdir) {
-    usage();
-    return 1;
-  }
+  s_igcommand command;
+  const int answered = read_command_line(argc, argv, &command);
+  if (answered >= 0) return answered;
+  const int jobs = command.jobs;
+  const bool times = command.times;
+  const std::set<std::string>& only = command.only;
+  const char* outdir = command.outdir;
   for (const std::string& name : only) {
     bool known = false;
     for (int r = 0; r < ig_recipe_count(); ++r) known = known || name == ig_recipe_at(r)->file;

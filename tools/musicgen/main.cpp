@@ -10,7 +10,8 @@
 // events, renders, masters to the score's loudness target and true-peak
 // ceiling, and writes a 44100 Hz 16-bit stereo WAV. Prints the length, the
 // loudness and the peaks. Exit status 0 on success, 1 on any failure (with
-// a message), so the build stops instead of packing a broken file.
+// a message), so the build stops instead of packing a broken file; 2 for a
+// bad command line (core's option reader, as every program of the project).
 //
 // Threads: main thread only.
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/core.h"
 #include "musicgen.h"
 
 // ============================================================================
@@ -28,8 +30,52 @@
 
 namespace {
 
+constexpr const char* kProgram = "musicgen";
+
+enum Option { kScore, kTiming, kOutput, kQuiet, kSolo, kSections, kHelp, kNumOptions };
+const s_coreoptiondef kOptions[kNumOptions] = {
+    {"score", true}, {"timing", true}, {"output", true, 'o'}, {"quiet", false},
+    {"solo", true},  {"sections", false}, {"help", false, 'h'},
+};
+
+// What the command line asks for.
+struct s_mgcommandline {
+  const char* scorepath = nullptr;
+  const char* timingpath = nullptr;
+  const char* outpath = nullptr;
+  const char* solo = nullptr;
+  bool quiet = false, sections = false;
+};
+
 void usage() {
   printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n");
+}
+
+// Reads the command line into command. Returns -1 to go on, else the exit
+// status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
+int read_command_line(int argc, const char* const* argv, s_mgcommandline* command) {
+  if (core_wantshelp(argc, argv)) {
+    usage();
+    return 0;
+  }
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  char message[256];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    switch (found) {
+      case kScore: command->scorepath = value; break;
+      case kTiming: command->timingpath = value; break;
+      case kOutput: command->outpath = value; break;
+      case kQuiet: command->quiet = true; break;
+      case kSolo: command->solo = value; break;
+      case kSections: command->sections = true; break;
+      default: return core_refuseoption(kProgram, message);
+    }
+  }
+  if (!command->scorepath) return core_refuseoption(kProgram, "--score SCORE is needed");
+  if (!command->timingpath) return core_refuseoption(kProgram, "--timing TIMING is needed");
+  if (!command->outpath) return core_refuseoption(kProgram, "-o OUT.wav is needed");
+  return -1;
 }
 
 // Loudness of each section of the unmastered mix.
@@ -54,27 +100,14 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 // ============================================================================
 
 int main(int argc, char** argv) {
-  const char* scorepath = nullptr;
-  const char* timingpath = nullptr;
-  const char* outpath = nullptr;
-  const char* solo = nullptr;
-  bool quiet = false, sections = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--score") && i + 1 < argc) scorepath = argv[++i];
-    else if (!std::strcmp(argv[i], "--timing") && i + 1 < argc) timingpath = argv[++i];
-    else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) outpath = argv[++i];
-    else if (!std::strcmp(argv[i], "--quiet")) quiet = true;
-    else if (!std::strcmp(argv[i], "--solo") && i + 1 < argc) solo = argv[++i];
-    else if (!std::strcmp(argv[i], "--sections")) sections = true;
-    else {
-      usage();
-      return 1;
-    }
-  }
-  if (!scorepath || !timingpath || !outpath) {
-    usage();
-    return 1;
-  }
+  s_mgcommandline command;
+  const int answered = read_command_line(argc, argv, &command);
+  if (answered >= 0) return answered;
+  const char* scorepath = command.scorepath;
+  const char* timingpath = command.timingpath;
+  const char* outpath = command.outpath;
+  const char* solo = command.solo;
+  const bool quiet = command.quiet, sections = command.sections;
   auto t0 = std::chrono::steady_clock::now();
   s_mgscore score;
   std::vector<int> events;

@@ -10,15 +10,9 @@
 // and writes "sprox8a.wav": MG_RATE (44100 Hz), 16-bit, stereo, the
 // canonical 44-byte header.
 //
-// Glossary:
-//   frame   one sample of each channel (left, right)
-//   tick    MG_TICK_FRAMES frames; 8 ticks make a beat, 32 a bar
-//   event   a scene of the show, started at a tick by the timing file
-//   section the score's music for one event; it spans to the next event
-//   track   one instrument of the score with its own voices and mixer strip
-//   note    one sounding note: track, start frame, gate length, pitch, velocity
-//   voice   the state that renders one note
-//   block   MG_BLOCK frames, the mixer's unit of work
+// Terms (sample frame, tick, beat, bar, event, score, section, track, note,
+// voice, block): see docs/ARCHITECTURE.md#glossary. Here a "frame" is always
+// a sample frame.
 //
 // Rendering is deterministic: fixed seeds derived from note indices, no
 // uninitialised state, one thread. The same score gives the same bytes.

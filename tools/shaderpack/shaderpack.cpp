@@ -11,8 +11,11 @@
 // Refused, with one line on stderr and exit status 1: a listed body that is
 // missing, a body with a #version line of its own (the pack step writes it),
 // and a .glsl file in DIR that the list does not name (it would never reach
-// the show). Files in OUT that the list does not name are removed, so that a
+// the show). A bad command line gets exit status 2, as in every program of
+// the project. Files in OUT that the list does not name are removed, so that a
 // dropped shader does not linger in the image.
+//
+// Threads: main thread only.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,12 +25,20 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "effects/assets.h"
 #include "effects/shaderhead.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// ---- Constants ---------------------------------------------------------------------
+
+constexpr const char* kProgram = "shaderpack";
+// Every option takes a value and is needed.
+constexpr int kNumOptions = 4;
+const s_coreoptiondef kOptions[kNumOptions] = {{"version", true}, {"prelude", true}, {"bodies", true}, {"out", true}};
 
 // ---- Internal functions ------------------------------------------------------------
 
@@ -66,27 +77,24 @@ void Usage(FILE* to) {
 // ---- Main ------------------------------------------------------------------------------
 
 int main(int argc, char** argv) {
-  std::string version, prelude_path, bodies, out;
-  for (int i = 1; i < argc; i++) {
-    const std::string arg = argv[i];
-    std::string* value = arg == "--version"   ? &version
-                         : arg == "--prelude" ? &prelude_path
-                         : arg == "--bodies"  ? &bodies
-                         : arg == "--out"     ? &out
-                                              : nullptr;
-    if (arg == "--help") {
-      Usage(stdout);
-      return 0;
-    }
-    if (!value || i + 1 == argc) {
-      Usage(stderr);
-      return 1;
-    }
-    *value = argv[++i];
+  if (core_wantshelp(argc, argv)) {
+    Usage(stdout);
+    return 0;
   }
-  if (version.empty() || prelude_path.empty() || bodies.empty() || out.empty()) {
-    Usage(stderr);
-    return 1;
+  std::string version, prelude_path, bodies, out;
+  std::string* const values[kNumOptions] = {&version, &prelude_path, &bodies, &out};
+  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  char message[512];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    if (found < 0) return core_refuseoption(kProgram, message);
+    *values[found] = value;
+  }
+  for (int k = 0; k < kNumOptions; ++k) {
+    if (values[k]->empty()) {
+      snprintf(message, sizeof(message), "--%s is needed", kOptions[k].name);
+      return core_refuseoption(kProgram, message);
+    }
   }
 
   std::string prelude;
