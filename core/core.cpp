@@ -1,8 +1,11 @@
 // core: debug printer, fatal exits, counted memory, copy and fill helpers.
 #include "core/core.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,10 @@
 // ---- Globals ----------------------------------------------------------------
 uint32_t g_mem_in_use = 0;
 uint32_t g_mem_in_use_peak = 0;
+
+namespace {
+std::string* g_heldlines = nullptr;  // where _dbg_printf writes while lines are held
+}  // namespace
 
 // ---- Internal ---------------------------------------------------------------
 namespace {
@@ -49,9 +56,38 @@ void _dbg_shutdown() {}
 int _dbg_printf(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  int result = vprintf(format, args);
+  int result = 0;
+  if (!g_heldlines) {
+    result = vprintf(format, args);
+  } else {
+    va_list again;
+    va_copy(again, args);
+    result = vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (result > 0) {
+      const size_t from = g_heldlines->size();
+      g_heldlines->resize(from + static_cast<size_t>(result) + 1);
+      vsnprintf(&(*g_heldlines)[from], static_cast<size_t>(result) + 1, format, args);
+      g_heldlines->resize(from + static_cast<size_t>(result));
+    }
+  }
   va_end(args);
   return result;
+}
+
+std::string* _dbg_holdlines(std::string* sink) {
+  std::string* before = g_heldlines;
+  g_heldlines = sink;
+  return before;
+}
+
+void core_keepstdio() {
+  for (int fd = 0; fd <= 2; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor: this one, since those below are open by now.
+    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) close(null);
+  }
 }
 
 void _dbg_assert(const char* file, int line, const char* expr) {

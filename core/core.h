@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 // ---- Counters ---------------------------------------------------------------
 // Bytes currently held through the counting wrappers, measured with the usable
@@ -21,10 +22,21 @@ extern uint32_t g_mem_in_use_peak;
 // ---- Debug layer ------------------------------------------------------------
 void _dbg_init();
 void _dbg_shutdown();
-// Formats to standard output; returns vprintf's result.
+// Formats to standard output (or to the held lines); returns vprintf's result.
 int _dbg_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// While a sink is set, _dbg_printf appends its text to the sink instead of
+// printing it: a caller that prints the file system's lines later, in an
+// order of its own, or not at all, holds them so (standard output itself is
+// never touched). Null prints again. Returns the sink set before, so that
+// holds nest.
+std::string* _dbg_holdlines(std::string* sink);
 // Prints "<file>(<line>): assertion failed: <expr>" and exits with status 1.
 [[noreturn]] void _dbg_assert(const char* file, int line, const char* expr);
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed (`>&-`),
+// so that no file, socket or pipe the program opens later lands there and
+// gets standard output's lines written into it. A descriptor that is open
+// is left alone, whatever it is. First thing in main.
+void core_keepstdio();
 // Prints "Error: <message>" and exits with status 1.
 [[noreturn]] void error(const char* message);
 

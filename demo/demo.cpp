@@ -11,6 +11,7 @@
 // the sound system). The audio side advances the music's position meanwhile.
 #include "demo/demo.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,18 +94,25 @@ void RememberGlfwError(int /*code*/, const char* description) {
 [[noreturn]] void EndWithoutData(int mounted) {
   char origin[kReasonBytes];
   const char* what = demo_setup.origin ? demo_setup.origin : kOriginDefault;
-  const char* cause = nullptr;
-  if (mounted) {
-    cause = kNoFiles;
-  } else if (demo_setup.imagekind != COREFILE_KIND_DIRECTORY && access(demo_setup.image, R_OK) != 0) {
-    cause = strerror(errno);
-  }
-  if (cause)
-    snprintf(origin, sizeof origin, "%s: %s", what, cause);
+  const char* path = demo_setup.image;
+  const bool folder = demo_setup.imagekind == COREFILE_KIND_DIRECTORY;
+  const char* damage = corefile_damage();
+  struct stat info;
+  // What stands at the path: stat and access never open it, so a FIFO cannot hold us here.
+  if (mounted)
+    snprintf(origin, sizeof origin, "%s: %s", what, kNoFiles);
+  else if (damage && *damage)
+    snprintf(origin, sizeof origin, "%s: damaged image: %s", what, damage);
+  else if (!path || stat(path, &info) != 0)
+    snprintf(origin, sizeof origin, "%s: %s", what, strerror(path ? errno : ENOENT));
+  else if (folder != S_ISDIR(info.st_mode) || (!folder && !S_ISREG(info.st_mode)))
+    snprintf(origin, sizeof origin, "%s: %s", what, folder ? "not a folder" : "not a regular file");
+  else if (access(path, R_OK) != 0)
+    snprintf(origin, sizeof origin, "%s: %s", what, strerror(errno));
   else
-    snprintf(origin, sizeof origin, "%s", what);
+    snprintf(origin, sizeof origin, "%s: %s", what, folder ? "the folder cannot be read" : "not a resource image");
   fflush(stdout);  // the reader's lines come first
-  fprintf(stderr, kMsgNoData, demo_setup.program, demo_setup.image, origin);
+  fprintf(stderr, kMsgNoData, demo_setup.program, path, origin);
   exit(1);
 }
 

@@ -29,6 +29,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -78,10 +79,12 @@ int monitor_missing(int monitor) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  core_keepstdio();  // with standard output closed, the X connection would take its place
   // Whole lines reach a log file even when the show is killed; every line is
   // printed at start-up, so this costs the frame loop nothing.
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  // A reader of standard output that goes away leaves the show playing.
+  // A reader that goes away (`sprox | head -3`) ends nothing: the show plays
+  // on and its lines are dropped (each write fails with EPIPE).
   signal(SIGPIPE, SIG_IGN);
 
   s_playeroptions options;

@@ -49,10 +49,6 @@ constexpr int kSceneBUnit = 1;
 constexpr int kSceneAUnit = 0;
 constexpr int kPictureUnit = 0;         // the post pass's input picture
 constexpr float kPostBlur = 0.5f;       // "blur" of the post pass
-// A square in the picture's top-right corner, 720-line pixels, that holds the
-// post pass's channel bug wherever it breathes (post.glsl: 34 from the edges,
-// 118 wide, 2.5 % larger at most: it reaches 154 from each edge).
-constexpr float kBugCorner = 200.0f;
 const s_event kNoEvent = {};            // read in place of an event index out of the table
 }  // namespace
 
@@ -106,14 +102,25 @@ void DrawFullQuad(int32_t shader) {
   GFX_UnbindShader();
 }
 
-// That quad again, cut by the scissor to the top-right corner of the
-// viewport that holds the channel bug: the same quad, so every pixel there
-// gets the texture coordinate it had.
-void DrawBugCorner(int32_t shader) {
+// That quad again, cut by the scissor to a rectangle a shader declared
+// (720-line pixels; a negative x or y from the right or bottom edge), grown
+// to whole pixels: the same quad, so every pixel there gets the texture
+// coordinate it had.
+void DrawReach(int32_t shader, const s_gfxreach& reach) {
   GLint viewport[4] = {0, 0, 0, 0};
   glGetIntegerv(GL_VIEWPORT, viewport);
-  const GLint side = static_cast<GLint>(std::ceil(viewport[3] * kBugCorner / EFFECTS_HEIGHT));
-  glScissor(viewport[0] + viewport[2] - side, viewport[1] + viewport[3] - side, side, side);
+  // 720-line pixels to the viewport's: outwards to whole pixels.
+  auto outwards = [&viewport](float length) {
+    return static_cast<GLint>(std::ceil(length * static_cast<float>(viewport[3]) / EFFECTS_HEIGHT));
+  };
+  auto inwards = [&viewport](float length) {
+    return static_cast<GLint>(std::floor(length * static_cast<float>(viewport[3]) / EFFECTS_HEIGHT));
+  };
+  const GLint width = outwards(reach.width);
+  const GLint height = outwards(reach.height);
+  const GLint left = reach.x >= 0.0f ? inwards(reach.x) : viewport[2] - outwards(-reach.x);
+  const GLint top = reach.y >= 0.0f ? inwards(reach.y) : viewport[3] - outwards(-reach.y);
+  glScissor(viewport[0] + left, viewport[1] + viewport[3] - top - height, width, height);
   glEnable(GL_SCISSOR_TEST);
   DrawFullQuad(shader);
   glDisable(GL_SCISSOR_TEST);
@@ -258,15 +265,18 @@ void ExecutePost(int32_t picture, int32_t shader, s_bitmap texture1, s_bitmap te
   // One of ours after the pass's own set: "logostate" flips in one frame and a
   // shader keeps nothing between frames, so the logo's opacity comes from here.
   GFX_SetShaderUniform1f(shader, "logofade", logostate ? LogoFade(event) : 0.0f);
-  if (logostate && GFX_folding) {
-    // A software renderer runs the bug's code on every pixel of the quad:
-    // the picture is drawn with a program folded to the bug being off,
-    // then the corner that holds it again with the bug on. Outside the bug
-    // both programs give the same pixels.
+  s_gfxreach reach;
+  if (logostate && GFX_folding && GFX_FoldReach(shader, "logostate", &reach)) {
+    // A software renderer runs the bug's code on every pixel of the quad.
+    // A shader that declares the rectangle its logo code reaches (post.glsl:
+    // the channel bug's corner) is drawn with a program folded to the bug
+    // being off, then that rectangle again with it on: outside it both give
+    // the same pixels, as the shader promised. Any other shader reads
+    // "logostate" 1 on every pixel.
     GFX_SetShaderUniform1i(shader, "logostate", 0);
     DrawFullQuad(shader);
     GFX_SetShaderUniform1i(shader, "logostate", 1);
-    DrawBugCorner(shader);
+    DrawReach(shader, reach);
   } else {
     DrawFullQuad(shader);
   }

@@ -9,16 +9,24 @@
 // the bitmap's pixel buffer as it is (on a big-endian host its words are
 // rebuilt first).
 //
+// Pictures wider or taller than GFX_MaxImageSide are refused (from the PNG
+// header, before decoding, where the limit is known by then): the driver
+// could not make a texture of them, and decoding one costs seconds and
+// gigabytes for nothing.
+//
 // Threads: main thread only (GL context), except gfx_pngdecode, which runs
 // on the list loader's worker threads.
 #include "gfx/gfx.h"
 
 #include <lodepng.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "core/core.h"
 #include "corefile/corefile.h"
 #include "gfx/gfx_internal.h"
 #include "gfx/gl.h"
@@ -62,6 +70,11 @@ bool BitmapSizeFits(int width, int height) {
   if (width < 0 || height < 0) return false;
   if (width == 0 || height == 0) return true;
   return width <= INT_MAX / kBytesPerPixel / height;
+}
+
+// True for a picture no wider and no taller than maxside pixels.
+bool FitsTexture(unsigned width, unsigned height, int maxside) {
+  return maxside > 0 && width <= static_cast<unsigned>(maxside) && height <= static_cast<unsigned>(maxside);
 }
 
 // Turns count pixels of 8-bit RGBA bytes into stored pixels, in place: on a
@@ -163,6 +176,14 @@ bool GFX_UploadPendingTexture() {
 
 int GFX_PendingUploads() { return gfx_pendinguploads; }
 
+int GFX_MaxImageSide() {
+  // Before the window GLFW may not be started: no call into it then.
+  if (!GFX_window || !glfwGetCurrentContext()) return GFX_MAX_IMAGE_SIDE;
+  GLint driver = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &driver);
+  return driver > 0 ? std::min(driver, GFX_MAX_IMAGE_SIDE) : GFX_MAX_IMAGE_SIDE;
+}
+
 void GFX_UpdateTexture(s_bitmap bitmap) {
   Unpend(bitmap.textureid);  // these pixels replace the ones it waited for
   glBindTexture(GL_TEXTURE_2D, bitmap.textureid);
@@ -212,12 +233,16 @@ void GFX_DrawBitmap(int x, int y, s_bitmap bitmap) {
 void gfx_pngread(s_pngload* load, const char* filename) {
   *load = s_pngload{};
   load->filename = filename;
+  load->maxside = GFX_MaxImageSide();
+  std::string* const outer = _dbg_holdlines(&load->fslines);
   s_corefile file;
-  if (!corefile_open(filename, &file, 0)) return;
-  load->size = corefile_fsize(&file);
-  load->file = static_cast<unsigned char*>(malloc(load->size > 0 ? static_cast<size_t>(load->size) : 1));
-  if (load->size > 0) corefile_read(load->file, load->size, 1, &file);
-  corefile_close(&file);
+  if (corefile_open(filename, &file, 0)) {
+    load->size = corefile_fsize(&file);
+    load->file = static_cast<unsigned char*>(malloc(load->size > 0 ? static_cast<size_t>(load->size) : 1));
+    if (load->size > 0) corefile_read(load->file, load->size, 1, &file);
+    corefile_close(&file);
+  }
+  _dbg_holdlines(outer);
 }
 
 void gfx_pngdecode(s_pngload* load) {
@@ -231,8 +256,16 @@ void gfx_pngdecode(s_pngload* load) {
   lodepng_state_init(&state);
   state.decoder.color_convert = 0;
   unsigned char* raw = nullptr;
-  load->status = lodepng_decode(&raw, &load->width, &load->height, &state, load->file,
-                                load->size > 0 ? static_cast<size_t>(load->size) : 0);
+  const size_t bytes = load->size > 0 ? static_cast<size_t>(load->size) : 0;
+  // The header first: a picture no texture here can take is refused before
+  // its pixels cost seconds and gigabytes.
+  load->status = lodepng_inspect(&load->width, &load->height, &state, load->file, bytes);
+  if (load->status == 0 && !FitsTexture(load->width, load->height, load->maxside)) {
+    load->status = GFX_PNG_OVERSIZED;
+    lodepng_state_cleanup(&state);
+    return;
+  }
+  if (load->status == 0) load->status = lodepng_decode(&raw, &load->width, &load->height, &state, load->file, bytes);
   const LodePNGColorMode& color = state.info_png.color;
   const size_t count = static_cast<size_t>(load->width) * load->height;
   if (load->status != 0 || !raw) {
@@ -259,16 +292,23 @@ void gfx_pngdecode(s_pngload* load) {
 }
 
 void gfx_pngfinish(s_pngload* load, s_bitmap* bitmap) {
-  if (load->fslines && load->fslength > 0) fwrite(load->fslines, 1, load->fslength, stdout);
+  fwrite(load->fslines.data(), 1, load->fslines.size(), stdout);
+  load->fslines.clear();
   const unsigned width = load->width;
   const unsigned height = load->height;
+  // The read may have come before the window: the driver's own limit is known only now.
+  const int maxside = GFX_MaxImageSide();
+  if (load->status == 0 && load->pixels && !FitsTexture(width, height, maxside)) load->status = GFX_PNG_OVERSIZED;
   if (!load->file) {
     printf("- couldn't open file: %s\n", load->filename);
   } else {
     // No line break: the decoder's verdict continues this line.
     printf("pngbuffer loaded: %s, %d", load->filename, load->size);
-    if (load->status != 0 || !load->pixels || !BitmapSizeFits(static_cast<int>(width), static_cast<int>(height)) ||
-        width > INT_MAX || height > INT_MAX) {
+    if (load->status == GFX_PNG_OVERSIZED) {
+      printf(GFX_MSG_PNG_OVERSIZED, width, height, std::min(maxside, load->maxside));
+    } else if (load->status != 0 || !load->pixels ||
+               !BitmapSizeFits(static_cast<int>(width), static_cast<int>(height)) || width > INT_MAX ||
+               height > INT_MAX) {
       printf("Error loading image: %s\n", load->status != 0 ? lodepng_error_text(load->status) : "image too large");
     } else {
       printf("PNG width: %d,height:%d\n", static_cast<int>(width), static_cast<int>(height));

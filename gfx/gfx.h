@@ -143,6 +143,12 @@ extern bool GFX_deferuploads;
 bool GFX_UploadPendingTexture();
 // Textures still waiting for their pixels.
 int GFX_PendingUploads();
+// The largest width or height a loaded or replaced picture may have: the
+// driver's largest texture side (GL_MAX_TEXTURE_SIZE) or GFX_MAX_IMAGE_SIDE,
+// whichever is less; GFX_MAX_IMAGE_SIDE before the window opens or while
+// no GL context is current.
+constexpr int GFX_MAX_IMAGE_SIDE = 8192;
+int GFX_MaxImageSide();
 // Releases buffer and texture of a created record; nothing for an empty one.
 void GFX_DeleteBitmap(s_bitmap* bitmap);
 void GFX_UpdateBitmap(s_bitmap bitmap);
@@ -150,7 +156,8 @@ void GFX_UpdateBitmap(s_bitmap bitmap);
 void GFX_DrawPixel(int x, int y, int color, s_bitmap bitmap);
 void GFX_DrawBitmap(int x, int y, s_bitmap bitmap);
 // Loads a PNG of the mounted resource image into the record; on failure
-// prints why and leaves the record untouched. The new texture stays bound.
+// (a picture over GFX_MaxImageSide among them) prints why and leaves the
+// record untouched. The new texture stays bound.
 void LoadBitmapPNG(const char* filename, s_bitmap* bitmap);
 // Loads count PNG files of the mounted resource image, file k into record
 // bitmaps[k], with the same records, textures (made in list order) and
@@ -226,6 +233,16 @@ bool GFX_PrepareFoldedShader(int id);
 // of those that did not (each is tried once; the program itself draws).
 int GFX_FoldedVariants(int id);
 int GFX_FoldFailures(int id);
+// The rectangle the pragma line of id's fragment text declares for the
+// folded uniform `name` ("reach(name, x, y, width, height)" after the names):
+// outside it, the code behind the uniform changes no pixel. In pixels of a
+// 720-line picture from its top-left corner; a negative x or y counts from
+// the right or bottom edge. True and the rectangle, or false when id
+// declares none for that name.
+struct s_gfxreach {
+  float x, y, width, height;
+};
+bool GFX_FoldReach(int id, const char* name, s_gfxreach* reach);
 // True (the default) lets GFX_BindFoldedShader bind folded
 // programs; false binds every program as it is, to compare the two.
 extern bool GFX_folding;
@@ -244,9 +261,12 @@ int GFX_ReplaceShader(int id, const char* vertexsource, const char* fragmentsour
 // when the picture fits in it; a larger one is allocated otherwise, and the
 // old buffer is kept alive for copies of the record until
 // GFX_ReleaseRetiredBuffers. A record never created is created (and
-// listed). Returns 1, or 0 (nothing changed) for a refused size.
+// listed). Returns 1, or 0 (nothing changed, the texture included) for a
+// refused size (over GFX_MaxImageSide among them) or an upload the driver
+// refused (a GL error).
 int GFX_ReplaceBitmap(s_bitmap* bitmap, int width, int height, const uint32_t* pixels);
-// The same from a PNG in memory; on failure 0 with the reason in `why`.
+// The same from a PNG in memory, its size checked from the header before
+// decoding; on failure 0 with the reason in `why`.
 int GFX_ReplaceBitmapPNG(s_bitmap* bitmap, const unsigned char* png, size_t size, char* why, int capacity);
 // Frees the buffers replacements have retired; returns how many. Only when
 // no copy of a replaced record made before its replacement is left.

@@ -12,6 +12,10 @@
 constexpr const char* GFX_MSG_BITMAP_REFUSED = "gfx: bitmap of %d x %d pixels refused: too large\n";
 constexpr const char* GFX_MSG_BITMAPS_FULL = "gfx: bitmap list full (%d entries), texture %d not listed\n";
 constexpr const char* GFX_MSG_FRAMEBUFFERS_FULL = "gfx: framebuffer table full (%d entries)\n";
+// Continues "pngbuffer loaded: NAME, SIZE" (the loader's failure line) with
+// why the picture was refused: width, height, the largest side taken.
+constexpr const char* GFX_MSG_PNG_OVERSIZED =
+    "Error loading image: %u x %u pixels, larger than the %d pixels a side a texture takes here\n";
 constexpr const char* GFX_MSG_SHADERS_FULL = "gfx: shader table full (%d programs)\n";
 
 // ---- Textures -------------------------------------------------------------------

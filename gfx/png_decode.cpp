@@ -11,11 +11,10 @@
 // LoadBitmapPNG one after the other.
 //
 // The file system prints a line or two as it opens each file ("found file at
-// offset: N"), well before that file's turn comes. While the files are read,
-// standard output (its file descriptor, so whoever writes to it) goes into an
-// anonymous memory file, and each file's part of it is printed again with
-// the rest of that file's lines. Where no memory file can be made, those lines
-// appear as they are written, ahead of the loader's.
+// offset: N"), well before that file's turn comes. The read holds those lines
+// in the file's record (core's _dbg_holdlines), and the finish prints them
+// with the rest of that file's lines. Standard output itself is never
+// redirected: closed, full or a broken pipe, it is only ever written to.
 //
 // Glossary: a job is one file of the list, an s_pngload going through the
 // steps of gfx/png_load.h; it is handed over once its bytes are read and done
@@ -27,9 +26,6 @@
 //
 // Threads: the loader runs on the main thread (GL context); its workers
 // run gfx_pngdecode only, and take and report jobs under the queue's lock.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -58,12 +54,6 @@ struct s_decodequeue {
   std::vector<char> done;              // per job: decoded
 };
 
-// Standard output held in a memory file while the files are read.
-struct s_heldoutput {
-  int saved = -1;  // the descriptor standard output had, duplicated
-  int file = -1;   // the memory file now behind standard output
-};
-
 // ---- Internal functions -------------------------------------------------------------
 // Worker thread: decodes jobs in list order until none is left to take.
 void DecodeJobs(s_decodequeue* queue, s_pngload* loads) {
@@ -78,49 +68,6 @@ void DecodeJobs(s_decodequeue* queue, s_pngload* loads) {
     queue->done[static_cast<size_t>(job)] = 1;
     queue->decoded.notify_all();
   }
-}
-
-// Main thread. Puts standard output into a memory file; false (and nothing
-// changed) when that cannot be done.
-bool HoldOutput(s_heldoutput* held) {
-#ifdef __EMSCRIPTEN__
-  // In a browser there are no workers: each file's lines come in order anyway.
-  held->saved = held->file = -1;
-  return false;
-#endif
-  fflush(stdout);
-  held->file = memfd_create("sprox-pnglines", MFD_CLOEXEC);
-  if (held->file < 0) return false;
-  held->saved = dup(STDOUT_FILENO);
-  if (held->saved >= 0 && dup2(held->file, STDOUT_FILENO) >= 0) return true;
-  if (held->saved >= 0) close(held->saved);
-  close(held->file);
-  held->saved = held->file = -1;
-  return false;
-}
-
-// Main thread. Bytes written to the held output so far.
-size_t HeldBytes(const s_heldoutput* held) {
-  fflush(stdout);
-  const off_t at = lseek(held->file, 0, SEEK_CUR);
-  return at > 0 ? static_cast<size_t>(at) : 0;
-}
-
-// Main thread. Gives standard output back and returns what was held.
-std::vector<char> ReleaseOutput(s_heldoutput* held) {
-  const size_t size = HeldBytes(held);
-  dup2(held->saved, STDOUT_FILENO);
-  close(held->saved);
-  std::vector<char> text(size);
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = pread(held->file, text.data() + got, size - got, static_cast<off_t>(got));
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  text.resize(got);
-  close(held->file);
-  return text;
 }
 
 std::vector<std::thread> StartWorkers(s_decodequeue* queue, s_pngload* loads) {
@@ -142,12 +89,11 @@ std::vector<std::thread> StartWorkers(s_decodequeue* queue, s_pngload* loads) {
 
 }  // namespace
 
-// A list on its way: the jobs, the workers decoding them, each file's held lines.
+// A list on its way: the jobs (each with its held lines) and the workers decoding them.
 struct s_pngbatch {
   std::vector<s_pngload> loads;
   s_decodequeue queue;
   std::vector<std::thread> workers;
-  std::vector<char> text;  // the file system's lines, held while the files were read
 };
 
 // ---- Public functions ------------------------------------------------------------------
@@ -160,11 +106,7 @@ s_pngbatch* StartBitmapsPNG(const char* const* filenames, int count) {
   queue.done.assign(static_cast<size_t>(count), 0);
   batch->workers = StartWorkers(&queue, batch->loads.data());
 
-  s_heldoutput held;
-  const bool holding = HoldOutput(&held);
-  std::vector<size_t> lines(static_cast<size_t>(count) + 1, 0);  // where each file's held lines start
   for (int k = 0; k < count; k++) {
-    if (holding) lines[static_cast<size_t>(k)] = HeldBytes(&held);
     gfx_pngread(&batch->loads[static_cast<size_t>(k)], filenames[k]);
     {
       std::lock_guard<std::mutex> hold(queue.lock);
@@ -177,17 +119,6 @@ s_pngbatch* StartBitmapsPNG(const char* const* filenames, int count) {
   // not enough: a worker that slept through the last handover while another
   // took the last job would otherwise wait forever, and the join with it.
   queue.handedover.notify_all();
-  if (holding) {
-    lines[static_cast<size_t>(count)] = HeldBytes(&held);
-    batch->text = ReleaseOutput(&held);
-    const std::vector<char>& text = batch->text;
-    for (int k = 0; k < count; k++) {
-      const size_t from = std::min(lines[static_cast<size_t>(k)], text.size());
-      const size_t to = std::min(lines[static_cast<size_t>(k) + 1], text.size());
-      batch->loads[static_cast<size_t>(k)].fslines = text.data() + from;
-      batch->loads[static_cast<size_t>(k)].fslength = to - from;
-    }
-  }
   return batch;
 }
 

@@ -12,10 +12,16 @@
 // so a picture that shrinks and grows back reuses its buffer: repeated
 // replacements allocate only when a picture outgrows every size before it.
 //
+// A replacement succeeds only when the driver took the pixels: a picture
+// wider or taller than GFX_MaxImageSide is refused (from a PNG's header,
+// before decoding), and an upload that sets a GL error leaves the record and
+// its texture as they were.
+//
 // Threads: main thread only (GL context).
 #include <lodepng.h>
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +34,11 @@
 namespace {
 constexpr int kBytesPerPixel = 4;
 constexpr int kMaxRetired = 256;  // buffers kept for copies; beyond that the oldest is let go of
+constexpr int kMaxErrorFlags = 16;  // GL error flags read away before an upload, at most
+// Reasons of a refused replacement (the caller's "why").
+constexpr const char* kWhyRefused = "picture of %d x %d pixels refused";
+constexpr const char* kWhyOversized = "%u x %u pixels, larger than the %d pixels a side a texture takes here";
+constexpr const char* kWhyUpload = "the driver refused the texture upload (GL error 0x%04x)";
 }  // namespace
 
 // ---- Globals ----------------------------------------------------------------------------
@@ -82,6 +93,102 @@ GLuint CompileStage(GLenum kind, const char* source, char* log, int capacity, in
   return 0;
 }
 
+// Writes a reason into why (when given) and returns 0.
+int Why(char* why, int capacity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int Why(char* why, int capacity, const char* format, ...) {
+  if (!why || capacity <= 0) return 0;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(why, static_cast<size_t>(capacity), format, args);
+  va_end(args);
+  return 0;
+}
+
+// Empties GL's error flags (a few at most are set at once), so that the next
+// glGetError speaks of what follows only.
+void ClearErrors() {
+  for (int k = 0; k < kMaxErrorFlags && glGetError() != GL_NO_ERROR; k++) {
+  }
+}
+
+// A record never created (or whose load failed) is created around the
+// picture; a failed upload empties it again.
+int CreateAround(s_bitmap* bitmap, int width, int height, const uint32_t* pixels, char* why, int capacity) {
+  GFX_CreateBitmap(width, height, bitmap);
+  if (!bitmap->pixels) return Why(why, capacity, kWhyRefused, width, height);
+  std::memcpy(bitmap->pixels, pixels, static_cast<size_t>(width) * height * kBytesPerPixel);
+  GFX_UpdateTexture(*bitmap);
+  const GLenum error = glGetError();
+  if (error != GL_NO_ERROR) {
+    GFX_DeleteTexture(*bitmap);
+    free(bitmap->pixels);
+    *bitmap = s_bitmap{};
+    return Why(why, capacity, kWhyUpload, static_cast<unsigned>(error));
+  }
+  CapacityOf(bitmap) = static_cast<size_t>(width) * height * kBytesPerPixel;
+  return 1;
+}
+
+// GFX_ReplaceBitmap, with the reason of a refusal in why. The record changes
+// only once the driver has taken the new pixels: the texture is uploaded
+// from the caller's pixels first and glGetError asked; a failed upload
+// leaves the texture as it was (GL changes nothing on an error) and the record too.
+int ReplaceBitmap(s_bitmap* bitmap, int width, int height, const uint32_t* pixels, char* why, int capacity) {
+  if (!bitmap || !pixels || width <= 0 || height <= 0 || width > INT_MAX / kBytesPerPixel / height)
+    return Why(why, capacity, kWhyRefused, width, height);
+  const int maxside = GFX_MaxImageSide();
+  if (width > maxside || height > maxside)
+    return Why(why, capacity, kWhyOversized, static_cast<unsigned>(width), static_cast<unsigned>(height), maxside);
+  const size_t bytes = static_cast<size_t>(width) * height * kBytesPerPixel;
+  // The texture keeps its name and parameters (filter, wrap); only its storage changes.
+  GLint bound = 0;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  ClearErrors();
+  if (!bitmap->pixels || bitmap->textureid == 0) {
+    const int created = CreateAround(bitmap, width, height, pixels, why, capacity);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    return created;
+  }
+  size_t& capacityof = CapacityOf(bitmap);
+  uint32_t* grown = nullptr;
+  if (bytes > capacityof && !(grown = static_cast<uint32_t*>(malloc(bytes)))) {
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    return Why(why, capacity, kWhyRefused, width, height);
+  }
+  // A name that cannot be bound as a 2D texture gets no upload (it would
+  // land in whatever is bound). A texture still waiting for its pixels gets
+  // the old ones first, so that a refused upload leaves it with those.
+  glBindTexture(GL_TEXTURE_2D, bitmap->textureid);
+  GLenum error = glGetError();
+  if (error == GL_NO_ERROR) {
+    gfx_uploadifpending(bitmap->textureid);
+    s_bitmap staged = *bitmap;
+    staged.width = width;
+    staged.height = height;
+    staged.pixels = const_cast<uint32_t*>(pixels);  // read only by the upload
+    GFX_UpdateTexture(staged);
+    error = glGetError();
+  }
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+  if (error != GL_NO_ERROR) {
+    free(grown);
+    return Why(why, capacity, kWhyUpload, static_cast<unsigned>(error));
+  }
+  if (grown) {
+    Retire(bitmap->pixels);
+    bitmap->pixels = grown;
+    capacityof = bytes;
+  }
+  bitmap->width = bitmap->texwidth = width;
+  bitmap->height = bitmap->texheight = height;
+  bitmap->numpixels = width * height;
+  bitmap->size = bitmap->numpixels * kBytesPerPixel;
+  bitmap->s1 = static_cast<float>(width * GFX_TEXCOORD_S1) / static_cast<float>(width);
+  bitmap->t1 = static_cast<float>(height * GFX_TEXCOORD_T1) / static_cast<float>(height);
+  std::memcpy(bitmap->pixels, pixels, bytes);
+  return 1;
+}
+
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------------------
@@ -126,50 +233,31 @@ int GFX_ReplaceShader(int id, const char* vertexsource, const char* fragmentsour
 }
 
 int GFX_ReplaceBitmap(s_bitmap* bitmap, int width, int height, const uint32_t* pixels) {
-  if (!bitmap || !pixels || width <= 0 || height <= 0 || width > INT_MAX / kBytesPerPixel / height) return 0;
-  const size_t bytes = static_cast<size_t>(width) * height * kBytesPerPixel;
-  if (!bitmap->pixels || bitmap->textureid == 0) {
-    GFX_CreateBitmap(width, height, bitmap);
-    if (!bitmap->pixels) return 0;
-    CapacityOf(bitmap) = bytes;
-  } else {
-    size_t& capacity = CapacityOf(bitmap);
-    if (bytes > capacity) {
-      uint32_t* grown = static_cast<uint32_t*>(malloc(bytes));
-      if (!grown) return 0;
-      Retire(bitmap->pixels);
-      bitmap->pixels = grown;
-      capacity = bytes;
-    }
-    bitmap->width = bitmap->texwidth = width;
-    bitmap->height = bitmap->texheight = height;
-    bitmap->numpixels = width * height;
-    bitmap->size = bitmap->numpixels * kBytesPerPixel;
-    bitmap->s1 = static_cast<float>(width * GFX_TEXCOORD_S1) / static_cast<float>(width);
-    bitmap->t1 = static_cast<float>(height * GFX_TEXCOORD_T1) / static_cast<float>(height);
-  }
-  std::memcpy(bitmap->pixels, pixels, bytes);
-  // The texture keeps its name and parameters (filter, wrap); only its storage changes.
-  GLint bound = 0;
-  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-  GFX_UpdateTexture(*bitmap);
-  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
-  return 1;
+  return ReplaceBitmap(bitmap, width, height, pixels, nullptr, 0);
 }
 
 int GFX_ReplaceBitmapPNG(s_bitmap* bitmap, const unsigned char* png, size_t size, char* why, int capacity) {
-  unsigned char* image = nullptr;
   unsigned width = 0, height = 0;
-  const unsigned status = lodepng_decode32(&image, &width, &height, png, size);
+  LodePNGState state;
+  lodepng_state_init(&state);
+  // The header first: a picture no texture takes is refused before decoding.
+  unsigned status = lodepng_inspect(&width, &height, &state, png, size);
+  lodepng_state_cleanup(&state);
+  const int maxside = GFX_MaxImageSide();
+  if (status == 0 && (width > static_cast<unsigned>(maxside) || height > static_cast<unsigned>(maxside))) {
+    Why(why, capacity, kWhyOversized, width, height, maxside);
+    return 0;
+  }
+  unsigned char* image = nullptr;
+  if (status == 0) status = lodepng_decode32(&image, &width, &height, png, size);
   int replaced = 0;
   if (status != 0) {
-    if (why) std::snprintf(why, capacity, "%s", lodepng_error_text(status));
-  } else if (width > INT_MAX || height > INT_MAX ||
-             !(replaced = GFX_ReplaceBitmap(bitmap, static_cast<int>(width), static_cast<int>(height),
-                                            reinterpret_cast<const uint32_t*>(image)))) {
-    if (why) std::snprintf(why, capacity, "picture of %u x %u pixels refused", width, height);
+    Why(why, capacity, "%s", lodepng_error_text(status));
+  } else {
+    // LodePNG's bytes are red, green, blue, alpha in memory order: the stored pixel layout.
+    replaced = ReplaceBitmap(bitmap, static_cast<int>(width), static_cast<int>(height),
+                             reinterpret_cast<const uint32_t*>(image), why, capacity);
   }
-  // LodePNG's bytes are red, green, blue, alpha in memory order: the stored pixel layout.
   free(image);
   return replaced;
 }

@@ -19,11 +19,24 @@
 // onto it. The picture is the same as the program's own: same code, same
 // values.
 //
+// The same line may declare how far the code behind one of those uniforms
+// reaches, after the names:
+//
+//   #pragma fold(mode, logostate) reach(logostate, -200, 0, 200, 200)
+//
+// promises that whatever the uniform's value, no pixel outside that
+// rectangle changes (x, y, width, height in pixels of a 720-line picture from
+// its top-left corner; a negative x or y counts from the right or the bottom
+// edge). A pass may then draw the picture with the uniform at 0 and only the
+// rectangle with its value (GFX_FoldReach); without the declaration, the
+// uniform has its value on every pixel.
+//
 // The program of the id stays what the shader table holds; the variants are
 // this file's, and they go when the id's program is deleted or replaced.
 //
 // Threads: main thread only (GL context).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -38,6 +51,8 @@ constexpr int kMaxRecords = 32;      // distinct uniform names replayed per shad
 constexpr int kNameBytes = 32;       // longest uniform name kept, terminator included
 constexpr int kLogBytes = 512;       // link log printed for a variant that fails
 constexpr const char* kPragma = "#pragma fold(";
+constexpr const char* kReach = "reach(";  // on the pragma's line, after the names
+constexpr int kReachNumbers = 4;          // x, y, width, height
 // The lines of this file, each printed once per shader or set of values.
 constexpr const char* kMsgFull = "gfx: shader %d has %d folded programs; more draw unfolded\n";
 constexpr const char* kMsgFailed = "gfx: shader %d folded to %s does not link, drawn unfolded: %s\n";
@@ -69,6 +84,8 @@ struct Folding {
   int variantcount;
   int failures;           // variants that did not link
   bool full_reported;
+  char reachkey[kNameBytes];  // the key the reach clause names, or empty
+  s_gfxreach reach;           // its rectangle
 };
 
 Folding g_folds[GFX_MAX_SHADERS];
@@ -94,6 +111,39 @@ void ReadKeys(const char* source, Folding* folding) {
     folding->keys[folding->keycount][length] = '\0';
     folding->keycount++;
     at += length;
+  }
+}
+
+// The reach clause of the pragma line, if it names one of the keys and
+// gives four numbers.
+void ReadReach(const char* source, Folding* folding) {
+  const char* at = std::strstr(source, kPragma);
+  const char* eol = at ? std::strchr(at, '\n') : nullptr;
+  at = at ? std::strstr(at, kReach) : nullptr;
+  if (!at || (eol && at > eol)) return;
+  at += std::strlen(kReach);
+  while (*at == ' ') at++;
+  int length = 0;
+  while (IsNameChar(at[length])) length++;
+  char name[kNameBytes];
+  if (length == 0 || length >= kNameBytes) return;
+  std::memcpy(name, at, length);
+  name[length] = '\0';
+  at += length;
+  float numbers[kReachNumbers];
+  for (float& number : numbers) {
+    while (*at == ' ' || *at == ',') at++;
+    char* end = nullptr;
+    number = std::strtof(at, &end);
+    if (end == at) return;
+    at = end;
+  }
+  while (*at == ' ') at++;
+  if (*at != ')' || numbers[2] <= 0.0f || numbers[3] <= 0.0f) return;
+  for (int k = 0; k < folding->keycount; k++) {
+    if (std::strcmp(folding->keys[k], name) != 0) continue;
+    std::memcpy(folding->reachkey, name, sizeof name);
+    folding->reach = s_gfxreach{numbers[0], numbers[1], numbers[2], numbers[3]};
   }
 }
 
@@ -219,6 +269,7 @@ void gfx_readfolds(int id, const char* fragmentsource) {
   Folding& folding = g_folds[id];
   ReadKeys(fragmentsource, &folding);
   if (folding.keycount == 0) return;
+  ReadReach(fragmentsource, &folding);
   folding.fragment = fragmentsource;
 }
 
@@ -262,6 +313,13 @@ void GFX_BindFoldedShader(int id) {
 int GFX_FoldedVariants(int id) {
   if (id < 0 || id >= GFX_MAX_SHADERS) return 0;
   return g_folds[id].variantcount - g_folds[id].failures;
+}
+
+bool GFX_FoldReach(int id, const char* name, s_gfxreach* reach) {
+  if (!GFX_IsShader(id) || !name || !g_folds[id].reachkey[0] || std::strcmp(g_folds[id].reachkey, name) != 0)
+    return false;
+  if (reach) *reach = g_folds[id].reach;
+  return true;
 }
 
 int GFX_FoldFailures(int id) { return id >= 0 && id < GFX_MAX_SHADERS ? g_folds[id].failures : 0; }

@@ -945,13 +945,14 @@ TEST(CaptureExecutable, DataThatCannotBeMountedEndsTheRunBeforeTheWindow) {
       {"nodata/text.dat", "--at 30 --png k --report", "not a resource image"},
       {"nodata/truncated.dat", "--at 30 --png k", "damaged image: "},
       {"nodata/truncated.dat", "--at 30 --png k --report", "damaged image: "},
-      {"nodata/folder", "--at 30 --png k --sheet s.png", "the folder holds no files"},
+      {"nodata/folder", "--at 30 --png k --sheet s.png", "it holds no files"},
   };
   for (const Case& c : cases) {
     std::filesystem::remove_all("k");
     Ran result = run("DISPLAY=:99 " + exe + " --quiet --data " + c.data + " " + c.outputs);
     EXPECT_EQ(result.status, 1) << c.data << ": " << result.out;
-    EXPECT_NE(result.out.find(std::string("sprox-capture: no show data: could not mount ") + c.data + " (" + c.reason),
+    EXPECT_NE(result.out.find(std::string("sprox-capture: no show data: could not mount ") + c.data + " (the " +
+                              (std::filesystem::is_directory(c.data) ? "folder" : "file") + " given: " + c.reason),
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("); put sprox.dat beside the program or name it with --data\n"), std::string::npos)

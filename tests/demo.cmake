@@ -14,8 +14,14 @@ add_dependencies(demo_ending_test sprox)
 if(TARGET sprox_data)
   add_dependencies(demo_ending_test sprox_data)
 endif()
-# The player's command line, letterbox and data lookup (no window).
+# The player's command line, letterbox and data lookup (no window); the
+# built program on a short show, each run under an X server of its own.
 sprox_add_test(player_test SOURCES player_test.cpp LIBS demo)
+target_compile_definitions(player_test PRIVATE SPROX_EXE="$<TARGET_FILE:sprox>")
+add_dependencies(player_test sprox)
+if(TARGET sprox_data)
+  add_dependencies(player_test sprox_data)
+endif()
 # The player on a 1920x1080 X screen of its own: full screen, letterbox, F11, resize.
 sprox_add_test(player_screen_test SOURCES player_screen_test.cpp LIBS core lodepng)
 target_compile_definitions(player_screen_test PRIVATE SPROX_EXE="$<TARGET_FILE:sprox>")

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -653,15 +654,15 @@ TEST(DemoProgram, WhatCannotBeShownEndsAtOnceWithOneLineOnStandardError) {
   const std::string folder = std::filesystem::absolute("refuse").string();
   const std::vector<Case> cases = {
       {"empty", ": >sprox.dat", SPROX_EXE, 1,
-       "sprox: no show data: could not mount sprox.dat (found in the current folder)" + hint, true},
+       "sprox: no show data: could not mount sprox.dat (found in the current folder: not a resource image)" + hint, true},
       {"text", "echo 'not an image' >t.txt", SPROX_EXE " --data t.txt", 1,
-       "sprox: no show data: could not mount t.txt (the file given)" + hint, true},
+       "sprox: no show data: could not mount t.txt (the file given: not a resource image)" + hint, true},
       {"truncated", "head -c 200 " + image + " >cut.dat", SPROX_EXE " --data cut.dat", 1,
-       "sprox: no show data: could not mount cut.dat (the file given)" + hint, true},
+       "sprox: no show data: could not mount cut.dat (the file given: damaged image: romsize beyond the end of the file)" + hint, true},
       {"empty_folder", "mkdir nothing", SPROX_EXE " --data nothing", 1,
        "sprox: no show data: could not mount nothing (the folder given: it holds no files)" + hint, true},
       {"lying_trailer", lying, "./prog", 1,
-       "sprox: no show data: could not mount " + folder + "/lying_trailer/prog (the image appended to the program)" +
+       "sprox: no show data: could not mount " + folder + "/lying_trailer/prog (the image appended to the program: damaged image: file table larger than the file)" +
            hint, true},
       {"fifo", "mkfifo f", SPROX_EXE " --data f", 1, "sprox: --data f: a FIFO, not a file or folder\n", false},
       {"dev_missing", "", SPROX_EXE " --dev /nonexistent", 1, "sprox: --dev /nonexistent: no such file or folder\n",
@@ -713,7 +714,11 @@ TEST(DemoProgram, ShowsWithoutAnEndMarkEndWithTheirMusicAndAClosedPipeDoesNotSto
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(rc, 0) << c.name << " (141: ended by SIGPIPE, 124: never ended)";
     EXPECT_LT(seconds, 50.0) << c.name;
-    EXPECT_EQ(test_util::read_file(dir + "/stderr.txt"), c.warning) << c.name;
+    // The sound system may also say that the music ended, depending on
+    // whether the loop saw the clock past the music's end first.
+    const std::string error = std::regex_replace(test_util::read_file(dir + "/stderr.txt"),
+                                                 std::regex("sound: the music ended at [^\n]*\n"), "");
+    EXPECT_EQ(error, c.warning) << c.name;
   }
 }
 

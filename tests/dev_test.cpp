@@ -249,6 +249,26 @@ TEST(DevImages, AnImageIsReplacedUnderTheSameTextureNameAtAnySize) {
   EXPECT_EQ(GFX_ReleaseRetiredBuffers(), 1);
 }
 
+// A saved picture larger than any texture may be is refused from its header
+// with the reason on the reload's failure line, and the old picture stays.
+TEST(DevImages, APictureLargerThanATextureIsRefusedAndTheOldOneStays) {
+  Write("vintage8.png", Png(4, 4, 0xFF0000FFu));
+  test_util::capture_stdout([] { Dev_Reload("vintage8.png"); });
+  const unsigned texture = bmp_vintage.textureid;
+  Write("vintage8.png", Png(GFX_MAX_IMAGE_SIDE + 1, 1, 0x00FF00FFu));
+  const std::string out = test_util::capture_stdout([] { Dev_Reload("vintage8.png"); });
+  EXPECT_NE(out.find("dev: image vintage8.png not reloaded (" + std::to_string(GFX_MAX_IMAGE_SIDE + 1) +
+                     " x 1 pixels, larger than the " + std::to_string(GFX_MaxImageSide()) +
+                     " pixels a side a texture takes here), the old picture stays"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("dev: reloaded image"), std::string::npos) << out;
+  EXPECT_EQ(bmp_vintage.textureid, texture);
+  EXPECT_EQ(bmp_vintage.width, 4);
+  EXPECT_EQ(SizeOf(texture).width, 4);
+  EXPECT_EQ(FirstTexel(texture), 0xFF0000FFu);
+}
+
 TEST(DevTiming, TheTableIsReadAgainAndTheMusicStaysWhereItIs) {
   for (int i = 0; i < 5; i++) fillnextbuffer();
   const uint64_t at = Soundsystem_GetSoundOffset(snd_demomusic);

@@ -554,6 +554,32 @@ TEST_F(EffectsPass, PostLogostateModeAndInputs) {
   glDeleteTextures(4, textures);
 }
 
+// "logostate" reaches every pixel of a post shader in its events. Only a
+// shader that declares the rectangle its logo code reaches is drawn with it
+// on in that rectangle alone (the rest folded to 0, for a software renderer).
+TEST_F(EffectsPass, PostLogostateReachesEveryPixelUnlessTheShaderSaysHowFar) {
+  const std::string paint =
+      "uniform int logostate;\nvoid main() { gl_FragColor = vec4(float(logostate), 0.0, 0.0, 1.0); }\n";
+  struct Case {
+    const char* pragma;
+    int middle;  // red in the middle of the picture and just left of the corner
+    int corner;  // red in the top-right corner
+  };
+  for (const Case& c : {Case{"", 255, 255}, Case{"#pragma fold(logostate)\n", 255, 255},
+                        Case{"#pragma fold(logostate) reach(logostate, -200, 0, 200, 200)\n", 0, 255}}) {
+    const int id = GFX_InitShader(vv_default, (std::string("#version 120\n") + c.pragma + paint).c_str());
+    ASSERT_GE(id, 0);
+    SetTimeline(2, 2 * 256 + 100);
+    Fill(g_fb[1], 0, 0, 1);
+    ExecutePost(g_fb[2], id, Tex(0), Tex(0), Tex(0), Tex(0));  // into g_fb[1], the framebuffer bound
+    EXPECT_EQ(Pixel(kWidth / 2, kHeight / 2)[0], c.middle) << c.pragma;
+    EXPECT_EQ(Pixel(kWidth - 201, kHeight - 1)[0], c.middle) << c.pragma;
+    EXPECT_EQ(Pixel(kWidth - 1, kHeight - 1)[0], c.corner) << c.pragma;
+    EXPECT_EQ(Pixel(kWidth - 200, kHeight - 200)[0], c.corner) << c.pragma;
+    GFX_DeleteShader(id);
+  }
+}
+
 // ---- Asset tables --------------------------------------------------------------------------
 
 class EffectsAssets : public testing::Test {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -710,6 +711,17 @@ TEST(GfxBitmap, ListStopsAtTwoHundredAndFiftySix) {
 
 // ---- PNG loading ------------------------------------------------------------------------
 
+// A PNG whose header claims width x height over the pixels of `png` (whose
+// data no longer matches: only a check of the header alone can name the size).
+std::string Claiming(std::string png, uint32_t width, uint32_t height) {
+  for (int k = 0; k < 4; k++) {
+    png[16 + k] = static_cast<char>(width >> (24 - 8 * k));
+    png[20 + k] = static_cast<char>(height >> (24 - 8 * k));
+  }
+  lodepng_chunk_generate_crc(reinterpret_cast<unsigned char*>(&png[8]));  // the header chunk
+  return png;
+}
+
 class GfxPng : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -717,10 +729,17 @@ class GfxPng : public testing::Test {
     std::vector<uint8_t> wide(5 * 3 * 4);
     for (size_t i = 0; i < wide.size(); i++) wide[i] = static_cast<uint8_t>(i * 7 + 1);
     one_png_ = Png(1, 1, one);
-    test_util::pack("gfx_png.dat", {{"one.png", one_png_},
-                                    {"wide.png", Png(5, 3, wide)},
-                                    {"bad.png", "nopng"},
-                                    {"cut.png", one_png_.substr(0, one_png_.size() / 2)}});
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"one.png", one_png_},
+        {"wide.png", Png(5, 3, wide)},
+        {"bad.png", "nopng"},
+        {"cut.png", one_png_.substr(0, one_png_.size() / 2)},
+        {"side.png", Png(GFX_MAX_IMAGE_SIDE, 1, std::vector<uint8_t>(GFX_MAX_IMAGE_SIDE * 4))},
+        {"over.png", Claiming(one_png_, GFX_MAX_IMAGE_SIDE + 1, 1)},
+        {"tall.png", Claiming(one_png_, 1, 20000)},
+        {"huge.png", Claiming(one_png_, 20000, 11250)}};
+    test_util::pack("gfx_png.dat", files);
+    files_ = std::map<std::string, std::string>(files.begin(), files.end());
     wide_ = wide;
   }
   void SetUp() override {
@@ -729,7 +748,9 @@ class GfxPng : public testing::Test {
   }
   static std::string one_png_;
   static std::vector<uint8_t> wide_;
+  static std::map<std::string, std::string> files_;  // what the image holds
 };
+std::map<std::string, std::string> GfxPng::files_;
 std::string GfxPng::one_png_;
 std::vector<uint8_t> GfxPng::wide_;
 
@@ -785,6 +806,72 @@ TEST_F(GfxPng, CorruptImagePrintsBothMessagesOnOneLine) {
   const std::string cut = LoaderLines(test_util::capture_stdout([&] { LoadBitmapPNG("cut.png", &b); }));
   EXPECT_NE(cut.find("Error loading image: "), std::string::npos) << cut;
   EXPECT_EQ(b.textureid, 0u);
+}
+
+// A picture wider or taller than any texture may be is refused from its
+// header by the one-file loader, the list loader and a replacement alike, the
+// reason on the loaders' failure line. The largest side that fits loads.
+TEST_F(GfxPng, PicturesLargerThanATextureAreRefusedFromTheirHeader) {
+  const int limit = GFX_MaxImageSide();
+  EXPECT_EQ(limit, std::min(GetInt(GL_MAX_TEXTURE_SIZE), GFX_MAX_IMAGE_SIDE));
+  struct Case {
+    const char* name;
+    unsigned width, height;
+  };
+  for (const Case& c : {Case{"side.png", GFX_MAX_IMAGE_SIDE, 1}, Case{"over.png", GFX_MAX_IMAGE_SIDE + 1, 1},
+                        Case{"tall.png", 1, 20000}, Case{"huge.png", 20000, 11250}}) {
+    const bool fits = c.width <= static_cast<unsigned>(limit) && c.height <= static_cast<unsigned>(limit);
+    const std::string& png = files_[c.name];
+    const std::string reason = std::to_string(c.width) + " x " + std::to_string(c.height) +
+                               " pixels, larger than the " + std::to_string(limit) + " pixels a side a texture takes here";
+    s_bitmap one = {}, listed = {};
+    s_bitmap* const records[] = {&listed};
+    const std::string out = LoaderLines(test_util::capture_stdout([&] {
+      LoadBitmapPNG(c.name, &one);
+      LoadBitmapsPNG(&c.name, records, 1, nullptr);
+    }));
+    const std::string refused = "pngbuffer loaded: " + std::string(c.name) + ", " + std::to_string(png.size()) +
+                                "Error loading image: " + reason + "\n";
+    if (fits) {
+      EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(out, refused + refused);
+    }
+    EXPECT_EQ(one.textureid != 0 && listed.textureid != 0, fits) << c.name;
+    s_bitmap replaced = {};
+    char why[160] = "";
+    test_util::capture_stdout([&] {
+      GFX_ReplaceBitmapPNG(&replaced, reinterpret_cast<const unsigned char*>(png.data()), png.size(), why, sizeof why);
+    });
+    EXPECT_EQ(why, fits ? std::string() : reason) << "a replacement reads the header first too";
+    test_util::capture_stdout([&] {
+      for (s_bitmap* b : {&one, &listed, &replaced}) GFX_DeleteBitmap(b);
+    });
+  }
+}
+
+// A replacement counts only when the driver took the pixels: a GL error on
+// the way (here: the name is a cube map's, which GL will not bind as a 2D
+// texture) leaves the record as it was and says so.
+TEST_F(GfxPng, AReplacementTheDriverRefusesChangesNothing) {
+  s_bitmap record = {};
+  const uint32_t red = 0xFF0000FFu;
+  test_util::capture_stdout([&] { ASSERT_EQ(GFX_ReplaceBitmap(&record, 1, 1, &red), 1); });
+  GLuint cube = 0;
+  glGenTextures(1, &cube);
+  glBindTexture(GL_TEXTURE_CUBE_MAP, cube);
+  std::swap(record.textureid, cube);
+  const s_bitmap before = record;
+  char why[160] = "";
+  const std::string& png = files_["wide.png"];
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(png.data());
+  EXPECT_EQ(GFX_ReplaceBitmapPNG(&record, bytes, png.size(), why, sizeof why), 0);
+  EXPECT_STREQ(why, "the driver refused the texture upload (GL error 0x0502)");
+  EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+  EXPECT_EQ(record.pixels[0], red);
+  std::swap(record.textureid, cube);
+  glDeleteTextures(1, &cube);
+  test_util::capture_stdout([&] { GFX_DeleteBitmap(&record); });
 }
 
 TEST_F(GfxPng, MissingFileLeavesTheRecordUntouched) {
@@ -900,6 +987,7 @@ TEST(GfxPngDecode, SameVerdictAndPixelsAsTheLibrary) {
     s_pngload load = {};
     load.filename = name.c_str();
     load.size = static_cast<int>(bytes.size());
+    load.maxside = GFX_MAX_IMAGE_SIDE;
     load.file = static_cast<unsigned char*>(malloc(bytes.size() + 1));
     memcpy(load.file, bytes.data(), bytes.size());
     gfx_pngdecode(&load);

@@ -189,6 +189,36 @@ TEST(MusicgenScore, AFadeHoldsThroughTheTailUntilTheNextNote) {
   EXPECT_GT(peak(2 * bar + MG_RATE / 20, 2 * bar + MG_RATE / 10), 0.9 * start);
 }
 
+TEST(MusicgenScore, LevelsAndBreathsScaleTheWholeMixReturnsIncluded) {
+  // A held tone with a long reverb; section a is 6 dB down and breathes in
+  // its second bar, section b plays as mixed.
+  const std::string body =
+      "mix roomsize=0.95 damp=0.1\n"
+      "instrument tone synth wave=sine cutoff=18000 attack=0.001 sustain=1 release=0.05 velsens=0 reverb=0.8\n"
+      "pattern stab step=8\n  A4 . . .\n";
+  Result plain = run(body + "section a event=0\n  play tone stab\nsection b event=1 bars=1\n  play tone stab\n", {0, 64});
+  Result shaped = run(body + "section a event=0 level=-6\n  play tone stab\n  mute bars=1-2\n"
+                             "section b event=1 bars=1\n  play tone stab\n", {0, 64});
+  ASSERT_EQ(plain.sequenced, 1) << plain.out;
+  ASSERT_EQ(shaped.sequenced, 1) << shaped.out;
+  const int64_t bar = MG_TICKS_PER_BAR * MG_TICK_FRAMES;
+  ASSERT_EQ(shaped.song.levels.size(), 2u);
+  EXPECT_EQ(shaped.song.levels[1].from, bar);
+  EXPECT_EQ(shaped.song.levels[1].to, 2 * bar);
+  std::vector<float> a, b;
+  mg_render(&plain.score, &plain.song, 0, plain.song.frames, &a);
+  mg_render(&shaped.score, &shaped.song, 0, shaped.song.frames, &b);
+  auto peak = [](const std::vector<float>& x, int64_t from, int64_t to) {
+    return mg_samplepeak(x.data() + 2 * from, to - from);
+  };
+  // Bar 0 at half the amplitude; bar 1 silent from its first frame to its
+  // last, though the plain mix rings on there; bar 2 as mixed.
+  EXPECT_NEAR(peak(b, 0, bar - 64) / peak(a, 0, bar - 64), 0.5, 0.01);
+  EXPECT_GT(peak(a, bar, 2 * bar), 1e-3) << "the plain mix sounds there";
+  EXPECT_EQ(peak(b, bar, 2 * bar), 0.0);
+  EXPECT_NEAR(peak(b, 2 * bar + 64, 3 * bar) / peak(a, 2 * bar + 64, 3 * bar), 1.0, 0.01);
+}
+
 TEST(MusicgenScore, ChordSymbols) {
   s_mgchord c;
   ASSERT_EQ(mg_chord_parse("A", &c), 1);
@@ -255,6 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadScore{"section s event=0\n  play lead p bars=0.01-1\n", {0}, "bad option 'bars=0.01-1'"},
         BadScore{"section s event=0\n  play lead p bars=2-1\n", {0}, "bad option 'bars=2-1'"},
         BadScore{"section s event=0\n  dance lead\n", {0}, "expected chords, play or auto"},
+        BadScore{"section s event=0\n  mute\n", {0}, "mute needs bars="},
+        BadScore{"section s event=0 level=20\n", {0}, "section s: bad option 'level=20'"},
         BadScore{"tempo 120\n", {0}, "unknown directive 'tempo'"},
         BadScore{"mix loudness=3\n", {0}, "mix: bad setting 'loudness=3'"},
         BadScore{"include nowhere.score\n", {0}, "cannot read nowhere.score"}));

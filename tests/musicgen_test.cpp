@@ -1,8 +1,10 @@
 // musicgen: the synthesiser's building blocks, checked on rendered buffers.
 //
 // Oscillators (pitch and band limit), the envelope's shape, the filters'
-// responses, the delay and reverb, the sidechain ducker, the drums, and the
-// mastering meters and limiter. Spectra are measured with a Hann-windowed DFT
+// responses, the delay and reverb, the sidechain ducker, the drums, the
+// bass's sub-octave floor, the master's tone, the mastering meters and
+// limiter, the WAV file both ways, and the report's measures on signals
+// whose answers are known. Spectra are measured with a Hann-windowed DFT
 // at the frequencies of interest.
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -492,4 +495,183 @@ TEST(MusicgenWav, WritesTheSoundSystemsHeaderAndLittleEndianSamples) {
   std::string out = test_util::capture_stdout(
       [] { EXPECT_EQ(mg_wav_write("/nonexistent-dir/x.wav", nullptr, 0), 0) << "an unwritable path is reported"; });
   EXPECT_NE(out.find("musicgen: cannot write /nonexistent-dir/x.wav"), std::string::npos) << out;
+}
+
+TEST(MusicgenWav, ReadsBackWhatItWritesAndRefusesOtherFiles) {
+  const int16_t stereo[] = {0x1234, -2, 32767, -32768};
+  ASSERT_EQ(mg_wav_write("musicgen_wav_read.wav", stereo, 2), 1);
+  std::vector<float> back;
+  ASSERT_EQ(mg_wav_read("musicgen_wav_read.wav", &back), 1);
+  ASSERT_EQ(back.size(), 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(back[(size_t)i], stereo[i] / 32768.0f) << i;
+  std::ifstream in("musicgen_wav_read.wav", std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  struct Bad {
+    const char* what;
+    std::string bytes;
+    const char* message;
+  };
+  std::string mono = good, shortdata = good;
+  mono[22] = 1;
+  shortdata.resize(good.size() - 2);
+  const Bad bad[] = {{"a header cut short", good.substr(0, 30), "is not a 44100 Hz 16-bit stereo WAV"},
+                     {"one channel", mono, "is not a 44100 Hz 16-bit stereo WAV"},
+                     {"samples cut short", shortdata, "ends before its 8 data bytes"}};
+  for (const Bad& b : bad) {
+    std::ofstream("musicgen_wav_read.wav", std::ios::binary) << b.bytes;
+    std::string out = test_util::capture_stdout([&] { EXPECT_EQ(mg_wav_read("musicgen_wav_read.wav", &back), 0) << b.what; });
+    EXPECT_NE(out.find(b.message), std::string::npos) << b.what << ": " << out;
+  }
+  std::remove("musicgen_wav_read.wav");
+  std::string out = test_util::capture_stdout([&] { EXPECT_EQ(mg_wav_read("/nonexistent-dir/x.wav", &back), 0); });
+  EXPECT_NE(out.find("musicgen: cannot read /nonexistent-dir/x.wav"), std::string::npos) << out;
+}
+
+// ---- The low end and the master's tone -------------------------------------------------------------------------
+
+TEST(MusicgenVoices, ASubOctaveUnderE1PlaysAnOctaveUp) {
+  // A sine with a sine sub: periodic at the sub's period, unless the sub
+  // would fall under E1 (41.2 Hz) and is folded onto the note itself.
+  s_mginstrument ins;
+  mg_instrument_defaults(&ins, MG_ENGINE_SYNTH);
+  ins.p[MG_P_WAVE] = MG_WAVE_SINE;
+  ins.p[MG_P_CUTOFF] = 18000.0f;
+  ins.p[MG_P_SUB] = 1.0f;
+  struct Case {
+    float note;
+    bool folded;
+  };
+  // A1 (55 Hz) would put its sub at 27.5 Hz; E2's sub is E1 itself; A2's is A1.
+  for (const Case& c : {Case{33.0f, true}, Case{40.0f, false}, Case{45.0f, false}}) {
+    std::vector<float> x = render_note(ins, c.note, 1.0f, nullptr);
+    std::vector<float> held(x.begin() + MG_RATE / 4, x.begin() + MG_RATE / 4 + MG_RATE / 2);
+    const double f = mg_note_hz(c.note);
+    const double sub = dft_mag(held, f / 2.0), note = dft_mag(held, f);
+    if (c.folded) {
+      EXPECT_LT(sub, 0.01 * note) << c.note << ": nothing under the note";
+    } else {
+      EXPECT_GT(sub, 0.5 * note) << c.note << ": the sub an octave down";
+    }
+  }
+}
+
+TEST(MusicgenMixer, TheMastersAirAndMidCutShapeTheMix) {
+  // A sine through the whole mixer, with and without the master's tone.
+  struct Case {
+    const char* note;
+    float air, mud;
+    double lo, hi;  // dB the tone gains
+  };
+  const Case cases[] = {{"G2", 4.0f, -3.0f, -0.3, 0.3},   // 98 Hz: under both
+                        {"C#5", 0.0f, -3.0f, -3.3, -2.7}, // 554 Hz: the middle of the cut
+                        {"D#9", 4.0f, 0.0f, 2.0, 4.0}};   // 9956 Hz: above the shelf's midpoint, under its top
+  for (const Case& c : cases) {
+    auto level = [&](float air, float mud) {
+      std::string text = "instrument tone synth wave=sine cutoff=19000 attack=0.001 sustain=1 velsens=0\n"
+                         "pattern one step=32\n  " + std::string(c.note) + "\n"
+                         "section a event=0 bars=1\n  play tone one\n";
+      s_mgscore score;
+      s_mgsong song;
+      test_util::capture_stdout([&] {
+        EXPECT_EQ(mg_score_parse(text.c_str(), "t.score", "", &score), 1);
+        EXPECT_EQ(mg_sequence(&score, {0}, &song), 1);
+      });
+      score.mix.airdb = air;
+      score.mix.muddb = mud;
+      std::vector<float> out;
+      mg_render(&score, &song, 0, song.frames, &out);
+      return 20.0 * std::log10(mg_samplepeak(out.data() + MG_RATE / 2 * 2, MG_RATE / 2));
+    };
+    const double gained = level(c.air, c.mud) - level(0.0f, 0.0f);
+    EXPECT_GE(gained, c.lo) << c.note;
+    EXPECT_LE(gained, c.hi) << c.note;
+  }
+}
+
+TEST(MusicgenMixer, TheKickDucksTheReturns) {
+  // An A5 stab's reverb rings on into bar 1, where a kick (no click, nothing
+  // near 880 Hz) hits on the downbeat.
+  const char* text =
+      "mix roomsize=0.95 damp=0.1 duckthreshold=-30 duckratio=20 duckrelease=0.2\n"
+      "instrument tone synth wave=sine cutoff=18000 attack=0.001 sustain=1 release=0.02 velsens=0 reverb=1\n"
+      "instrument kick kick key=1 click=0\n"
+      "pattern stab step=8\n  A5 . . .\n"
+      "pattern hit step=32\n  x\n"
+      "section a event=0 bars=2\n  play tone stab bars=0-1\n  play kick hit bars=1-2\n";
+  auto tail = [&](float duckreturns, double from, double to) {
+    s_mgscore score;
+    s_mgsong song;
+    test_util::capture_stdout([&] {
+      EXPECT_EQ(mg_score_parse(text, "t.score", "", &score), 1);
+      EXPECT_EQ(mg_sequence(&score, {0}, &song), 1);
+    });
+    score.mix.duckreturns = duckreturns;
+    std::vector<float> out;
+    mg_render(&score, &song, 0, song.frames, &out);
+    const int64_t bar = MG_TICKS_PER_BAR * MG_TICK_FRAMES;
+    std::vector<float> left;
+    for (int64_t i = bar + (int64_t)(from * MG_RATE); i < bar + (int64_t)(to * MG_RATE); ++i)
+      left.push_back(out[2 * (size_t)i]);
+    return dft_mag(left, mg_note_hz(81.0f));
+  };
+  EXPECT_NEAR(tail(0.9f, -0.1, -0.02) / tail(0.0f, -0.1, -0.02), 1.0, 0.01) << "untouched before the kick";
+  EXPECT_LT(tail(0.9f, 0.02, 0.1) / tail(0.0f, 0.02, 0.1), 0.5) << "ducked under it";
+}
+
+// ---- Measures of the mastered music ----------------------------------------------------------------------------
+
+TEST(MusicgenReport, ReadsKnownSignals) {
+  // Eight bars of one section, a hook of four quarter notes under it.
+  s_mgscore score;
+  s_mgsong song;
+  test_util::capture_stdout([&] {
+    ASSERT_EQ(mg_score_parse("instrument tone fm\npattern hook step=8\n  A4 C#5 E5 A5\n"
+                             "section a event=0 bars=8\n  play tone hook\n",
+                             "t.score", "", &score), 1);
+    ASSERT_EQ(mg_sequence(&score, {0}, &song), 1);
+  });
+  const int64_t beat = 8 * MG_TICK_FRAMES;
+  const double hook[4] = {mg_note_hz(69), mg_note_hz(73), mg_note_hz(76), mg_note_hz(81)};
+  auto sine = [](double hz, int64_t i) { return std::sin(2.0 * M_PI * hz * (double)i / MG_RATE); };
+  struct Case {
+    const char* what;
+    std::function<float(int64_t frame, int channel)> signal;
+    std::function<double(const s_mgsectionreport&)> measure;
+    double expected, tolerance;
+  };
+  const Case cases[] = {
+      {"4 kHz 6 dB under 1 kHz", [&](int64_t i, int) { return (float)(0.2 * sine(1000, i) + 0.1 * sine(4000, i)); },
+       [](const s_mgsectionreport& r) { return r.bands[MG_REPORT_BAND1K + 2]; }, -6.0, 0.3},
+      {"half the power under 40 Hz", [&](int64_t i, int) { return (float)(0.2 * sine(30, i) + 0.2 * sine(1000, i)); },
+       [](const s_mgsectionreport& r) { return r.below40; }, 0.5, 0.02},
+      {"lows in opposite phase", [&](int64_t i, int ch) { return (float)((ch ? -0.3 : 0.3) * sine(60, i)); },
+       [](const s_mgsectionreport& r) { return r.lowcorr; }, -1.0, 0.01},
+      {"a 12 dB dip over each beat's first quarter",
+       [&](int64_t i, int) { return (float)((i % beat < beat / 4 ? 0.05 : 0.2) * sine(1000, i)); },
+       [](const s_mgsectionreport& r) { return r.pumpdb; }, 12.0, 0.5},
+      {"the hook's notes", [&](int64_t i, int) { return (float)(0.3 * sine(hook[(i / beat) % 4], i)); },
+       [](const s_mgsectionreport& r) { return r.hookmatch; }, 1.0, 0.0},
+      {"a tritone off the hook",
+       [&](int64_t i, int) { return (float)(0.3 * sine(hook[(i / beat) % 4] * std::sqrt(2.0), i)); },
+       [](const s_mgsectionreport& r) { return r.hookmatch; }, 0.0, 0.0},
+      {"the hook an octave down",
+       [&](int64_t i, int) { return (float)(0.3 * sine(hook[(i / beat) % 4] / 2.0, i)); },
+       [](const s_mgsectionreport& r) { return r.hookmatch; }, 0.0, 0.0},
+      {"the same bar eight times", [&](int64_t i, int) { return (float)(0.3 * sine(hook[(i / beat) % 4], i)); },
+       [](const s_mgsectionreport& r) { return r.repeatbars; }, 7.0, 0.0},
+      {"a new note every bar",
+       [&](int64_t i, int) { return (float)(0.3 * sine(mg_note_hz(60.0f + 2.0f * (float)(i / (4 * beat))), i)); },
+       [](const s_mgsectionreport& r) { return r.repeatbars; }, 0.0, 0.0},
+  };
+  for (const Case& c : cases) {
+    std::vector<float> x((size_t)song.frames * 2);
+    for (int64_t i = 0; i < song.frames; ++i)
+      for (int ch = 0; ch < 2; ++ch) x[2 * (size_t)i + ch] = c.signal(i, ch);
+    std::vector<s_mgsectionreport> report;
+    std::vector<s_mgbreath> breaths;
+    mg_report(&score, &song, x.data(), song.frames, &report, &breaths);
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_NEAR(c.measure(report[0]), c.expected, c.tolerance) << c.what;
+  }
 }

@@ -1,9 +1,12 @@
 // musicgen: the rendered music of the show, as the build wrote it.
 //
 // The file is packed with our packer and loaded with the sound module's own
-// WAV loader, as the show loads it; then its format, length, mastering and
-// arrangement are checked, and how it ends: the last chord dies away inside
-// event 14, steadily, into exact silence that lasts past the end mark. A
+// WAV loader, as the show loads it; then its format, length and mastering
+// are checked; every section's part in the arrangement, through musicgen's
+// report (the drops against the verses, brightness, pumping, the hook, the
+// low end, repetition, the breaths before the drops); and how it ends: the
+// last chord dies away inside event 14, steadily, into exact silence that
+// lasts past the end mark. A
 // short excerpt of the score is rendered twice to prove the render is
 // deterministic, and the mastering's ending (a fixed gain, a fade to
 // silence before the file's end) is checked on small mixes of its own.
@@ -46,11 +49,6 @@ const Song& show_song() {
     });
   }
   return s;
-}
-
-// Loudness of frames [a, b) of interleaved stereo samples.
-double loudness_of(const std::vector<float>& x, int64_t a, int64_t b) {
-  return mg_loudness(x.data() + 2 * a, b - a);
 }
 
 // RMS level of frames [a, b), both channels, dBFS; minus infinity for silence.
@@ -153,11 +151,14 @@ TEST_F(MusicgenTrack, TheLastChordDiesAwayInsideEventFourteen) {
   }
   EXPECT_LT(rms_db(samples_, endmark - MG_RATE / 4, endmark), -50.0) << "the last 250 ms before the end mark";
 
-  // Exact digital silence, no dither: the first frame of the last 3 s that
-  // is zero in both channels starts a silence that lasts to the file's end.
-  int64_t silent = -1;
-  for (int64_t n = from; n < endmark && silent < 0; ++n)
-    if (samples_[2 * n] == 0.0f && samples_[2 * n + 1] == 0.0f) silent = n;
+  // Exact digital silence, no dither: the first 10 ms of the last 3 s that
+  // are zero in both channels start a silence that lasts to the file's end
+  // (a lone frame at zero in both is a crossing of the waveform, not silence).
+  int64_t silent = -1, zeros = 0;
+  for (int64_t n = from; n < endmark && silent < 0; ++n) {
+    zeros = samples_[2 * n] == 0.0f && samples_[2 * n + 1] == 0.0f ? zeros + 1 : 0;
+    if (zeros == MG_RATE / 100) silent = n + 1 - zeros;
+  }
   ASSERT_GE(silent, 0) << "the music is silent before the end mark";
   int64_t after = 0;
   for (int64_t i = 2 * silent; i < 2 * frames; ++i) after += samples_[(size_t)i] != 0.0f;
@@ -180,27 +181,68 @@ TEST_F(MusicgenTrack, IsMasteredWithoutClipping) {
   EXPECT_NEAR(mg_loudness(samples_.data(), frames), -14.0, 0.5) << "integrated loudness";
 }
 
-TEST_F(MusicgenTrack, SectionsFollowTheStory) {
+// What each section is for: the drops hit, the verses hold back.
+enum Role { kOther, kVerse, kDrop };
+
+struct SectionRole {
+  const char* name;
+  Role role;
+};
+
+TEST_F(MusicgenTrack, EverySectionPlaysItsPart) {
   const Song& s = show_song();
   ASSERT_TRUE(s.ok);
   ASSERT_FALSE(samples_.empty());
-  auto section = [&](int e) {
-    return loudness_of(samples_, (int64_t)s.events[(size_t)e] * MG_TICK_FRAMES,
-                       (int64_t)s.events[(size_t)e + 1] * MG_TICK_FRAMES);
+  std::vector<s_mgsectionreport> report;
+  std::vector<s_mgbreath> breaths;
+  mg_report(&s.score, &s.song, samples_.data(), (int64_t)samples_.size() / 2, &report, &breaths);
+  ASSERT_EQ(report.size(), s.score.sections.size());
+  const SectionRole roles[] = {{"versea", kVerse}, {"verseavar", kVerse}, {"verseb", kVerse},
+                               {"drop", kDrop},    {"chorus", kDrop},    {"final", kDrop}};
+  auto role_of = [&](const s_mgsectionreport& r) {
+    for (const SectionRole& sr : roles)
+      if (std::strcmp(sr.name, r.name) == 0) return sr.role;
+    return kOther;
   };
-  const double intro = section(0), drop = section(2), credits = section(5), chorus = section(8),
-               final = section(11), closing = section(13);
-  EXPECT_GT(drop, intro + 3.0) << "the drop hits";
-  EXPECT_GT(chorus, credits + 2.0) << "the chorus outshines the breather";
-  EXPECT_GE(final, chorus - 1.0) << "the final drop is at full power";
-  EXPECT_LT(closing, chorus - 3.0) << "the pads at the close are softer";
-  // The half bar of silence before the chorus: quieter than the chorus' first half bar.
-  const int64_t chorusstart = (int64_t)s.events[8] * MG_TICK_FRAMES;
-  const int64_t beat = 8 * MG_TICK_FRAMES;
-  double before = 0.0, after = 0.0;
-  for (int64_t i = chorusstart - beat / 2; i < chorusstart; ++i) before = std::max(before, (double)std::fabs(samples_[2 * i]));
-  for (int64_t i = chorusstart; i < chorusstart + beat / 2; ++i) after = std::max(after, (double)std::fabs(samples_[2 * i]));
-  EXPECT_LT(before, 0.5 * after);
+  double verselufs = 0.0, versekick = -200.0, loudest = -200.0, quietestdrop = 0.0;
+  int verses = 0, drops = 0;
+  for (const s_mgsectionreport& r : report) {
+    if (role_of(r) == kVerse) verselufs += r.lufs, versekick = std::max(versekick, r.kickdb), ++verses;
+    if (role_of(r) == kDrop) quietestdrop = std::min(quietestdrop, r.lufs);
+    loudest = std::max(loudest, r.lufs);
+  }
+  ASSERT_EQ(verses, 3);
+  verselufs /= verses;
+  const int k1 = MG_REPORT_BAND1K;
+  for (const s_mgsectionreport& r : report) {
+    SCOPED_TRACE(r.name);
+    EXPECT_LE(r.below40, 0.08) << "energy under 40 Hz";
+    EXPECT_LE(r.repeatbars, 8) << "bars in a row that repeat earlier bars";
+    if (r.bands[1] > -20.0) {
+      EXPECT_GE(r.lowcorr, 0.9) << "the lows are mono-safe";
+    }
+    if (role_of(r) == kVerse) {
+      EXPECT_NEAR(r.lufs, -16.0, 1.5) << "a thinner verse";
+    }
+    if (role_of(r) != kDrop) {
+      EXPECT_LT(r.lufs, quietestdrop) << "quieter than every drop";
+      continue;
+    }
+    ++drops;
+    EXPECT_GE(r.lufs, verselufs + 3.0) << "the drop out-hits the verses";
+    EXPECT_GE(r.kickdb, versekick + 2.0) << "a hotter kick than in any verse";
+    EXPECT_GE(r.bands[k1 + 2], -6.0) << "the 4 kHz octave";
+    EXPECT_GE(r.bands[k1 + 4], -15.0) << "the 16 kHz octave";
+    for (int k = k1 + 2; k < MG_REPORT_BANDS; ++k) EXPECT_LE(r.bands[k], 0.0) << "no harsh band " << k;
+    EXPECT_GE(r.pumpdb, 6.0) << "the 400-2500 Hz band pumps on the kick";
+    EXPECT_GE(r.hookmatch, 0.7) << "the hook's note is the strongest pitch";
+    if (std::strcmp(r.name, "final") == 0) {
+      EXPECT_EQ(r.lufs, loudest) << "the final drop is the loudest";
+    }
+  }
+  EXPECT_EQ(drops, 3);
+  ASSERT_EQ(breaths.size(), 3u);
+  for (const s_mgbreath& b : breaths) EXPECT_LT(b.peakdb, -40.0) << b.name;
 }
 
 TEST(MusicgenRender, IsDeterministic) {

@@ -1,12 +1,16 @@
 // The player's pure parts, without a window: the option reader shared with
 // the capture tool, sprox's command line, the letterbox, and the data lookup
 // with real files in scratch folders (an executable with an image appended
-// included).
+// included). Last, the built program itself on a two-second show under a
+// display of its own (xvfb-run), with standard output in each of the states
+// a careless user leaves it in.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -16,6 +20,7 @@
 #include "demo/pacing.h"
 #include "corefile/corefile.h"
 #include "demo/demo.h"
+#include "effects/effects.h"
 #include "test_util.h"
 
 namespace {
@@ -331,6 +336,53 @@ TEST_F(DataLookup, APlainProgramHasNoAppendedImageAndWhatIsFoundMounts) {
   ASSERT_EQ(opened, 1);
   corefile_close(&file);
   corefile_closeimage();
+}
+
+// ---- Standard output ------------------------------------------------------------------
+
+// The built show as loose files (links into the build folder) with a timing
+// file that runs every event for two ticks and ends at tick 32 (two seconds).
+fs::path ShortShow() {
+  const fs::path build = SPROX_BINARY_DIR;
+  const fs::path show = fs::absolute("short_show");
+  fs::remove_all(show);
+  fs::create_directories(show);
+  for (const char* folder : {"gen/images", "gen/shaders"})
+    for (const auto& entry : fs::directory_iterator(build / folder))
+      fs::create_symlink(entry.path(), show / entry.path().filename());
+  fs::create_symlink(build / "gen/music" / DEMO_MUSICNAME, show / DEMO_MUSICNAME);
+  std::string timing;
+  for (int e = 0; e <= DEMO_LASTSCENE; e++)
+    timing += "event " + std::to_string(e) + " " + std::to_string(2 * e) + " 0 0\n";
+  timing += "event " + std::to_string(DEMO_LASTSCENE + 1) + " 32 0 0\n";
+  test_util::write_file(show / DEMO_TIMINGNAME, timing);
+  return show;
+}
+
+// The image loader's lines come in list order whatever standard output is:
+// the show plays to its end mark and exits 0, with standard output a file,
+// closed, full, or a pipe whose reader has gone.
+TEST(PlayerOutput, TheShowEndsWellWhateverStandardOutputIs) {
+  const fs::path show = ShortShow();
+  const std::string run =
+      "SPROX_AUDIO=silent timeout 240 " SPROX_EXE " --mute --data \"" + show.string() + "\" 2>err.txt";
+  // Each: the shell command around RUN (sprox's own), which leaves sprox's status in status.txt.
+  for (std::string wrap : {"RUN >out.txt; echo $? >status.txt", "RUN >&-; echo $? >status.txt",
+                           "RUN >/dev/full; echo $? >status.txt", "{ RUN; echo $? >status.txt; } | true"}) {
+    wrap.replace(wrap.find("RUN"), 3, run);
+    fs::remove("status.txt");
+    const int shell = std::system(("xvfb-run -a -s '" SPROX_XVFB_SCREEN "' sh -c '" + wrap + "'").c_str());
+    ASSERT_TRUE(WIFEXITED(shell)) << wrap;
+    EXPECT_EQ(test_util::read_file("status.txt"), "0\n") << wrap << ": " << test_util::read_file("err.txt");
+  }
+  // With standard output a file, every image's lines are there, in order, each loaded.
+  const std::string out = test_util::read_file("out.txt");
+  EXPECT_EQ(out.find("Error loading image"), std::string::npos) << out;
+  size_t at = 0;
+  for (int k = 0; k < EFFECTS_NUM_IMAGES; k++) {
+    at = out.find(std::string("pngbuffer loaded: ") + sprox_assets::kImageFiles[k] + ",", at);
+    ASSERT_NE(at, std::string::npos) << sprox_assets::kImageFiles[k] << " missing or out of order";
+  }
 }
 
 }  // namespace

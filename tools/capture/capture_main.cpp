@@ -25,7 +25,6 @@
 // writes its files.
 //
 // Threads: main thread only; the interrupt handler only sets a flag.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
 #include "tools/capture/capture.h"
 #include "tools/capture/capture_source.h"
 #include "tools/capture/capture_timing.h"
@@ -163,20 +163,12 @@ void dief(const char* format, ...) {
   die(kExitFailure, message);
 }
 
-// Descriptors 0 to 2 that are closed are opened on /dev/null: otherwise the
-// first file the capture opens (the font, the image, a frame, the encoder's
-// pipe) would take descriptor 1 and receive every line meant for standard
-// output. SIGPIPE is ignored for the same readers that went away, and for a
-// dead encoder, which then shows as a failed write.
+// SIGPIPE is ignored for readers of standard output that went away, and for
+// a dead encoder, which then shows as a failed write; closed descriptors 0
+// to 2 are opened on /dev/null (core_keepstdio), so that no file of ours
+// takes standard output's place.
 void keep_standard_streams() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    if (opened >= 0 && opened != fd) {
-      dup2(opened, fd);
-      close(opened);
-    }
-  }
+  core_keepstdio();
   signal(SIGPIPE, SIG_IGN);
 }
 

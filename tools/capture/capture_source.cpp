@@ -5,10 +5,9 @@
 // held time while a frame renders and GLFW's timer otherwise; that timer is
 // set with glfwSetTime as well, so both agree whenever the clock is released.
 //
-// No data, no show: the start-up reports its steps through demo_mark, and the
-// capture looks at the mount as it passes the first mark on to the timing
-// observer. The show's own lines up to the mount are printed by then; the
-// window is not open yet.
+// No data, no show: the start-up itself ends the program (status 1, the
+// reason on standard error) when the data cannot be mounted, before the
+// window opens, with the capture's name in its line.
 //
 // Threads: main thread only.
 #include "tools/capture/capture_source.h"
@@ -39,11 +38,6 @@
 // ---- Constants ----------------------------------------------------------------------
 namespace {
 
-// The same words as the player's: program, path, reason.
-constexpr const char* kMsgNoData =
-    "%s: no show data: could not mount %s (%s); put sprox.dat beside the program or name it with --data\n";
-constexpr int kExitNoData = 1;
-constexpr int kReasonCapacity = 512;
 
 // ---- Globals ----------------------------------------------------------------------
 
@@ -52,7 +46,6 @@ double g_clock = 0.0;      // the held clock, seconds
 int32_t g_width = EFFECTS_WIDTH;    // pixels of the pictures read back
 int32_t g_height = EFFECTS_HEIGHT;
 int g_output = -1;                  // the framebuffer frames are drawn into, or -1 for the window
-void (*g_nextmark)(int mark) = nullptr;  // the observer the mount check passes every mark on to
 
 // ---- Internal functions -------------------------------------------------------------
 // The clock the effect passes read while the capture runs.
@@ -62,19 +55,6 @@ void hold_clock(double seconds) {
   glfwSetTime(seconds);
   g_clock = seconds;
   g_clockheld = true;
-}
-
-// The start-up's marks, seen on their way to the timing observer: right
-// after the mount (and its "data:" line) a show without data ends here,
-// before the window opens.
-void on_mark(int mark) {
-  if (g_nextmark) g_nextmark(mark);
-  if (mark != DEMO_MARK_MOUNTED) return;
-  char reason[kReasonCapacity];
-  if (capturesource_mounted(demo_setup.image, demo_setup.imagekind, reason, sizeof(reason))) return;
-  fflush(stdout);
-  fprintf(stderr, kMsgNoData, CAPTURE_PROGRAM, demo_setup.image, reason);
-  exit(kExitNoData);
 }
 
 }  // namespace
@@ -91,8 +71,6 @@ int capturesource_start(int32_t width, int32_t height, bool offscreen, char* mes
     demo_setup.renderheight = height;
   }
   capturetiming_install();
-  g_nextmark = demo_mark;
-  demo_mark = on_mark;
   Demo_Startup(false);
   if (!GFX_window) return core_fail(message, capacity, "the window could not be opened");
   g_width = width;
@@ -112,23 +90,6 @@ int capturesource_start(int32_t width, int32_t height, bool offscreen, char* mes
                 "the window's framebuffer is %dx%d, not %dx%d (is the X screen at least %dx%d?)", windowwidth,
                 windowheight, EFFECTS_WIDTH, EFFECTS_HEIGHT, EFFECTS_WIDTH, EFFECTS_HEIGHT);
   return 1;
-}
-
-int capturesource_mounted(const char* path, int kind, char* reason, int capacity) {
-  if (corefile_image.data && corefile_image.numfiles > 0) return 1;
-  const bool folder = kind == COREFILE_KIND_DIRECTORY;
-  if (corefile_image.data)
-    return core_fail(reason, capacity, folder ? "the folder holds no files" : "the image holds no files");
-  const char* damage = corefile_damage();
-  if (damage && *damage) return core_fail(reason, capacity, "damaged image: %s", damage);
-  // Refused without a damage: say what stands at the path. stat and access
-  // never open it, so a FIFO cannot hold the capture here.
-  struct stat info;
-  if (!path || stat(path, &info) != 0) return core_fail(reason, capacity, "%s", strerror(path ? errno : ENOENT));
-  if (folder && !S_ISDIR(info.st_mode)) return core_fail(reason, capacity, "not a folder");
-  if (!folder && !S_ISREG(info.st_mode)) return core_fail(reason, capacity, "not a regular file");
-  if (access(path, R_OK) != 0) return core_fail(reason, capacity, "%s", strerror(errno));
-  return core_fail(reason, capacity, folder ? "the folder cannot be read" : "not a resource image");
 }
 
 int capturesource_hasmusic(char* reason, int capacity) {

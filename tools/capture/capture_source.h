@@ -27,11 +27,6 @@
 // does not return: right after the mount, before the window opens, it says
 // why and what to do on standard error and ends the program with status 1.
 int capturesource_start(int32_t width, int32_t height, bool offscreen, char* message, int capacity);
-// After the mount of `path` (a COREFILE_KIND_... `kind`): 1 when it is in
-// force and holds files, else 0 with the reason in words ("damaged image:
-// ...", "not a resource image", the system's reason, "the folder holds no
-// files"). The show needs nothing less to show anything.
-int capturesource_mounted(const char* path, int kind, char* reason, int capacity);
 // After capturesource_start: 1 when the engine loaded music it can play,
 // else 0 with the reason (a music without sample frames or sample rate would
 // only stop the encoder).

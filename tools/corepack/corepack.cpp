@@ -315,6 +315,7 @@ bool write_atomically(const std::string& target, const std::vector<uint8_t>& hos
 }  // namespace
 
 int main(int argc, char** argv) {
+  core_keepstdio();  // with standard output closed, the image written could take its place
   s_packcommand command;
   const int answered = read_command_line(argc, argv, &command);
   if (answered >= 0) return answered;

@@ -1,12 +1,10 @@
 // corepack_format: writing images in memory, listing image files through corefile.
 #include "corepack_format.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <string>
 
 #include "core/core.h"
 #include "corefile/corefile.h"
@@ -28,27 +26,18 @@ namespace {
 using ListedSizes = std::map<std::string, std::deque<uint32_t>>;
 
 // Keeps the reader's progress lines off standard output while it lives, so
-// that what corepack prints is the listing alone.
+// that what corepack prints is the listing alone: they are held and dropped
+// (standard output itself is left alone).
 class QuietStdout {
  public:
-  QuietStdout() {
-    fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-    if (null >= 0) close(null);
-  }
-  ~QuietStdout() {
-    fflush(stdout);
-    if (saved_ < 0) return;
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
+  QuietStdout() : outer_(_dbg_holdlines(&dropped_)) {}
+  ~QuietStdout() { _dbg_holdlines(outer_); }
   QuietStdout(const QuietStdout&) = delete;
   QuietStdout& operator=(const QuietStdout&) = delete;
 
  private:
-  int saved_ = -1;
+  std::string dropped_;
+  std::string* outer_;
 };
 
 // ---- Internal functions --------------------------------------------------------

@@ -1,7 +1,11 @@
 // musicgen: renders the show's music.
 //
 //   musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]
+//   musicgen --score SCORE --timing TIMING --report WAV
 //
+// --report measures a rendered file section by section (loudness, octave
+// bands, pumping, the low end, the hook, repetition, the breaths) and writes
+// nothing;
 // --sections prints the loudness of every section of the unmastered mix;
 // --solo renders one track alone (the others muted, the buses kept) and
 // prints the same, so track levels compare with the full mix. Both are for
@@ -32,10 +36,10 @@ namespace {
 
 constexpr const char* kProgram = "musicgen";
 
-enum Option { kScore, kTiming, kOutput, kQuiet, kSolo, kSections, kHelp, kNumOptions };
+enum Option { kScore, kTiming, kOutput, kQuiet, kSolo, kSections, kReport, kHelp, kNumOptions };
 const s_coreoptiondef kOptions[kNumOptions] = {
     {"score", true}, {"timing", true}, {"output", true, 'o'}, {"quiet", false},
-    {"solo", true},  {"sections", false}, {"help", false, 'h'},
+    {"solo", true},  {"sections", false}, {"report", true}, {"help", false, 'h'},
 };
 
 // What the command line asks for.
@@ -44,11 +48,13 @@ struct s_mgcommandline {
   const char* timingpath = nullptr;
   const char* outpath = nullptr;
   const char* solo = nullptr;
+  const char* reportpath = nullptr;
   bool quiet = false, sections = false;
 };
 
 void usage() {
-  printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n");
+  printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n"
+         "       musicgen --score SCORE --timing TIMING --report WAV\n");
 }
 
 // Reads the command line into command. Returns -1 to go on, else the exit
@@ -69,12 +75,14 @@ int read_command_line(int argc, const char* const* argv, s_mgcommandline* comman
       case kQuiet: command->quiet = true; break;
       case kSolo: command->solo = value; break;
       case kSections: command->sections = true; break;
+      case kReport: command->reportpath = value; break;
       default: return core_refuseoption(kProgram, message);
     }
   }
   if (!command->scorepath) return core_refuseoption(kProgram, "--score SCORE is needed");
   if (!command->timingpath) return core_refuseoption(kProgram, "--timing TIMING is needed");
-  if (!command->outpath) return core_refuseoption(kProgram, "-o OUT.wav is needed");
+  if (!command->outpath && !command->reportpath)
+    return core_refuseoption(kProgram, "-o OUT.wav (or --report WAV) is needed");
   return -1;
 }
 
@@ -87,6 +95,17 @@ void print_sections(const s_mgscore& score, const s_mgsong& song, const std::vec
            sec.start / MG_TICKS_PER_BAR, (sec.start + sec.length) / MG_TICKS_PER_BAR,
            mg_loudness(mix.data() + 2 * a, b - a));
   }
+}
+
+// The measures of a rendered file.
+int report(const s_mgscore& score, const s_mgsong& song, const char* path) {
+  std::vector<float> stereo;
+  if (!mg_wav_read(path, &stereo)) return 1;
+  std::vector<s_mgsectionreport> sections;
+  std::vector<s_mgbreath> breaths;
+  mg_report(&score, &song, stereo.data(), (int64_t)stereo.size() / 2, &sections, &breaths);
+  mg_report_print(sections, breaths);
+  return 0;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -107,6 +126,7 @@ int main(int argc, char** argv) {
   const char* timingpath = command.timingpath;
   const char* outpath = command.outpath;
   const char* solo = command.solo;
+  const char* reportpath = command.reportpath;
   const bool quiet = command.quiet, sections = command.sections;
   auto t0 = std::chrono::steady_clock::now();
   s_mgscore score;
@@ -115,6 +135,7 @@ int main(int argc, char** argv) {
   if (!mg_score_load(scorepath, &score) || !mg_timing_load(timingpath, &events) ||
       !mg_sequence(&score, events, &song))
     return 1;
+  if (reportpath) return report(score, song, reportpath);
   if (solo) {
     bool found = false;
     for (s_mginstrument& ins : score.instruments) {

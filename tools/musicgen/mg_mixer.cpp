@@ -6,7 +6,12 @@
 // tracks (the kick); then passes every track through its strip (optional
 // high-pass and low-pass, gain, ducking, pan, sends) into the dry bus, the
 // delay send and the reverb send. The delay feeds the reverb a little; dry,
-// delay and reverb are summed and high-passed under the audible range.
+// delay and reverb are summed, the returns ducked by the kick as the pads
+// are, then high-passed under the audible range and shaped by the master's
+// mid cut and air shelf. Last, the score's levels: a section's level and
+// the breaths ("mute", level 0) scale the sum, returns and all, moving at
+// most 1/kLevelRamp a frame: a fall ends as its range starts, a rise starts
+// as its range ends, so a breath is silent from its first frame to its last.
 //
 // Strip parameters come from the instrument unless automation says
 // otherwise: a segment moves a parameter linearly (or exponentially, for
@@ -32,6 +37,7 @@ constexpr float kReverbWet = 3.0f;       // the comb bank's output is quiet by d
 constexpr float kMasterHighpass = 22.0f; // Hz: nothing useful lives below
 constexpr float kSmooth = 0.3f;          // share of the way to a new strip value per block
 constexpr float kFilterOff = 19500.0f;   // Hz: a track lowpass at or above this is open
+constexpr int kLevelRamp = 64;           // frames for the mix's level to move from 1 to 0
 
 // The strip parameters a track evaluates every block, in this order.
 constexpr int kStrip[] = {MG_P_GAIN, MG_P_PAN, MG_P_REVERB, MG_P_DELAY, MG_P_DUCK, MG_P_LPF, MG_P_HPF, MG_P_BRIGHT};
@@ -82,6 +88,46 @@ float lane_value(Lane* lane, float base, int64_t frame, int64_t lastnote) {
     if (lastnote < ended->end) return ended->v1;
   }
   return base;
+}
+
+// RBJ biquads for the master: a high shelf (slope 1) and a bell.
+s_mgbiquad shelf(double hz, double gaindb) {
+  const double A = std::pow(10.0, gaindb / 40.0), w = 2.0 * MG_PI * hz / MG_RATE, c = std::cos(w);
+  const double alpha = std::sin(w) / 2.0 * std::sqrt(2.0), sa = 2.0 * std::sqrt(A) * alpha;
+  const double a0 = (A + 1) - (A - 1) * c + sa;
+  s_mgbiquad f;
+  f.b0 = A * ((A + 1) + (A - 1) * c + sa) / a0;
+  f.b1 = -2 * A * ((A - 1) + (A + 1) * c) / a0;
+  f.b2 = A * ((A + 1) + (A - 1) * c - sa) / a0;
+  f.a1 = 2 * ((A - 1) - (A + 1) * c) / a0;
+  f.a2 = ((A + 1) - (A - 1) * c - sa) / a0;
+  f.z1 = f.z2 = 0.0;
+  return f;
+}
+
+s_mgbiquad bell(double hz, double gaindb) {
+  const double A = std::pow(10.0, gaindb / 40.0), w = 2.0 * MG_PI * hz / MG_RATE;
+  const double alpha = std::sin(w) * std::sinh(std::log(2.0) / 2.0 * w / std::sin(w));  // one octave
+  const double a0 = 1 + alpha / A;
+  s_mgbiquad f;
+  f.b0 = (1 + alpha * A) / a0;
+  f.b1 = -2 * std::cos(w) / a0;
+  f.b2 = (1 - alpha * A) / a0;
+  f.a1 = f.b1;
+  f.a2 = (1 - alpha / A) / a0;
+  f.z1 = f.z2 = 0.0;
+  return f;
+}
+
+// The level the score asks for at a frame: the latest-starting range that
+// holds it, else 1.
+float level_at(const s_mgsong* song, int64_t frame) {
+  float g = 1.0f;
+  for (const s_mglevel& l : song->levels) {
+    if (l.from > frame) break;
+    if (frame < l.to) g = l.gain;
+  }
+  return g;
 }
 
 float db_to_gain(float db) {
@@ -161,10 +207,16 @@ int64_t mg_render(const s_mgscore* score, const s_mgsong* song, int64_t from, in
   s_mgducker ducker;
   mg_ducker_init(&ducker, mix.duckthreshold, mix.duckratio, mix.duckattack, mix.duckrelease);
   s_mgsvf masterhp[2];
+  s_mgbiquad air[2], mud[2];
   for (int c = 0; c < 2; ++c) {
     mg_svf_init(&masterhp[c], MG_FILTER_HP);
     mg_svf_set(&masterhp[c], kMasterHighpass, 0.0f);
+    air[c] = shelf(MG_AIR_HZ, mix.airdb);
+    mud[c] = bell(MG_MUD_HZ, mix.muddb);
   }
+  const bool eq = mix.airdb != 0.0f || mix.muddb != 0.0f;
+  const float duckreturns = std::min(1.0f, std::max(0.0f, mix.duckreturns));
+  float level = level_at(song, from);  // the mix's level, slewing to the score's
 
   // Notes that start before the excerpt are not heard in it.
   size_t next = 0;
@@ -277,10 +329,25 @@ int64_t mg_render(const s_mgscore* score, const s_mgsong* song, int64_t from, in
     mg_reverb_process(&reverb, revl, revr, rvl, rvr, n);
     float* o = out->data() + (size_t)(b - from) * 2;
     for (int i = 0; i < n; ++i) {
-      float l = dryl[i] + wetl[i] + rvl[i] * kReverbWet;
-      float r = dryr[i] + wetr[i] + rvr[i] * kReverbWet;
-      o[2 * i] = mg_svf_next(&masterhp[0], l);
-      o[2 * i + 1] = mg_svf_next(&masterhp[1], r);
+      float d = 1.0f - duckreturns * (1.0f - sc[i]);
+      float l = dryl[i] + (wetl[i] + rvl[i] * kReverbWet) * d;
+      float r = dryr[i] + (wetr[i] + rvr[i] * kReverbWet) * d;
+      l = mg_svf_next(&masterhp[0], l);
+      r = mg_svf_next(&masterhp[1], r);
+      if (eq) {
+        l = (float)mg_biquad_next(&air[0], mg_biquad_next(&mud[0], l));
+        r = (float)mg_biquad_next(&air[1], mg_biquad_next(&mud[1], r));
+      }
+      if (!song->levels.empty()) {
+        const int64_t f = b + i;
+        const float target = std::min(level_at(song, f), level_at(song, f + kLevelRamp));
+        const float step = 1.0f / kLevelRamp;
+        level = target < level ? std::max(target, level - step) : std::min(target, level + step);
+        l *= level;
+        r *= level;
+      }
+      o[2 * i] = l;
+      o[2 * i + 1] = r;
     }
   }
   return frames;

@@ -9,11 +9,12 @@
 //   instrument NAME ENGINE KEY=VALUE...   a track; indented lines add KEY=VALUEs
 //   pattern NAME [step=T] [length=T]  indented lines hold steps, one token each
 //   chords NAME                       indented lines hold chord symbols, SYMBOL[:BARS]
-//   section NAME event=N [bars=B] [transpose=S]
+//   section NAME event=N [bars=B] [transpose=S] [level=DB]   (level: the whole mix, returns included)
 //     chords PROG [bars=A-B]
 //     play TRACK PATTERN [bars=A-B] [vel=V | vel=V0>V1] [transpose=S] [center=NOTE]
 //     auto TRACK PARAM bars=A-B from=X to=Y [curve=lin|exp]
 //     fade bars=A-B                   the song's closing fade: silence from B on
+//     mute bars=A-B                   a breath: the whole mix silent, reverb and delay included
 //
 // Pattern tokens (each one step of `step` ticks, 2 = a sixteenth):
 //   .  rest     -  hold the previous note one more step     |  ignored (bar line)
@@ -117,7 +118,8 @@ const MixField kMixFields[] = {
     {"duckthreshold", &s_mgmix::duckthreshold}, {"duckratio", &s_mgmix::duckratio},
     {"duckattack", &s_mgmix::duckattack},   {"duckrelease", &s_mgmix::duckrelease},
     {"target", &s_mgmix::target},           {"ceiling", &s_mgmix::ceiling},
-    {"fadeout", &s_mgmix::fadeout},
+    {"fadeout", &s_mgmix::fadeout},         {"duckreturns", &s_mgmix::duckreturns},
+    {"air", &s_mgmix::airdb},               {"mud", &s_mgmix::muddb},
 };
 
 // ============================================================================
@@ -546,11 +548,11 @@ bool parse_command(const Source& src, s_mgsection* sec, const std::vector<std::s
     for (int a : kAutomatable) ok = ok || a == c.param;
     if (!ok) return report(src, "'%s' cannot be automated", w[2].c_str()), false;
     first = 3;
-  } else if (w[0] == "fade") {
-    c.kind = MG_CMD_FADE;
+  } else if (w[0] == "fade" || w[0] == "mute") {
+    c.kind = w[0] == "fade" ? MG_CMD_FADE : MG_CMD_MUTE;
     first = 1;
   } else {
-    report(src, "expected chords, play or auto (or a fade), not '%s'", w[0].c_str());
+    report(src, "expected chords, play or auto (or a fade or a mute), not '%s'", w[0].c_str());
     return false;
   }
   for (size_t i = first; i < w.size(); ++i) {
@@ -587,8 +589,8 @@ bool parse_command(const Source& src, s_mgsection* sec, const std::vector<std::s
       return false;
     }
   }
-  if (c.kind == MG_CMD_FADE && !haveBars) {
-    report(src, "fade needs bars=");
+  if ((c.kind == MG_CMD_FADE || c.kind == MG_CMD_MUTE) && !haveBars) {
+    report(src, c.kind == MG_CMD_FADE ? "fade needs bars=" : "mute needs bars=");
     return false;
   }
   if (c.kind == MG_CMD_AUTO && (!haveFrom || !haveTo || !haveBars)) {
@@ -618,6 +620,7 @@ bool parse_section(const Source& src, Parser* p, const std::vector<std::string>&
   sec.event = -1;
   sec.bars = 0;
   sec.transpose = 0;
+  sec.level = 0.0f;
   sec.start = sec.length = 0;
   for (size_t i = 2; i < head.size(); ++i) {
     std::string key, value;
@@ -625,6 +628,7 @@ bool parse_section(const Source& src, Parser* p, const std::vector<std::string>&
     if (ok && key == "event") ok = parse_int(value, &sec.event) && sec.event >= 0;
     else if (ok && key == "bars") ok = parse_int(value, &sec.bars) && sec.bars >= 1 && sec.bars <= 256;
     else if (ok && key == "transpose") ok = parse_int(value, &sec.transpose) && std::abs(sec.transpose) <= 24;
+    else if (ok && key == "level") ok = parse_float(value, &sec.level) && sec.level >= -40.0f && sec.level <= 12.0f;
     else ok = false;
     if (!ok) {
       report(src, "section %s: bad option '%s'", sec.name, head[i].c_str());
@@ -769,6 +773,9 @@ void mix_defaults(s_mgmix* m) {
   m->ceiling = -1.5f;
   m->fadeout = 1.5f;
   m->gain = std::nan("");
+  m->duckreturns = 0.0f;
+  m->airdb = 0.0f;
+  m->muddb = 0.0f;
 }
 
 void clear_score(s_mgscore* score) {

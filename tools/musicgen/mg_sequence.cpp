@@ -159,66 +159,80 @@ bool resolve(s_mgscore* score, s_mgsection* sec) {
   return true;
 }
 
+// The note of a pattern step that starts `s` ticks into the section: its
+// tick, frame, gate and velocity (the command's ramp); the pitch is left to
+// the caller.
+s_mgnote step_note(const s_mgsection& sec, const s_mgcommand& c, const s_mgpatnote& pn, int s, float gate) {
+  const int e = std::min(s + pn.length, c.to);
+  const int abstick = sec.start + s;
+  const float ramp = c.to > c.from ? (float)(s - c.from) / (float)(c.to - c.from) : 0.0f;
+  s_mgnote n;
+  n.track = c.track;
+  n.tick = abstick;
+  n.start = (int64_t)abstick * MG_TICK_FRAMES;
+  n.gate = std::max<int64_t>(1, (int64_t)std::llround((double)(e - s) * MG_TICK_FRAMES * gate));
+  n.vel = std::min(1.0f, pn.vel * (c.vel0 + (c.vel1 - c.vel0) * ramp));
+  n.pitch = 0.0f;
+  return n;
+}
+
+// Adds the notes of a chord-relative step (the chord's bass, one of its
+// tones or all of them) from the chord in force at the note's tick; false,
+// with a message, where no chord is set.
+bool play_chord_step(const s_mgsection& sec, const s_mgcommand& c, const s_mgpattern& pat, const s_mgpatnote& pn,
+                     int center, const std::vector<ChordSpan>& spans, s_mgnote n, std::vector<s_mgnote>* notes) {
+  const ChordSpan* span = chord_at(spans, n.tick);
+  if (!span) {
+    where(c);
+    printf("pattern %s needs a chord at bar %d of section %s, and none is set\n", pat.name,
+           (n.tick - sec.start) / MG_TICKS_PER_BAR, sec.name);
+    return false;
+  }
+  const int tr = span->transpose + c.transpose;
+  const int shift = pn.octave * 12;
+  if (pn.kind == MG_NOTE_ROOT) {
+    n.pitch = (float)(chord_bass(span->chord, tr, center) + shift);
+    notes->push_back(n);
+    return true;
+  }
+  std::vector<int> tones;
+  voice_chord(span->chord, tr, center, &tones);
+  const int count = (int)tones.size();
+  if (pn.kind == MG_NOTE_TONE) {
+    const int k = pn.value;
+    n.pitch = (float)(tones[(size_t)(k % count)] + 12 * (k / count) + shift);
+    notes->push_back(n);
+    return true;
+  }
+  for (int t : tones) {
+    n.pitch = (float)(t + shift);
+    notes->push_back(n);
+  }
+  return true;
+}
+
+// Flattens one "play" command: the pattern repeated over the command's
+// range, each step a note (absolute, a drum hit, or chord-relative).
 bool play(const s_mgscore* score, const s_mgsection& sec, const s_mgcommand& c, const std::vector<ChordSpan>& spans,
           std::vector<s_mgnote>* notes) {
   const s_mgpattern& pat = score->patterns[(size_t)c.target];
   const s_mginstrument& ins = score->instruments[(size_t)c.track];
-  const bool pitched = is_pitched(ins.engine);
   const int center = c.center >= 0 ? c.center : (int)ins.p[MG_P_CENTER];
-  const int transpose = c.transpose + (pitched ? sec.transpose : 0);
+  const int transpose = c.transpose + (is_pitched(ins.engine) ? sec.transpose : 0);
   const float gate = ins.p[MG_P_GATE];
-  std::vector<int> tones;
   for (int p0 = c.from; p0 < c.to; p0 += pat.length) {
     for (const s_mgpatnote& pn : pat.notes) {
-      int s = p0 + pn.start;
+      const int s = p0 + pn.start;
       if (s >= c.to) break;
-      int e = std::min(s + pn.length, c.to);
-      int abstick = sec.start + s;
-      float ramp = c.to > c.from ? (float)(s - c.from) / (float)(c.to - c.from) : 0.0f;
-      s_mgnote n;
-      n.track = c.track;
-      n.tick = abstick;
-      n.start = (int64_t)abstick * MG_TICK_FRAMES;
-      n.gate = std::max<int64_t>(1, (int64_t)std::llround((double)(e - s) * MG_TICK_FRAMES * gate));
-      n.vel = std::min(1.0f, pn.vel * (c.vel0 + (c.vel1 - c.vel0) * ramp));
-      int shift = pn.octave * 12;
-      switch (pn.kind) {
-        case MG_NOTE_ABS:
-          n.pitch = (float)(pn.value + shift + transpose);
-          notes->push_back(n);
-          break;
-        case MG_NOTE_HIT:
-          n.pitch = ins.p[MG_P_NOTE] + (float)shift;
-          notes->push_back(n);
-          break;
-        default: {
-          const ChordSpan* span = chord_at(spans, abstick);
-          if (!span) {
-            where(c);
-            printf("pattern %s needs a chord at bar %d of section %s, and none is set\n", pat.name,
-                   s / MG_TICKS_PER_BAR, sec.name);
-            return false;
-          }
-          int tr = span->transpose + c.transpose;
-          if (pn.kind == MG_NOTE_ROOT) {
-            n.pitch = (float)(chord_bass(span->chord, tr, center) + shift);
-            notes->push_back(n);
-          } else {
-            voice_chord(span->chord, tr, center, &tones);
-            int count = (int)tones.size();
-            if (pn.kind == MG_NOTE_TONE) {
-              int k = pn.value;
-              n.pitch = (float)(tones[(size_t)(k % count)] + 12 * (k / count) + shift);
-              notes->push_back(n);
-            } else {
-              for (int t : tones) {
-                n.pitch = (float)(t + shift);
-                notes->push_back(n);
-              }
-            }
-          }
-          break;
-        }
+      s_mgnote n = step_note(sec, c, pn, s, gate);
+      if (pn.kind == MG_NOTE_ABS) {
+        n.pitch = (float)(pn.value + pn.octave * 12 + transpose);
+        notes->push_back(n);
+      } else if (pn.kind == MG_NOTE_HIT) {
+        n.pitch = ins.p[MG_P_NOTE] + (float)(pn.octave * 12);
+        notes->push_back(n);
+      } else if (!play_chord_step(sec, c, pat, pn, center, spans, n, notes)) {
+        return false;
       }
     }
   }
@@ -238,6 +252,7 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   song->endtick = 0;
   song->frames = 0;
   song->fadefrom = song->fadeto = -1;
+  song->levels.clear();
   const int numevents = (int)eventticks.size();
   if (numevents == 0) {
     printf(MG_MSG "the timing file has no events\n");
@@ -302,6 +317,10 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
   std::vector<ChordSpan> spans;
   lay_chords(score, &spans);
   for (const s_mgsection& sec : score->sections) {
+    if (sec.level != 0.0f)
+      song->levels.push_back(s_mglevel{(int64_t)sec.start * MG_TICK_FRAMES,
+                                       (int64_t)(sec.start + sec.length) * MG_TICK_FRAMES,
+                                       std::pow(10.0f, sec.level / 20.0f)});
     for (const s_mgcommand& c : sec.commands) {
       if (c.kind == MG_CMD_PLAY) {
         if (!play(score, sec, c, spans, &song->notes)) return 0;
@@ -323,6 +342,9 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
         }
         song->fadefrom = (int64_t)(sec.start + c.from) * MG_TICK_FRAMES;
         song->fadeto = (int64_t)(sec.start + c.to) * MG_TICK_FRAMES;
+      } else if (c.kind == MG_CMD_MUTE) {
+        song->levels.push_back(
+            s_mglevel{(int64_t)(sec.start + c.from) * MG_TICK_FRAMES, (int64_t)(sec.start + c.to) * MG_TICK_FRAMES, 0.0f});
       }
     }
   }
@@ -338,6 +360,8 @@ int mg_sequence(s_mgscore* score, const std::vector<int>& eventticks, s_mgsong* 
     if (a.track != b.track) return a.track < b.track;
     return a.pitch < b.pitch;
   });
+  std::stable_sort(song->levels.begin(), song->levels.end(),
+                   [](const s_mglevel& a, const s_mglevel& b) { return a.from < b.from; });
   std::stable_sort(song->autos.begin(), song->autos.end(), [](const s_mgauto& a, const s_mgauto& b) {
     if (a.track != b.track) return a.track < b.track;
     if (a.param != b.param) return a.param < b.param;

@@ -24,6 +24,7 @@ namespace {
 
 constexpr float kVibratoFade = 0.3f;   // seconds for the vibrato to fade in
 constexpr float kSubLevelScale = 0.8f; // sub sine is rounder than a saw; keep it from dominating
+constexpr float kSubFloorHz = 41.2f;   // E1: a sub-octave that would fall under it plays an octave up
 constexpr float kTwoPi = 6.28318530718f;
 
 // ============================================================================
@@ -132,7 +133,7 @@ void mg_synth_render(s_mgvoice* v, const s_mginstrument* ins, float bright, floa
   const int uni = std::max(1, std::min(MG_MAX_UNISON, (int)p[MG_P_UNISON]));
   const float unigain = 2.0f / std::sqrt((float)uni);
   const float mix2 = p[MG_P_MIX2], sub = p[MG_P_SUB] * kSubLevelScale, noise = p[MG_P_NOISE];
-  const float subinc = 0.5f * v->freq / MG_RATE;
+  const float subinc = (0.5f * v->freq < kSubFloorHz ? v->freq : 0.5f * v->freq) / MG_RATE;
   const float drive = p[MG_P_DRIVE];
   const float res = p[MG_P_RES];
   const float keyoct = p[MG_P_KEYTRACK] * (v->pitch - 60.0f) / 12.0f + p[MG_P_VELCUT] * (v->vel - 0.8f) + bright;

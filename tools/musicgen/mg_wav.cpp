@@ -58,3 +58,31 @@ int mg_wav_write(const char* path, const int16_t* stereo, uint32_t frames) {
   }
   return 1;
 }
+
+int mg_wav_read(const char* path, std::vector<float>* stereo) {
+  stereo->clear();
+  FILE* f = fopen(path, "rb");
+  if (!f) {
+    printf(MG_MSG "cannot read %s: %s\n", path, strerror(errno));
+    return 0;
+  }
+  uint8_t header[SOUND_WAV_HEADERBYTES], expected[SOUND_WAV_HEADERBYTES];
+  bool ok = fread(header, 1, sizeof header, f) == sizeof header;
+  const uint32_t datasize = ok ? core_getle32(header + 40) : 0;
+  Soundsystem_FillWAVHeader(expected, kChannels, kBits, MG_RATE, datasize);
+  if (!ok || std::memcmp(header, expected, sizeof header) != 0 || datasize % kBlockAlign != 0) {
+    printf(MG_MSG "%s is not a 44100 Hz 16-bit stereo WAV with the canonical header\n", path);
+    fclose(f);
+    return 0;
+  }
+  std::vector<uint8_t> raw(datasize);
+  ok = fread(raw.data(), 1, raw.size(), f) == raw.size();
+  fclose(f);
+  if (!ok) {
+    printf(MG_MSG "%s ends before its %u data bytes\n", path, datasize);
+    return 0;
+  }
+  stereo->resize(datasize / 2);
+  for (size_t i = 0; i < stereo->size(); ++i) (*stereo)[i] = (int16_t)core_getle16(&raw[2 * i]) * (1.0f / 32768.0f);
+  return 1;
+}

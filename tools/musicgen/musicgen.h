@@ -282,6 +282,9 @@ void mg_master_song(std::vector<float>* mix, const s_mgmastering* mastering, std
 // Writes 16-bit stereo frames at MG_RATE behind the canonical 44-byte header
 // (Soundsystem_FillWAVHeader); 1 on success, 0 with a message on failure.
 int mg_wav_write(const char* path, const int16_t* stereo, uint32_t frames);
+// Reads a file in that form (the canonical header, nothing else) into
+// interleaved floats in -1..1; 1 on success, 0 with a message naming the cause.
+int mg_wav_read(const char* path, std::vector<float>* stereo);
 
 // ============================================================================
 // Score (mg_score.cpp) and timing (mg_timing.cpp)
@@ -414,11 +417,12 @@ struct s_mgprogression {
   int length;  // ticks, the sum of the chords
 };
 
-enum mg_cmdkind { MG_CMD_CHORDS, MG_CMD_PLAY, MG_CMD_AUTO, MG_CMD_FADE };
+enum mg_cmdkind { MG_CMD_CHORDS, MG_CMD_PLAY, MG_CMD_AUTO, MG_CMD_FADE, MG_CMD_MUTE };
 
 // One command of a section: a chord progression, a pattern on a track, an
-// automation of a track parameter, or the song's closing fade (the whole
-// mastered mix to silence), over a range of the section.
+// automation of a track parameter, the song's closing fade (the whole
+// mastered mix to silence), or a breath (the whole mix, returns included,
+// silent), over a range of the section.
 struct s_mgcommand {
   int kind;          // mg_cmdkind
   int from, to;      // ticks from the section start, to exclusive
@@ -441,6 +445,7 @@ struct s_mgsection {
   int event;         // timing event the section is keyed to
   int bars;          // explicit length in bars (the last section), else 0
   int transpose;     // semitones for every pitched note of the section
+  float level;       // dB on the whole mix over the section (reverb and delay included), 0 by default
   int start;         // ticks, filled from the timing file by mg_sequence
   int length;        // ticks, filled by mg_sequence
   std::vector<s_mgcommand> commands;
@@ -461,7 +466,12 @@ struct s_mgmix {
   float ceiling;        // true peak, dBTP
   float fadeout;        // seconds at the very end (when no section fades the song out)
   double gain;          // fixed master gain, dB; NaN (not given): measured to reach `target`
+  float duckreturns;    // depth of the kick's ducking on the delay and reverb returns, 0..1
+  float airdb;          // master high shelf at MG_AIR_HZ, dB
+  float muddb;          // master bell at MG_MUD_HZ (one octave wide), dB
 };
+constexpr float MG_AIR_HZ = 7000.0f;  // the master's air shelf
+constexpr float MG_MUD_HZ = 550.0f;   // the master's mid cut
 
 struct s_mgscore {
   std::vector<s_mginstrument> instruments;
@@ -515,6 +525,14 @@ struct s_mgauto {
   int curve;           // 0 linear, 1 exponential
 };
 
+// The whole mix's level over a range of frames: 0 for a breath ("mute"),
+// a section's "level=" otherwise. Ranges may touch; where one lies inside
+// another, the later-starting one wins.
+struct s_mglevel {
+  int64_t from, to;  // frames, to exclusive
+  float gain;        // linear
+};
+
 struct s_mgsong {
   std::vector<s_mgnote> notes;  // sorted by start, then track, then pitch
   std::vector<s_mgauto> autos;  // sorted by track, param, start
@@ -522,6 +540,7 @@ struct s_mgsong {
   int endtick;                  // end of the last section
   int64_t frames;               // endtick x MG_TICK_FRAMES
   int64_t fadefrom, fadeto;     // the closing fade of a "fade" command, frames; -1 without one
+  std::vector<s_mglevel> levels;  // the mix's level over ranges: breaths (0) and sections' levels, by start
 };
 
 // Keys the sections to the events (each section starts at its event's tick
@@ -595,6 +614,42 @@ void mg_noise_start(s_mgvoice* v, const s_mginstrument* ins);
 void mg_noise_render(s_mgvoice* v, const s_mginstrument* ins, float bright, float* l, float* r, int n);
 void mg_crowd_start(s_mgvoice* v, const s_mginstrument* ins);
 void mg_crowd_render(s_mgvoice* v, const s_mginstrument* ins, float* l, float* r, int n);
+
+// ============================================================================
+// Measures of the mastered music (mg_report.cpp)
+// ============================================================================
+
+constexpr int MG_REPORT_BANDS = 10;          // octave bands, 31.5 Hz to 16 kHz
+constexpr double MG_REPORT_BAND0 = 31.25;    // Hz, centre of the lowest band
+constexpr int MG_REPORT_BAND1K = 5;          // index of the 1 kHz octave
+constexpr double MG_REPORT_SAME = 0.95;      // bar-to-bar correlation that counts as a repeat
+
+struct s_mgsectionreport {
+  char name[MG_NAME];
+  int event;
+  int bar0, bar1;          // bars of the song, bar1 exclusive
+  double lufs;             // integrated loudness
+  double bands[MG_REPORT_BANDS];  // octave levels of the mid signal, dB relative to the 1 kHz octave
+  double pumpdb;           // median dip of the 400-2500 Hz band on a beat, dB
+  double below40;          // share of the power under 40 Hz, 0..1
+  double lowcorr;          // left-right correlation under 120 Hz
+  double kickdb;           // median peak under 150 Hz per beat, dBFS
+  double hookmatch;        // share of the hook's sixteenths whose strongest pitch is its note; -1 without hook
+  int repeatbars;          // longest stretch of bars repeating the bars a fixed lag earlier
+};
+
+struct s_mgbreath {
+  char name[48];
+  int64_t from, to;        // frames
+  double rmsdb, peakdb;    // dBFS
+};
+
+// Measures interleaved stereo frames (the mastered song, -1..1) against the
+// sequenced score: one report per section, and the breaths.
+void mg_report(const s_mgscore* score, const s_mgsong* song, const float* stereo, int64_t frames,
+               std::vector<s_mgsectionreport>* sections, std::vector<s_mgbreath>* breaths);
+// Prints the reports as a table on standard output.
+void mg_report_print(const std::vector<s_mgsectionreport>& sections, const std::vector<s_mgbreath>& breaths);
 
 // ============================================================================
 // Inline kernels: the per-sample functions every voice calls, kept here so
