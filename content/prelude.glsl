@@ -7,8 +7,11 @@
 // all three. Everything declared here is in scope in every body: a body must
 // not declare these names again, and what a body does not use costs nothing.
 //
-// Generated in front of this file: PICTURE, the picture size the scenes and
-// images are made for (pixels), and the palette: ORANGE, AMBER, EMBER, FIZZ,
+// Generated in front of this file from the engine's constants: PICTURE, the
+// picture size the scenes and images are made for (pixels), and
+// PICTURE_ASPECT, its width / height; BEAT and BAR, the music's beat and bar
+// in statetime units ("statetime" counts 0.06 a tick, a beat is 8 ticks and a
+// bar 32, and states begin on bar lines); and the palette: ORANGE, AMBER, EMBER, FIZZ,
 // POOL_DEEP, POOL_LIGHT, NAVY, INK, FIZZ_CREAM, and ORANGE_2DP, EMBER_2DP, POOL_LIGHT_2DP (the same
 // colours as some scenes wrote them, to two places; they differ in the last
 // bits, so they are kept apart).
@@ -20,11 +23,6 @@ varying vec2 texCoord;
 uniform float time;        // scenes: music time, seconds; transitions and post: clock time, 0.6 a second
 uniform vec2 resolution;   // the target's size, pixels: 1280 x 720 unless rendered at another size
 
-// ---- Time grid --------------------------------------------------------------------
-// "statetime" counts 0.06 a tick; a beat is 8 ticks and a bar 32, and states
-// begin on bar lines. The tests hold these to the engine's constants.
-const float BEAT = 0.48;   // statetime units per beat
-const float BAR = 1.92;    // statetime units per bar
 const float PI = 3.14159265;
 
 // ---- Hashes, without trigonometry (cheap on software renderers): 0..1 ----------------

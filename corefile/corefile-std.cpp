@@ -1,38 +1,32 @@
-// corefile: mounting, file access and directories over a "CORE" image or a
-// directory tree on disk. See corefile.h for the format and the glossary.
+// corefile-std: the image reader. The module's state, mounting and
+// unmounting, the image's header and table, and file access in both mount
+// kinds. The directory mount's scan is in corefile_dirmount.cpp and the
+// listing in corefile_listing.cpp. See corefile.h for the format and the
+// glossary.
 //
 // Every block is taken with the counting allocation of core/ under the source
 // path "corefile/corefile-std", and every line goes through _dbg_printf.
-// The module is not thread-safe: all files of an image share one stream, and
-// the directory scan moves the process's working directory.
+//
+// Threads: main thread only. The module is not thread-safe: all files of an
+// image share one stream, and the directory scan moves the process's working
+// directory.
 #include "corefile/corefile.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "core/core.h"
+#include "corefile/corefile_internal.h"
+
+using namespace corefile_internal;
 
 // ---- Constants --------------------------------------------------------------
 namespace {
 
-constexpr const char* kSource = "corefile/corefile-std";
-constexpr int kHeaderBytes = 12;     // "CORE", numfiles, romsize
-constexpr int kMinEntryBytes = 12;   // name length, hash, offset (an empty name)
-constexpr int kPathBytes = 256;      // local path, scan buffers, names of a directory mount
-constexpr int kExtensionBytes = 16;  // a filter's extension: 15 characters and the terminator
-constexpr int kMaxDirNames = 256;    // the listing's set of directory names
-// The largest block the counting allocation takes (its size is an int), and so
-// the largest table, name or file the module handles, in bytes. A position in
-// an open file is an int too, so no file of a mount may reach past it.
-constexpr int64_t kMaxBytes = INT_MAX;
-
-// Every line the module prints. The lines this implementation adds to the
+// Every line the reader prints. The lines this implementation adds to the
 // reader's progress and failure lines begin with the module's name, "corefile: ".
 const char* const kMsgLoading = "Loading resource image: %s\n";
 const char* const kMsgCannotOpen = "could not open image: %s\n";
@@ -41,23 +35,12 @@ const char* const kMsgFromExecutable = "loading from executable\n";
 const char* const kMsgNumFiles = "numfiles: %d\n";
 const char* const kMsgRomSize = "romsize: %d\n";
 const char* const kMsgDamaged = "corefile: damaged image: %s\n";
-const char* const kMsgFoundFiles = "Found %d files\n";
 const char* const kMsgFoundFile = "found file at offset: %d\n";
 const char* const kMsgNotFound = "couldn't find file: %s\n";
-const char* const kMsgLocalPath = "localpath = %s\n";
-const char* const kMsgExtension = "extension = %s, length: %d\n";
-const char* const kMsgRoot = "dir is root\n";
-const char* const kMsgListed = "- ReadDIR completed!\n";
-const char* const kMsgDirError = "error reading directory\n";
-const char* const kMsgSublevels = "path has %d sublevels\n";
-const char* const kMsgCloseError = "Error closing directory\n";
 const char* const kMsgNotRegular = "corefile: not a regular file: %s\n";
 const char* const kMsgTooLarge = "corefile: file too large: %s\n";
 
 }  // namespace
-
-#define CF_ALLOC(bytes) _wrap_malloc_dbg((bytes), kSource, __LINE__)
-#define CF_FREE(block) _wrap_free_dbg((block), kSource, __LINE__)
 
 // ---- Globals ----------------------------------------------------------------
 s_coreimage corefile_image = {};
@@ -70,43 +53,36 @@ char* corefile_localpath = nullptr;
 char* corefile_dirnames[kMaxDirNames] = {};
 int corefile_numdirs = 0;
 
+corefile_internal::s_dirscan corefile_internal::g_scan = {};
+int corefile_internal::filelist_capacity = 0;
+
 namespace {
-
-// The scan of a directory mount, one pass at a time.
-struct s_dirscan {
-  char curDir[kPathBytes];   // relative path of the directory being scanned, every level followed by "/"
-  int diroffset;             // valid bytes of curDir; there is no terminator
-  char curFile[kPathBytes];  // relative path of the file being recorded
-  uint32_t capacity;         // entries of corefile_image.names the recording pass may fill (the tree
-                             // may have grown since it was counted)
-};
-s_dirscan g_scan = {};
-
-// Room in corefile_filelist: every file of the mount plus the ".." entry.
-int filelist_capacity = 0;
 // The reason the last mount refused a damaged image; "" when it did not.
 const char* g_damage = "";
+}  // namespace
 
-// ---- Internal helpers ---------------------------------------------------------
+// ---- Helpers shared by the module's sources -----------------------------------
 
-char* counted_copy(const char* text) {
+char* corefile_internal::counted_copy(const char* text) {
   size_t length = strlen(text);
   auto* copy = static_cast<char*>(CF_ALLOC(static_cast<int>(length + 1)));
   if (copy) memcpy(copy, text, length + 1);
   return copy;
 }
 
-void free_if_set(void* block) {
+void corefile_internal::free_if_set(void* block) {
   if (block) CF_FREE(block);
 }
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
+bool corefile_internal::is_separator(char c) { return c == '/' || c == '\\'; }
 
-// Length of entry j of an image, derived from the next offset (romsize for the last).
-int entry_length(uint32_t j) {
+int corefile_internal::entry_length(uint32_t j) {
   uint32_t end = j + 1 < corefile_image.numfiles ? corefile_image.offsets[j + 1] : corefile_image.romsize;
   return static_cast<int>(end - corefile_image.offsets[j]);
 }
+
+// ---- Internal functions ---------------------------------------------------------
+namespace {
 
 // Where an open file's data starts in its stream: its offset in an image mount,
 // 0 in a directory mount. A record whose index is not in the table (a closed or
@@ -146,7 +122,18 @@ bool read_u32(uint32_t* value) {
   return true;
 }
 
-void free_table() {
+// Bytes of the largest of the three arrays (names: one pointer per file), and
+// of the listing table (one entry per file and the ".." entry), in 64 bits: a
+// count read off a file times an entry's size passes 32 bits long before the
+// file runs out.
+int64_t table_bytes(uint32_t count) { return int64_t{count} * static_cast<int64_t>(sizeof(char*)); }
+int64_t listing_bytes(uint32_t count) { return (int64_t{count} + 1) * static_cast<int64_t>(sizeof(s_listentry)); }
+
+}  // namespace
+
+// ---- Table helpers shared with the directory mount ----------------------------
+
+void corefile_internal::free_table() {
   if (corefile_image.names) {
     for (uint32_t j = 0; j < corefile_image.numfiles; j++) free_if_set(corefile_image.names[j]);
   }
@@ -161,32 +148,7 @@ void free_table() {
   g_scan.capacity = 0;
 }
 
-// Releases the texts of the current listing and empties it.
-void clear_listing() {
-  for (int i = 0; i < corefile_numfiles; i++) {
-    free_if_set(corefile_filelist[i].label);
-    free_if_set(corefile_filelist[i].name);
-    corefile_filelist[i] = s_listentry{};
-  }
-  corefile_numfiles = 0;
-}
-
-void clear_dirnames() {
-  for (int i = 0; i < corefile_numdirs; i++) {
-    free_if_set(corefile_dirnames[i]);
-    corefile_dirnames[i] = nullptr;
-  }
-  corefile_numdirs = 0;
-}
-
-// Bytes of the largest of the three arrays (names: one pointer per file), and
-// of the listing table (one entry per file and the ".." entry), in 64 bits: a
-// count read off a file times an entry's size passes 32 bits long before the
-// file runs out.
-int64_t table_bytes(uint32_t count) { return int64_t{count} * static_cast<int64_t>(sizeof(char*)); }
-int64_t listing_bytes(uint32_t count) { return (int64_t{count} + 1) * static_cast<int64_t>(sizeof(s_listentry)); }
-
-bool allocate_table(uint32_t count) {
+bool corefile_internal::allocate_table(uint32_t count) {
   if (table_bytes(count) > kMaxBytes) return false;
   // Zeroed so that a table refused half-way can be released entry by entry.
   int bytes4 = static_cast<int>(int64_t{count} * 4);
@@ -202,10 +164,9 @@ bool allocate_table(uint32_t count) {
   return true;
 }
 
-// Both mount kinds end alike: an empty listing table and the local path "/".
 // A listing table too large to allocate is left out, as when the heap refuses
 // it: listings then stay empty (an image mount refuses such a count up front).
-int finish_header() {
+int corefile_internal::finish_header() {
   int64_t bytes = listing_bytes(corefile_image.numfiles);
   corefile_filelist = bytes <= kMaxBytes ? static_cast<s_listentry*>(CF_ALLOC(static_cast<int>(bytes))) : nullptr;
   filelist_capacity = corefile_filelist ? static_cast<int>(corefile_image.numfiles) + 1 : 0;
@@ -218,6 +179,9 @@ int finish_header() {
   return 1;
 }
 
+// ---- Internal functions ---------------------------------------------------------
+namespace {
+
 // A damaged image is refused whole: one line, no files, result 0.
 // corefile_mountimage then closes the stream and puts the old mount back.
 int refuse_image(const char* reason) {
@@ -229,8 +193,10 @@ int refuse_image(const char* reason) {
 
 // Reads and checks the table of an image at the stream's current position.
 // Beyond the magic it checks that every part of the table lies inside the
-// stream, that offsets never run backwards and stay inside the stream, and that
-// romsize lies between the last offset and the stream's end; counts read off
+// stream, that offsets never run backwards, that the first file's data starts
+// after the table (an image appended to another file without moving its
+// offsets points into the host or its own header), and that romsize lies
+// between the last offset and the stream's end; counts read off
 // the file are checked against the stream's length, and every size against
 // kMaxBytes, before anything is allocated or the table's loop begins, so an
 // image of gigabytes with a crafted count is refused at once.
@@ -240,8 +206,8 @@ int readheader_image() {
   const int64_t stream_length = ftell(g_fp);
   if (fseek(g_fp, header_position, SEEK_SET) != 0) return 0;
 
-  char magic[4];
-  if (!read_exact(magic, 4) || memcmp(magic, "CORE", 4) != 0) return 0;
+  char magic[COREFILE_MAGIC_BYTES];
+  if (!read_exact(magic, sizeof magic) || memcmp(magic, COREFILE_MAGIC, sizeof magic) != 0) return 0;
 
   uint32_t numfiles = 0, romsize = 0;
   if (!read_u32(&numfiles) || !read_u32(&romsize)) return refuse_image("header cut short");
@@ -249,8 +215,8 @@ int readheader_image() {
   _dbg_printf(kMsgNumFiles, static_cast<int>(numfiles));
   _dbg_printf(kMsgRomSize, static_cast<int>(romsize));
 
-  int64_t table_position = header_position + kHeaderBytes;
-  if (static_cast<int64_t>(numfiles) * kMinEntryBytes > stream_length - table_position)
+  int64_t table_position = header_position + COREFILE_HEADER_BYTES;
+  if (static_cast<int64_t>(numfiles) * COREFILE_ENTRY_BYTES > stream_length - table_position)
     return refuse_image("file table larger than the file");
   if (static_cast<int64_t>(romsize) > stream_length) return refuse_image("romsize beyond the end of the file");
   // Every offset lies at or below romsize (checked after the loop), so this
@@ -280,36 +246,14 @@ int readheader_image() {
     corefile_image.offsets[j] = offset;
   }
   corefile_image.numfiles = numfiles;
+  // Offsets ascend, so the first one is the lowest.
+  if (numfiles > 0 && static_cast<int64_t>(corefile_image.offsets[0]) < ftell(g_fp))
+    return refuse_image("file data before the end of the file table");
   if (numfiles > 0 && romsize < corefile_image.offsets[numfiles - 1])
     return refuse_image("romsize below the last file offset");
   return finish_header();
 }
 
-// Empties the scan buffers and the table's count for the next pass; the room
-// in the table stays as it is.
-void begin_scan_pass() {
-  memset(g_scan.curDir, 0, sizeof g_scan.curDir);
-  memset(g_scan.curFile, 0, sizeof g_scan.curFile);
-  g_scan.diroffset = 0;
-  corefile_image.numfiles = 0;
-}
-
-int readheader_directory() {
-  const char* path = static_cast<const char*>(corefile_image.data);
-  begin_scan_pass();
-  corefile_opendir(path, 0);
-  _dbg_printf(kMsgFoundFiles, static_cast<int>(corefile_image.numfiles));
-
-  uint32_t counted = corefile_image.numfiles;
-  corefile_image.numfiles = 0;
-  if (!allocate_table(counted)) {
-    free_table();
-    return 0;
-  }
-  begin_scan_pass();
-  corefile_opendir(path, 1);
-  return finish_header();
-}
 
 int readheader() {
   return corefile_mounttype == COREFILE_MOUNT_DIRECTORY ? readheader_directory() : readheader_image();
@@ -380,6 +324,22 @@ void file_downcase(char* dst, const char* src, int length) {
   }
 }
 
+int64_t corefile_findtrailer(FILE* fp) {
+  if (!fp || fseek(fp, 0, SEEK_END) != 0) return -1;
+  const int64_t length = ftell(fp);
+  const int64_t trailer_position = length - COREFILE_TRAILER_BYTES;
+  unsigned char trailer[COREFILE_TRAILER_BYTES];
+  if (trailer_position < COREFILE_MAGIC_BYTES || fseek(fp, static_cast<long>(trailer_position), SEEK_SET) != 0 ||
+      fread(trailer, 1, sizeof trailer, fp) != sizeof trailer)
+    return -1;
+  const int64_t header = core_getle32(trailer);
+  char magic[COREFILE_MAGIC_BYTES];
+  if (header + COREFILE_MAGIC_BYTES > trailer_position || fseek(fp, static_cast<long>(header), SEEK_SET) != 0 ||
+      fread(magic, 1, sizeof magic, fp) != sizeof magic || memcmp(magic, COREFILE_MAGIC, sizeof magic) != 0)
+    return -1;
+  return header;
+}
+
 int corefile_mountimage(const char* name, int kind) {
   char path[1024];
   snprintf(path, sizeof path, "%s%s", corefile_pathname, name);
@@ -414,18 +374,16 @@ int corefile_mountimage(const char* name, int kind) {
     g_fp = fp;
     corefile_image.data = fp;
     corefile_mounttype = COREFILE_MOUNT_IMAGE;
+    // An appended image is read from the header its trailer names; a file
+    // without one holds no image to this kind of mount, as a wrong magic says.
+    int64_t header = 0;
     if (kind == COREFILE_KIND_IMAGE) {
       _dbg_printf(kMsgFromFile);
     } else {
-      // The last 4 bytes hold the position of the image's header in the file.
-      unsigned char trailer[4] = {0, 0, 0, 0};
-      long length = fseek(fp, 0, SEEK_END) == 0 ? ftell(fp) : -1;
-      if (length >= 4 && fseek(fp, length - 4, SEEK_SET) == 0 && fread(trailer, 1, 4, fp) == 4) {
-        fseek(fp, static_cast<long>(core_getle32(trailer)), SEEK_SET);
-      }
+      header = corefile_findtrailer(fp);
       _dbg_printf(kMsgFromExecutable);
     }
-    accepted = readheader();
+    accepted = header >= 0 && fseek(fp, static_cast<long>(header), SEEK_SET) == 0 ? readheader() : 0;
   } else {
     corefile_mounttype = COREFILE_MOUNT_DIRECTORY;
     corefile_image.data = counted_copy(path);
@@ -665,198 +623,4 @@ void corefile_savebuffer(const char* name, const void* data, int length) {
     corefile_write(data, length, 1, &file);
   }
   corefile_close(&file);
-}
-
-// ---- Directories -----------------------------------------------------------------
-
-void corefile_chdir(const char* dir) {
-  if (!corefile_localpath || strcmp(dir, ".") == 0) return;
-  char* path = corefile_localpath;
-  if (strcmp(dir, "..") == 0) {
-    int cut = 0;  // going up from the first level, the root or a path without a separator gives the root
-    for (int i = static_cast<int>(strlen(path)) - 2; i >= 0; i--) {
-      if (is_separator(path[i])) {
-        cut = i;
-        break;
-      }
-    }
-    path[cut] = '\0';
-  } else if (is_separator(dir[0])) {
-    snprintf(path, kPathBytes, "%s", dir);
-  } else {
-    size_t used = strlen(path);
-    snprintf(path + used, kPathBytes - used, "%s", dir);
-  }
-  size_t used = strlen(path);
-  if ((used == 0 || path[used - 1] != '/') && used + 1 < kPathBytes) {
-    path[used] = '/';
-    path[used + 1] = '\0';
-  }
-  _dbg_printf(kMsgLocalPath, path);
-}
-
-const char* corefile_getpath() { return corefile_localpath ? corefile_localpath : ""; }
-
-void corefile_adddir(const char* dir) {
-  for (int i = 0; i < corefile_numdirs; i++) {
-    if (strcmp(corefile_dirnames[i], dir) == 0) return;
-  }
-  if (corefile_numdirs >= kMaxDirNames) return;
-  char* copy = counted_copy(dir);
-  if (copy) corefile_dirnames[corefile_numdirs++] = copy;
-}
-
-namespace {
-
-// Length of the file of table entry j for a listing: derived in an image mount,
-// asked of the file system in a directory mount (whose offsets are not filled).
-// -1 for a file of a directory mount that an open refuses (gone, not a regular
-// file, or longer than kMaxBytes): the listing offers only what opens.
-int listed_size(uint32_t j) {
-  if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY) return entry_length(j);
-  char path[kPathBytes * 2];
-  snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(corefile_image.data), corefile_image.names[j]);
-  struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<int64_t>(info.st_size) > kMaxBytes) return -1;
-  return static_cast<int>(info.st_size);
-}
-
-// Whether rest (a name after the local path) lies in a subdirectory: it holds a
-// "/" before its last character. Only "/" separates levels in a name; a
-// backslash is an ordinary byte of a file's name.
-bool in_subdirectory(const char* rest) {
-  const char* slash = strchr(rest, '/');
-  return slash && slash[1] != '\0';
-}
-
-// Length of the first level of a rest that lies in a subdirectory: up to its
-// first "/" or backslash.
-int first_level_length(const char* rest) {
-  int i = 0;
-  while (rest[i] && !is_separator(rest[i])) i++;
-  return i;
-}
-
-void append_listing(const char* label, const char* name, int size, uint8_t isdir) {
-  if (corefile_numfiles >= filelist_capacity) return;
-  s_listentry& entry = corefile_filelist[corefile_numfiles++];
-  entry.label = counted_copy(label);
-  entry.name = counted_copy(name);
-  entry.size = size;
-  entry.isdir = isdir;
-}
-
-}  // namespace
-
-void corefile_readdir(const char* filter) {
-  // A filter whose only "." is its first character, or that has none, has no
-  // extension and admits every file.
-  char extension[kExtensionBytes] = "";
-  const char* dot = strrchr(filter, '.');
-  if (dot && dot != filter) snprintf(extension, sizeof extension, "%s", dot);
-  int extension_length = static_cast<int>(strlen(extension));
-  _dbg_printf(kMsgExtension, extension, extension_length);
-  bool admit_all = extension_length == 0 || strcmp(extension, ".*") == 0;
-
-  if (corefile_filelist) clear_listing();
-  const char* local = corefile_getpath();
-  bool at_root = local[0] == '\0' || strcmp(local, "/") == 0;
-  if (at_root) _dbg_printf(kMsgRoot);
-
-  clear_dirnames();
-  if (!at_root) corefile_adddir("..");
-
-  const char* prefix = local[0] == '/' ? local + 1 : local;
-  size_t prefix_length = strlen(prefix);
-  for (uint32_t j = 0; j < corefile_image.numfiles; j++) {
-    const char* name = corefile_image.names[j];
-    if (!name || strncmp(name, prefix, prefix_length) != 0) continue;
-    const char* rest = name + prefix_length;
-    if (!in_subdirectory(rest)) continue;
-    char level[kPathBytes];
-    snprintf(level, sizeof level, "%.*s", first_level_length(rest), rest);
-    corefile_adddir(level);
-  }
-
-  if (corefile_filelist) {
-    for (int i = 0; i < corefile_numdirs; i++) {
-      char label[kPathBytes + 2];
-      snprintf(label, sizeof label, "[%s]", corefile_dirnames[i]);
-      append_listing(label, corefile_dirnames[i], 0, 1);
-    }
-  }
-  clear_dirnames();
-
-  for (uint32_t j = 0; corefile_filelist && j < corefile_image.numfiles; j++) {
-    const char* name = corefile_image.names[j];
-    if (!name || strncmp(name, prefix, prefix_length) != 0) continue;
-    const char* rest = name + prefix_length;
-    if (in_subdirectory(rest)) continue;
-    int rest_length = static_cast<int>(strlen(rest));
-    bool admitted = admit_all || (rest_length >= extension_length &&
-                                  memcmp(rest + rest_length - extension_length, extension, extension_length) == 0);
-    int size = admitted ? listed_size(j) : -1;
-    if (size >= 0) append_listing(rest, name, size, 0);
-  }
-  _dbg_printf(kMsgListed);
-}
-
-void corefile_opendir(const char* path, int pass) {
-  DIR* dir = opendir(path);
-  if (!dir) {
-    _dbg_printf(kMsgDirError);
-    return;
-  }
-  int levels = 1;
-  int length = static_cast<int>(strlen(path));
-  for (int i = 1; i < length - 1; i++) {
-    if (path[i] == '/') levels++;
-  }
-  if (levels > 1) _dbg_printf(kMsgSublevels, levels);
-  // The scan works from inside the directory; the way back is the folder it
-  // started in, held open, because climbing ".." once per level is wrong for
-  // an absolute path, a "./" or "../" prefix and a symbolic link.
-  const int home = open(".", O_RDONLY | O_DIRECTORY);
-  if (home < 0 || chdir(path) != 0) {
-    _dbg_printf(kMsgDirError);
-    if (home >= 0) close(home);
-    closedir(dir);
-    return;
-  }
-
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-    struct stat info;
-    if (stat(name, &info) != 0) continue;
-    int name_length = static_cast<int>(strlen(name));
-    if (S_ISDIR(info.st_mode)) {
-      // A tree deeper than the scan buffer holds is skipped, which also ends
-      // any loop through symbolic links.
-      if (g_scan.diroffset + name_length + 1 >= kPathBytes) continue;
-      memcpy(g_scan.curDir + g_scan.diroffset, name, name_length);
-      g_scan.curDir[g_scan.diroffset + name_length] = '/';
-      g_scan.diroffset += name_length + 1;
-      corefile_opendir(name, pass);
-      g_scan.diroffset -= name_length + 1;
-      continue;
-    }
-    if (g_scan.diroffset + name_length >= kPathBytes) continue;
-    memcpy(g_scan.curFile, g_scan.curDir, g_scan.diroffset);
-    memcpy(g_scan.curFile + g_scan.diroffset, name, name_length + 1);
-    if (pass == 1) {
-      if (corefile_image.numfiles >= g_scan.capacity) continue;  // the tree grew since it was counted
-      char* stored = static_cast<char*>(CF_ALLOC(kPathBytes));
-      if (!stored) continue;
-      memset(stored, 0, kPathBytes);
-      snprintf(stored, kPathBytes, "%s", g_scan.curFile);
-      corefile_image.names[corefile_image.numfiles] = stored;
-    }
-    corefile_image.numfiles++;
-  }
-
-  const bool closed = closedir(dir) == 0;
-  if (fchdir(home) != 0) _dbg_printf(kMsgDirError);
-  close(home);
-  if (!closed) _dbg_printf(kMsgCloseError);
 }

@@ -1,4 +1,5 @@
-// corefile: the resource image file system.
+// corefile: the resource image file system (corefile-std.cpp reads images,
+// corefile_dirmount.cpp mounts a directory, corefile_listing.cpp lists).
 //
 // Everything the show loads comes through here. The usual source is a packed
 // "CORE" image: a 12-byte header ("CORE", numfiles, romsize), a table of
@@ -19,6 +20,14 @@
 
 #include <cstdint>
 #include <cstdio>
+
+// ---- The image format ----------------------------------------------------------
+// Written once here for the reader, the player's lookup and the packer.
+constexpr const char* COREFILE_MAGIC = "CORE";  // the header's first bytes, upper case, no terminator
+constexpr int COREFILE_MAGIC_BYTES = 4;
+constexpr int COREFILE_HEADER_BYTES = 12;   // magic, numfiles, romsize
+constexpr int COREFILE_ENTRY_BYTES = 12;    // an entry without its name: name length, hash, offset
+constexpr int COREFILE_TRAILER_BYTES = 4;   // an appended image ends with its header's position
 
 // ---- Mount kinds ---------------------------------------------------------------
 // What corefile_mountimage is asked to mount (its second argument).
@@ -56,6 +65,8 @@ struct s_corefile {
   int hash;      // image mount: hash of the requested name
 };
 
+// The module's state. Only corefile writes it; the packer's listing and the
+// tests read the table and the listing.
 extern s_coreimage corefile_image;
 extern int corefile_mounttype;        // COREFILE_MOUNT_IMAGE or COREFILE_MOUNT_DIRECTORY
 extern FILE* g_fp;                    // the image stream, shared by every open file
@@ -78,34 +89,43 @@ const char* corefile_damage();
 void corefile_closeimage();
 // Sum of the name's bytes taken as signed 8-bit values, wrapping at 32 bits.
 int corefile_gethash(const char* name);
-// Copies length bytes, lower-casing ASCII A-Z only.
-void file_downcase(char* dst, const char* src, int length);
-// The 32-bit little-endian value at p.
-uint32_t getint(const unsigned char* p);
+// The position of the image header that the open file's trailer (its last
+// COREFILE_TRAILER_BYTES) names, when a header with the magic begins there and
+// ends before the trailer; -1 for a file that carries no appended image. The
+// stream's position is left anywhere.
+int64_t corefile_findtrailer(FILE* fp);
 
 // ---- File access -----------------------------------------------------------------
 // mode 1 opens for writing (directory mount only); anything else reads.
 int corefile_open(const char* name, s_corefile* file, int mode);
 void corefile_read(void* dst, int size, int count, s_corefile* file);
-void corefile_write(const void* src, int size, int count, s_corefile* file);
-// origin 0: from the file's start; 1: from the current position; others: no change.
-void corefile_seek(s_corefile* file, int offset, int origin);
 int corefile_tell(s_corefile* file);
 int corefile_fsize(s_corefile* file);
 void corefile_close(s_corefile* file);
 // Reads one line (newline kept) of at most capacity - 1 bytes, terminated.
 void corefile_gets(char* dst, int capacity, s_corefile* file);
 int corefile_feof(s_corefile* file);
-void corefile_rewind(s_corefile* file);
-// A new counted block holding the whole file, or null. Release with _wrap_free_dbg.
-void* corefile_loadbuffer(const char* name);
 void corefile_savebuffer(const char* name, const void* data, int length);
 
 // ---- Directories -------------------------------------------------------------------
 void corefile_chdir(const char* dir);
 const char* corefile_getpath();
-void corefile_adddir(const char* dir);
 // filter: a pattern whose last "." begins the extension ("*.png"; "*.*" admits all).
 void corefile_readdir(const char* filter);
+
+// ---- The rest of the published interface ----------------------------------------------
+// Kept whole for the file system's users to come; nothing outside corefile
+// calls these today (the tests do).
+// The 32-bit little-endian value at p.
+uint32_t getint(const unsigned char* p);
+// Copies length bytes, lower-casing ASCII A-Z only.
+void file_downcase(char* dst, const char* src, int length);
+void corefile_write(const void* src, int size, int count, s_corefile* file);
+// origin 0: from the file's start; 1: from the current position; others: no change.
+void corefile_seek(s_corefile* file, int offset, int origin);
+void corefile_rewind(s_corefile* file);
+// A new counted block holding the whole file, or null. Release with _wrap_free_dbg.
+void* corefile_loadbuffer(const char* name);
+void corefile_adddir(const char* dir);
 // The directory scan of a directory mount: pass 0 counts, pass 1 records.
 void corefile_opendir(const char* path, int pass);

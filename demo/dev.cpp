@@ -31,7 +31,7 @@
 #include "gfx/gl.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
-#include "tools/shaderpack/shaderhead.h"
+#include "effects/shaderhead.h"
 
 // ---- Constants -------------------------------------------------------------------------
 namespace {
@@ -40,7 +40,7 @@ constexpr auto kDebounce = std::chrono::milliseconds(100);  // quiet time after 
 constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO;
 constexpr const char* kPreludeName = "prelude.glsl";
 constexpr int kLogBytes = 4096;  // a failed compile's log
-// The source-string numbers of the head (tools/shaderpack/shaderhead.h).
+// The source-string numbers of the head (effects/shaderhead.h).
 const char* const kStringNames[] = {nullptr /* the file itself */, kPreludeName, "effects/palette.h"};
 
 enum FileKind { KIND_OTHER, KIND_SHADER, KIND_PRELUDE, KIND_IMAGE, KIND_TIMING, KIND_MUSIC };

@@ -6,7 +6,7 @@
 // an unpacked copy of sprox.dat), watches the real folders behind its files
 // with inotify and switches debug mode on. A shader in it that begins with
 // "#version" is compiled as it stands; any other gets the pack step's head
-// (tools/shaderpack/shaderhead.h, with the folder's prelude.glsl). Saved
+// (effects/shaderhead.h, with the folder's prelude.glsl). Saved
 // changes (a file closed after writing, or one renamed over the old name)
 // are reloaded about 100 ms after the last of them, from Dev_Frame:
 //   a shader      recompiled and relinked under the same shader id; when it

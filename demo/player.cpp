@@ -26,8 +26,6 @@
 // ---- Constants ---------------------------------------------------------------------
 namespace {
 
-constexpr const char* kMagic = "CORE";  // first bytes of a resource image's header
-constexpr int kTrailerBytes = 4;        // an appended image ends with its header's position
 constexpr int kMaxMonitor = 63;
 constexpr size_t kShownPathBytes = 160;  // a longer path is shown cut, with its length
 
@@ -53,18 +51,7 @@ bool is_file(const char* path) {
 bool has_appended_image(const char* path) {
   FILE* file = fopen(path, "rb");
   if (!file) return false;
-  bool found = false;
-  unsigned char trailer[kTrailerBytes];
-  if (fseek(file, 0, SEEK_END) == 0) {
-    const long length = ftell(file);
-    if (length > 2 * kTrailerBytes && fseek(file, length - kTrailerBytes, SEEK_SET) == 0 &&
-        fread(trailer, 1, kTrailerBytes, file) == kTrailerBytes) {
-      const long header = static_cast<long>(core_getle32(trailer));
-      char magic[4];
-      found = header + 4 <= length - kTrailerBytes && fseek(file, header, SEEK_SET) == 0 &&
-              fread(magic, 1, 4, file) == 4 && memcmp(magic, kMagic, 4) == 0;
-    }
-  }
+  const bool found = corefile_findtrailer(file) >= 0;
   fclose(file);
   return found;
 }

@@ -22,6 +22,15 @@
 constexpr int EFFECTS_WIDTH = 1280;
 constexpr int EFFECTS_HEIGHT = 720;
 
+// ---- The show's time grid ------------------------------------------------------------
+// The scenes count time in "statetime" units, EFFECTS_STATETIME_SCALE a tick
+// (a tick is ~0.0621 s); the music has a beat every EFFECTS_BEAT_TICKS ticks
+// and a bar every EFFECTS_BAR_TICKS, and states begin on bar lines. The
+// shaders read the beat and the bar as BEAT and BAR, in statetime units.
+constexpr float EFFECTS_STATETIME_SCALE = 0.06f;  // "statetime" per tick
+constexpr int EFFECTS_BEAT_TICKS = 8;             // ticks per beat (a quarter note)
+constexpr int EFFECTS_BAR_TICKS = 4 * EFFECTS_BEAT_TICKS;  // ticks per 4/4 bar
+
 // The wrap modes of the image list.
 enum : unsigned {
   REPEAT = 0,          // keeps the GL_REPEAT a texture is created with

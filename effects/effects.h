@@ -9,7 +9,7 @@
 // units numbered like the samplers "texture0", "texture1", ...
 //
 // Terms (selector, music time, clock time, clock, pass, slot, bmp_none): see
-// docs/ARCHITECTURE.md#glossary.
+// docs/ARCHITECTURE.md#glossary. EventOfSelector is the one selector rule.
 //
 // Threads: main thread only, with the GL context current. The loaders run
 // once at start-up; the passes and DoEffect run inside the frame loop and
@@ -30,11 +30,11 @@ constexpr int EFFECTS_SCENE2_SLOTS = 19;      // images of ExecuteShader2
 constexpr int EFFECTS_POST_IMAGES = 4;        // images of ExecutePost besides the picture
 constexpr float EFFECTS_MUSIC_RATE = float(AUDIO_DEVICE_RATE);  // sample frames a second of music time
 constexpr double EFFECTS_CLOCK_SCALE = 0.6000000238418579;  // clock time per second (0.6f)
-constexpr float EFFECTS_STATETIME_SCALE = 0.06f;   // "statetime" per tick (a tick is ~0.0621 s)
 constexpr double EFFECTS_EASE_PI = 3.141568;       // the eased progress's half turn (not quite pi)
 constexpr int EFFECTS_LOGO_LEAD = 8;     // ticks before the next event at which the logo leaves
 constexpr float EFFECTS_LOGO_FADE = 12.0f;  // ticks the logo takes to fade in, and to fade out
 constexpr int EFFECTS_MODE_EVENT = 10;   // the event in which the post pass runs mode 1
+constexpr int32_t EFFECTS_SELECT_NEXT = 1;  // the selector value for the incoming event
 
 // ---- Types --------------------------------------------------------------------------
 // One loaded effect shader.
@@ -121,6 +121,9 @@ bool ShowsLogo(int32_t event);
 bool PrepareFoldedPrograms();
 
 // ---- Scene script -------------------------------------------------------------------------
+// The event a selector picks, for the scene script and the scene passes alike:
+// demo.nextevent for EFFECTS_SELECT_NEXT, demo.currentevent for any other value.
+int32_t EventOfSelector(int32_t selector);
 // Selects the framebuffer, then draws the selected event's scene into it;
 // events outside 0 to 14 draw nothing.
 void DoEffect(int32_t framebuffer, int32_t selector);

@@ -19,11 +19,12 @@
 
 #include "corefile/corefile.h"
 #include "gfx/gl.h"
+#include "gfx/shadertext.h"
 #include "timeline/timeline.h"
 
 // ---- Constants -----------------------------------------------------------------------
 const char vv_default[] =
-    "#version 120\n"
+    SPROX_SHADER_VERSION_LINE "\n"
     "varying vec2 texCoord;\n"
     "void main() {\n"
     "texCoord = gl_MultiTexCoord0.xy;\n"
@@ -48,7 +49,6 @@ constexpr int kSceneBUnit = 1;
 constexpr int kSceneAUnit = 0;
 constexpr int kPictureUnit = 0;         // the post pass's input picture
 constexpr float kPostBlur = 0.5f;       // "blur" of the post pass
-constexpr int kSelectNext = 1;          // selector value for the incoming event
 const s_event kNoEvent = {};            // read in place of an event index out of the table
 }  // namespace
 
@@ -69,7 +69,7 @@ const s_event& EventAt(int32_t index) {
 }
 
 const s_event& SelectedEvent(int32_t selector) {
-  return EventAt(selector == kSelectNext ? demo.nextevent : demo.currentevent);
+  return EventAt(EventOfSelector(selector));
 }
 
 // Seconds of music since the start tick of the event in force. The start is

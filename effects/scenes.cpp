@@ -17,8 +17,6 @@
 // ---- Types and tables -------------------------------------------------------------------
 namespace {
 
-constexpr int kSelectNext = 1;  // selector value for the incoming event
-
 struct s_scene {
   bool wide;                                    // ExecuteShader2 (19 slots) instead of ExecuteShader (9)
   const int32_t* shader;                        // the shader global, read at the time of the call
@@ -114,10 +112,14 @@ bool PrepareFoldedPrograms() {
   }
 }
 
+int32_t EventOfSelector(int32_t selector) {
+  return selector == EFFECTS_SELECT_NEXT ? demo.nextevent : demo.currentevent;
+}
+
 void DoEffect(int32_t framebuffer, int32_t selector) {
   // The framebuffer is selected even when nothing is drawn into it.
   GFX_SetFrameBuffer(framebuffer);
-  const int32_t event = selector == kSelectNext ? demo.nextevent : demo.currentevent;
+  const int32_t event = EventOfSelector(selector);
   if (event < 0 || event >= EFFECTS_NUM_SCENES) return;
 
   const s_scene& s = kScenes[event];

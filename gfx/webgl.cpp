@@ -24,7 +24,7 @@
 
 #include "gfx/gfx.h"
 #include "gfx/gfx_internal.h"
-#include "tools/shaderpack/shaderhead.h"
+#include "gfx/shadertext.h"
 
 // ---- Internal functions --------------------------------------------------------------
 namespace {

@@ -5,44 +5,58 @@
 # Prints per event the median change and the beat ratio: the mean change
 # of the frames that follow a beat within a fifth of a beat, over that of
 # the frames in the middle fifth of a beat (0.4 to 0.6). Frame times fall
-# through every phase of the beat over an event, since a beat (8 ticks of
-# 2739 sample frames) is not a whole number of frames.
-#   bash scripts/motion.sh [VIDEO [START]]   (default: captures build/motion.mp4 first)
-# Run it from the repository root after a build; VIDEO must be 10 fps, and
-# START is the show time of its first frame in seconds (0: the whole show;
-# for a part, sprox-capture --fps 10 --from START --to END --mp4 VIDEO).
+# through every phase of the beat over an event, since a beat is not a whole
+# number of frames.
+#
+# Nothing of the show is typed here: the capture's report names the sample
+# rate, the tick, the beat and the last scene (its "show:" line), and its
+# frame log gives each frame's playback offset and the event that the
+# engine's own timeline put in force there.
+#   bash scripts/motion.sh [VIDEO LOG REPORT]
+# Run it from the repository root after a build. Without arguments it first
+# captures build/motion.mp4, build/motion.csv and build/motion.txt; the three
+# must come from one capture at 10 fps:
+#   sprox-capture --fps 10 --mp4 VIDEO --log LOG --report >REPORT
+# (for a part of the show, add --from START --to END).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-video=${1:-}
-start=${2:-0}
-if [ -z "$video" ]; then
-  video=build/motion.mp4
+if [ $# -eq 0 ]; then
+  video=build/motion.mp4 log=build/motion.csv report=build/motion.txt
   . scripts/xvfb.sh
-  (cd build && sprox_xvfb ./sprox-capture --quiet --fps 10 --mp4 motion.mp4) >&2
+  (cd build && sprox_xvfb ./sprox-capture --quiet --fps 10 --mp4 motion.mp4 --log motion.csv --report >motion.txt)
+elif [ $# -eq 3 ]; then
+  video=$1 log=$2 report=$3
+else
+  echo "usage: bash scripts/motion.sh [VIDEO LOG REPORT]" >&2
+  exit 2
 fi
+grep -q '^show: ' "$report" || { echo "motion.sh: $report holds no \"show:\" line (sprox-capture --report)" >&2; exit 1; }
 ffmpeg -nostdin -hide_banner -loglevel error -i "$video" \
   -vf "scale=160:90,format=gray,tblend=all_mode=difference,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
   -an -f null - |
-  awk -v fps=10 -v first="$start" '
-    BEGIN { ticksec = 2739 / 44100; beat = 8 * ticksec }
-    FNR == NR {                      # the timing file: event start ticks
-      if ($1 == "event" && $2 <= 14) start[$2] = $3 * ticksec
+  awk '
+    FILENAME == ARGV[1] {            # the report: "show: R sample frames a second, T sample frames a tick, B ticks a beat, scenes 0 to L"
+      if ($1 == "show:") { beatframes = $7 * $12; last = $NF }
+      next
+    }
+    FILENAME == ARGV[2] {            # the frame log: frame,offset,tick,event,...
+      if (FNR > 1) { split($0, f, ","); offset[FNR - 2] = f[2]; event[FNR - 2] = f[4] }
       next
     }
     /YAVG=/ {
       sub(/.*YAVG=/, ""); change = $0 + 0
-      n++; t = first + n / fps        # the change arrives with frame n
-      e = -1
-      for (k = 0; k <= 14; k++) if (t >= start[k]) e = k
-      if (e < 0) next
+      n++                            # the change arrives with frame n of the capture
+      if (!(n in event)) next
+      e = event[n] + 0
+      if (e < 0 || e > last) next
       count[e]++; value[e, count[e]] = change
-      phase = t / beat - int(t / beat)
+      phase = offset[n] / beatframes - int(offset[n] / beatframes)
       if (phase < 0.2) { on[e] += change; ons[e]++ }
       else if (phase >= 0.4 && phase < 0.6) { mid[e] += change; mids[e]++ }
     }
     END {
       printf "%-5s %8s %10s %7s\n", "event", "frames", "median", "beat"
-      for (e = 0; e <= 14; e++) {
+      for (e = 0; e <= last; e++) {
         m = count[e]; if (m == 0) continue
         for (i = 1; i <= m; i++) v[i] = value[e, i]
         for (i = 2; i <= m; i++) { x = v[i]; j = i - 1; while (j > 0 && v[j] > x) { v[j + 1] = v[j]; j-- } v[j + 1] = x }
@@ -50,4 +64,4 @@ ffmpeg -nostdin -hide_banner -loglevel error -i "$video" \
         ratio = (mids[e] && mid[e] > 0) ? (on[e] / ons[e]) / (mid[e] / mids[e]) : 0
         printf "%-5d %8d %10.1f %7.2f\n", e, m, median, ratio
       }
-    }' content/timing.dat -
+    }' "$report" "$log" -

@@ -732,6 +732,14 @@ TEST(CaptureReport, GroupsFramesByEventAfterItsHeading) {
   ASSERT_NE(heading, std::string::npos) << text;
   EXPECT_NE(text.find("frames 40 to 45 (6 frames, show time 1.333 s to 1.500 s)"), std::string::npos) << text;
   EXPECT_NE(text.find("start-up: 1234.5 ms"), std::string::npos) << text;
+  // The grid scripts/motion.sh reads back, one field each.
+  int rate = 0, tick = 0, beat = 0, last = 0;
+  const size_t show = text.find("\nshow: ");
+  ASSERT_NE(show, std::string::npos) << text;
+  ASSERT_EQ(sscanf(text.c_str() + show, "\nshow: %d sample frames a second, %d sample frames a tick, %d ticks a beat, "
+                   "scenes 0 to %d", &rate, &tick, &beat, &last), 4) << text;
+  EXPECT_EQ(std::vector<int>({rate, tick, beat, last}),
+            std::vector<int>({AUDIO_DEVICE_RATE, TIMELINE_TICKLENGTH, EFFECTS_BEAT_TICKS, DEMO_LASTSCENE}));
   EXPECT_NE(text.find("     2        3       20.000       30.000\n"), std::string::npos) << text;
   EXPECT_NE(text.find("     3        2        6.000        7.000\n"), std::string::npos) << text;
   EXPECT_NE(text.find("     5        1      100.000      100.000\n"), std::string::npos) << text;

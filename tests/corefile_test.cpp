@@ -83,6 +83,36 @@ TEST_F(CorefileTest, AppendedImageYieldsTheSameFiles) {
   EXPECT_GE(corefile_image.offsets[0], 1004u);
 }
 
+// The one trailer probe of the reader, the player's lookup and the packer:
+// a header position only where the last four bytes point at the magic and
+// the magic ends before them.
+TEST_F(CorefileTest, TrailerProbeFindsOnlyAHeaderInsideTheFile) {
+  auto le = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  const std::string host(16, 'h');
+  const struct {
+    const char* label;
+    std::string bytes;
+    int64_t header;
+  } cases[] = {
+      {"appended image", host + "CORE" + std::string(8, '\0') + le(16), 16},
+      {"image at the start", "CORE" + std::string(8, '\0') + le(0), 0},
+      {"no magic there", host + "core" + std::string(8, '\0') + le(16), -1},
+      {"past the end", host + "CORE" + le(4096), -1},
+      // Position 69 is 'E': the magic would read "CORE" on into the trailer.
+      {"magic runs into the trailer", std::string(69, 'h') + "COR" + le(69), -1},
+      {"shorter than a trailer", "abc", -1},
+      {"empty", "", -1},
+  };
+  for (const auto& c : cases) {
+    write_file("probe.bin", c.bytes);
+    FILE* fp = fopen("probe.bin", "rb");
+    ASSERT_NE(fp, nullptr) << c.label;
+    EXPECT_EQ(corefile_findtrailer(fp), c.header) << c.label;
+    fclose(fp);
+  }
+  EXPECT_EQ(corefile_findtrailer(nullptr), -1);
+}
+
 TEST_F(CorefileTest, AppendedKindOnAFileWithoutImageIsRefused) {
   write_file("plain.bin", std::string(64, 'x'));
   EXPECT_EQ(mount("plain.bin", 1), 0);
@@ -397,21 +427,33 @@ TEST_F(CorefileTest, DamagedImagesAreRefusedWithOneLine) {
   pack("good.dat", kTree);
   std::string good = test_util::read_file("good.dat");
 
-  std::vector<std::pair<std::string, std::string>> damaged = {
-      {"cut-in-header", good.substr(0, 9)},
-      {"cut-in-table", good.substr(0, 20)},
-      {"cut-in-a-name", good.substr(0, 12 + 8 + 3)},
-      {"huge-count", raw_image(0x7fffffffu, 12, {})},
-      {"name-beyond-file", raw_image(1, 40, {raw_entry("a", 28, 0x40000000u)})},
-      {"offsets-backwards", raw_image(2, 60, {raw_entry("a", 50, 1), raw_entry("b", 40, 1)}) + std::string(30, 'x')},
-      {"offset-beyond-file", raw_image(1, 40, {raw_entry("a", 5000, 1)}) + std::string(20, 'x')},
-      {"romsize-below-offset", raw_image(1, 30, {raw_entry("a", 35, 1)}) + std::string(20, 'x')},
-      {"romsize-beyond-file", raw_image(1, 99999, {raw_entry("a", 25, 1)}) + std::string(20, 'x')},
+  // The program, then the image with its offsets not moved, then a trailer:
+  // every offset points into the program.
+  const std::string host(64, 'h');
+  const std::string unmoved = host + good + std::string{char(host.size()), 0, 0, 0};
+  struct Damaged {
+    std::string label, bytes;
+    int kind;
+  };
+  const std::vector<Damaged> damaged = {
+      {"cut-in-header", good.substr(0, 9), COREFILE_KIND_IMAGE},
+      {"cut-in-table", good.substr(0, 20), COREFILE_KIND_IMAGE},
+      {"cut-in-a-name", good.substr(0, 12 + 8 + 3), COREFILE_KIND_IMAGE},
+      {"huge-count", raw_image(0x7fffffffu, 12, {}), COREFILE_KIND_IMAGE},
+      {"name-beyond-file", raw_image(1, 40, {raw_entry("a", 28, 0x40000000u)}), COREFILE_KIND_IMAGE},
+      {"offsets-backwards", raw_image(2, 60, {raw_entry("a", 50, 1), raw_entry("b", 40, 1)}) + std::string(30, 'x'),
+       COREFILE_KIND_IMAGE},
+      {"offset-beyond-file", raw_image(1, 40, {raw_entry("a", 5000, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"offset-in-table", raw_image(1, 30, {raw_entry("a", 20, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"appended-offsets-unmoved", unmoved, COREFILE_KIND_APPENDED},
+      {"romsize-below-offset", raw_image(1, 30, {raw_entry("a", 35, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
+      {"romsize-beyond-file", raw_image(1, 99999, {raw_entry("a", 25, 1)}) + std::string(20, 'x'), COREFILE_KIND_IMAGE},
   };
   uint32_t before = g_mem_in_use;
-  for (const auto& [label, bytes] : damaged) {
+  for (const auto& [label, bytes, kind] : damaged) {
     write_file(label + ".dat", bytes);
-    std::string out = capture_stdout([&] { EXPECT_EQ(corefile_mountimage((label + ".dat").c_str(), 0), 0) << label; });
+    std::string out =
+        capture_stdout([&] { EXPECT_EQ(corefile_mountimage((label + ".dat").c_str(), kind), 0) << label; });
     // One line that says why, and the same reason for callers that list images.
     EXPECT_STRNE(corefile_damage(), "") << label;
     EXPECT_NE(out.find(std::string("\ncorefile: damaged image: ") + corefile_damage() + "\n"), std::string::npos)

@@ -29,7 +29,7 @@
 #include "sound/sound.h"
 #include "test_util.h"
 #include "timeline/timeline.h"
-#include "tools/shaderpack/shaderhead.h"
+#include "effects/shaderhead.h"
 
 namespace fs = std::filesystem;
 

@@ -47,7 +47,7 @@
 #include "test_util.h"
 #include "timeline/timeline.h"
 #include "tools/musicgen/musicgen.h"
-#include "tools/shaderpack/shaderhead.h"
+#include "effects/shaderhead.h"
 
 namespace {
 
@@ -316,7 +316,8 @@ TEST(ShadersPack, EveryTextIsTheVersionLinePaletteAndPreludeThenItsBody) {
   const std::string prelude = ReadText(kPrelude);
   ASSERT_FALSE(prelude.empty());
   static const std::regex head_line(
-      R"(#version 120|#line \d+ \d+|const vec3 [A-Z0-9_]+ = vec3\([-0-9., ]+\);|const vec2 PICTURE = vec2\([0-9., ]+\);)");
+      R"(#version 120|#line \d+ \d+|const vec3 [A-Z0-9_]+ = vec3\([-0-9., ]+\);|const vec2 PICTURE = vec2\([0-9., ]+\);|)"
+      R"(const float [A-Z_]+ = [0-9.]+;)");
   std::string common_head;
   for (const char* name : sprox_assets::kShaderFiles) {
     const std::string& text = PackedText(name);
@@ -380,16 +381,26 @@ TEST(ShadersPack, PaletteLiteralsAreTheImageColoursRounded) {
   }
 }
 
-// The shaders count beats and bars in "statetime" units, which the engine
-// advances EFFECTS_STATETIME_SCALE a tick (TIMELINE_TICKLENGTH sample frames
-// of music): BEAT and BAR must be the music's beat and bar in those units.
-TEST(ShadersPack, BeatAndBarAreTheMusicsInStatetime) {
+// The show's facts in the head are the engine's, to the last bit of a float:
+// the shaders count beats and bars in "statetime" units, which the engine
+// advances EFFECTS_STATETIME_SCALE a tick, and the music's beat and bar are
+// musicgen's; the full-screen cards are the picture's shape.
+TEST(ShadersPack, TheHeadsConstantsAreTheEnginesFloats) {
   const std::string& text = PackedText(sprox_assets::kShaderFiles[0]);
-  std::smatch beat, bar;
-  ASSERT_TRUE(std::regex_search(text, beat, std::regex(R"(const float BEAT = ([0-9.]+);)")));
-  ASSERT_TRUE(std::regex_search(text, bar, std::regex(R"(const float BAR = ([0-9.]+);)")));
-  EXPECT_FLOAT_EQ(std::stof(beat[1]), MG_TICKS_PER_BEAT * EFFECTS_STATETIME_SCALE);
-  EXPECT_FLOAT_EQ(std::stof(bar[1]), MG_TICKS_PER_BAR * EFFECTS_STATETIME_SCALE);
+  const struct {
+    const char* name;
+    float value;
+  } constants[] = {
+      {"BEAT", MG_TICKS_PER_BEAT * EFFECTS_STATETIME_SCALE},
+      {"BAR", MG_TICKS_PER_BAR * EFFECTS_STATETIME_SCALE},
+      {"PICTURE_ASPECT", static_cast<float>(EFFECTS_WIDTH) / static_cast<float>(EFFECTS_HEIGHT)},
+  };
+  for (const auto& c : constants) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex(std::string("const float ") + c.name + R"( = ([0-9.]+);)")))
+        << c.name;
+    EXPECT_EQ(std::stof(m[1]), c.value) << c.name << " is written as " << m[1];
+  }
 }
 
 TEST(ShadersPack, ToolRefusesWhatWouldNotReachTheShow) {

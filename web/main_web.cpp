@@ -27,12 +27,12 @@
 #include <cstring>
 
 #include "demo/demo.h"
+#include "demo/fixedclock.h"
 #include "demo/pacing.h"
 #include "effects/effects.h"
 #include "gfx/gfx.h"
 #include "gfx/gl.h"
 #include "sound/sound.h"
-#include "tools/capture/capture.h"
 
 // ---- Globals --------------------------------------------------------------------------
 namespace {

@@ -19,9 +19,6 @@ uniform int state;
 uniform float statetime;
 uniform sampler2D texture0, texture1;
 
-// ---- Constants ----------------------------------------------------------------
-const float CARD_ASPECT = 1.7778;   // the orange card is a 1280x720 picture
-
 // ---- Helpers ------------------------------------------------------------------
 vec3 backdrop(vec2 p, float aspect) {
     return texture2D(texture0, vec2(p.x / aspect + 0.5, 0.5 - p.y)).rgb;
@@ -78,7 +75,8 @@ void main() {
     // The card behind the blobs in state 1, in front of them in state 0.
     float bounce = 1.0 + 0.05 * kick;
     float wob = sin(time * 3.0) * 0.01;
-    vec2 cl = (p - vec2(0.0, 0.0 + wob)) / (vec2(CARD_ASPECT, 1.0) * bounce * (ring ? 0.8 : 1.0)) + 0.5;
+    // The orange card is a full picture: PICTURE_ASPECT wide for 1 high.
+    vec2 cl = (p - vec2(0.0, 0.0 + wob)) / (vec2(PICTURE_ASPECT, 1.0) * bounce * (ring ? 0.8 : 1.0)) + 0.5;
     float cardBox = step(0.0, cl.x) * step(cl.x, 1.0) * step(0.0, cl.y) * step(cl.y, 1.0);
 
     float surface = smoothstep(0.96, 1.04, field);

@@ -21,7 +21,6 @@ uniform float statetime;
 uniform sampler2D texture0, texture1;
 
 // ---- Constants ----------------------------------------------------------------
-const float CARD_ASPECT = 1.7778;   // the wannasprox card is a 1280x720 picture
 const float CARD_HEIGHT = 0.8;      // in screen heights
 
 // ---- Helpers ------------------------------------------------------------------
@@ -149,7 +148,8 @@ void main() {
     vec2 cp = p - vec2(0.0, -0.2);
     cp.y -= 0.025 * beat;
     cp = rot(swing) * cp;
-    vec2 size = vec2(CARD_ASPECT, 1.0) * CARD_HEIGHT * max(pop, 0.05) * (1.0 + 0.04 * beat);
+    // The wannasprox card is a full picture: PICTURE_ASPECT wide for 1 high.
+    vec2 size = vec2(PICTURE_ASPECT, 1.0) * CARD_HEIGHT * max(pop, 0.05) * (1.0 + 0.04 * beat);
     vec2 l = cp / size + 0.5;
     // A soft shadow under the card, then the card itself.
     vec2 sl = (cp + vec2(-0.012, 0.018)) / size + 0.5;

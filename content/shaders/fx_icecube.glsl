@@ -31,7 +31,6 @@ const float FOCAL = 1.8;            // image plane distance (field of view)
 const float WALL_Z = -2.5;          // the back wall of the glass
 const float ICE_IOR = 1.31;
 const float FEVER_W = 5.6;          // card image width on the back wall, scene units
-const float FEVER_ASPECT = 1.7778;  // card image width / height (a full frame)
 const float BURN_R = 0.085;         // burn mark radius, screen heights
 const float BURN_LEN = 0.30;        // each cue shows this long, statetime units
 const float BURN_AT1 = 4.32;        // state-1 statetime of the first cue
@@ -104,7 +103,8 @@ vec3 soda(vec3 ro, vec3 rd, float warm, float pulse, float card) {
 
   if (card > 0.0) {
     float w = FEVER_W * (1.0 + 0.04 * pulse) * (0.6 + 0.4 * card);
-    vec2 cuv = vec2(q.x / w + 0.5, 0.5 - (q.y - 0.02 - 0.05 * sin(time * 1.7)) * FEVER_ASPECT / w);
+    // The fever card is a full picture: PICTURE_ASPECT wide for 1 high.
+    vec2 cuv = vec2(q.x / w + 0.5, 0.5 - (q.y - 0.02 - 0.05 * sin(time * 1.7)) * PICTURE_ASPECT / w);
     vec2 inside = step(vec2(0.0), cuv) * step(cuv, vec2(1.0));
     float in2 = inside.x * inside.y;
     vec4 img = texture2D(texture1, in2 > 0.0 ? cuv : vec2(0.5));

@@ -23,6 +23,7 @@
 
 #include "core/core.h"
 #include "demo/demo.h"
+#include "demo/fixedclock.h"
 #include "effects/assets.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
@@ -35,10 +36,8 @@
 // DEMO_MUSICNAME from it. These are the capture's own.
 constexpr const char* CAPTURE_PROGRAM = "sprox-capture";  // the tool's name, first on every line it prints
 constexpr int CAPTURE_ENDEVENT = DEMO_LASTSCENE + 1;      // the timeline's end mark: the show closes at its start
-constexpr int32_t CAPTURE_DEFAULT_FPS = 60;         // frames a second
 constexpr int32_t CAPTURE_MAX_FPS = 240;            // frames a second
 constexpr int64_t CAPTURE_MAX_SECONDS = 86400;      // longest time an option may name, seconds
-constexpr int64_t CAPTURE_US = 1000000;             // microseconds a second
 constexpr int CAPTURE_SHEET_POINTS = 4;             // thumbnails per event, at (2k + 1) / 8 of it
 constexpr int CAPTURE_THUMB_WIDTH = EFFECTS_WIDTH / 4;   // pixels, a quarter of the frame
 constexpr int CAPTURE_THUMB_HEIGHT = EFFECTS_HEIGHT / 4; // pixels
@@ -90,16 +89,8 @@ int capture_parsesize(const char* text, int32_t* width, int32_t* height, char* m
 int64_t capture_parseseconds(const char* text);
 
 // ---- Frame clock ------------------------------------------------------------------
-// The playback offset of frame n: n x 44100 / fps sample frames, truncated.
-int64_t capture_frameoffset(int64_t frame, int32_t fps);
-// The window system's clock for frame n: n / fps seconds.
-double capture_frameclock(int64_t frame, int32_t fps);
-// The first frame whose offset is at least the given offset.
-int64_t capture_firstframefrom(int64_t offset, int32_t fps);
-// The first frame whose time (n / fps) is at least the given time.
-int64_t capture_firstframeafter(int64_t time_us, int32_t fps);
-// The frame on screen at the given time: the last one that starts at or before it.
-int64_t capture_frameat(int64_t time_us, int32_t fps);
+// The clock itself, CAPTURE_DEFAULT_FPS and CAPTURE_US are the engine's
+// (demo/fixedclock.h): the web page shows the frames of this clock too.
 
 // ---- Timeline view and ranges ---------------------------------------------------------
 // What the capture needs of the loaded timeline: the events' starts in ticks.

@@ -1,11 +1,5 @@
-// capture_frames: the capture's fixed clock, frame ranges and sheet points.
-//
-// Everything is whole numbers: frame n shows offset n x 44100 / fps sample
-// frames (truncated), so a capture at 60 fps steps 735 sample frames a frame
-// and one at 30 fps 1470, with no drift however long the show. Converting
-// back (the first frame at or after an offset or a time) rounds up, so a
-// range [first, end) holds exactly the frames whose offset (or time) lies in
-// the half-open interval asked for.
+// capture_frames: the capture's frame ranges and sheet points, on the fixed
+// clock of demo/fixedclock.h (the engine's, shared with the web page).
 //
 // Threads: main thread.
 #include "tools/capture/capture.h"
@@ -15,9 +9,6 @@
 
 // ---- Internal functions -----------------------------------------------------------
 namespace {
-
-// Rounds a / b up for a >= 0, b > 0.
-int64_t divide_up(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
 double frame_seconds(int64_t frame, int32_t fps) { return static_cast<double>(frame) / fps; }
 
@@ -31,26 +22,6 @@ int64_t next_start(const s_capturetimeline* timeline, int32_t event) {
 }  // namespace
 
 // ---- Public functions ---------------------------------------------------------------
-int64_t capture_frameoffset(int64_t frame, int32_t fps) { return frame * AUDIO_DEVICE_RATE / fps; }
-
-double capture_frameclock(int64_t frame, int32_t fps) { return static_cast<double>(frame) / fps; }
-
-int64_t capture_firstframefrom(int64_t offset, int32_t fps) {
-  if (offset <= 0) return 0;
-  // floor(n x 44100 / fps) >= offset exactly when n x 44100 >= offset x fps.
-  return divide_up(offset * fps, AUDIO_DEVICE_RATE);
-}
-
-int64_t capture_firstframeafter(int64_t time_us, int32_t fps) {
-  if (time_us <= 0) return 0;
-  return divide_up(time_us * fps, CAPTURE_US);
-}
-
-int64_t capture_frameat(int64_t time_us, int32_t fps) {
-  if (time_us <= 0) return 0;
-  return time_us * fps / CAPTURE_US;
-}
-
 int64_t capture_showend(const s_capturetimeline* timeline) {
   if (timeline->numevents <= CAPTURE_ENDEVENT) return -1;
   return static_cast<int64_t>(timeline->start[CAPTURE_ENDEVENT]) * TIMELINE_TICKLENGTH;

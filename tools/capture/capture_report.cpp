@@ -1,7 +1,8 @@
 // capture_report: the timing report, the frame log and the progress line.
 //
-// The report groups the rendered frames by the event they showed and gives,
-// per event, the frames and the median and maximum time of a frame's GL work
+// The report names the show's grid (sample rate, tick, beat, last scene) on
+// its "show:" line, then groups the rendered frames by the event they showed
+// and gives, per event, the frames and the median and maximum time of a frame's GL work
 // (the engine's frame plus glFinish, so llvmpipe's deferred rendering is
 // counted in the frame that asked for it). It is printed after the engine's
 // start-up lines, under a heading of its own.
@@ -141,6 +142,10 @@ void capture_writereport(FILE* out, const s_capturereport* report) {
           report->fps, EFFECTS_WIDTH, EFFECTS_HEIGHT, static_cast<long long>(report->range.first),
           static_cast<long long>(report->range.end - 1), static_cast<long long>(wanted),
           capture_frameclock(report->range.first, report->fps), capture_frameclock(report->range.end - 1, report->fps));
+  // The show's own grid, for scripts that measure the frames against the beat
+  // (scripts/motion.sh) without typing it again.
+  fprintf(out, "show: %d sample frames a second, %d sample frames a tick, %d ticks a beat, scenes 0 to %d\n",
+          AUDIO_DEVICE_RATE, TIMELINE_TICKLENGTH, EFFECTS_BEAT_TICKS, DEMO_LASTSCENE);
   if (report->numframes != wanted)
     fprintf(out, "rendered: %lld of them (stopped early)\n", static_cast<long long>(report->numframes));
   fprintf(out, "start-up: %.1f ms from launch to the end of the first frame (engine start-up %.1f ms)\n",

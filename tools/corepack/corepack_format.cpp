@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr size_t kHeaderBytes = 12;       // "CORE", numfiles, romsize
-constexpr size_t kMinEntryBytes = 12;     // name length, hash, offset (an empty name)
 constexpr const char* kAllFiles = "*.*";  // the listing filter that admits every file
 
 }  // namespace
@@ -133,14 +131,14 @@ std::string corepack_check_name(const std::string& name) {
 
 std::vector<uint8_t> corepack_build(const std::vector<PackEntry>& entries, uint32_t base, bool trailer) {
   size_t table_bytes = 0;
-  for (const PackEntry& e : entries) table_bytes += kMinEntryBytes + e.name.size();
-  uint32_t offset = static_cast<uint32_t>(base + kHeaderBytes + table_bytes);
+  for (const PackEntry& e : entries) table_bytes += COREFILE_ENTRY_BYTES + e.name.size();
+  uint32_t offset = static_cast<uint32_t>(base + COREFILE_HEADER_BYTES + table_bytes);
   uint32_t romsize = offset;
   for (const PackEntry& e : entries) romsize += static_cast<uint32_t>(e.data.size());
 
   std::vector<uint8_t> out;
-  out.reserve(romsize - base + 4);
-  for (char c : std::string("CORE")) out.push_back(static_cast<uint8_t>(c));
+  out.reserve(romsize - base + COREFILE_TRAILER_BYTES);
+  for (int i = 0; i < COREFILE_MAGIC_BYTES; i++) out.push_back(static_cast<uint8_t>(COREFILE_MAGIC[i]));
   put_u32(&out, static_cast<uint32_t>(entries.size()));
   put_u32(&out, romsize);
   for (const PackEntry& e : entries) {

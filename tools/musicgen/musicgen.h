@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "effects/assets.h"
 #include "sound/sound.h"
 #include "timeline/timeline.h"
 
@@ -37,8 +38,8 @@
 // the sound system at its device rate and cut into the timeline's ticks.
 constexpr int MG_RATE = AUDIO_DEVICE_RATE;           // sample frames per second
 constexpr int MG_TICK_FRAMES = TIMELINE_TICKLENGTH;  // sample frames per tick
-constexpr int MG_TICKS_PER_BEAT = 8;        // ticks per beat (quarter note)
-constexpr int MG_TICKS_PER_BAR = 32;        // ticks per 4/4 bar
+constexpr int MG_TICKS_PER_BEAT = EFFECTS_BEAT_TICKS;  // ticks per beat (quarter note), the shaders' BEAT
+constexpr int MG_TICKS_PER_BAR = EFFECTS_BAR_TICKS;    // ticks per 4/4 bar, the shaders' BAR
 constexpr int MG_BLOCK = 64;                // frames per mixer block
 constexpr int MG_CONTROL = 16;              // frames between control-rate updates in a voice
 constexpr int MG_MAX_UNISON = 7;            // oscillators per synth voice

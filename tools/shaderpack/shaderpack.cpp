@@ -1,7 +1,7 @@
 // shaderpack: writes the shaders as the show compiles them. Each shader of
 // the show's list (SPROX_SHADERS in effects/assets.h) is its body from the
 // source folder (content/shaders/NAME) behind the common head of
-// tools/shaderpack/shaderhead.h (version line, palette, prelude, numbered
+// effects/shaderhead.h (version line, the show's constants, prelude, numbered
 // apart with #line), written to OUT/NAME, one text per shader under its own
 // name, for the packer to store. The development mode of the engine puts the
 // same head in front of the same bodies through the same library.
@@ -27,7 +27,7 @@
 
 #include "core/core.h"
 #include "effects/assets.h"
-#include "tools/shaderpack/shaderhead.h"
+#include "effects/shaderhead.h"
 
 namespace fs = std::filesystem;
 

@@ -1,0 +1,120 @@
+// corefile_dirmount: a directory tree on disk mounted in place of an image.
+//
+// The mount counts the files below the directory in one pass, takes the
+// table's arrays for that many, and records their relative paths in a second
+// pass ("sub/name.ext", letter case as on disk). Offsets and hashes stay
+// unset: the files are opened on disk.
+//
+// Threads: main thread only. The scan moves the process's working directory
+// while it runs and puts it back before it returns.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "corefile/corefile_internal.h"
+
+using namespace corefile_internal;
+
+// ---- Constants --------------------------------------------------------------
+namespace {
+
+const char* const kMsgFoundFiles = "Found %d files\n";
+const char* const kMsgSublevels = "path has %d sublevels\n";
+const char* const kMsgCloseError = "Error closing directory\n";
+
+// ---- Internal functions ---------------------------------------------------------
+
+// Empties the scan buffers and the table's count for the next pass; the room
+// in the table stays as it is.
+void begin_scan_pass() {
+  memset(g_scan.curDir, 0, sizeof g_scan.curDir);
+  memset(g_scan.curFile, 0, sizeof g_scan.curFile);
+  g_scan.diroffset = 0;
+  corefile_image.numfiles = 0;
+}
+
+}  // namespace
+
+// ---- Internal to the module ------------------------------------------------------
+
+int corefile_internal::readheader_directory() {
+  const char* path = static_cast<const char*>(corefile_image.data);
+  begin_scan_pass();
+  corefile_opendir(path, 0);
+  _dbg_printf(kMsgFoundFiles, static_cast<int>(corefile_image.numfiles));
+
+  uint32_t counted = corefile_image.numfiles;
+  corefile_image.numfiles = 0;
+  if (!allocate_table(counted)) {
+    free_table();
+    return 0;
+  }
+  begin_scan_pass();
+  corefile_opendir(path, 1);
+  return finish_header();
+}
+
+// ---- Public functions ---------------------------------------------------------------
+
+void corefile_opendir(const char* path, int pass) {
+  DIR* dir = opendir(path);
+  if (!dir) {
+    _dbg_printf(kMsgDirError);
+    return;
+  }
+  int levels = 1;
+  int length = static_cast<int>(strlen(path));
+  for (int i = 1; i < length - 1; i++) {
+    if (path[i] == '/') levels++;
+  }
+  if (levels > 1) _dbg_printf(kMsgSublevels, levels);
+  // The scan works from inside the directory; the way back is the folder it
+  // started in, held open, because climbing ".." once per level is wrong for
+  // an absolute path, a "./" or "../" prefix and a symbolic link.
+  const int home = open(".", O_RDONLY | O_DIRECTORY);
+  if (home < 0 || chdir(path) != 0) {
+    _dbg_printf(kMsgDirError);
+    if (home >= 0) close(home);
+    closedir(dir);
+    return;
+  }
+
+  while (struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+    struct stat info;
+    if (stat(name, &info) != 0) continue;
+    int name_length = static_cast<int>(strlen(name));
+    if (S_ISDIR(info.st_mode)) {
+      // A tree deeper than the scan buffer holds is skipped, which also ends
+      // any loop through symbolic links.
+      if (g_scan.diroffset + name_length + 1 >= kPathBytes) continue;
+      memcpy(g_scan.curDir + g_scan.diroffset, name, name_length);
+      g_scan.curDir[g_scan.diroffset + name_length] = '/';
+      g_scan.diroffset += name_length + 1;
+      corefile_opendir(name, pass);
+      g_scan.diroffset -= name_length + 1;
+      continue;
+    }
+    if (g_scan.diroffset + name_length >= kPathBytes) continue;
+    memcpy(g_scan.curFile, g_scan.curDir, g_scan.diroffset);
+    memcpy(g_scan.curFile + g_scan.diroffset, name, name_length + 1);
+    if (pass == 1) {
+      if (corefile_image.numfiles >= g_scan.capacity) continue;  // the tree grew since it was counted
+      char* stored = static_cast<char*>(CF_ALLOC(kPathBytes));
+      if (!stored) continue;
+      memset(stored, 0, kPathBytes);
+      snprintf(stored, kPathBytes, "%s", g_scan.curFile);
+      corefile_image.names[corefile_image.numfiles] = stored;
+    }
+    corefile_image.numfiles++;
+  }
+
+  const bool closed = closedir(dir) == 0;
+  if (fchdir(home) != 0) _dbg_printf(kMsgDirError);
+  close(home);
+  if (!closed) _dbg_printf(kMsgCloseError);
+}
