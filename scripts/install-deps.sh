@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the show and the tests need.
 # Only what is missing is installed; apt-get runs through sudo when not root.
+# With --web, also what the web build and its browser test need: Debian's
+# emscripten and chromium, and puppeteer-core from npm in tests/web/. The
+# tests themselves install nothing: a test whose tools are missing is skipped
+# and names this command.
+#   bash scripts/install-deps.sh [--web]
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake pkg-config
@@ -13,15 +19,28 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins
   clang libclang-rt-14-dev
 )
+web=0
+[ "${1:-}" = --web ] && web=1
+if [ $web -eq 1 ]; then
+  packages+=(emscripten chromium)
+  [ -d tests/web/node_modules/puppeteer-core ] || packages+=(npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The browser test drives Chromium through puppeteer-core, pinned in tests/web/package-lock.json.
+if [ $web -eq 1 ] && [ ! -d tests/web/node_modules/puppeteer-core ]; then
+  echo "Installing: puppeteer-core (npm, tests/web/node_modules)"
+  (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+fi
+exit 0

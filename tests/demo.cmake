@@ -17,10 +17,9 @@ endif()
 # The player's command line, letterbox and data lookup (no window).
 sprox_add_test(player_test SOURCES player_test.cpp LIBS demo)
 # The player on a 1920x1080 X screen of its own: full screen, letterbox, F11, resize.
-sprox_add_test(player_screen_test SOURCES player_screen_test.cpp LIBS core lodepng)
+sprox_add_test(player_screen_test SOURCES player_screen_test.cpp LIBS core Sprox::LodePNG LABELS gl)
 target_compile_definitions(player_screen_test PRIVATE SPROX_EXE="$<TARGET_FILE:sprox>")
 add_dependencies(player_screen_test sprox)
 if(TARGET sprox_data)
   add_dependencies(player_screen_test sprox_data)
 endif()
-set_tests_properties(player_screen_test PROPERTIES RESOURCE_LOCK xvfb)

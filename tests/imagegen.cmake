@@ -1,7 +1,7 @@
 # The image generator: its helpers, and the real generator run into the
 # test's own folder (every asset, sizes, transparency, tiling, determinism).
 if(TARGET imagegen)
-  sprox_add_test(imagegen_test SOURCES imagegen_test.cpp LIBS imagegen_lib lodepng)
+  sprox_add_test(imagegen_test SOURCES imagegen_test.cpp LIBS imagegen_lib Sprox::LodePNG)
   target_compile_definitions(imagegen_test PRIVATE SPROX_IMAGEGEN="$<TARGET_FILE:imagegen>")
   add_dependencies(imagegen_test imagegen)
 endif()
