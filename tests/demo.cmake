@@ -8,7 +8,7 @@ if(TARGET sprox_data)
   add_dependencies(showdata_test sprox_data)
 endif()
 # The real show's ending on the real clock: the built program and data, keys from xdotool.
-sprox_add_test(demo_ending_test SOURCES demo_ending_test.cpp LIBS timeline corefile core XVFB)
+sprox_add_test(demo_ending_test SOURCES demo_ending_test.cpp LIBS timeline corefile core XVFB LABELS gl slow)
 target_compile_definitions(demo_ending_test PRIVATE SPROX_EXE="$<TARGET_FILE:sprox>")
 add_dependencies(demo_ending_test sprox)
 if(TARGET sprox_data)
