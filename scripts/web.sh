@@ -44,7 +44,7 @@ fi
 if [ ! -f build/sprox.dat ] || [ ! -x build/corepack ]; then
   bash scripts/build.sh
 else
-  cmake --build build --target sprox_data -j"$(sprox_jobs)"
+  sprox_build default --target sprox_data
 fi
 
 # ---- The engine for the browser.
