@@ -49,6 +49,9 @@ fi
 
 # ---- The engine for the browser.
 mkdir -p "$out"
+# A build-web/ configured from web/ itself (before the web preset) starts afresh.
+grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$out/CMakeCache.txt" 2>/dev/null ||
+  rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
 # emcmake names emscripten's toolchain; the top-level CMakeLists.txt then builds web/ alone.
 emcmake cmake --preset web -DLODEPNG_DIR="$lodepng" > "$out/configure.log" 2>&1 \
   || { cat "$out/configure.log"; exit 1; }
