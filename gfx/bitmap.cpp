@@ -131,7 +131,7 @@ bool Unpend(GLuint texture) {
 
 // Records the new, bound texture of `bitmap` for a later upload; false (the
 // caller uploads now) when deferring is off or the table is full.
-bool Pend(const s_bitmap& bitmap, GLuint texture) {
+[[maybe_unused]] bool Pend(const s_bitmap& bitmap, GLuint texture) {
   if (!GFX_deferuploads || gfx_pendinguploads >= GFX_MAX_BITMAPS) return false;
   pending[gfx_pendinguploads] = bitmap;
   pending[gfx_pendinguploads].textureid = texture;

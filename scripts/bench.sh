@@ -15,12 +15,9 @@
 #   FRAMES=1      0 skips the whole-show capture (start-up only)
 set -uo pipefail
 cd "$(dirname "$0")/.."
-if [ -z "${DISPLAY:-}" ]; then
-  # One X server for every run.
-  source scripts/xvfb.sh
-  sprox_xvfb bash "$0" "$@"
-  exit $?
-fi
+source scripts/lib.sh
+# One X server for every run.
+sprox_rerun_under_xvfb "$0" "$@"
 build=$(realpath "${BUILD:-build}")
 base=${BASE:+$(realpath "$BASE")}
 runs=${RUNS:-5}
@@ -39,10 +36,6 @@ capture() {
   (cd "$dir" && ./sprox-capture --quiet --report "$@") >"$log" 2>&1 ||
     { echo "bench.sh: sprox-capture in $dir failed:"; tail -5 "$log"; exit 1; }
 }
-# median: the median of the numbers on standard input, one a line.
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { if (!NR) exit; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 startup_of() { sed -n 's/^start-up: \([0-9.]*\) ms.*/\1/p' "$1"; }
 
 echo "==== start-up: $runs runs of each build, sprox-capture --fps 1 --to 5 --report ===="
@@ -56,18 +49,18 @@ for run in $(seq 1 "$runs"); do
 done
 for name in this $([ -n "$base" ] && echo base); do
   printf '%-5s start-up ms: %s  median %s\n' "$name" "$(tr '\n' ' ' <"$scratch/$name.startup")" \
-    "$(median <"$scratch/$name.startup")"
+    "$(sprox_median <"$scratch/$name.startup")"
   # The split's parts, "NAME VALUE ms" between commas: the median of each.
   [ -s "$scratch/$name.split" ] && sed 's/^start-up split: //' "$scratch/$name.split" | tr ',' '\n' |
     sed -n 's/^ *\(.*[a-z]\) \([0-9.-]*\) ms$/\1\t\2/p' |
     awk -F'\t' '{ if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } v[$1] = v[$1] " " $2 }
       END { for (i = 1; i <= n; i++) print order[i] "\t" v[order[i]] }' |
     while IFS=$'\t' read -r part values; do
-      printf '        %-18s median %8.1f ms\n' "$part" "$(tr ' ' '\n' <<<"$values" | grep . | median)"
+      printf '        %-18s median %8.1f ms\n' "$part" "$(tr ' ' '\n' <<<"$values" | grep . | sprox_median)"
     done
 done
 if [ -n "$base" ]; then
-  awk -v a="$(median <"$scratch/this.startup")" -v b="$(median <"$scratch/base.startup")" \
+  awk -v a="$(sprox_median <"$scratch/this.startup")" -v b="$(sprox_median <"$scratch/base.startup")" \
     'BEGIN { printf "start-up ratio this/base: %.2f\n", (b > 0 ? a / b : 0) }'
 fi
 

@@ -18,13 +18,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-if [ -z "${DISPLAY:-}" ]; then
-  # One X server for every case: starting Xvfb once saves a second a case.
-  source scripts/xvfb.sh
-  # A shell function cannot be exec'd: run the script again under it.
-  sprox_xvfb bash "$0" "$@"
-  exit $?
-fi
+source scripts/lib.sh
+# One X server for every case: starting Xvfb once saves a second a case.
+sprox_rerun_under_xvfb "$0" "$@"
 build=$(realpath "${BUILD:-build-asan}")
 scratch=$(realpath -m "${SCRATCH:-build-robust/damaged}")
 run_seconds=${RUN_SECONDS:-4}
@@ -42,9 +38,7 @@ if [ "${SANITIZED:-1}" != 0 ] && ! { grep -qa __asan_init "$sprox" && grep -qa _
   exit 2
 fi
 # A report ends the program with a signal, and is looked for in its output too.
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
-export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+sprox_sanitizer_env
 
 rm -rf "$scratch"
 mkdir -p "$scratch"

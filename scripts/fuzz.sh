@@ -4,21 +4,19 @@
 # leak or sanitizer report fails the run, and so does an input that takes
 # longer than FUZZ_INPUT_SECONDS (default 10): a hang. The failing input is
 # kept in the build folder and should be added to
-# tests/fuzz/regressions/<target>/.
-#   FUZZ_BUILD=build-fuzz   the build folder
+# tests/fuzz/regressions/<target>/. The build is the fuzz preset (build-fuzz/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-source scripts/xvfb.sh
+source scripts/lib.sh
 seconds=${FUZZ_SECONDS:-60}
 per_input=${FUZZ_INPUT_SECONDS:-10}
-out=${FUZZ_BUILD:-build-fuzz}
+out=build-fuzz
 # Undefined behaviour is built not to recover; this covers anything that was not.
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DSPROX_FUZZ=ON -DSPROX_BUILD_TESTS=OFF -DSPROX_BUILD_CONTENT=OFF >/dev/null
+export UBSAN_OPTIONS=$SPROX_UBSAN_OPTIONS
+sprox_configure fuzz >/dev/null
 targets=$(cd tests/fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
-cmake --build "$out" -j2 --target $targets
+JOBS=2 sprox_build fuzz --target $targets
 status=0
 for target in $targets; do
   name=${target#fuzz_}

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the show and the tests need.
 # Only what is missing is installed; apt-get runs through sudo when not root.
+# With --web, also what the web build and its browser test need: Debian's
+# emscripten and chromium, and puppeteer-core from npm in tests/web/; where
+# they cannot be installed it says so and goes on (the browser test is then
+# skipped). The tests themselves install nothing.
+#   bash scripts/install-deps.sh [--web]
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake pkg-config
@@ -13,15 +19,30 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins
   clang libclang-rt-14-dev
 )
+web_packages=(emscripten chromium)
+[ -d tests/web/node_modules/puppeteer-core ] || command -v npm >/dev/null || web_packages+=(npm)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# install_missing PACKAGES...: installs those of PACKAGES that are missing.
+install_missing() {
+  local missing=() p sudo=""
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_missing "${packages[@]}"
+[ "${1:-}" = --web ] || exit 0
+web_ok=1
+install_missing "${web_packages[@]}" || web_ok=0
+# The browser test drives Chromium through puppeteer-core, pinned in tests/web/package-lock.json.
+if [ $web_ok -eq 1 ] && [ ! -d tests/web/node_modules/puppeteer-core ]; then
+  echo "Installing: puppeteer-core (npm, tests/web/node_modules)"
+  (cd tests/web && npm ci --no-audit --no-fund --loglevel=error) || web_ok=0
+fi
+[ $web_ok -eq 1 ] || echo "install-deps.sh: the web build's tools could not be installed; the browser test will be skipped"
+exit 0

@@ -4,15 +4,15 @@
 # dist/keldrun-sprox-linux-x86_64.tar.gz holding it with a README.txt and a
 # screenshot.png made by the capture tool. Works without .git and without a
 # display (the screenshot is then rendered under xvfb-run).
-#   bash scripts/release.sh            (RELEASE_BUILD=folder to build elsewhere)
+#   bash scripts/release.sh            (the release preset: build-release/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/xvfb.sh
+source scripts/lib.sh
 bash scripts/install-deps.sh
-build=${RELEASE_BUILD:-build-release}
+build=build-release
 name=keldrun-sprox
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DSPROX_BUILD_TESTS=OFF
-cmake --build "$build" -j"$(nproc)" --target sprox_appended sprox_data sprox-capture
+sprox_configure release
+sprox_build release
 
 mkdir -p dist
 rm -f dist/sprox dist/$name-linux-x86_64.tar.gz

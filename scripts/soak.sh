@@ -26,12 +26,8 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-if [ -z "${DISPLAY:-}" ]; then
-  source scripts/xvfb.sh
-  # A shell function cannot be exec'd: run the script again under it.
-  sprox_xvfb bash "$0" "$@"
-  exit $?
-fi
+source scripts/lib.sh
+sprox_rerun_under_xvfb "$0" "$@"
 build=$(realpath "${BUILD:-build}")
 seconds=${SOAK_SECONDS:-180}
 interval=${SOAK_INTERVAL:-5}

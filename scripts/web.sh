@@ -2,7 +2,7 @@
 # The show in a web browser. Installs what is missing (Debian's emscripten,
 # and chromium to watch it and for the browser test), builds the desktop
 # build's generators and sprox.dat when needed, compiles the engine with emcc into build-web/
-# (index.html, sprox.js, sprox.wasm, sprox.dat) and serves that folder at
+# (the web preset: index.html, sprox.js, sprox.wasm, sprox.dat) and serves that folder at
 # http://127.0.0.1:8080/ until interrupted.
 #
 #   bash scripts/web.sh            build, then serve
@@ -11,24 +11,14 @@
 # PORT=N serves on another port. Works in a copy of the tree without .git.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 root=$(pwd)
 out=$root/build-web
 serve=1
 [ "${1:-}" = "--build" ] && serve=0
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-
 # ---- What the build needs: the desktop packages, emscripten, LodePNG's source.
-bash scripts/install-deps.sh
-missing=()
-command -v emcc > /dev/null && command -v emcmake > /dev/null || missing+=(emscripten)
-command -v chromium > /dev/null || missing+=(chromium)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-deps.sh --web
 # emcc's JavaScript optimiser finds acorn only through Debian's node folder.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
@@ -54,14 +44,18 @@ fi
 if [ ! -f build/sprox.dat ] || [ ! -x build/corepack ]; then
   bash scripts/build.sh
 else
-  cmake --build build --target sprox_data -j"$(nproc)"
+  sprox_build default --target sprox_data
 fi
 
 # ---- The engine for the browser.
 mkdir -p "$out"
-emcmake cmake -S web -B "$out" -DLODEPNG_DIR="$lodepng" -DCMAKE_BUILD_TYPE=Release > "$out/configure.log" \
+# A build-web/ configured from web/ itself (before the web preset) starts afresh.
+grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$root" "$out/CMakeCache.txt" 2>/dev/null ||
+  rm -rf "$out/CMakeCache.txt" "$out/CMakeFiles"
+# emcmake names emscripten's toolchain; the top-level CMakeLists.txt then builds web/ alone.
+emcmake cmake --preset web -DLODEPNG_DIR="$lodepng" > "$out/configure.log" 2>&1 \
   || { cat "$out/configure.log"; exit 1; }
-cmake --build "$out" -j"$(nproc)"
+sprox_build web
 cp build/sprox.dat "$out/sprox.dat"
 for f in index.html sprox.js sprox.wasm sprox.dat; do
   printf '%-12s %9d bytes\n' "$f" "$(stat -c %s "$out/$f")"

@@ -2,7 +2,8 @@
 # A small program linked with the named libraries' archive files, in the order
 # given, and with the SYSTEM libraries; nothing else of the project comes along,
 # and only the source tree is on its include path (no generated header). It is
-# run as a test from a scratch folder of its own: exit status 0 passes.
+# run as a test (unit, named after the module) from a scratch folder of its
+# own: exit status 0 passes.
 include_guard(GLOBAL)
 
 function(sprox_add_link_check name)
@@ -16,5 +17,5 @@ function(sprox_add_link_check name)
   target_link_libraries(${name} PRIVATE ${ARG_SYSTEM})
   set(workdir ${CMAKE_CURRENT_BINARY_DIR}/run/${name})
   file(MAKE_DIRECTORY ${workdir})
-  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${workdir})
+  sprox_register_test(${name} WORKDIR ${workdir} LABELS unit COMMAND ${name})
 endfunction()

@@ -14,9 +14,8 @@ endif()
 include(${CMAKE_CURRENT_LIST_DIR}/link_check.cmake)
 # Link check: libsound.a, libcorefile.a and libcore.a alone make a whole sound
 # system (with the system's thread and ALSA libraries they name).
-pkg_check_modules(SPROX_LINK_ALSA QUIET alsa)
 sprox_add_link_check(sound_link SOURCES sound_link_check.cpp ARCHIVES sound corefile core
-  SYSTEM Threads::Threads ${SPROX_LINK_ALSA_LINK_LIBRARIES})
+  SYSTEM Threads::Threads $<TARGET_NAME_IF_EXISTS:PkgConfig::ALSA>)
 
 # The show through a real sound server.
 include(${CMAKE_CURRENT_LIST_DIR}/soundserver/pulse.cmake)

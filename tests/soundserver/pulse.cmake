@@ -18,8 +18,7 @@ if(TARGET sprox_data AND NOT SPROX_SANITIZE AND NOT SPROX_FUZZ)
   add_dependencies(pulse_check sprox sprox_data)
   set(pulse_workdir ${CMAKE_CURRENT_BINARY_DIR}/run/pulse_playback)
   file(MAKE_DIRECTORY ${pulse_workdir})
-  add_test(NAME pulse_playback
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/pulse-playback.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:pulse_check>
-    WORKING_DIRECTORY ${pulse_workdir})
-  set_tests_properties(pulse_playback PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 150)
+  sprox_register_test(pulse_playback WORKDIR ${pulse_workdir} LABELS net slow
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/pulse-playback.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:pulse_check>)
+  set_tests_properties(sound.pulse_playback PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 150)
 endif()

@@ -9,7 +9,8 @@
 # clock within 5 % over 5 s.
 #
 # Usage: browser-test.sh [BUILD_DIR]  (the desktop build, default build/)
-# Exit status 77 (CTest's skip) when emscripten or chromium cannot be installed.
+# Exit status 77 (CTest's skip) when emscripten, chromium or puppeteer-core is
+# missing: the test installs nothing (bash scripts/install-deps.sh --web does).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -24,17 +25,13 @@ min_psnr=30
 min_ssim=0.95
 
 # ---- The tools: emscripten and chromium from apt, puppeteer-core from npm.
-if ! command -v emcc > /dev/null || ! command -v chromium > /dev/null; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  if ! { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
-         $sudo apt-get install -y -qq --no-install-recommends emscripten chromium; }; then
-    echo "SKIPPED: the browser test needs Debian's emscripten and chromium, which could not be installed"
-    exit 77
-  fi
-fi
-if [ ! -d "$here/node_modules/puppeteer-core" ]; then
-  (cd "$here" && npm ci --no-audit --no-fund --loglevel=error)
+missing=()
+command -v emcc > /dev/null && command -v emcmake > /dev/null || missing+=(emscripten)
+command -v chromium > /dev/null || missing+=(chromium)
+[ -d "$here/node_modules/puppeteer-core" ] || missing+=("puppeteer-core (tests/web/node_modules)")
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "SKIPPED: the browser test needs ${missing[*]}; bash scripts/install-deps.sh --web installs them"
+  exit 77
 fi
 
 bash "$root/scripts/web.sh" --build

@@ -1,0 +1,59 @@
+# Sourced by the scripts in scripts/ (after they cd to the repository root):
+# what they share. Every build is configured and built through a preset of
+# CMakePresets.json, so the folder and the cache variables of each build are
+# written once, there.
+#
+# Threads: none; each function runs in the sourcing shell.
+#   JOBS=N   parallel compile and test jobs (default: the number of cores)
+
+source scripts/xvfb.sh
+
+# sprox_jobs: the number of parallel jobs.
+sprox_jobs() { printf '%s\n' "${JOBS:-$(nproc)}"; }
+
+# sprox_configure PRESET [CMAKE ARGS...]: configures the build of PRESET in
+# its folder (extra arguments such as -DCMAKE_CXX_COMPILER_LAUNCHER=ccache go
+# to cmake as they are).
+sprox_configure() {
+  local preset=$1
+  shift
+  cmake --preset "$preset" "$@"
+}
+
+# sprox_build PRESET [CMAKE --build ARGS...]: builds PRESET's targets (or
+# those named with --target) in its folder.
+sprox_build() {
+  local preset=$1
+  shift
+  cmake --build --preset "$preset" -j"$(sprox_jobs)" "$@"
+}
+
+# sprox_rerun_under_xvfb "$0" "$@": without a display, runs the calling
+# script again under one new X server for all its runs and exits with its
+# status; with a display it returns at once.
+sprox_rerun_under_xvfb() {
+  [ -n "${DISPLAY:-}" ] && return 0
+  # A shell function cannot be exec'd: the script runs again under it.
+  sprox_xvfb bash "$@"
+  exit $?
+}
+
+# The run-time settings of the sanitizer builds. A report ends the program
+# with a signal (and is looked for in its output too); leaks and races inside
+# the system's GL and X libraries are theirs, not ours (the suppressions).
+SPROX_ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+SPROX_LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp:print_suppressions=0"
+SPROX_UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+SPROX_TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/sanitizer/tsan.supp"
+
+# sprox_sanitizer_env: exports the four settings above.
+sprox_sanitizer_env() {
+  export ASAN_OPTIONS=$SPROX_ASAN_OPTIONS LSAN_OPTIONS=$SPROX_LSAN_OPTIONS
+  export UBSAN_OPTIONS=$SPROX_UBSAN_OPTIONS TSAN_OPTIONS=$SPROX_TSAN_OPTIONS
+}
+
+# sprox_median: the median of the numbers on standard input, one a line
+# (nothing for no numbers).
+sprox_median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (!NR) exit; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
