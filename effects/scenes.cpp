@@ -3,11 +3,13 @@
 // fixed texture slots. What a scene looks like and how it moves lives in its
 // shader; this table only says which shader sees which images.
 //
-// Glossary: a slot is a texture unit and its sampler ("texture" + slot); an
-// empty slot (null here) gets bmp_none, so no texture is bound on that unit.
+// Terms (event, scene pass, texture unit and slot, bmp_none, folded
+// program): see docs/ARCHITECTURE.md#glossary. Here, an empty slot is null
+// and gets bmp_none.
 //
-// Threads: main thread only, inside the frame loop; nothing is allocated but
-// the folded programs PrepareFoldedPrograms makes in the first frames.
+// Threads: main thread only, inside the picture frame loop; nothing is
+// allocated but the folded programs PrepareFoldedPrograms makes in the first
+// picture frames.
 #include "effects/effects.h"
 
 #include <algorithm>
@@ -52,7 +54,7 @@ const s_scene kScenes[EFFECTS_NUM_SCENES] = {
       &bmp_greetings7b, &bmp_greetings7c, &bmp_greetings8}},
     // 9: icecube; the background comes last
     {false, &shader_fx_icecube, {&bmp_bluebg, &bmp_sproxfever, &bmp_cigburn, &bmp_ballsbg}},
-    // 10: break again, with the six flash frames
+    // 10: break again, with the six flash images
     {false, &shader_fx_break,
      {&bmp_blackbg, &bmp_damage, &bmp_flash1, &bmp_flash2, &bmp_flash3, &bmp_flash4, &bmp_flash5, &bmp_flash6,
       &bmp_dots}},
@@ -79,7 +81,7 @@ bool PrepareFoldedPrograms() {
   // incoming one while e - 1 is in force, then the post pass with the bug
   // off and (in its events) on. The uniforms set are the passes' own.
   static int next = 0;
-  static bool done = false;  // then every later frame returns at once
+  static bool done = false;  // then every later picture frame returns at once
   if (done) return false;
   for (;;) {
     int k = next;

@@ -1,8 +1,9 @@
-// gfx/bitmap.cpp: bitmaps (a CPU pixel buffer paired with its GL texture),
-// pixel writes, texture uploads, and PNG loading from the resource image
-// through LodePNG, in the three steps of gfx/png_load.h.
+// gfx/bitmap.cpp: bitmaps, pixel writes, texture uploads, and PNG loading
+// from the resource image through LodePNG, in the three steps of
+// gfx/png_load.h.
 //
-// Glossary: a colour argument is 0xAARRGGBB; a stored pixel is 0xAABBGGRR
+// Terms (bitmap, image, resource image): see docs/ARCHITECTURE.md#glossary.
+// Here, a colour argument is 0xAARRGGBB; a stored pixel is 0xAABBGGRR
 // (bytes red, green, blue, alpha in memory order, what GL_RGBA with
 // GL_UNSIGNED_BYTE reads), so the pixel writer swaps red and blue. LodePNG's
 // 8-bit RGBA output has that same byte order, so a decoded picture becomes

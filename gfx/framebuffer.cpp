@@ -1,11 +1,12 @@
-// gfx/framebuffer.cpp: offscreen framebuffers (a colour texture attached to a
-// GL_EXT_framebuffer_object), texture channels, and the quad: the one drawing
-// primitive of the show.
+// gfx/framebuffer.cpp: offscreen framebuffers, texture channels, and the
+// quad, the one drawing primitive of the show.
 //
-// Glossary: the render target is whichever framebuffer object is bound, the
-// one from the last GFX_SetFrameBuffer or the window (object 0) after a
-// caller binds it directly; GFX_FrameBuffer keeps pointing at the last
-// selected entry either way, and the passes take their quad size from it.
+// Terms (framebuffer, render target, texture unit (here: channel), quad): see
+// docs/ARCHITECTURE.md#glossary. Here, the framebuffer objects are
+// GL_EXT_framebuffer_object's, and the render target is the one from the last
+// GFX_SetFrameBuffer, or the window (object 0) after a caller binds it
+// directly; GFX_FrameBuffer keeps pointing at the last selected entry either
+// way, and the passes take their quad size from it.
 //
 // Threads: main thread only (GL context).
 #include "gfx/gfx.h"

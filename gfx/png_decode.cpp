@@ -16,7 +16,8 @@
 // with the rest of that file's lines. Standard output itself is never
 // redirected: closed, full or a broken pipe, it is only ever written to.
 //
-// Glossary: a job is one file of the list, an s_pngload going through the
+// Terms (image, bitmap, resource image): see docs/ARCHITECTURE.md#glossary.
+// Here, a job is one file of the list, an s_pngload going through the
 // steps of gfx/png_load.h; it is handed over once its bytes are read and done
 // once decoded.
 //

@@ -1,22 +1,23 @@
 // audiodriver: the ring of four output slots and its refill cycle.
 //
-// audiodriver_init allocates the ring (4 slots of 2048 frames), opens an
-// output (ALSA "default", the silent output, or the manual one), queues the
-// four slots with silence and starts the output's device thread. The output
-// plays the queued slots in ring order and hands each played slot back
-// (a completion); fillnextbuffer then mixes every active sound into that slot
-// and queues it again, so three slots (about 139 ms) always lie ahead of the
-// one being refilled. Closing empties the ring pointer first, so a completion
-// that races with the close queues nothing more, then stops and joins the
-// device thread, then frees the ring.
+// audiodriver_init allocates the ring (4 slots of 2048 sample frames), opens
+// an output (ALSA "default", the silent output, or the manual one), queues
+// the four slots with silence and starts the output's device thread. The
+// output plays the queued slots in ring order and hands each played slot back
+// (a completion); audiodriver_completeLocked (fillnextbuffer, on the manual
+// output) then mixes every active sound into that slot and queues it again,
+// so three slots (about 139 ms) always lie ahead of the one being refilled.
+// Closing empties the ring pointer first, so a completion that races with
+// the close queues nothing more, then stops and joins the device thread,
+// then frees the ring.
 //
-// Glossary: a slot header says where a slot lies and whether it is queued;
-// the latency at a completion is the queued slots' frames plus what the
-// device itself still holds, which the playback clock subtracts.
+// Terms (slot, completion, latency, output, device thread): see
+// docs/ARCHITECTURE.md#glossary. Here, a slot header says where a slot lies
+// and whether it is queued; the playback clock subtracts the latency.
 //
 // Threads: init, close, the push pair and the output choice run on the main
-// thread; fillnextbuffer and audiodriver_completeLocked on the device thread
-// (or the caller, on the manual output).
+// thread; audiodriver_completeLocked on the device thread, and fillnextbuffer
+// (the manual output's completion) on the caller's.
 
 #include <chrono>
 #include <cstdio>
@@ -148,7 +149,7 @@ void audiodriver_selectoutput(int output) { g_selected_output = output; }
 int audiodriver_getoutput() { return g_output ? g_output->kind : -1; }
 
 int audiodriver_init(unsigned rate, unsigned bits, int length, int flags) {
-  (void)length;  // the slots always hold 2048 frames
+  (void)length;  // the slots always hold 2048 sample frames
   if (rate == 0) return 1;
   if (g_output || g_audio_buffer) audiodriver_close();  // one output at a time
   // A program that ends without closing the driver (the show never does)

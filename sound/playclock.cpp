@@ -1,31 +1,33 @@
 // playclock: the playback clock, the music offset audible now.
 //
 // The mixer's position (Soundsystem_GetSoundOffset) moves in whole buffers of
-// 2048 frames and runs ahead of the loudspeaker by every slot still queued. At
-// each completion the driver records when the slot finished (on the steady
-// clock) and how many output frames then lay between the mixer and the
-// loudspeaker: the queued slots plus what the device itself still holds. The
+// 2048 sample frames and runs ahead of the loudspeaker by every slot still
+// queued. At each completion the driver records when the slot finished (on
+// the steady clock) and the latency then, in output sample frames. The
 // audible offset is then
 //
 //   mixer offset - latency x r + (now - completion) x 44100 x r
 //
-// with r the sound's frames per output frame (increment / (256 x channels)),
-// limited to the mixer's offset above and to the last answer below, so it
-// advances every frame and never runs backwards. A seek (or a restart) sets
-// the lower limit to its target, so the answer jumps there at once and holds
-// until the sound of the new place reaches the loudspeaker; a pause freezes
-// the answer where it stood.
+// with r the sound's sample frames per output sample frame (increment / (256
+// x channels)), limited to the mixer's offset above and to the last answer
+// below, so it advances every picture frame and never runs backwards. A
+// seek (or a restart) sets the lower limit to its target, so the answer
+// jumps there at once and holds until the sound of the new place reaches the
+// loudspeaker; a pause freezes the answer where it stood.
 //
 // Music that runs on past its end (see the mixer) keeps its mixer offset
 // advancing, so the same estimate goes on through the silence, on whatever
 // paces the output (a device, the silent output's steady clock, the caller of
-// the manual output). When the answer first reaches the music's last frame,
-// one line on standard error says so, printed here on the main thread (the
-// device thread never prints); a seek back into the music lets it say so again.
+// the manual output). When the answer first reaches the music's last sample
+// frame, one line on standard error says so, printed here on the main thread
+// (the device thread never prints); a seek back into the music lets it say
+// so again.
 //
-// Glossary: the floor is the last answer given for a sound (or a seek's
-// target), below which the next answer does not go; sounds are told apart by
-// their data pointer, since the caller hands over a copy of the record.
+// Terms (offset, playback offset, slot, completion, latency): see
+// docs/ARCHITECTURE.md#glossary. Here, the floor is the last answer given for
+// a sound (or a seek's target), below which the next answer does not go;
+// sounds are told apart by their data pointer, since the caller hands over a
+// copy of the record.
 //
 // Threads: the ...Locked hooks run with g_sound_lock held, on the device
 // thread (completions) or the main thread (seek, pause, start);
@@ -47,7 +49,7 @@ namespace {
 // What the clock remembers of one sound.
 struct s_clockentry {
   const void* data;  // the sound's data pointer: its identity; null for a free entry
-  uint64_t floor;    // frames: the last answer, or a seek's target
+  uint64_t floor;    // sample frames: the last answer, or a seek's target
   uint32_t stamp;    // use counter, to replace the least recently asked entry
   int endtold;       // 1 once the line that the music ended has been printed
 };
@@ -55,7 +57,7 @@ struct s_clockentry {
 struct s_playclock {
   int running;             // 1 while the driver runs and completion_ns means something
   int64_t completion_ns;   // steady clock, ns: when the last completed slot finished
-  uint32_t latency;        // output frames between the mixer and the loudspeaker then
+  uint32_t latency;        // output sample frames between the mixer and the loudspeaker then
   uint32_t stamp;          // the latest use stamp handed out
   s_clockentry entries[SOUND_MAX_ACTIVE];
 };
@@ -110,10 +112,10 @@ s_sound* findlistedLocked(const void* data) {
 
 uint64_t mixeroffset(const s_sound* sound) { return (sound->position >> 8) / sound->channels; }
 
-// The frame at which a sound's data ends.
+// The sample frame at which a sound's data ends.
 uint64_t endframe(const s_sound* sound) { return soundsystem_readablesamples(sound) / sound->channels; }
 
-// The unlimited estimate of the audible offset, in frames (may be negative).
+// The unlimited estimate of the audible offset, in sample frames (may be negative).
 double estimateLocked(const s_sound* sound, int64_t now_ns) {
   const double mixer = static_cast<double>(mixeroffset(sound));
   if (!g_clock.running) return mixer;
@@ -181,7 +183,7 @@ int64_t soundclock_completionLocked() { return g_clock.completion_ns; }
 uint64_t Soundsystem_GetPlaybackOffset(s_sound sound) {
   if (!sound.data || sound.channels == 0) return 0;
   uint64_t answer = 0;
-  uint64_t ended = 0;  // the music's last frame, when the line is due now
+  uint64_t ended = 0;  // the music's last sample frame, when the line is due now
   uint32_t rate = 0;
   {
     std::lock_guard<std::mutex> guard(g_sound_lock);

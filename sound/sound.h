@@ -18,8 +18,9 @@
 // always a sample frame.
 //
 // Threads: everything here is called on the main thread, except the mixing
-// side (fillnextbuffer, audiodriver_mixbuffers, stream callbacks), which runs
-// on the output's device thread. One lock guards the active table, the sound
+// side (the refill, audiodriver_mixbuffers, stream callbacks), which runs on
+// the output's device thread (on the manual output, in the caller's
+// fillnextbuffer). One lock guards the active table, the sound
 // records' playing flags, positions, volumes and increments, and the global
 // volumes: the device thread holds it for each buffer's mix, and every
 // main-thread operation that changes them takes it.
@@ -100,25 +101,10 @@ extern s_sound* active_sounds[SOUND_MAX_ACTIVE];
 
 int Soundsystem_Init(unsigned rate, unsigned bits, unsigned channels);
 void Soundsystem_CloseAudio();
-void Soundsystem_SetMasterVolume(int volume);
-void Soundsystem_SetMusicVolume(int volume);
-void Soundsystem_SetEffectVolume(int volume);
-void Soundsystem_SetVolume(s_sound* sound, int volume);
-void Soundsystem_SetPanning(s_sound* sound, int panning);
-void Soundsystem_SetFrequency(s_sound* sound, int frequency);
 char* upcase_sound(char* text);
 void Soundsystem_LoadSound(const char* name, s_sound* sound);
-int Soundsystem_SaveSound(const char* name, s_sound* sound);
-// length counts frames: the buffer holds length x channels samples. The
-// callback runs on the device thread each time the stream wraps, with the
-// mixer's lock held: it must not call the sound system (see the top).
-void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
-                                   int bits, int channels, int length);
 void Soundsystem_PauseSound(s_sound* sound);
 void Soundsystem_ResumeSound(s_sound* sound);
-void Soundsystem_StopSound(s_sound* sound);
-void Soundsystem_StopMusic(s_sound* sound);
-void Soundsystem_DeleteSound(s_sound* sound);
 // A sound without playable data is refused: it is neither marked nor listed.
 // A sound that does not loop stops at its end (position 0, unlisted), except
 // music without a refill callback: it runs on past its end in silence, listed
@@ -143,17 +129,6 @@ uint64_t Soundsystem_GetPlaybackOffset(s_sound sound);
 // record races with the device thread, which advances its position; callers
 // that hand a playing record by value use this to take the copy.
 s_sound Soundsystem_CopySound(const s_sound* sound);
-// The mixer's own accumulators, not a copy: soundsystem.mixsize bytes, one
-// int32 per output sample (left, right interleaved on stereo output), holding the last mixed
-// buffer's sums before the shift by 8 and the clamp. Null before
-// Soundsystem_Init, after Soundsystem_CloseAudio (which frees it; a new Init
-// hands out a new block) and when it could not be allocated. The pointer is
-// taken without the lock, and the device thread clears and refills the block
-// at every completion: read it only where no device thread runs (the manual
-// output, between the caller's own fillnextbuffer calls). On a device output,
-// Soundsystem_DetectFrequency reads it under the lock.
-int32_t* Soundsystem_GetOutputBuffer();
-float Soundsystem_DetectFrequency(float frequency);
 
 // Main thread: loads the WAV file `name` again into a loaded sound, playing
 // or not, under the mixer's lock: the sound keeps its place (clamped to the
@@ -166,7 +141,6 @@ int Soundsystem_ReloadSound(const char* name, s_sound* sound);
 // ---- WAV files (main thread) ------------------------------------------------------
 
 int Soundsystem_LoadWAV(const char* name, s_sound* sound);
-int Soundsystem_SaveWAV(const char* name, s_sound* sound);
 
 // Bytes of the canonical WAV header: "RIFF", a 16-byte "fmt " chunk, "data".
 constexpr int SOUND_WAV_HEADERBYTES = 44;
@@ -193,8 +167,43 @@ void audiodriver_selectoutput(int output);
 int audiodriver_getoutput();
 int audiodriver_init(unsigned rate, unsigned bits, int length, int flags);
 void audiodriver_close();
-// Device thread (or the caller, on the manual output): refill and requeue the
-// slot that has just been played, mixing every active sound into it.
+
+// ---- The rest of the published interface ----------------------------------------------
+// Kept whole for the sound system's users to come; nothing in the show or the
+// tools calls these today (the tests do). Their definitions stay beside their
+// neighbours' (sound/soundsystem.cpp, sound/wav.cpp, sound/audiodriver.cpp,
+// sound/mixer.cpp). Main thread, unless said otherwise.
+
+void Soundsystem_SetMasterVolume(int volume);
+void Soundsystem_SetMusicVolume(int volume);
+void Soundsystem_SetEffectVolume(int volume);
+void Soundsystem_SetVolume(s_sound* sound, int volume);
+void Soundsystem_SetPanning(s_sound* sound, int panning);
+void Soundsystem_SetFrequency(s_sound* sound, int frequency);
+int Soundsystem_SaveSound(const char* name, s_sound* sound);
+int Soundsystem_SaveWAV(const char* name, s_sound* sound);
+// length counts sample frames: the buffer holds length x channels samples.
+// The callback runs on the device thread each time the stream wraps, with
+// the mixer's lock held: it must not call the sound system (see the top).
+void Soundsystem_CreateSoundStream(s_sound* sound, void (*callback)(void* data, int bytes), int frequency,
+                                   int bits, int channels, int length);
+void Soundsystem_StopSound(s_sound* sound);
+void Soundsystem_StopMusic(s_sound* sound);
+void Soundsystem_DeleteSound(s_sound* sound);
+// The mixer's own accumulators, not a copy: soundsystem.mixsize bytes, one
+// int32 per output sample (left, right interleaved on stereo output), holding the last mixed
+// buffer's sums before the shift by 8 and the clamp. Null before
+// Soundsystem_Init, after Soundsystem_CloseAudio (which frees it; a new Init
+// hands out a new block) and when it could not be allocated. The pointer is
+// taken without the lock, and the device thread clears and refills the block
+// at every completion: read it only where no device thread runs (the manual
+// output, between the caller's own fillnextbuffer calls). On a device output,
+// Soundsystem_DetectFrequency reads it under the lock.
+int32_t* Soundsystem_GetOutputBuffer();
+float Soundsystem_DetectFrequency(float frequency);
+// The caller's completion on the manual output: refill and requeue the slot
+// that has just been played, mixing every active sound into it (the device
+// outputs complete through audiodriver_completeLocked on their own thread).
 void fillnextbuffer();
 // Any thread: mix every active sound into out (length in bytes), taking the lock.
 void audiodriver_mixbuffers(uint8_t* out, int length, int unused);

@@ -27,7 +27,8 @@
 // and a transition index outside the table counts as a zero-length transition
 // at index 0 (a hard cut).
 //
-// Glossary: see timeline.h (tick, event, state, transition, vacant slot).
+// Terms (tick, event, state, transition, vacant slot): see
+// docs/ARCHITECTURE.md#glossary.
 //
 // Threads: main thread only, but for InitTimingReader, ReadTimingLine,
 // FormatTimingSkip and NextTimingLine, which touch only their arguments (any

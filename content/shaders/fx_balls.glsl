@@ -96,13 +96,13 @@ void main() {
         vec3 v = vec3(0.0, 0.0, 1.0);
         float diff = max(dot(n, l), 0.0);
         float glint = pow40(max(dot(reflect(-l, n), v), 0.0));
-        float spec2 = pow12(max(dot(reflect(-normalize(vec3(0.6, -0.3, 0.5)), n), v), 0.0));
+        float shine = pow12(max(dot(reflect(-normalize(vec3(0.6, -0.3, 0.5)), n), v), 0.0));
         float fres = pow3(1.0 - n.z);
         vec3 env = backdrop(p + n.xy * 0.35, aspect);
         vec3 body = mix(EMBER_2DP, ORANGE, diff) * (0.45 + 0.7 * diff);
         body += AMBER * depth * 0.35;                       // light scattered inside
         body = mix(body, env * vec3(0.8, 0.9, 1.2) + POOL_LIGHT * 0.2, fres * 0.6);
-        body += FIZZ * glint * 1.1 + POOL_LIGHT * spec2 * 0.25;
+        body += FIZZ * glint * 1.1 + POOL_LIGHT * shine * 0.25;
         body += FIZZ * 0.12 * kick * depth;
         col = mix(col, body, surface);
     }

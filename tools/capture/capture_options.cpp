@@ -20,12 +20,12 @@ namespace {
 
 enum class Kind { Flag, Text, Fps, Seconds, Event, Frame, Size };
 
-struct OptionSpec {
+struct OptionRow {
   const char* name;  // without the leading "--"
   Kind kind;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"help", Kind::Flag},     {"report", Kind::Flag},  {"quiet", Kind::Flag},   {"fps", Kind::Fps},
     {"from", Kind::Seconds},  {"to", Kind::Seconds},   {"at", Kind::Seconds},   {"event", Kind::Event},
     {"frame", Kind::Frame},   {"png", Kind::Text},     {"mp4", Kind::Text},     {"sheet", Kind::Text},
@@ -121,7 +121,7 @@ int capture_parseoptions(int argc, const char* const* argv, s_captureoptions* op
     const int found = core_nextoption(&reader, &value, message, capacity);
     if (found == CORE_OPTION_END) break;
     if (found < 0) return 0;
-    const OptionSpec& option = kOptions[found];
+    const OptionRow& option = kOptions[found];
     switch (option.kind) {
       case Kind::Flag:
         if (!strcmp(option.name, "report")) options->report = true;

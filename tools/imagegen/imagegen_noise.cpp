@@ -5,12 +5,11 @@
 // numbers, whose sequences differ between standard libraries) and a PCG32
 // generator seeded by each recipe.
 //
-// Glossary
+// Terms (period): see docs/ARCHITECTURE.md#glossary. Here:
 //   lattice  the integer grid on which value noise stores one hashed value
 //            per point; between points it is blended with a quintic curve.
-//   period   lattice points are taken modulo the period, so noise of period
-//            P repeats exactly every P cells: a texture of N pixels that maps
-//            one period onto its width tiles without a seam.
+//            Its points are taken modulo the period, so a texture of N
+//            pixels that maps one period onto its width tiles without a seam.
 //   octave   one layer of a fractal sum, at twice the frequency of the last.
 //
 // Threads: called from the worker thread that runs a recipe; no shared state.
