@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // ---- Counters ---------------------------------------------------------------
@@ -125,6 +126,20 @@ bool core_wantshelp(int argc, const char* const* argv);
 // Prints "PROGRAM: REASON (see PROGRAM --help)" on standard error and returns
 // CORE_EXIT_USAGE: the one answer of every program to a bad command line.
 int core_refuseoption(const char* program, const char* reason);
+// One command line read whole, for a program with a usage text and a table
+// of options: "--help" prints usage(stdout) and answers 0; every option and
+// operand (with `operands`) goes to take(context, index or
+// CORE_OPTION_OPERAND, value, message, capacity), which returns false with a
+// reason in message to refuse it; a mistake of either kind is printed by
+// core_refuseoption and answered CORE_EXIT_USAGE. Returns -1 when the
+// program should go on.
+typedef bool (*core_takeoption)(void* context, int found, const char* value, char* message, int capacity);
+int core_readcommandline(const char* program, int argc, const char* const* argv, const s_coreoptiondef* defs,
+                         int numdefs, bool operands, void (*usage)(FILE* to), core_takeoption take, void* context);
+// What a file's mode (as stat gives it) names, for a message: "a folder",
+// "a FIFO", "a character device", "a block device", "a socket", "a symbolic
+// link", "a file" (a regular one) or "an unknown kind of file".
+const char* core_filetypename(unsigned int mode);
 // A whole decimal number from 0 to limit, else -1.
 int64_t core_parsecount(const char* text, int64_t limit);
 // "WxH" (or "WXH") with both sides whole numbers from 1 to limit. Returns

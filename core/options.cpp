@@ -2,6 +2,8 @@
 // the build's tools, and the one form of their answer to a bad command line.
 //
 // Threads: any; it keeps no state outside the reader record handed in.
+#include <sys/stat.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -139,6 +141,34 @@ bool core_wantshelp(int argc, const char* const* argv) {
 int core_refuseoption(const char* program, const char* reason) {
   fprintf(stderr, kMsgRefused, program, reason, program);
   return CORE_EXIT_USAGE;
+}
+
+int core_readcommandline(const char* program, int argc, const char* const* argv, const s_coreoptiondef* defs,
+                         int numdefs, bool operands, void (*usage)(FILE* to), core_takeoption take, void* context) {
+  if (core_wantshelp(argc, argv)) {
+    usage(stdout);
+    return 0;
+  }
+  s_coreoptionreader reader = core_optionreader(argc, argv, defs, numdefs);
+  reader.operands = operands;
+  char message[512];
+  const char* value = nullptr;
+  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
+    if (found == CORE_OPTION_REFUSED || !take(context, found, value, message, sizeof(message)))
+      return core_refuseoption(program, message);
+  }
+  return -1;
+}
+
+const char* core_filetypename(unsigned int mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISREG(mode)) return "a file";
+  return "an unknown kind of file";
 }
 
 int64_t core_parsecount(const char* text, int64_t limit) {

@@ -56,16 +56,6 @@ bool has_appended_image(const char* path) {
   return found;
 }
 
-// What a path names, for a message: "a FIFO", "a character device" ...
-const char* type_name(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISREG(mode)) return "a file";
-  return "neither a file nor a folder";
-}
-
 // Checks what `path`, given to `option`, names without opening it (a FIFO
 // would block): 1 for a folder, or a regular file unless `folders_only`;
 // otherwise 0 with "OPTION PATH: CAUSE" in message. A path too long to read
@@ -83,7 +73,7 @@ int check_given(const char* option, const char* path, bool folders_only, struct 
     return core_fail(message, capacity, "%s %s: %s", option, shown, missing ? "no such file or folder" : strerror(errno));
   }
   if (S_ISDIR(info->st_mode) || (S_ISREG(info->st_mode) && !folders_only)) return 1;
-  return core_fail(message, capacity, "%s %s: %s, not %s", option, shown, type_name(info->st_mode),
+  return core_fail(message, capacity, "%s %s: %s, not %s", option, shown, core_filetypename(info->st_mode),
                    folders_only ? "a folder" : "a file or folder");
 }
 

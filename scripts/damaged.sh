@@ -17,7 +17,6 @@
 #                        then cannot show up; the other checks still hold)
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 source scripts/lib.sh
 # One X server for every case: starting Xvfb once saves a second a case.
 sprox_rerun_under_xvfb "$0" "$@"
@@ -45,7 +44,7 @@ mkdir -p "$scratch"
 music=$gen/music/sprox8a.wav
 images=$gen/images
 shaders=$gen/shaders  # as the build packs them, the prelude in front of each body
-timing=$root/content/timing.dat
+timing=$SPROX_ROOT/content/timing.dat
 
 # must COMMAND...: making a variant must not fail quietly.
 must() { "$@" || { echo "damaged.sh: could not make a variant: $*"; exit 1; }; }

@@ -8,6 +8,9 @@
 
 source scripts/xvfb.sh
 
+# The repository's root: every script cds there before it sources this file.
+SPROX_ROOT=$PWD
+
 # sprox_jobs: the number of parallel jobs.
 sprox_jobs() { printf '%s\n' "${JOBS:-$(nproc)}"; }
 

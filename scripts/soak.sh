@@ -25,7 +25,6 @@
 #   SOAK_LOG=build-robust/soak.log   the show's output; the heap report beside it
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 source scripts/lib.sh
 sprox_rerun_under_xvfb "$0" "$@"
 build=$(realpath "${BUILD:-build}")
@@ -39,7 +38,7 @@ log=$(realpath -m "${SOAK_LOG:-build-robust/soak.log}")
 heap=${log%.log}.heap
 probe=${log%.log}.heap_probe.so
 mkdir -p "$(dirname "$log")"
-"${CXX:-c++}" -O2 -shared -fPIC -pthread -o "$probe" "$root/tests/soak/heap_probe.cpp" ||
+"${CXX:-c++}" -O2 -shared -fPIC -pthread -o "$probe" "$SPROX_ROOT/tests/soak/heap_probe.cpp" ||
   { echo "soak.sh: cannot build the heap probe"; exit 2; }
 
 rm -f "$heap"

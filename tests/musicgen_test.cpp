@@ -89,6 +89,15 @@ std::vector<float> stereo_sine(double freq, double amp, double phase, int frames
 }
 
 // Renders one note of an instrument to completion (or `limit` frames).
+// A plain sine synth with its filter wide open.
+s_mginstrument sine_synth() {
+  s_mginstrument ins;
+  mg_instrument_defaults(&ins, MG_ENGINE_SYNTH);
+  ins.p[MG_P_WAVE] = MG_WAVE_SINE;
+  ins.p[MG_P_CUTOFF] = 18000.0f;
+  return ins;
+}
+
 std::vector<float> render_note(const s_mginstrument& ins, float pitch, float seconds, int* framesUntilDone,
                                int limit = 5 * MG_RATE) {
   s_mgnote note{0, 0, (int64_t)(seconds * MG_RATE), pitch, 0.9f, 0};
@@ -383,10 +392,7 @@ TEST(MusicgenDrums, EachDrumSitsInItsRegisterAndEnds) {
 }
 
 TEST(MusicgenVoices, SynthPlaysTheNoteAndReleasesAfterTheGate) {
-  s_mginstrument ins;
-  mg_instrument_defaults(&ins, MG_ENGINE_SYNTH);
-  ins.p[MG_P_WAVE] = MG_WAVE_SINE;
-  ins.p[MG_P_CUTOFF] = 18000.0f;
+  s_mginstrument ins = sine_synth();
   ins.p[MG_P_RELEASE] = 0.05f;
   int done;
   std::vector<float> x = render_note(ins, 69.0f, 0.5f, &done);
@@ -533,10 +539,7 @@ TEST(MusicgenWav, ReadsBackWhatItWritesAndRefusesOtherFiles) {
 TEST(MusicgenVoices, ASubOctaveUnderE1PlaysAnOctaveUp) {
   // A sine with a sine sub: periodic at the sub's period, unless the sub
   // would fall under E1 (41.2 Hz) and is folded onto the note itself.
-  s_mginstrument ins;
-  mg_instrument_defaults(&ins, MG_ENGINE_SYNTH);
-  ins.p[MG_P_WAVE] = MG_WAVE_SINE;
-  ins.p[MG_P_CUTOFF] = 18000.0f;
+  s_mginstrument ins = sine_synth();
   ins.p[MG_P_SUB] = 1.0f;
   struct Case {
     float note;

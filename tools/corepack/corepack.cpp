@@ -85,40 +85,27 @@ struct s_packcommand {
   std::vector<std::string> inputs;
 };
 
+// Takes one option or operand into the s_packcommand at `context`.
+bool take_option(void* context, int found, const char* value, char* /*message*/, int /*capacity*/) {
+  s_packcommand* command = static_cast<s_packcommand*>(context);
+  switch (found) {
+    case kOutput: command->out = value; break;
+    case kAppend: command->host = value; break;
+    case kList: command->list = value; break;
+    default: command->inputs.push_back(value); break;  // an INPUT
+  }
+  return true;
+}
+
 // Reads the command line into command. Returns -1 to go on, else the exit
 // status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
 int read_command_line(int argc, const char* const* argv, s_packcommand* command) {
-  if (core_wantshelp(argc, argv)) {
-    usage(stdout);
-    return 0;
-  }
-  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
-  reader.operands = true;
-  char message[512];
-  const char* value = nullptr;
-  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
-    switch (found) {
-      case kOutput: command->out = value; break;
-      case kAppend: command->host = value; break;
-      case kList: command->list = value; break;
-      case CORE_OPTION_OPERAND: command->inputs.push_back(value); break;
-      default: return core_refuseoption(kProgram, message);
-    }
-  }
+  const int answered =
+      core_readcommandline(kProgram, argc, argv, kOptions, kNumOptions, true, usage, take_option, command);
+  if (answered >= 0) return answered;
   if (command->list.empty() && command->out.empty())
     return core_refuseoption(kProgram, "give -o OUT with the inputs, or --list IMAGE");
   return -1;
-}
-
-// What a file type is called in a message ("a FIFO"); `mode` as stat gives it.
-const char* type_name(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  return "not a regular file";
 }
 
 // Only a regular file is read: stat (which follows links, as the open does)
@@ -131,7 +118,7 @@ bool read_file(const fs::path& path, std::vector<uint8_t>* bytes, std::string* w
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    *why = std::string("it is ") + type_name(info.st_mode) + ", not a regular file";
+    *why = std::string("it is ") + core_filetypename(info.st_mode) + ", not a regular file";
     return false;
   }
   std::ifstream in(path, std::ios::binary);
@@ -199,7 +186,7 @@ int list_image(const char* image) {
     return 1;
   }
   if (!S_ISREG(info.st_mode)) {
-    fprintf(stderr, kMsgNotRegularIn, image, type_name(info.st_mode));
+    fprintf(stderr, kMsgNotRegularIn, image, core_filetypename(info.st_mode));
     return 1;
   }
   if (!std::ifstream(image, std::ios::binary)) {
@@ -236,7 +223,7 @@ bool resolve_output(const std::string& out, std::string* target) {
     return true;
   }
   if (!S_ISLNK(info.st_mode)) {
-    fprintf(stderr, kMsgNotRegularOut, out.c_str(), type_name(info.st_mode));
+    fprintf(stderr, kMsgNotRegularOut, out.c_str(), core_filetypename(info.st_mode));
     return false;
   }
   std::error_code ec;
@@ -250,7 +237,7 @@ bool resolve_output(const std::string& out, std::string* target) {
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    fprintf(stderr, kMsgNotRegularOut, out.c_str(), (std::string("a link to ") + type_name(info.st_mode)).c_str());
+    fprintf(stderr, kMsgNotRegularOut, out.c_str(), (std::string("a link to ") + core_filetypename(info.st_mode)).c_str());
     return false;
   }
   *target = final_target.string();

@@ -54,41 +54,33 @@ struct s_igcommand {
 
 void usage(FILE* to) { std::fprintf(to, "usage: imagegen [--jobs N] [--times] [--only FILE]... OUTDIR\n"); }
 
+// Takes one option or operand of the command line into the s_igcommand at
+// `context`; false with a reason in message refuses it.
+bool take_option(void* context, int found, const char* value, char* message, int capacity) {
+  s_igcommand* command = static_cast<s_igcommand*>(context);
+  switch (found) {
+    case kJobs: {
+      // Any count is taken and held to 1 to kMaxJobs.
+      const int64_t jobs = core_parsecount(value, INT32_MAX);
+      if (jobs < 0) return core_fail(message, capacity, "--jobs '%s' is not a whole number", value);
+      command->jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, kMaxJobs));
+      return true;
+    }
+    case kTimes: command->times = true; return true;
+    case kOnly: command->only.insert(value); return true;
+    default:  // the one operand, OUTDIR
+      if (command->outdir) return core_fail(message, capacity, "one OUTDIR only: unexpected argument '%s'", value);
+      command->outdir = value;
+      return true;
+  }
+}
+
 // Reads the command line into command. Returns -1 to go on, else the exit
 // status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
 int read_command_line(int argc, const char* const* argv, s_igcommand* command) {
-  if (core_wantshelp(argc, argv)) {
-    usage(stdout);
-    return 0;
-  }
-  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
-  reader.operands = true;
-  char message[256];
-  const char* value = nullptr;
-  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
-    switch (found) {
-      case kJobs: {
-        // Any count is taken and held to 1 to kMaxJobs.
-        const int64_t jobs = core_parsecount(value, INT32_MAX);
-        if (jobs < 0) {
-          std::snprintf(message, sizeof(message), "--jobs '%s' is not a whole number", value);
-          return core_refuseoption(kProgram, message);
-        }
-        command->jobs = static_cast<int>(std::clamp<int64_t>(jobs, 1, kMaxJobs));
-        break;
-      }
-      case kTimes: command->times = true; break;
-      case kOnly: command->only.insert(value); break;
-      case CORE_OPTION_OPERAND:
-        if (command->outdir) {
-          std::snprintf(message, sizeof(message), "one OUTDIR only: unexpected argument '%s'", value);
-          return core_refuseoption(kProgram, message);
-        }
-        command->outdir = value;
-        break;
-      default: return core_refuseoption(kProgram, message);
-    }
-  }
+  const int answered =
+      core_readcommandline(kProgram, argc, argv, kOptions, kNumOptions, true, usage, take_option, command);
+  if (answered >= 0) return answered;
   if (!command->outdir) return core_refuseoption(kProgram, "OUTDIR is needed");
   return -1;
 }

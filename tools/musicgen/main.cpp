@@ -52,38 +52,34 @@ struct s_mgcommandline {
   bool quiet = false, sections = false;
 };
 
-void usage() {
-  printf("usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n"
+void usage(FILE* to) {
+  fprintf(to, "usage: musicgen --score SCORE --timing TIMING -o OUT.wav [--quiet] [--sections] [--solo TRACK]\n"
          "       musicgen --score SCORE --timing TIMING --report WAV\n");
+}
+
+// Takes one option into the s_mgcommandline at `context`: a path where the
+// option takes one, else a flag.
+bool take_option(void* context, int found, const char* value, char* /*message*/, int /*capacity*/) {
+  s_mgcommandline* c = static_cast<s_mgcommandline*>(context);
+  const char** const paths[kNumOptions] = {&c->scorepath, &c->timingpath, &c->outpath, nullptr,
+                                           &c->solo,      nullptr,        &c->reportpath};
+  bool* const flags[kNumOptions] = {nullptr, nullptr, nullptr, &c->quiet, nullptr, &c->sections};
+  if (paths[found]) *paths[found] = value;
+  if (flags[found]) *flags[found] = true;
+  return true;
 }
 
 // Reads the command line into command. Returns -1 to go on, else the exit
 // status: 0 after --help, CORE_EXIT_USAGE after a mistake (said on stderr).
 int read_command_line(int argc, const char* const* argv, s_mgcommandline* command) {
-  if (core_wantshelp(argc, argv)) {
-    usage();
-    return 0;
-  }
-  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
-  char message[256];
-  const char* value = nullptr;
-  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
-    switch (found) {
-      case kScore: command->scorepath = value; break;
-      case kTiming: command->timingpath = value; break;
-      case kOutput: command->outpath = value; break;
-      case kQuiet: command->quiet = true; break;
-      case kSolo: command->solo = value; break;
-      case kSections: command->sections = true; break;
-      case kReport: command->reportpath = value; break;
-      default: return core_refuseoption(kProgram, message);
-    }
-  }
-  if (!command->scorepath) return core_refuseoption(kProgram, "--score SCORE is needed");
-  if (!command->timingpath) return core_refuseoption(kProgram, "--timing TIMING is needed");
-  if (!command->outpath && !command->reportpath)
-    return core_refuseoption(kProgram, "-o OUT.wav (or --report WAV) is needed");
-  return -1;
+  const int answered =
+      core_readcommandline(kProgram, argc, argv, kOptions, kNumOptions, false, usage, take_option, command);
+  if (answered >= 0) return answered;
+  const char* missing = !command->scorepath    ? "--score SCORE is needed"
+                        : !command->timingpath ? "--timing TIMING is needed"
+                        : !command->outpath && !command->reportpath ? "-o OUT.wav (or --report WAV) is needed"
+                                                                    : nullptr;
+  return missing ? core_refuseoption(kProgram, missing) : -1;
 }
 
 // Loudness of each section of the unmastered mix.

@@ -77,19 +77,16 @@ void Usage(FILE* to) {
 // ---- Main ------------------------------------------------------------------------------
 
 int main(int argc, char** argv) {
-  if (core_wantshelp(argc, argv)) {
-    Usage(stdout);
-    return 0;
-  }
   std::string version, prelude_path, bodies, out;
-  std::string* const values[kNumOptions] = {&version, &prelude_path, &bodies, &out};
-  s_coreoptionreader reader = core_optionreader(argc, argv, kOptions, kNumOptions);
+  std::string* values[kNumOptions] = {&version, &prelude_path, &bodies, &out};
+  // Every option is a path or a line, kept as given.
+  const core_takeoption keep = [](void* context, int found, const char* value, char*, int) {
+    *static_cast<std::string**>(context)[found] = value;
+    return true;
+  };
+  const int answered = core_readcommandline(kProgram, argc, argv, kOptions, kNumOptions, false, Usage, keep, values);
+  if (answered >= 0) return answered;
   char message[512];
-  const char* value = nullptr;
-  for (int found; (found = core_nextoption(&reader, &value, message, sizeof(message))) != CORE_OPTION_END;) {
-    if (found < 0) return core_refuseoption(kProgram, message);
-    *values[found] = value;
-  }
   for (int k = 0; k < kNumOptions; ++k) {
     if (values[k]->empty()) {
       snprintf(message, sizeof(message), "--%s is needed", kOptions[k].name);
