@@ -27,16 +27,21 @@
 # Threads: the main thread only (configure time).
 include_guard(GLOBAL)
 
+set(SPROX_STATIC_DEPS "" CACHE PATH
+    "Folder of the GLFW, GLEW and LodePNG sources to link statically (empty: the system's shared libraries)")
+
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
+if(SPROX_STATIC_DEPS)
+  # libGL.so.1: the one name for GL and GLX that every Linux has, with the GL
+  # vendor library (libglvnd) or without it.
+  set(OpenGL_GL_PREFERENCE LEGACY)
+endif()
 find_package(OpenGL REQUIRED)
 find_package(ZLIB REQUIRED)
 pkg_check_modules(FREETYPE2 REQUIRED IMPORTED_TARGET freetype2)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(ALSA QUIET IMPORTED_TARGET alsa)
-
-set(SPROX_STATIC_DEPS "" CACHE PATH
-    "Folder of the GLFW, GLEW and LodePNG sources to link statically (empty: the system's shared libraries)")
 
 if(SPROX_STATIC_DEPS)
   foreach(sprox_dep_file glfw3/CMakeLists.txt glew/src/glew.c lodepng/lodepng.cpp)
@@ -59,9 +64,8 @@ if(SPROX_STATIC_DEPS)
   add_library(sprox_glew STATIC EXCLUDE_FROM_ALL ${SPROX_STATIC_DEPS}/glew/src/glew.c)
   target_compile_definitions(sprox_glew PUBLIC GLEW_STATIC GLEW_NO_GLU)
   target_include_directories(sprox_glew SYSTEM PUBLIC ${SPROX_STATIC_DEPS}/glew/include)
-  # It finds the entry points through glXGetProcAddressARB: with the GL vendor
-  # library (libglvnd) that is libGLX's, beside libOpenGL.
-  target_link_libraries(sprox_glew PUBLIC OpenGL::GL $<TARGET_NAME_IF_EXISTS:OpenGL::GLX>)
+  # It finds the entry points through glXGetProcAddressARB, which libGL.so.1 has.
+  target_link_libraries(sprox_glew PUBLIC OpenGL::GL)
   add_library(PkgConfig::GLEW ALIAS sprox_glew)
 
   add_library(sprox_lodepng STATIC EXCLUDE_FROM_ALL ${SPROX_STATIC_DEPS}/lodepng/lodepng.cpp)

@@ -7,7 +7,7 @@
 # GLFW, GLEW and LodePNG are compiled into the program from Debian 12's source
 # packages, fetched once into build-release/deps/ (the release preset's
 # SPROX_STATIC_DEPS), and the C++ run-time is linked in too: the file needs
-# only glibc, the GL vendor library, the X11 client libraries and ALSA's
+# only glibc, libGL, the X11 client libraries and ALSA's
 # libasound.so.2, which every desktop distribution has. README.txt names the
 # libraries and the oldest glibc, both read from the file itself.
 # tests/release/release_test.sh checks the file.
@@ -37,7 +37,7 @@ cp "$stage"/shot/frame_*.png "$stage/$name/screenshot.png"
 
 # What the viewer's machine must have, read from the file: the libraries of its
 # dynamic section, and the newest glibc symbol version it calls.
-needed=$(readelf -d dist/sprox | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | tr '\n' ' ')
+needed=$(readelf -d dist/sprox | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | paste -sd ' ')
 glibc=$(readelf -V -W dist/sprox | grep -o 'GLIBC_[0-9][0-9.]*' | sed 's/^GLIBC_//' | sort -uV | tail -n 1)
 [ -n "$needed" ] && [ -n "$glibc" ] || { echo "release.sh: dist/sprox has no dynamic section to read" >&2; exit 1; }
 
@@ -58,7 +58,7 @@ Running it
 It runs on any x86-64 Linux desktop with glibc $glibc or newer, an OpenGL 2.0
 driver and these libraries, which every desktop distribution installs:
   $needed
-(glibc's own, the GL vendor library libglvnd and Mesa or the GPU's driver,
+(glibc's own, libGL from Mesa or the GPU's driver, with or without libglvnd,
 the X11 client library libX11, and ALSA's alsa-lib). Under Wayland it runs
 through XWayland.
 Sound goes to ALSA's "default" device; without one the show plays silently
