@@ -54,11 +54,13 @@ sprox_debsource() {
                   -o Dir::State::Lists="$apt_dir/lists" -o Debug::NoDropPrivs=1 -o APT::Sandbox::User=root)
   apt-get "${apt_opts[@]}" update -qq &&
     (cd "$apt_dir/get" && apt-get "${apt_opts[@]}" source --download-only -qq "$package") ||
-    { echo "sprox_debsource: Debian's source package $package could not be fetched" >&2; return 1; }
+    { echo "sprox_debsource: Debian's source package $package could not be fetched" >&2
+      rm -rf "$apt_dir" "$dest.tmp"; return 1; }
   local orig
   orig=$(ls "$apt_dir"/get/"${package}"_*.orig.tar.* 2>/dev/null | head -n 1)
-  [ -n "$orig" ] || { echo "sprox_debsource: $package has no upstream tarball" >&2; return 1; }
-  tar -xf "$orig" -C "$dest.tmp" --strip-components=1
+  [ -n "$orig" ] && tar -xf "$orig" -C "$dest.tmp" --strip-components=1 ||
+    { echo "sprox_debsource: $package's upstream tarball is missing or damaged" >&2
+      rm -rf "$apt_dir" "$dest.tmp"; return 1; }
   printf '%s\n' "$(basename "$orig")" > "$dest.tmp/.sprox-debsource"
   rm -rf "$dest" && mv "$dest.tmp" "$dest" && rm -rf "$apt_dir"
 }
