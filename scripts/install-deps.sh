@@ -13,6 +13,7 @@ packages=(
   build-essential cmake pkg-config
   libglfw3-dev libglew-dev libgl1-mesa-dev libgl1-mesa-dri liblodepng-dev
   libasound2-dev libfreetype-dev libx11-dev libxrandr-dev zlib1g-dev util-linux
+  libxinerama-dev libxcursor-dev libxi-dev
   fonts-lobster fonts-bebas-neue fonts-league-spartan fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils glslang-tools ffmpeg sox

@@ -41,6 +41,33 @@ sprox_rerun_under_xvfb() {
   exit $?
 }
 
+# sprox_debsource PACKAGE DEST: the upstream source of Debian 12's source
+# package PACKAGE, unpacked into DEST (its top folder stripped). apt-get
+# fetches it through a private source list in DEST's parent folder, so
+# nothing in the system's apt configuration changes; a DEST already there is
+# kept as it is (the fetch runs once per build folder).
+sprox_debsource() {
+  local package=$1 dest=$2
+  [ -f "$dest/.sprox-debsource" ] && return 0
+  local apt_dir  # absolute: apt reads a relative list path as one under /etc/apt
+  apt_dir=$(realpath -m "$(dirname "$dest")")/apt-src-$package
+  rm -rf "$apt_dir" "$dest.tmp" && mkdir -p "$apt_dir/lists/partial" "$apt_dir/get" "$dest.tmp"
+  echo "deb-src http://deb.debian.org/debian bookworm main" > "$apt_dir/sources.list"
+  local apt_opts=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
+                  -o Dir::State::Lists="$apt_dir/lists" -o Debug::NoDropPrivs=1 -o APT::Sandbox::User=root)
+  apt-get "${apt_opts[@]}" update -qq &&
+    (cd "$apt_dir/get" && apt-get "${apt_opts[@]}" source --download-only -qq "$package") ||
+    { echo "sprox_debsource: Debian's source package $package could not be fetched" >&2
+      rm -rf "$apt_dir" "$dest.tmp"; return 1; }
+  local orig
+  orig=$(ls "$apt_dir"/get/"${package}"_*.orig.tar.* 2>/dev/null | head -n 1)
+  [ -n "$orig" ] && tar -xf "$orig" -C "$dest.tmp" --strip-components=1 ||
+    { echo "sprox_debsource: $package's upstream tarball is missing or damaged" >&2
+      rm -rf "$apt_dir" "$dest.tmp"; return 1; }
+  printf '%s\n' "$(basename "$orig")" > "$dest.tmp/.sprox-debsource"
+  rm -rf "$dest" && mv "$dest.tmp" "$dest" && rm -rf "$apt_dir"
+}
+
 # The run-time settings of the sanitizer builds. A report ends the program
 # with a signal (and is looked for in its output too); leaks and races inside
 # the system's GL and X libraries are theirs, not ours (the suppressions).

@@ -23,22 +23,10 @@ bash scripts/install-deps.sh --web
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
 # Debian ships LodePNG as a header and a shared library only: its source
-# package is fetched with a private apt source list (nothing in the system's
-# apt configuration changes) and compiled into the program.
+# package is fetched once (scripts/lib.sh) and compiled into the program.
 lodepng=$out/lodepng
-if [ ! -f "$lodepng/lodepng.cpp" ]; then
-  apt_dir=$out/apt-src
-  rm -rf "$apt_dir" && mkdir -p "$apt_dir/lists/partial" "$apt_dir/get"
-  echo "deb-src http://deb.debian.org/debian bookworm main" > "$apt_dir/sources.list"
-  apt_opts=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts=/dev/null
-            -o Dir::State::Lists="$apt_dir/lists" -o Debug::NoDropPrivs=1 -o APT::Sandbox::User=root)
-  apt-get "${apt_opts[@]}" update -qq
-  (cd "$apt_dir/get" && apt-get "${apt_opts[@]}" source --download-only -qq lodepng)
-  mkdir -p "$lodepng.tmp"
-  tar -xzf "$apt_dir"/get/lodepng_*.orig.tar.gz -C "$lodepng.tmp" --strip-components=1
-  [ -f "$lodepng.tmp/lodepng.cpp" ] || { echo "web.sh: lodepng.cpp is not in Debian's source package" >&2; exit 1; }
-  rm -rf "$lodepng" && mv "$lodepng.tmp" "$lodepng" && rm -rf "$apt_dir"
-fi
+sprox_debsource lodepng "$lodepng"
+[ -f "$lodepng/lodepng.cpp" ] || { echo "web.sh: lodepng.cpp is not in Debian's source package" >&2; exit 1; }
 
 # ---- The data: the desktop build generates and packs it.
 if [ ! -f build/sprox.dat ] || [ ! -x build/corepack ]; then
