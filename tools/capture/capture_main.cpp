@@ -55,14 +55,7 @@ constexpr double kProgressInterval = 0.2;  // seconds between redraws on a termi
 constexpr int kExitFailure = 1;
 constexpr int kExitInterrupted = 130;
 
-// The outside world, checked before the engine starts.
-constexpr const char* kMsgNoDisplay =
-    "no X display: DISPLAY is unset. The capture renders in a real window; without a screen run it as\n"
-    "  xvfb-run -a -s '-screen 0 1280x720x24' ./sprox-capture ...";
 constexpr const char* kMsgNoSuchFfmpeg = "--ffmpeg %s: no such program";
-constexpr const char* kMsgNoFfmpeg =
-    "--mp4 needs ffmpeg, which is not on PATH (install the ffmpeg package, or give --ffmpeg PATH)";
-// The output folders and files.
 constexpr const char* kMsgNoCwd = "cannot tell the current folder";
 constexpr const char* kMsgFolderMissing = "--%s %s: the folder %s does not exist";
 constexpr const char* kMsgFolderUnusable = "--%s %s: the folder %s cannot be used: %s";
@@ -71,19 +64,22 @@ constexpr const char* kMsgFolderUnwritable = "--%s %s: the folder %s cannot be w
 constexpr const char* kMsgIsAFolder = "--%s %s is a folder, not a file";
 constexpr const char* kMsgCannotMakeFolder = "--png: cannot make the folder %s: %s";
 constexpr const char* kMsgPngUnwritable = "--png: the folder %s cannot be written: %s";
-// The run itself.
 constexpr const char* kMsgNoEvents = "--sheet: the timeline holds no event";
 constexpr const char* kMsgNoTemporary = "cannot make a temporary file for the music (is TMPDIR writable?)";
 constexpr const char* kMsgSilentVideo = "%s: %s; the video will be silent\n";
 constexpr const char* kMsgLongCommand = "the ffmpeg command line is too long (shorter paths, please)";
-// The encoder and the window check.
-constexpr const char* kMsgEncoderStopped =
-    "--mp4 %s: ffmpeg stopped taking frames at frame %lld (%s; ffmpeg's own lines above say why)";
 constexpr const char* kMsgEncoderFailed = "--mp4 %s: %s";
 constexpr const char* kMsgUnreadableWindow = "--check-window: the window's picture cannot be read back from X";
 constexpr const char* kMsgWindowDiffers = "--check-window: frame %lld differs from the window in %lld pixels";
 constexpr const char* kMsgWindowChecked = "%s: window check: %lld frames, each identical to the window\n";
 constexpr const char* kMsgInterrupted = "%s: interrupted after %lld frames\n";
+constexpr const char* kMsgNoDisplay =
+    "no X display: DISPLAY is unset. The capture renders in a real window; without a screen run it as\n"
+    "  xvfb-run -a -s '-screen 0 1280x720x24' ./sprox-capture ...";
+constexpr const char* kMsgNoFfmpeg =
+    "--mp4 needs ffmpeg, which is not on PATH (install the ffmpeg package, or give --ffmpeg PATH)";
+constexpr const char* kMsgEncoderStopped =
+    "--mp4 %s: ffmpeg stopped taking frames at frame %lld (%s; ffmpeg's own lines above say why)";
 
 using Clock = std::chrono::steady_clock;
 
