@@ -28,11 +28,11 @@ Ran run(const std::string& program, const std::string& args) {
 
 struct Program {
   const char* name;
-  const char* args;    // a bad command line
-  const char* reason;  // what the refusal says about it
+  std::string args;    // a bad command line
+  std::string reason;  // what the refusal says about it
 };
 
-const Program kPrograms[] = {
+const std::vector<Program> kPrograms = {
     {"sprox", "--mute --bogus", "unknown option '--bogus'"},
     {"sprox-capture", "--report --fps", "--fps needs a value"},
     {"corepack", "x.png", "give -o OUT with the inputs, or --list IMAGE"},
