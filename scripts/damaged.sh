@@ -89,7 +89,7 @@ hint="; put sprox\\.dat beside the program or name it with --data$"
 nodatacase missing "" "^sprox: no sprox\\.dat found: looked in the current folder"
 must rm "$scratch/missing/sprox"
 must cp "$sprox" "$scratch/missing/sprox"
-nodatacase empty "" "^loading from file$" "${no_data}sprox\\.dat \\(found in the current folder\\)$hint"
+nodatacase empty "" "^loading from file$" "${no_data}sprox\\.dat \\(found in the current folder: not a resource image\\)$hint"
 must touch "$scratch/empty/sprox.dat"
 pack whole "$music" "$images" "$shaders" "$timing" "^load timing timing\\.dat, size: [0-9]+$" "^AUDIO: output: silent$"
 full=$scratch/whole/sprox.dat
@@ -103,7 +103,8 @@ for cut in 7 200 1000000 $((size * 9 / 10)) $((size - 1)); do
     200) reason="file table larger than the file" ;;
     *) reason="romsize beyond the end of the file" ;;
   esac
-  nodatacase "cut_$cut" "" "$damaged $reason$" "${no_data}sprox\\.dat \\(found in the current folder\\)$hint"
+  nodatacase "cut_$cut" "" "$damaged $reason$" \
+    "${no_data}sprox\\.dat \\(found in the current folder: damaged image: $reason\\)$hint"
   must head -c "$cut" "$full" >"$scratch/cut_$cut/sprox.dat"
   [ "$(stat -c %s "$scratch/cut_$cut/sprox.dat")" -eq "$cut" ] || { echo "damaged.sh: cut_$cut is not $cut bytes"; exit 1; }
 done
@@ -113,7 +114,7 @@ done
 # unreadable image (not for root, who reads it all the same), and an image
 # appended to a copy of the program whose trailer points at a header that
 # claims more files than the program holds.
-nodatacase text "--data notes.txt" "^Loading resource image: notes\\.txt$" "${no_data}notes\\.txt \\(the file given\\)$hint"
+nodatacase text "--data notes.txt" "^Loading resource image: notes\\.txt$" "${no_data}notes\\.txt \\(the file given: not a resource image\\)$hint"
 echo "not an image" >"$scratch/text/notes.txt"
 nodatacase fifo "--data pipe" "^sprox: --data pipe: a FIFO, not a file or folder$"
 must mkfifo "$scratch/fifo/pipe"
@@ -131,7 +132,7 @@ if [ "$(id -u)" -ne 0 ]; then
   must cp "$full" "$scratch/unreadable/locked.dat"
   must chmod 000 "$scratch/unreadable/locked.dat"
 fi
-nodatacase lying_trailer "" "^corefile: damaged image: " "${no_data}.*/lying_trailer/sprox \\(the image appended to the program\\)$hint"
+nodatacase lying_trailer "" "^corefile: damaged image: " "${no_data}.*/lying_trailer/sprox \\(the image appended to the program: damaged image: .*\\)$hint"
 must rm "$scratch/lying_trailer/sprox"
 must cp "$sprox" "$scratch/lying_trailer/sprox"
 at=$(stat -c %s "$scratch/lying_trailer/sprox")
