@@ -34,7 +34,9 @@
 namespace {
 
 constexpr int kExitFailure = 1;
-constexpr const char* kPartSuffix = ".part";
+constexpr const char* kPartSuffix = ".part";  // the file while it is written
+
+// What a failure says, on standard error.
 constexpr const char* kMsgNoWindow = "sprox: --still: the window could not be opened\n";
 constexpr const char* kMsgNoFramebuffer = "sprox: --still: no framebuffer left for a %dx%d frame\n";
 constexpr const char* kMsgCannotEncode = "sprox: --still %s: cannot encode the PNG: %s\n";
