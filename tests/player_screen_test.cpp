@@ -143,7 +143,7 @@ double psnr(const Picture& a, const Picture& b) {
 }
 
 // `sprox --still S FILE` writes the frame sprox-capture --at S renders, at
-// the render size; a file that cannot be written fails with 1 and leaves no file.
+// the render size (--size too); a file that cannot be written fails with 1 and leaves no file.
 TEST(PlayerStill, TheStillFrameIsTheCapturesFrame) {
 #ifndef SPROX_CAPTURE
   GTEST_SKIP() << "no sprox-capture in this build";
@@ -151,14 +151,16 @@ TEST(PlayerStill, TheStillFrameIsTheCapturesFrame) {
   struct Case {
     const char* seconds;
     const char* name;
+    const char* size;  // --size given to both programs, or ""
+    unsigned width;    // of the PNG
   };
-  const std::vector<Case> cases = {{"40.02", "a"}, {"3.5", "b"}};
+  const std::vector<Case> cases = {{"40.02", "a", "", 1280}, {"3.5", "b", "--size 640x360", 640}};
   const std::string dir = "still";
   std::string body;
   for (const Case& c : cases)
-    body += std::string("'" SPROX_EXE "' --data '") + kImage + "' --still " + c.seconds + " still_" + c.name +
+    body += std::string("'" SPROX_EXE "' --data '") + kImage + "' " + c.size + " --still " + c.seconds + " still_" + c.name +
             ".png >/dev/null 2>>err.txt; echo $? >status_" + c.name + ".txt; '" SPROX_CAPTURE "' --quiet --data '" +
-            kImage + "' --at " + c.seconds + " --png cap_" + c.name + " >/dev/null 2>>err.txt || exit 5;\n";
+            kImage + "' " + c.size + " --at " + c.seconds + " --png cap_" + c.name + " >/dev/null 2>>err.txt || exit 5;\n";
   body += std::string("'" SPROX_EXE "' --data '") + kImage + "' --still 1 nowhere/x.png >/dev/null 2>unwritable.txt;"
           " echo $? >status_unwritable.txt\n";
   ASSERT_EQ(run_screen(dir, body), 0) << describe(dir);
@@ -169,7 +171,8 @@ TEST(PlayerStill, TheStillFrameIsTheCapturesFrame) {
     for (const auto& entry : fs::directory_iterator(dir + "/cap_" + c.name)) captured.push_back(entry.path());
     ASSERT_EQ(captured.size(), 1u) << c.seconds;
     const Picture capture = load(captured[0].string());
-    ASSERT_EQ(still.width, capture.width) << c.seconds;
+    ASSERT_EQ(still.width, c.width) << c.seconds << " at the render size";
+    ASSERT_EQ(capture.width, c.width) << c.seconds;
     ASSERT_EQ(still.height, capture.height) << c.seconds;
     EXPECT_GE(psnr(still, capture), 40.0) << c.seconds;
   }
