@@ -23,8 +23,15 @@ std::string* g_heldlines = nullptr;  // where _dbg_printf writes while lines are
 namespace {
 
 // The usable size is asked of the heap both at allocation and at release, so a
-// block always counts the same on the way in and on the way out.
-uint32_t usable_size(void* block) { return static_cast<uint32_t>(malloc_usable_size(block)); }
+// block always counts the same on the way in and on the way out. The C
+// run-time of Windows answers the same question with _msize.
+uint32_t usable_size(void* block) {
+#ifdef _WIN32
+  return static_cast<uint32_t>(_msize(block));
+#else
+  return static_cast<uint32_t>(malloc_usable_size(block));
+#endif
+}
 
 void* counted_malloc(int size, const char* file, int line) {
   // A negative size is a caller's fault; malloc would see a huge request.

@@ -5,14 +5,17 @@
 // pass ("sub/name.ext", letter case as on disk). Offsets and hashes stay
 // unset: the files are opened on disk.
 //
-// Threads: main thread only. The scan moves the process's working directory
-// while it runs and puts it back before it returns.
+// The scan never changes the working folder: every entry is reached by a
+// path built from the mounted folder's, so a relative mount path, a "./" or
+// "../" prefix and a symbolic link all read the same tree, and the platforms
+// without fchdir scan it the same way.
+//
+// Threads: main thread only.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "corefile/corefile_internal.h"
 
@@ -34,6 +37,57 @@ void begin_scan_pass() {
   memset(g_scan.curFile, 0, sizeof g_scan.curFile);
   g_scan.diroffset = 0;
   corefile_image.numfiles = 0;
+}
+
+// Adds the files below the folder at path to the table (pass 1) or counts
+// them (pass 0), the folders below it first met first; g_scan.curDir holds
+// the folder's place relative to the mount. The mounted folder itself (top)
+// says how many levels its path has once it opens.
+void scan_folder(const std::string& path, int pass, bool top) {
+  DIR* dir = opendir(path.c_str());
+  if (!dir) {
+    _dbg_printf(kMsgDirError);
+    return;
+  }
+  if (top) {
+    int levels = 1;
+    for (size_t i = 1; i + 1 < path.size(); i++) {
+      if (path[i] == '/') levels++;
+    }
+    if (levels > 1) _dbg_printf(kMsgSublevels, levels);
+  }
+  while (struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+    const std::string inside = path + "/" + name;
+    struct stat info;
+    if (stat(inside.c_str(), &info) != 0) continue;
+    int name_length = static_cast<int>(strlen(name));
+    if (S_ISDIR(info.st_mode)) {
+      // A tree deeper than the scan buffer holds is skipped, which also ends
+      // any loop through symbolic links.
+      if (g_scan.diroffset + name_length + 1 >= kPathBytes) continue;
+      memcpy(g_scan.curDir + g_scan.diroffset, name, name_length);
+      g_scan.curDir[g_scan.diroffset + name_length] = '/';
+      g_scan.diroffset += name_length + 1;
+      scan_folder(inside, pass, false);
+      g_scan.diroffset -= name_length + 1;
+      continue;
+    }
+    if (g_scan.diroffset + name_length >= kPathBytes) continue;
+    memcpy(g_scan.curFile, g_scan.curDir, g_scan.diroffset);
+    memcpy(g_scan.curFile + g_scan.diroffset, name, name_length + 1);
+    if (pass == 1) {
+      if (corefile_image.numfiles >= g_scan.capacity) continue;  // the tree grew since it was counted
+      char* stored = static_cast<char*>(CF_ALLOC(kPathBytes));
+      if (!stored) continue;
+      memset(stored, 0, kPathBytes);
+      snprintf(stored, kPathBytes, "%s", g_scan.curFile);
+      corefile_image.names[corefile_image.numfiles] = stored;
+    }
+    corefile_image.numfiles++;
+  }
+  if (closedir(dir) != 0) _dbg_printf(kMsgCloseError);
 }
 
 }  // namespace
@@ -59,62 +113,4 @@ int corefile_internal::readheader_directory() {
 
 // ---- Public functions ---------------------------------------------------------------
 
-void corefile_opendir(const char* path, int pass) {
-  DIR* dir = opendir(path);
-  if (!dir) {
-    _dbg_printf(kMsgDirError);
-    return;
-  }
-  int levels = 1;
-  int length = static_cast<int>(strlen(path));
-  for (int i = 1; i < length - 1; i++) {
-    if (path[i] == '/') levels++;
-  }
-  if (levels > 1) _dbg_printf(kMsgSublevels, levels);
-  // The scan works from inside the directory; the way back is the folder it
-  // started in, held open, because climbing ".." once per level is wrong for
-  // an absolute path, a "./" or "../" prefix and a symbolic link.
-  const int home = open(".", O_RDONLY | O_DIRECTORY);
-  if (home < 0 || chdir(path) != 0) {
-    _dbg_printf(kMsgDirError);
-    if (home >= 0) close(home);
-    closedir(dir);
-    return;
-  }
-
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-    struct stat info;
-    if (stat(name, &info) != 0) continue;
-    int name_length = static_cast<int>(strlen(name));
-    if (S_ISDIR(info.st_mode)) {
-      // A tree deeper than the scan buffer holds is skipped, which also ends
-      // any loop through symbolic links.
-      if (g_scan.diroffset + name_length + 1 >= kPathBytes) continue;
-      memcpy(g_scan.curDir + g_scan.diroffset, name, name_length);
-      g_scan.curDir[g_scan.diroffset + name_length] = '/';
-      g_scan.diroffset += name_length + 1;
-      corefile_opendir(name, pass);
-      g_scan.diroffset -= name_length + 1;
-      continue;
-    }
-    if (g_scan.diroffset + name_length >= kPathBytes) continue;
-    memcpy(g_scan.curFile, g_scan.curDir, g_scan.diroffset);
-    memcpy(g_scan.curFile + g_scan.diroffset, name, name_length + 1);
-    if (pass == 1) {
-      if (corefile_image.numfiles >= g_scan.capacity) continue;  // the tree grew since it was counted
-      char* stored = static_cast<char*>(CF_ALLOC(kPathBytes));
-      if (!stored) continue;
-      memset(stored, 0, kPathBytes);
-      snprintf(stored, kPathBytes, "%s", g_scan.curFile);
-      corefile_image.names[corefile_image.numfiles] = stored;
-    }
-    corefile_image.numfiles++;
-  }
-
-  const bool closed = closedir(dir) == 0;
-  if (fchdir(home) != 0) _dbg_printf(kMsgDirError);
-  close(home);
-  if (!closed) _dbg_printf(kMsgCloseError);
-}
+void corefile_opendir(const char* path, int pass) { scan_folder(path, pass, true); }

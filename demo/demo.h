@@ -124,7 +124,10 @@ struct s_playeroptions {
   float scale;        // --scale F (DEMO_MIN_SCALE to DEMO_MAX_SCALE); 0 for "auto", the default
   const char* data;   // --data PATH, or null
   const char* dev;    // --dev DIR, or null
+  int64_t still_us = -1;          // --still SECONDS FILE: the show time in microseconds; -1 when not given
+  const char* stillfile = nullptr;  // --still's FILE, the PNG to write
 };
+constexpr int64_t DEMO_MAX_STILL_SECONDS = 86400;  // latest time --still may name
 constexpr float DEMO_MIN_SCALE = 0.25f;  // smallest --scale
 constexpr float DEMO_MAX_SCALE = 2.0f;   // largest --scale
 // Fills options from argv (argv[0] skipped). Returns 1, or 0 with a one-line
@@ -133,6 +136,11 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
 void Demo_PrintUsage(FILE* out);
 // "sprox VERSION", from the build (no git needed at run time).
 const char* Demo_Version();
+// --still: starts the show without sound, draws the frame at time_us on the
+// capture's fixed clock (demo/fixedclock.h) at the render size demo_setup
+// asks for, and writes it to path as a PNG, whole or not at all. Returns the
+// exit status: 0 written, 1 with the reason on standard error.
+int Demo_WriteStill(int64_t time_us, const char* path);
 
 // ---- Screen ----------------------------------------------------------------------------
 // The largest 16:9 box centred in a width x height area: the letterbox the

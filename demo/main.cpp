@@ -20,6 +20,10 @@
 // compare it with what a sound server reports; stdout is line-buffered, so
 // the line costs one formatted write and no allocation.
 //
+// `sprox --still SECONDS FILE.png` writes one frame instead of playing
+// (demo/still.cpp): 0 when written, 1 when the frame could not be drawn or
+// the file not written.
+//
 // `sprox --dev DIR` plays the show from the folder DIR with live reload and
 // debug mode on (demo/dev.h).
 //
@@ -133,6 +137,7 @@ int main(int argc, char** argv) {
   demo_setup.renderwidth = options.width;
   demo_setup.renderheight = options.height;
   if (options.scale > 0.0f) demo_setup.scale = options.scale;
+  if (options.stillfile) return Demo_WriteStill(options.still_us, options.stillfile);
   if (options.mute) audiodriver_selectoutput(AUDIO_OUTPUT_SILENT);
 
   const bool clocklog = std::getenv(kClockLogEnvironment) != nullptr;

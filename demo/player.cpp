@@ -31,12 +31,13 @@ constexpr size_t kShownPathBytes = 160;  // a longer path is shown cut, with its
 
 enum Option {
   kHelp, kVersion, kListMonitors, kFullscreen, kMonitor, kWindow, kSize, kScale, kMute, kData, kDev, kStats,
-  kNumOptions
+  kStill, kNumOptions
 };
 const s_coreoptiondef kOptions[kNumOptions] = {
     {"help", false},  {"version", false}, {"list-monitors", false}, {"fullscreen", false},
     {"monitor", true}, {"window", true},  {"size", true},           {"scale", true},
     {"mute", false},  {"data", true},     {"dev", true},            {"stats", false},
+    {"still", true},
 };
 
 // ---- Internal functions --------------------------------------------------------------
@@ -84,9 +85,20 @@ bool set_path(s_demodata* data, int source, int kind, const char* format, const 
   return written >= 0 && written < static_cast<int>(sizeof(data->path));
 }
 
+// The last path separator in a path, or null: '/' only, and on Windows '\\'
+// as well, whichever comes last.
+const char* last_separator(const char* path) {
+  const char* slash = strrchr(path, '/');
+#ifdef _WIN32
+  const char* backslash = strrchr(path, '\\');
+  if (backslash && (!slash || backslash > slash)) slash = backslash;
+#endif
+  return slash;
+}
+
 // The folder part of a path ("." for a bare name).
 void folder_of(const char* path, char* folder, int capacity) {
-  const char* slash = strrchr(path, '/');
+  const char* slash = last_separator(path);
   if (!slash) {
     snprintf(folder, static_cast<size_t>(capacity), ".");
   } else if (slash == path) {
@@ -94,6 +106,19 @@ void folder_of(const char* path, char* folder, int capacity) {
   } else {
     snprintf(folder, static_cast<size_t>(capacity), "%.*s", static_cast<int>(slash - path), path);
   }
+}
+
+// A show time in seconds for --still: digits with at most one decimal point,
+// at most DEMO_MAX_STILL_SECONDS; answers microseconds, rounded, or -1.
+int64_t parse_seconds(const char* text) {
+  const size_t length = strlen(text);
+  const char* point = strchr(text, '.');
+  if (length == 0 || strspn(text, "0123456789.") != length || (point && strchr(point + 1, '.')) ||
+      !strcmp(text, "."))
+    return -1;
+  const double seconds = strtod(text, nullptr);
+  if (!(seconds <= static_cast<double>(DEMO_MAX_STILL_SECONDS))) return -1;
+  return static_cast<int64_t>(seconds * 1e6 + 0.5);
 }
 
 bool parse_scale(const char* text, float* scale) {
@@ -150,6 +175,16 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
             !Demo_IsShowShape(options->width, options->height))
           return core_fail(message, capacity, "--size '%s' is not a 16:9 size WxH (like 1920x1080)", value);
         break;
+      case kStill:
+        options->still_us = parse_seconds(value);
+        if (options->still_us < 0)
+          return core_fail(message, capacity, "--still '%s' is not a time in seconds (like 12 or 40.02, at most %lld)",
+                           value, static_cast<long long>(DEMO_MAX_STILL_SECONDS));
+        // The file is the argument after the time.
+        if (reader.next >= argc || !argv[reader.next][0])
+          return core_fail(message, capacity, "--still needs a file after the time: --still SECONDS FILE.png");
+        options->stillfile = argv[reader.next++];
+        break;
       case kScale:
         if (!parse_scale(value, &options->scale))
           return core_fail(message, capacity, "--scale '%s' is not 'auto' or a number from %.2f to %.2f", value,
@@ -159,6 +194,8 @@ int Demo_ParseOptions(int argc, const char* const* argv, s_playeroptions* option
   }
   if (options->fullscreen && options->window) return core_fail(message, capacity, "--window cannot go with --fullscreen");
   if (options->data && options->dev) return core_fail(message, capacity, "--data cannot go with --dev");
+  if (options->stillfile && options->fullscreen) return core_fail(message, capacity, "--still cannot go with --fullscreen");
+  if (options->stillfile && options->dev) return core_fail(message, capacity, "--still cannot go with --dev");
   return 1;
 }
 
@@ -184,6 +221,9 @@ void Demo_PrintUsage(FILE* out) {
           "                     here, beside the program, then at the program's end\n"
           "  --dev DIR          a folder of loose files, reloaded as they change\n"
           "  --mute             no sound (the show keeps its real-time clock)\n"
+          "  --still S FILE     write the frame at S seconds (as sprox-capture --at S)\n"
+          "                     to FILE as a PNG at the render size, without sound,\n"
+          "                     then stop\n"
           "\n"
           "Other:\n"
           "  --stats            print frame statistics at exit\n"

@@ -31,6 +31,7 @@ constexpr int kMaxVolume = 255;                        // volumes run 0 to 255
 constexpr uint8_t kDefaultVolume = 255;                // a new sound's volume
 constexpr uint8_t kDefaultSide = 128;                  // a new sound's left, right and panning
 constexpr int kExtensionCapacity = 16;                 // 15 characters and the terminator
+constexpr double kPi = 3.14159265358979323846;         // M_PI is no part of strict C++17
 
 }  // namespace
 
@@ -353,7 +354,7 @@ float Soundsystem_DetectFrequency(float frequency) {
   std::lock_guard<std::mutex> guard(g_sound_lock);
   if (!soundsystem.mixbuffer || soundsystem.rate == 0) return 0.0f;
   const uint32_t count = std::min<uint32_t>(soundsystem.bufferlength, soundsystem.mixsize / 4);
-  const float w = 2.0f * static_cast<float>(M_PI) * frequency / static_cast<float>(soundsystem.rate);
+  const float w = 2.0f * static_cast<float>(kPi) * frequency / static_cast<float>(soundsystem.rate);
   const float coeff = static_cast<float>(2.0 * std::cos(static_cast<double>(w)));
   float s1 = 0.0f;
   float s2 = 0.0f;

@@ -3,9 +3,11 @@
 // letterboxed with black bars, and F11 and a resize re-lay the picture out
 // (the program says so on standard output), then Escape still ends it with 0.
 // The window is found with xdotool and read back with ffmpeg's x11grab.
+// Last, --still's PNG against the capture tool's frame at the same time.
 #include <gtest/gtest.h>
 #include <lodepng.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -123,6 +125,62 @@ TEST(PlayerScreen, F11AndResizingLayThePictureOutAgain) {
       << describe(dir) << "\nout: " << test_util::read_file(dir + "/out.txt");
   EXPECT_EQ(test_util::read_file(dir + "/full.txt"), "1920x1080+0+0\n");
   EXPECT_EQ(test_util::read_file(dir + "/status.txt"), "0\n") << describe(dir);
+}
+
+// PSNR in dB of two RGBA pictures of one size over their colour channels;
+// 1000 for identical pictures.
+double psnr(const Picture& a, const Picture& b) {
+  double squares = 0.0;
+  size_t count = 0;
+  for (size_t i = 0; i < a.rgba.size() && i < b.rgba.size(); ++i) {
+    if (i % 4 == 3) continue;
+    const double d = static_cast<double>(a.rgba[i]) - b.rgba[i];
+    squares += d * d;
+    ++count;
+  }
+  if (squares == 0.0) return 1000.0;
+  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(count) / squares);
+}
+
+// `sprox --still S FILE` writes the frame sprox-capture --at S renders, at
+// the render size (--size too); a file that cannot be written fails with 1 and leaves no file.
+TEST(PlayerStill, TheStillFrameIsTheCapturesFrame) {
+#ifndef SPROX_CAPTURE
+  GTEST_SKIP() << "no sprox-capture in this build";
+#else
+  struct Case {
+    const char* seconds;
+    const char* name;
+    const char* size;  // --size given to both programs, or ""
+    unsigned width;    // of the PNG
+  };
+  const std::vector<Case> cases = {{"40.02", "a", "", 1280}, {"3.5", "b", "--size 640x360", 640}};
+  const std::string dir = "still";
+  std::string body;
+  for (const Case& c : cases)
+    body += std::string("'" SPROX_EXE "' --data '") + kImage + "' " + c.size + " --still " + c.seconds + " still_" + c.name +
+            ".png >/dev/null 2>>err.txt; echo $? >status_" + c.name + ".txt; '" SPROX_CAPTURE "' --quiet --data '" +
+            kImage + "' " + c.size + " --at " + c.seconds + " --png cap_" + c.name + " >/dev/null 2>>err.txt || exit 5;\n";
+  body += std::string("'" SPROX_EXE "' --data '") + kImage + "' --still 1 nowhere/x.png >/dev/null 2>unwritable.txt;"
+          " echo $? >status_unwritable.txt\n";
+  ASSERT_EQ(run_screen(dir, body), 0) << describe(dir);
+  for (const Case& c : cases) {
+    EXPECT_EQ(test_util::read_file(dir + "/status_" + c.name + ".txt"), "0\n") << c.seconds << describe(dir);
+    const Picture still = load(dir + "/still_" + c.name + ".png");
+    std::vector<fs::path> captured;
+    for (const auto& entry : fs::directory_iterator(dir + "/cap_" + c.name)) captured.push_back(entry.path());
+    ASSERT_EQ(captured.size(), 1u) << c.seconds;
+    const Picture capture = load(captured[0].string());
+    ASSERT_EQ(still.width, c.width) << c.seconds << " at the render size";
+    ASSERT_EQ(capture.width, c.width) << c.seconds;
+    ASSERT_EQ(still.height, capture.height) << c.seconds;
+    EXPECT_GE(psnr(still, capture), 40.0) << c.seconds;
+  }
+  EXPECT_EQ(test_util::read_file(dir + "/status_unwritable.txt"), "1\n");
+  EXPECT_NE(test_util::read_file(dir + "/unwritable.txt").find("--still nowhere/x.png: cannot write"), std::string::npos)
+      << test_util::read_file(dir + "/unwritable.txt");
+  EXPECT_FALSE(fs::exists(dir + "/nowhere")) << "nothing left behind";
+#endif
 }
 
 }  // namespace

@@ -63,6 +63,13 @@ TEST(PlayerOptions, AcceptedCommandLines) {
   EXPECT_EQ(window.options.width, 1366) << "within a pixel of 16:9";
   EXPECT_EQ(window.options.scale, 0.0f);
 
+  // --still takes a time and the file after it.
+  const Parsed still = parse({"--still", "40.02", "x.png", "--size=640x360"});
+  ASSERT_EQ(still.ok, 1) << still.message;
+  EXPECT_EQ(still.options.still_us, 40020000);
+  EXPECT_STREQ(still.options.stillfile, "x.png");
+  EXPECT_EQ(still.options.width, 640) << "the option after the file is read as usual";
+
   // --help wins over anything, mistakes included.
   const Parsed help = parse({"--bogus", "--help"});
   ASSERT_EQ(help.ok, 1);
@@ -94,6 +101,12 @@ TEST(PlayerOptions, RefusedCommandLinesNameTheirArgument) {
       {{"--scale", "half"}, "--scale 'half'"},
       {{"--fullscreen", "--window", "800x600"}, "--window cannot go with --fullscreen"},
       {{"--data", "a", "--dev", "b"}, "--data cannot go with --dev"},
+      {{"--still", "-1", "x.png"}, "--still '-1' is not a time in seconds"},
+      {{"--still", "1e3", "x.png"}, "--still '1e3' is not a time"},
+      {{"--still", "1.2.3", "x.png"}, "--still '1.2.3' is not a time"},
+      {{"--still", "86401", "x.png"}, "--still '86401' is not a time"},
+      {{"--still", "40"}, "--still needs a file after the time"},
+      {{"--still", "40", "x.png", "--fullscreen"}, "--still cannot go with --fullscreen"},
   };
   for (const Case& c : cases) {
     const Parsed parsed = parse(c.args);
