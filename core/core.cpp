@@ -2,6 +2,7 @@
 #include "core/core.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 // ---- Globals ----------------------------------------------------------------
 uint32_t g_mem_in_use = 0;
@@ -95,6 +97,22 @@ void core_keepstdio() {
     const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null >= 0 && null != fd) close(null);
   }
+}
+
+int core_writefile(const char* path, const void* bytes, size_t size, char* message, int capacity) {
+  struct stat info;
+  const bool replace = stat(path, &info) != 0 || S_ISREG(info.st_mode);
+  const std::string target = replace ? std::string(path) + ".part" : std::string(path);
+  FILE* file = fopen(target.c_str(), "wb");
+  if (!file) return core_fail(message, capacity, "%s", strerror(errno));
+  const bool written = fwrite(bytes, 1, size, file) == size;
+  int cause = errno;  // fwrite's reason, before fclose can change it
+  const bool closed = fclose(file) == 0;
+  if (written && !closed) cause = errno;
+  if (written && closed && (!replace || rename(target.c_str(), path) == 0)) return 1;
+  if (written && closed) cause = errno;
+  if (replace) remove(target.c_str());
+  return core_fail(message, capacity, "%s", strerror(cause));
 }
 
 void _dbg_assert(const char* file, int line, const char* expr) {

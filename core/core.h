@@ -136,6 +136,13 @@ int core_refuseoption(const char* program, const char* reason);
 typedef bool (*core_takeoption)(void* context, int found, const char* value, char* message, int capacity);
 int core_readcommandline(const char* program, int argc, const char* const* argv, const s_coreoptiondef* defs,
                          int numdefs, bool operands, void (*usage)(FILE* to), core_takeoption take, void* context);
+// Writes size bytes to path whole or not at all: a new name or a regular
+// file is written through "PATH.part" beside it and renamed over it only
+// when every byte is out (a full disk leaves the old file, or none); any
+// other kind of file (a FIFO, a device such as /dev/null) is written into
+// directly and never replaced. Returns 1, or 0 with the system's reason in
+// message.
+int core_writefile(const char* path, const void* bytes, size_t size, char* message, int capacity);
 // What a file's mode (as stat gives it) names, for a message: "a folder",
 // "a FIFO", "a character device", "a block device", "a socket", "a symbolic
 // link", "a file" (a regular one) or "an unknown kind of file".

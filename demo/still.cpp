@@ -8,8 +8,8 @@
 // starts. The post pass draws into a framebuffer of the render size, so the
 // picture does not depend on the window or the screen.
 //
-// The PNG is encoded in memory, written to FILE.part beside FILE and renamed
-// over FILE only when whole, so a failed write never leaves a partial file.
+// The PNG is encoded in memory and written whole or not at all
+// (core_writefile), so a failed write never leaves a partial file.
 //
 // Threads: main thread only.
 #include "demo/demo.h"
@@ -34,7 +34,6 @@
 namespace {
 
 constexpr int kExitFailure = 1;
-constexpr const char* kPartSuffix = ".part";  // the file while it is written
 
 // What a failure says, on standard error.
 constexpr const char* kMsgNoWindow = "sprox: --still: the window could not be opened\n";
@@ -47,26 +46,6 @@ double g_heldclock = 0.0;  // seconds: the effects' clock while the frame render
 
 // ---- Internal functions ---------------------------------------------------------------
 double held_clock() { return g_heldclock; }
-
-// Writes the bytes to path through path.part; returns false with errno's
-// reason printed, the part file removed.
-bool write_whole(const char* path, const unsigned char* bytes, size_t size) {
-  const std::string part = std::string(path) + kPartSuffix;
-  FILE* file = fopen(part.c_str(), "wb");
-  if (!file) {
-    fprintf(stderr, kMsgCannotWrite, path, strerror(errno));
-    return false;
-  }
-  const bool written = fwrite(bytes, 1, size, file) == size;
-  int cause = errno;  // fwrite's reason, before fclose can change it
-  const bool closed = fclose(file) == 0;
-  if (written && !closed) cause = errno;
-  if (written && closed && rename(part.c_str(), path) == 0) return true;
-  if (written && closed) cause = errno;
-  remove(part.c_str());
-  fprintf(stderr, kMsgCannotWrite, path, strerror(cause));
-  return false;
-}
 
 }  // namespace
 
@@ -118,7 +97,9 @@ int Demo_WriteStill(int64_t time_us, const char* path) {
     fprintf(stderr, kMsgCannotEncode, path, lodepng_error_text(code));
     return kExitFailure;
   }
-  const bool written = write_whole(path, png, size);
+  char reason[512];
+  const bool written = core_writefile(path, png, size, reason, sizeof reason);
   free(png);
+  if (!written) fprintf(stderr, kMsgCannotWrite, path, reason);
   return written ? 0 : kExitFailure;
 }

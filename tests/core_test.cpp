@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -175,4 +176,34 @@ TEST(CoreOptions, HelpAnswersAloneAndRefusalsShareOneForm) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(core_refuseoption("musicgen", "unknown option '--x'"), CORE_EXIT_USAGE);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "musicgen: unknown option '--x' (see musicgen --help)\n");
+}
+
+// A file is written whole or not at all; what is not a regular file is
+// written into, never replaced.
+TEST(CoreFiles, WriteFileWholeOrNotAtAllAndNeverReplacesADevice) {
+  std::filesystem::remove_all("writes");
+  std::filesystem::create_directories("writes");
+  test_util::write_file("writes/old.bin", "old contents");
+  struct Case {
+    const char* path;
+    int result;
+    bool regular;  // a regular file holding the bytes afterwards
+  };
+  const Case cases[] = {
+      {"writes/new.bin", 1, true},
+      {"writes/old.bin", 1, true},
+      {"/dev/null", 1, false},
+      {"writes/missing/x.bin", 0, false},
+  };
+  for (const Case& c : cases) {
+    char reason[128] = "";
+    EXPECT_EQ(core_writefile(c.path, "fresh", 5, reason, sizeof reason), c.result) << c.path;
+    EXPECT_EQ(reason[0] != 0, c.result == 0) << c.path << ": " << reason;
+    EXPECT_EQ(std::filesystem::is_regular_file(c.path), c.regular) << c.path;
+    if (c.regular) {
+      EXPECT_EQ(test_util::read_file(c.path), "fresh") << c.path;
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::string(c.path) + ".part")) << c.path;
+  }
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }

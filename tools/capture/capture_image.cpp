@@ -98,20 +98,12 @@ int capture_writepng(const char* path, const s_captureimage* image, char* messag
     free(png);
     return core_fail(message, capacity, "cannot encode %s: %s", path, lodepng_error_text(code));
   }
-  FILE* file = fopen(path, "wb");
-  if (!file) {
-    free(png);
-    return core_fail(message, capacity, "cannot write %s: %s", path, strerror(errno));
-  }
-  const bool written = fwrite(png, 1, size, file) == size;
-  const int cause = errno;  // fwrite's reason, before fclose can change it
-  const bool closed = fclose(file) == 0;
+  // Whole or not at all: no truncated picture is left behind (a full disk, say).
+  char reason[256];
+  const int written = core_writefile(path, png, size, reason, sizeof(reason));
   free(png);
-  if (written && closed) return 1;
-  // No truncated picture is left behind (a full disk, say).
-  core_fail(message, capacity, "cannot write %s: %s", path, strerror(written ? errno : cause));
-  capture_removepartial(path);
-  return 0;
+  if (!written) return core_fail(message, capacity, "cannot write %s: %s", path, reason);
+  return 1;
 }
 
 void capture_removepartial(const char* path) {
