@@ -135,6 +135,83 @@ TEST(ScenesFraming, NamesHoldAFullBarBeforeAnythingCoversThem) {
   }
 }
 
+// Swaps a card for a transparent image for as long as it lives, so that a
+// render shows what lies behind the card's type.
+class SeeThrough {
+ public:
+  explicit SeeThrough(s_bitmap* image) : image_(image), texture_(image->textureid) {
+    const uint32_t clear = 0;
+    glGenTextures(1, &clear_);
+    glBindTexture(GL_TEXTURE_2D, clear_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &clear);
+    image_->textureid = clear_;
+  }
+  ~SeeThrough() {
+    image_->textureid = texture_;
+    glDeleteTextures(1, &clear_);
+  }
+  SeeThrough(const SeeThrough&) = delete;
+  SeeThrough& operator=(const SeeThrough&) = delete;
+
+ private:
+  s_bitmap* image_;
+  unsigned int texture_;
+  GLuint clear_ = 0;
+};
+
+// The luminance contrast (screen relative luminance, 0.05 for flare) between
+// the dark and the bright tenth of the pixels a card covers: its fill against
+// its rim or shadow. 0 when the card covers almost nothing.
+double CardContrast(double tick, s_bitmap* card) {
+  scenes::RenderAtTick(tick);
+  const scenes::Frame with = scenes::ReadFrameBuffer(fx1_framebuffer_id);
+  SeeThrough clear(card);
+  scenes::RenderAtTick(tick);
+  const scenes::Frame without = scenes::ReadFrameBuffer(fx1_framebuffer_id);
+  auto linear = [](uint8_t v) { return v <= 10 ? v / 3294.6 : std::pow((v / 255.0 + 0.055) / 1.055, 2.4); };
+  std::vector<double> type;
+  for (size_t i = 0; i + 2 < with.rgb.size(); i += 3)
+    if (std::abs(scenes::Luma(&with.rgb[i]) - scenes::Luma(&without.rgb[i])) > 24.0)
+      type.push_back(0.2126 * linear(with.rgb[i]) + 0.7152 * linear(with.rgb[i + 1]) + 0.0722 * linear(with.rgb[i + 2]));
+  if (type.size() < 200) return 0.0;
+  std::sort(type.begin(), type.end());
+  return (type[type.size() * 9 / 10] + 0.05) / (type[type.size() / 10] + 0.05);
+}
+
+// Every word card of the intro and the outro, once landed, stands out of
+// what rings it by at least 4.5:1 (the orange "fizzing" is poured blue).
+TEST(ScenesFraming, CardTypeStandsOutOfTheSoda) {
+  SCENES_REQUIRE_SHOW();
+  struct Case {
+    int event, state, ticks;
+    s_bitmap* card;
+  };
+  const Case cases[] = {
+      {1, 0, 20, &bmp_intro1}, {1, 1, 20, &bmp_intro2}, {1, 2, 20, &bmp_intro3},  {1, 2, 44, &bmp_intro3},
+      {1, 3, 44, &bmp_intro4}, {12, 0, 12, &bmp_own1},  {12, 3, 20, &bmp_outro1}, {12, 5, 16, &bmp_outro3},
+  };
+  for (const Case& c : cases)
+    EXPECT_GT(CardContrast(scenes::StateTick(c.event, c.state) + c.ticks, c.card), 4.5)
+        << "event " << c.event << " state " << c.state << " at " << c.ticks << " ticks";
+}
+
+// Inside a state, the camera cuts to a new framing on the bar line: the
+// picture jumps by far more across it than between two frames as far apart
+// inside the bar (block by block, so that rising bubbles do not count).
+TEST(ScenesFraming, CameraCutsOnTheBarLinesInsideAState) {
+  SCENES_REQUIRE_SHOW();
+  const int bars[][3] = {{1, 0, 1}, {1, 1, 1}, {1, 2, 1}, {1, 3, 1}, {2, 0, 2}, {2, 1, 1}, {2, 1, 2}, {12, 3, 1}, {12, 4, 1}};
+  auto scene = [](double tick) { return (scenes::RenderAtTick(tick), scenes::ReadFrameBuffer(fx1_framebuffer_id)); };
+  for (const auto& [event, state, bar] : bars) {
+    const double line = scenes::StateTick(event, state) + bar * scenes::kBarTicks;
+    const double across = scenes::BlockDifference(scene(line - 0.5), scene(line + 0.5));
+    const double inside = scenes::BlockDifference(scene(line - 3.5), scene(line - 2.5));
+    EXPECT_GT(across, 3.0 * inside + 2.0) << "event " << event << " state " << state << " bar " << bar << ": "
+                                          << across << " vs " << inside;
+  }
+}
+
 TEST(ScenesFraming, OpeningStartsDarkAndLocksOntoThePicture) {
   SCENES_REQUIRE_SHOW();
   const scenes::Frame off = scenes::RenderAtTick(0);

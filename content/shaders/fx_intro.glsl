@@ -7,14 +7,19 @@
 //     a quick exit before the next; the bubbles thicken and the light opens
 //     up with every card, as the music's filter does. The first card flies
 //     in from the front while the dissolve into the event ends, so that it
-//     lands on the downbeat with nothing empty before it.
+//     lands on the downbeat with nothing empty before it. A camera dollies
+//     through the soda's layers: each card's first bar pushes in on a
+//     sideways track, its second cuts on the bar line to a wide, rolled
+//     framing; the card slides out along the track into the next slam.
 //   event 12 (the outro): the picture is inside a glass that drains one
 //     step on every bar line, sloshing, while the light cools as the music's
 //     filter closes. "own" three times, one bar each, hitting on every beat;
 //     then "own demoscene" rises in, its N wobbles and pops off like a
 //     bottle cap on the bar's last beat, an E drops in with a fizz burst on
 //     the next downbeat, and "owe demoscene" holds for two bars before it
-//     blushes orange under the sea that ends the event.
+//     fills orange from its feet under the sea that ends the event. The
+//     camera cuts to a new framing on every bar line (tight on the N while
+//     it wobbles) and pushes in or tracks inside the bar.
 //
 // Both rows bind the background (introbg.png) on texture0 and the cards from
 // texture1 on; event 1 adds the mono fizz texture on texture5 (which is a card
@@ -48,8 +53,9 @@ const vec2 CARD = PICTURE;   // every card is a full-screen picture, pixels
 
 // ---- Internal functions ---------------------------------------------------------
 // One layer of rising bubbles, one bubble at most per cell of a grid that
-// scrolls upwards. Returns (rim and highlight, body coverage).
-vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed) {
+// scrolls upwards, its radius grown by the share `swell` (the kick) as far as
+// the cell allows. Returns (rim and highlight, body coverage).
+vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float seed, float swell) {
   vec2 q = p * cells;
   q.y -= t * speed;
   vec2 id = floor(q);
@@ -63,6 +69,7 @@ vec2 bubbles(vec2 p, float cells, float speed, float t, float density, float see
                 0.5 + (h / density - 0.5) * 2.0 * m);
   vec2 f = fract(q) - c;
   float d = length(f);
+  r = min(r * (1.0 + swell), 0.5 - aa);   // the kick's swell, kept inside the cell
   float disc = smoothstep(r + aa, r - aa, d);
   float rim = disc * smoothstep(r * 0.6, r, d);
   float glint = smoothstep(r * 0.32, r * 0.12, length(f - vec2(-0.38, 0.38) * r));
@@ -123,58 +130,110 @@ vec3 overStraight(vec3 col, vec4 k, float alpha) {
 }
 
 // ---- The intro ------------------------------------------------------------------
+// The camera of the intro: it dollies through the soda, whose layers stand at
+// depths in front of it (the backdrop far, the word card at CARD_DEPTH, the
+// nearest bubbles just in front of the lens), so that every move shows
+// parallax. Each card's first bar pushes in while it tracks sideways; its
+// second bar cuts hard on the bar line to a wider, rolled framing that pushes
+// in again while the track runs back. The side swaps with every card.
+const float CARD_DEPTH = 2.0;   // the cards' layer, in the units of the camera's z
+const float CARD_SIZE = 0.88;   // the cards' scale at rest: room for the push-in
+
+// The intro camera for the bar n of the event (0..7) at the bar's fraction u:
+// (x, y, z, roll); z > 0 is towards the picture. While the event is incoming
+// it waits at the start of the first bar's track.
+vec4 introCamera(float n, float u) {
+  float side = mod(floor(n * 0.5), 2.0) < 0.5 ? 1.0 : -1.0;
+  if (mod(n, 2.0) < 0.5) return vec4(side * 0.16 * (u - 0.5), 0.0, 0.18 * u, 0.0);
+  return vec4(-side * 0.16 * (u - 0.5), -0.04, -0.3 + 0.2 * u, side * 0.05);
+}
+
+// A centred screen point pc (screen heights) as the camera cam sees the
+// layer at depth d: the layer's own centred point.
+vec2 layerPoint(vec2 pc, vec4 cam, float d) {
+  return fastRot(cam.w) * pc * (1.0 - cam.z / d) + cam.xy / d;
+}
+
+// A centred layer point back in the cards' pixels (y down).
+vec2 layerPixel(vec2 q) { return vec2(q.x * CARD.y + 0.5 * CARD.x, 0.5 * CARD.y - q.y * CARD.y); }
+
 vec3 introScene(vec2 img, vec2 p, float st, bool incoming) {
   float t = time;
   // How far the event has run, 0..1 (0 while it is only incoming): it opens
   // up towards its end.
   float run = incoming ? 0.0 : clamp((2.0 * float(state) * BAR + st) / (8.0 * BAR), 0.0, 1.0);
-  float beat = fract(st / BEAT);
   float halfbeat = fract(st / (2.0 * BEAT));
-  float pulse = exp(-beat * 5.0);
-  if (incoming) pulse *= 0.3;
+  float pulse = incoming ? 0.3 * exp(-fract(st / BEAT) * 5.0) : exp(-fract(st / BEAT) * 5.0);
+  float kp = kickPulse(st);
 
-  // ---- Background: the soda, slowly breathing --------------------------------
-  float zoom = 1.06 + 0.03 * sin(t * 0.23);
-  vec2 buv = 0.5 + (img / CARD - 0.5) / zoom + vec2(0.01 * sin(t * 0.17), 0.008 * sin(t * 0.13));
+  // ---- The camera ------------------------------------------------------------
+  float inState = max(st, 0.0);
+  float barInState = floor(inState / BAR);
+  vec4 cam = introCamera(2.0 * float(state) + barInState, incoming ? 0.0 : inState / BAR - barInState);
+  vec2 centre = vec2(0.5 * resolution.x / resolution.y, 0.5);
+  vec2 pc = p - centre;
+
+  // ---- Background: the soda, slowly breathing, far behind --------------------
+  vec2 bq = layerPoint(pc, cam, 8.0);
+  float zoom = 1.17 + 0.03 * sin(t * 0.23);   // room for the wide, rolled framings
+  vec2 buv = 0.5 + (layerPixel(bq) / CARD - 0.5) / zoom + vec2(0.01 * sin(t * 0.17), 0.008 * sin(t * 0.13));
   vec3 col = texture2D(texture0, buv).rgb;
   float open = 0.55 + 0.45 * run;
   col *= 0.75 + 0.35 * open;
 
   // Light from below and a soft glow behind the words, on the beat.
-  vec2 cp = p - vec2(0.5 * resolution.x / resolution.y, 0.5);
-  float glow = exp(-dot(cp, cp) * 3.0);
+  vec2 cq = layerPoint(pc, cam, CARD_DEPTH);
+  float glow = exp(-dot(cq, cq) * 3.0);
   col += mix(ORANGE_2DP, AMBER, run) * glow * (0.12 + 0.18 * pulse) * open;
   col += FIZZ_CREAM * 0.08 * smoothstep(0.45, 0.0, p.y) * open;
 
   // ---- The cards: one per two-bar state, with its echo under it ---------------
   // The last one is still on screen when the flash into the title takes over.
   // While the event is incoming, the first card flies in from the front over
-  // the dissolve's last beat and lands on the downbeat.
+  // the dissolve's last beat and lands on the downbeat. A card leaves by
+  // sliding out along the camera's track over the last half beat of its state.
   vec2 wander = vec2(8.0 * sin(t * 0.9), 6.0 * sin(t * 1.3));
   float tilt = 0.025 * sin(t * 0.7);
-  vec2 e = incoming ? flyIn(st) : slam(st, 2.0 * BAR, 0.22, state < 3);
+  vec2 e = incoming ? flyIn(st) : slam(st, 2.0 * BAR, 0.0, false);
+  float leave = state < 3 && !incoming ? smoothstep(2.0 * BAR - 0.5 * BEAT, 2.0 * BAR, st) : 0.0;
+  float side = mod(float(state), 2.0) < 0.5 ? 1.0 : -1.0;
+  wander.x += side * 1400.0 * leave * leave;
   float echo = incoming ? 0.0 : halfbeat;
   int image = state < 3 ? state + 1 : 4;
   float angle = (image == 1 || image == 3) ? tilt : -tilt;
-  vec3 c1 = cardUv(img, wander, e.x * (1.0 + 0.3 * echo), angle);
-  vec3 c2 = cardUv(img, wander, e.x, angle);
+  vec2 cimg = layerPixel(cq);
+  float size = CARD_SIZE * e.x * (1.0 + 0.05 * kp);
+  vec3 c1 = cardUv(cimg, wander, size * (1.0 + 0.3 * echo), angle);
+  vec3 c2 = cardUv(cimg, wander, size, angle);
   vec2 monoUv = vec2(img.x / CARD.y * 0.7, img.y / CARD.y * 0.7 + t * 0.05);
   vec4 t5 = texture2D(texture5, monoUv);
   vec4 k1 = pick(image, texture2D(texture1, c1.xy), texture2D(texture2, c1.xy), texture2D(texture3, c1.xy),
                  texture2D(texture4, c1.xy), t5, t5);
   vec4 k2 = pick(image, texture2D(texture1, c2.xy), texture2D(texture2, c2.xy), texture2D(texture3, c2.xy),
                  texture2D(texture4, c2.xy), t5, t5);
+  if (image == 3) {
+    // "fizzing" is lettered soda orange in a white rim, which the orange
+    // soda swallows: its fill is poured deep blue here, so that the word
+    // stands off its rim and the soda by far more than 4.5:1.
+    vec3 blue = mix(POOL_DEEP, NAVY, c2.y);
+    k1.rgb = mix(k1.rgb, blue, clamp((k1.r - k1.b) * 1.6, 0.0, 1.0));
+    k2.rgb = mix(k2.rgb, blue, clamp((k2.r - k2.b) * 1.6, 0.0, 1.0));
+  }
   float alpha1 = incoming ? 0.0 : 0.35 * (1.0 - echo) * e.y * smoothstep(0.0, 0.3, st);
 
   // The mono fizz haze drifts up through the intro.
   col += FIZZ_CREAM * t5.r * 0.1 * (0.4 + 0.6 * run);
 
-  // ---- Bubbles: three layers, nearer ones larger and faster ------------------
+  // ---- Bubbles: three layers at three depths, nearer ones larger and faster;
+  // the kick swells them ---------------------------------------------------------
   float speed = 0.8 + 0.6 * run;
   float dens = 0.3 + 0.25 * run;
-  vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, dens, 1.0);
-  vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, dens * 0.8, 7.0);
-  vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, dens * 0.55, 13.0);
+  float swell = 0.25 * kp;
+  vec2 b1 = bubbles(layerPoint(pc, cam, 4.5) + centre, 14.0, 1.6 * speed, t, dens, 1.0, swell);
+  vec2 b2 = bubbles(layerPoint(pc, cam, 3.0) + centre + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, dens * 0.8, 7.0,
+                    swell);
+  vec2 b3 = bubbles(layerPoint(pc, cam, 1.2) + centre + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, dens * 0.55, 13.0,
+                    swell);
   col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
   col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
 
@@ -220,15 +279,43 @@ vec3 letterUv(vec2 img, vec2 offset, float lift, float spin) {
   return vec3(q / CARD, inBox);
 }
 
-vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
+// The outro's camera at bar n of the event (0..7, fractional; below 0 while
+// incoming): (x, y, z, roll), as the intro's, seen through layerPoint. Every
+// bar line cuts to a new framing: the three "own"s from low left, high
+// right and straight on, each pushing in; "own demoscene" wide, then tight
+// on its N as it wobbles and pops; the E's landing cuts back wide; the
+// second bar of "owe" tracks low across the glass; the last bar pulls back.
+vec4 outroCamera(float b) {
+  float n = floor(max(b, 0.0));
+  float u = b < 0.0 ? 0.0 : b - n;
+  if (n < 0.5) return vec4(-0.12 + 0.06 * u, -0.06, 0.2 * u, 0.05);
+  if (n < 1.5) return vec4(0.12 - 0.06 * u, 0.05, 0.2 * u, -0.05);
+  if (n < 2.5) return vec4(0.0, 0.0, 0.1 + 0.2 * u, 0.0);
+  if (n < 3.5) return vec4(0.0, 0.0, -0.25 + 0.2 * u, 0.0);
+  if (n < 4.5) return vec4(0.38, 0.30, 0.5 + 0.2 * u, 0.03 * u);   // the N held in the middle
+  if (n < 5.5) return vec4(0.0, 0.0, -0.2 + 0.15 * u, 0.0);
+  if (n < 6.5) return vec4(0.22 - 0.44 * u, -0.1, 0.0, -0.03);
+  return vec4(0.0, 0.0, 0.1 - 0.3 * u, 0.0);
+}
+
+vec3 outroScene(vec2 pScreen, float st, bool incoming) {
   float t = time;
-  float x = p.x;
   // The bar position in the event (negative while incoming).
   float stateBar = state <= 2 ? float(state) : (state == 3 ? 3.0 : (state == 4 ? 5.0 : 7.0));
   float b = incoming ? st / BAR : stateBar + st / BAR;
   float run = clamp(b / OUTRO_BARS, 0.0, 1.0);
   float beat = fract(st / BEAT);
   float pulse = incoming ? 0.0 : exp(-beat * 5.0);
+  float kp = incoming ? 0.0 : kickPulse(st);
+
+  // The camera: the glass stands at depth 3, the words at CARD_DEPTH, the
+  // nearest bubbles just in front of the lens.
+  vec4 cam = outroCamera(b);
+  vec2 centre = vec2(0.5 * resolution.x / resolution.y, 0.5);
+  vec2 pc = pScreen - centre;
+  vec2 p = layerPoint(pc, cam, 3.0) + centre;
+  vec2 img = layerPixel(layerPoint(pc, cam, CARD_DEPTH));
+  float x = p.x;
 
   // ---- The glass: soda below its level, the wet empty glass above ------------
   float level = sodaLevel(b, x);
@@ -256,9 +343,13 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
 
   // ---- Bubbles, in the soda only; they slow down as it drains ----------------
   float speed = 1.2 - 0.7 * run;
-  vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, 0.4, 1.0) * inSoda;
-  vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, 0.3, 7.0) * inSoda;
-  vec2 b3 = bubbles(p + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, 0.22, 13.0) * inSoda;
+  float swell = 0.25 * kp;
+  vec2 b1 = bubbles(p, 14.0, 1.6 * speed, t, 0.4, 1.0, swell) * inSoda;
+  vec2 b2 = bubbles(p + vec2(0.37, 0.0), 8.0, 1.3 * speed, t, 0.3, 7.0, swell) * inSoda;
+  // the nearest layer sits in front of the words, nearer the lens
+  vec2 pn = layerPoint(pc, cam, 1.3) + centre;
+  float inSodaNear = smoothstep(-0.004, 0.004, sodaLevel(b, pn.x) - pn.y);
+  vec2 b3 = bubbles(pn + vec2(0.11, 0.0), 4.5, 0.9 * speed, t, 0.22, 13.0, swell) * inSodaNear;
   col = mix(col, col * 1.15 + 0.05, (b1.y + b2.y) * 0.25);
   col += FIZZ_CREAM * (b1.x * 0.35 + b2.x * 0.5);
 
@@ -289,8 +380,7 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     vec2 s = c.xy - shadowStep;
     shadow = pick(state + 1, texture2D(texture1, s), texture2D(texture2, s), texture2D(texture3, s),
                   vec4(0.0), vec4(0.0), vec4(0.0)).a * c.z;
-    // the last beat of the bar leaves for the next card
-    if (!incoming) shown *= 1.0 - smoothstep(BAR - 0.12, BAR, st);
+    // (the next bar's card and framing cut in on the bar line)
   } else if (state == 3) {
     // "own demoscene" jumps up from below and settles; in its second bar the
     // N starts to wobble, harder and harder, and on the last beat it pops off
@@ -328,10 +418,12 @@ vec3 outroScene(vec2 img, vec2 p, float st, bool incoming) {
     vec4 owe = texture2D(texture5, c.xy) * c.z;
     shadow = texture2D(texture5, c.xy - shadowStep).a * c.z;
     if (state == 5) {
-      // (its white twin is read only while the blush runs)
+      // the orange rises through the letters from their feet over the first
+      // beat, as soda poured into them (the white twin is read only while it
+      // rises)
       float blush = smoothstep(0.0, BEAT, st);
       vec4 orange = texture2D(texture6, c.xy) * c.z;
-      owe = blush < 1.0 ? mix(owe, orange, blush) : orange;
+      owe = c.y * CARD.y > mix(640.0, 80.0, blush) ? orange : owe;
       shadow = texture2D(texture6, c.xy - shadowStep).a * c.z;
     }
     k = owe;
@@ -364,7 +456,7 @@ void main() {
   // reads only the cards its state shows.
   bool incoming = event == 0 || event == 11;
   vec3 col;
-  if (event >= 11) col = outroScene(img, p, statetime, incoming);
+  if (event >= 11) col = outroScene(p, statetime, incoming);
   else col = introScene(img, p, statetime, incoming);
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }
