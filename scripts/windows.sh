@@ -52,10 +52,11 @@ rm -f dist/sprox.exe "$zipfile"
 "$triple-strip" -o "$build/dist/sprox-stripped.exe" "$build/sprox.exe"
 mapfile -t inputs < build/sprox-pack-inputs.txt
 build/corepack -o "$build/dist/sprox.exe" --append "$build/dist/sprox-stripped.exe" "${inputs[@]}"
-# The same image as the host's sprox.dat, then its 4-byte trailer.
-exe_size=$(stat -c %s "$build/dist/sprox.exe") dat_size=$(stat -c %s build/sprox.dat)
-tail -c $((dat_size + 4)) "$build/dist/sprox.exe" | head -c "$dat_size" | cmp -s - build/sprox.dat ||
-  { echo "windows.sh: the image appended to sprox.exe differs from build/sprox.dat" >&2; exit 1; }
+# The same files as the host's sprox.dat (their offsets count from the exe's start).
+listing() { build/corepack --list "$1" | awk '{ print $1, $3, $4 }'; }
+[ "$(listing "$build/dist/sprox.exe")" = "$(listing build/sprox.dat)" ] ||
+  { echo "windows.sh: the image appended to sprox.exe does not hold build/sprox.dat's files" >&2; exit 1; }
+exe_size=$(stat -c %s "$build/dist/sprox.exe")
 
 # ---- What the viewer's Windows needs: system DLLs only, and no console.
 headers=$("$triple-objdump" -p "$build/dist/sprox.exe")

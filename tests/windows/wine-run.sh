@@ -93,15 +93,20 @@ wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds
 window() { xdotool search --name "^$title\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window)" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
-# escape PID: Escape to the show's window until the show PID ends (15 s at most).
+# escape PID: Escape to the show's window until the show PID ends (15 s at
+# most). Without a window manager Wine takes the key both sent to its window
+# and, once the pointer is inside, typed through XTEST (held a moment).
 escape() {
   local w
   for _ in 1 2 3 4 5; do
     gone "$1" && return 0
     w=$(window)
-    [ -n "$w" ] && timeout 5 xdotool windowfocus --sync "$w" 2>/dev/null
-    xdotool key Escape 2>/dev/null
-    wait_for 3 gone "$1" && return 0
+    if [ -n "$w" ]; then
+      xdotool key --window "$w" Escape 2>/dev/null
+      wait_for 1 gone "$1" && return 0
+      xdotool windowfocus "$w" mousemove --window "$w" 40 40 keydown Escape sleep 0.2 keyup Escape 2>/dev/null
+    fi
+    wait_for 2 gone "$1" && return 0
   done
   return 1
 }
@@ -114,7 +119,7 @@ start() {
 
 t0=$SECONDS
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  timeout 180 wineboot --init >"$out/wineboot.log" 2>&1 ||
+  { timeout 180 wineboot --init && timeout 60 wineserver -w; } >"$out/wineboot.log" 2>&1 ||
     { echo "FAILED: the Wine prefix could not be made:"; tail -n 20 "$out/wineboot.log"; exit 1; }
   echo "made the Wine prefix in $((SECONDS - t0)) s"
 fi
