@@ -24,13 +24,27 @@
 # glibc, libGL, the X11 client libraries and libasound.so.2 on the viewer's
 # machine. Left empty (every other build), the system's shared libraries.
 #
+# Windows (preset windows, cmake/toolchain-mingw64.cmake, scripts/windows.sh):
+# the engine alone, with SPROX_STATIC_DEPS as above, OpenGL::GL naming
+# opengl32, and every executable linked -static (the C, C++ and thread
+# run-times inside) and -mwindows (no console window), with winmm (waveOut)
+# and opengl32 at the end of every link line: the program then needs only
+# DLLs that every Windows has. FreeType, Xlib, zlib and ALSA belong to Linux
+# and the host tools and are not looked up there.
+#
 # Threads: the main thread only (configure time).
 include_guard(GLOBAL)
 
 set(SPROX_STATIC_DEPS "" CACHE PATH
     "Folder of the GLFW, GLEW and LodePNG sources to link statically (empty: the system's shared libraries)")
 
-find_package(PkgConfig REQUIRED)
+if(WIN32 AND NOT SPROX_STATIC_DEPS)
+  message(FATAL_ERROR "The Windows build links GLFW, GLEW and LodePNG from their sources: "
+                      "set SPROX_STATIC_DEPS (scripts/windows.sh fetches them into build-windows/deps)")
+endif()
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+endif()
 find_package(Threads REQUIRED)
 if(SPROX_STATIC_DEPS)
   # libGL.so.1: the one name for GL and GLX that every Linux has, with the GL
@@ -38,10 +52,12 @@ if(SPROX_STATIC_DEPS)
   set(OpenGL_GL_PREFERENCE LEGACY)
 endif()
 find_package(OpenGL REQUIRED)
-find_package(ZLIB REQUIRED)
-pkg_check_modules(FREETYPE2 REQUIRED IMPORTED_TARGET freetype2)
-pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
-pkg_check_modules(ALSA QUIET IMPORTED_TARGET alsa)
+if(NOT WIN32)
+  find_package(ZLIB REQUIRED)
+  pkg_check_modules(FREETYPE2 REQUIRED IMPORTED_TARGET freetype2)
+  pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+  pkg_check_modules(ALSA QUIET IMPORTED_TARGET alsa)
+endif()
 
 if(SPROX_STATIC_DEPS)
   foreach(sprox_dep_file glfw3/CMakeLists.txt glew/src/glew.c lodepng/lodepng.cpp)
@@ -76,7 +92,12 @@ if(SPROX_STATIC_DEPS)
   foreach(sprox_dep glfw sprox_glew sprox_lodepng)
     target_compile_options(${sprox_dep} PRIVATE -w)
   endforeach()
-  string(APPEND CMAKE_EXE_LINKER_FLAGS " -static-libstdc++ -static-libgcc")
+  if(WIN32)
+    string(APPEND CMAKE_EXE_LINKER_FLAGS " -static -mwindows")
+    string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lwinmm -lopengl32")
+  else()
+    string(APPEND CMAKE_EXE_LINKER_FLAGS " -static-libstdc++ -static-libgcc")
+  endif()
 else()
   pkg_check_modules(GLFW3 REQUIRED IMPORTED_TARGET glfw3)
   pkg_check_modules(GLEW REQUIRED IMPORTED_TARGET glew)

@@ -24,6 +24,10 @@ function(sprox_pack_image out)
     COMMENT "Packing the resource image ${out}"
     VERBATIM)
   add_custom_target(sprox_data ALL DEPENDS ${out})
+  # The inputs, one a line, for builds that pack this image again with the
+  # host's corepack (scripts/windows.sh appends it to the Windows program).
+  list(JOIN paths "\n" lines)
+  file(WRITE ${CMAKE_BINARY_DIR}/sprox-pack-inputs.txt "${lines}\n")
 
   # The one file to hand out (scripts/release.sh, not part of ALL): the
   # program stripped, then the same image appended to it with its trailer,

@@ -4,8 +4,10 @@
 # With --web, also what the web build and its browser test need: Debian's
 # emscripten and chromium, and puppeteer-core from npm in tests/web/; where
 # they cannot be installed it says so and goes on (the browser test is then
-# skipped). The tests themselves install nothing.
-#   bash scripts/install-deps.sh [--web]
+# skipped). With --windows, the cross compiler, Wine and zip of the Windows
+# build (scripts/windows.sh), which fails without them. The tests themselves
+# install nothing.
+#   bash scripts/install-deps.sh [--web | --windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +23,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 web_packages=(emscripten chromium)
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 zip)
 [ -d tests/web/node_modules/puppeteer-core ] || command -v npm >/dev/null || web_packages+=(npm)
 
 # install_missing PACKAGES...: installs those of PACKAGES that are missing.
@@ -37,6 +40,11 @@ install_missing() {
 }
 
 install_missing "${packages[@]}"
+if [ "${1:-}" = --windows ]; then
+  install_missing "${windows_packages[@]}" ||
+    { echo "install-deps.sh: MinGW-w64, Wine or zip could not be installed (${windows_packages[*]})" >&2; exit 1; }
+  exit 0
+fi
 [ "${1:-}" = --web ] || exit 0
 web_ok=1
 install_missing "${web_packages[@]}" || web_ok=0

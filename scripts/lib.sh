@@ -87,3 +87,26 @@ sprox_sanitizer_env() {
 sprox_median() {
   sort -g | awk '{ v[NR] = $1 } END { if (!NR) exit; print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
+
+# sprox_frame_match A.png B.png: prints "PSNR P dB, SSIM S" (ffmpeg's psnr
+# and ssim filters, in RGB) for two frames of the same size; status 0 when
+# they match (PSNR at least SPROX_FRAME_MIN_PSNR or SSIM at least
+# SPROX_FRAME_MIN_SSIM; identical frames have PSNR inf), 1 when they do not,
+# 2 (with ffmpeg's last lines) when ffmpeg gave no score.
+SPROX_FRAME_MIN_PSNR=30
+SPROX_FRAME_MIN_SSIM=0.95
+sprox_frame_match() {
+  local scores psnr ssim
+  scores=$(ffmpeg -nostdin -hide_banner -nostats -i "$1" -i "$2" \
+    -lavfi "[0:v]format=rgb24[a0];[1:v]format=rgb24[b0];[a0]split[a1][a2];[b0]split[b1][b2];[a1][b1]psnr;[a2][b2]ssim" \
+    -f null - 2>&1)
+  psnr=$(sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' <<<"$scores" | head -n 1)
+  ssim=$(sed -n 's/.*SSIM.* All:\([0-9.]*\).*/\1/p' <<<"$scores" | head -n 1)
+  if [ -z "$psnr" ] || [ -z "$ssim" ]; then
+    echo "no score from ffmpeg: $(tail -n 3 <<<"$scores" | paste -sd ' ')"
+    return 2
+  fi
+  echo "PSNR $psnr dB, SSIM $ssim"
+  awk -v p="$psnr" -v s="$ssim" -v mp="$SPROX_FRAME_MIN_PSNR" -v ms="$SPROX_FRAME_MIN_SSIM" \
+    'BEGIN { exit !(p == "inf" || p + 0 >= mp || s + 0 >= ms) }'
+}

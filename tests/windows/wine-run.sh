@@ -1,0 +1,232 @@
+#!/usr/bin/env bash
+# The Windows program (dist/sprox.exe, scripts/windows.sh) under Wine, in an
+# X server and a PulseAudio server of this run's own, copied alone into an
+# empty folder whose name has a space and a non-ASCII letter:
+#   still   `sprox.exe --still T f.png` at six show times matches the host's
+#           `sprox-capture --at T` (PSNR >= 30 dB or SSIM >= 0.95, ffmpeg)
+#   sound   the show plays its music into the server's null sink: the sink's
+#           monitor, recorded, is sprox8a.wav (pulse_check aligns it and fits
+#           one gain; SNR >= 40 dB; one more attempt for dropouts under load);
+#           Escape ends it with status 0 and the audio start-up lines printed
+#   nodata  the program without its appended image (build-windows/sprox.exe)
+#           in an empty folder exits 1 with the data lookup's message
+#   dev     `sprox.exe --dev FOLDER` (the host build's loose files, copied)
+#           reloads post.glsl when it is rewritten (the "dev:" line)
+# The Wine prefix is made once in build-windows/wine-prefix and kept.
+#
+# Usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK
+#   BUILD_DIR is the host's build (sprox-capture, sprox.dat, gen/music, dev).
+# Exit status: 0 passed, 1 failed, 77 skipped (no MinGW-w64 or no Wine: bash
+# scripts/windows.sh installs them). Logs stay in ./wine-run.
+#
+# Threads: none (one shell; Wine, the servers and the show run as children).
+set -uo pipefail
+
+source_dir=$(realpath "${1:?usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK}")
+build=$(realpath "${2:?usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK}")
+check=$(realpath "${3:?usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK}")
+
+for tool in x86_64-w64-mingw32-gcc-posix wine wineserver; do
+  command -v "$tool" >/dev/null 2>&1 ||
+    { echo "SKIPPED: $tool is not installed (bash scripts/windows.sh installs MinGW-w64 and Wine)"; exit 77; }
+done
+
+# lib.sh reads its neighbours from the repository's root.
+cd "$source_dir" && source scripts/lib.sh && cd "$OLDPWD" || exit 1
+# The show's own X server for every run below.
+if [ -z "${WINE_RUN_XVFB:-}" ]; then
+  WINE_RUN_XVFB=1 sprox_xvfb bash "$0" "$@"
+  exit $?
+fi
+
+exe=$source_dir/dist/sprox.exe
+plain=$source_dir/build-windows/sprox.exe
+music=$build/gen/music/sprox8a.wav
+title=$(sed -n 's/.*DEMO_TITLE = "\(.*\)";.*/\1/p' "$source_dir/demo/demo.h")
+times=(3 40.02 75 118.5 168.5 215)  # show times of the still frames, scenes apart
+min_snr=40 play_seconds=15 rate=44100
+for f in "$exe" "$plain" "$music" "$build/sprox-capture" "$build/sprox.dat" "$build/dev/post.glsl" "$check"; do
+  [ -e "$f" ] || { echo "FAILED: $f is missing (bash scripts/windows.sh builds the exe and the host build)"; exit 1; }
+done
+for tool in ffmpeg pulseaudio parec pactl xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAILED: $tool is missing (bash scripts/install-deps.sh)"; exit 1; }
+done
+
+out=$PWD/wine-run
+rm -rf "$out" && mkdir -p "$out"
+scratch=$(mktemp -d /tmp/sprox-wine.XXXXXX)  # short: the sound server's socket path has a length limit
+show_dir="$scratch/Démo show"
+bare_dir="$scratch/Leer Ordner ü"
+mkdir -p "$show_dir" "$bare_dir" "$scratch/runtime" "$scratch/home"
+chmod 700 "$scratch/runtime"
+cp "$exe" "$show_dir/sprox.exe"
+cp "$plain" "$bare_dir/sprox.exe"
+
+export WINEPREFIX=$source_dir/build-windows/wine-prefix WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
+socket=$scratch/runtime/pulse/native
+export XDG_RUNTIME_DIR=$scratch/runtime PULSE_RUNTIME_PATH=$scratch/runtime/pulse PULSE_STATE_PATH=$scratch/state
+export PULSE_SERVER=unix:$socket PULSE_COOKIE=$scratch/home/cookie
+
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wineserver -k 2>/dev/null
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT
+
+failures=0
+fail() { echo "FAIL  $*"; failures=$((failures + 1)); }
+ok() { echo "ok    $*"; }
+wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds
+  local tries=$(($1 * 10))
+  shift
+  while [ $tries -gt 0 ]; do
+    "$@" && return 0
+    sleep 0.1
+    tries=$((tries - 1))
+  done
+  return 1
+}
+window() { xdotool search --name "^$title\$" 2>/dev/null | head -n 1; }
+has_window() { [ -n "$(window)" ]; }
+gone() { ! kill -0 "$1" 2>/dev/null; }
+# escape PID: Escape to the show's window until the show PID ends (15 s at
+# most). Without a window manager Wine takes the key both sent to its window
+# and, once the pointer is inside, typed through XTEST (held a moment).
+escape() {
+  local w
+  for _ in 1 2 3 4 5; do
+    gone "$1" && return 0
+    w=$(window)
+    if [ -n "$w" ]; then
+      xdotool key --window "$w" Escape 2>/dev/null
+      wait_for 1 gone "$1" && return 0
+      xdotool windowfocus "$w" mousemove --window "$w" 40 40 keydown Escape sleep 0.2 keyup Escape 2>/dev/null
+    fi
+    wait_for 2 gone "$1" && return 0
+  done
+  return 1
+}
+# start LOG DIR ARGS...: the program in DIR in the background ($! its process).
+start() {
+  local log=$1 dir=$2
+  shift 2
+  (cd "$dir" && exec timeout -k 5 120 wine ./sprox.exe "$@") >"$log" 2>"$log.err" &
+}
+
+t0=$SECONDS
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  { timeout 180 wineboot --init && timeout 60 wineserver -w; } >"$out/wineboot.log" 2>&1 ||
+    { echo "FAILED: the Wine prefix could not be made:"; tail -n 20 "$out/wineboot.log"; exit 1; }
+  echo "made the Wine prefix in $((SECONDS - t0)) s"
+fi
+wineserver -p 60  # one server for every run below
+
+# ---- still: the picture against the host's capture tool -------------------------------
+for t in "${times[@]}"; do
+  (cd "$show_dir" && timeout -k 5 120 wine ./sprox.exe --still "$t" "still_$t.png") >"$out/still_$t.log" 2>&1
+  status=$?
+  "$build/sprox-capture" --data "$build/sprox.dat" --at "$t" --png "$out/host_$t" --quiet >/dev/null 2>&1
+  host=$(ls "$out/host_$t"/frame_*.png 2>/dev/null | head -n 1)
+  if [ $status -ne 0 ] || [ ! -s "$show_dir/still_$t.png" ] || [ -z "$host" ]; then
+    fail "still $t s: the exe ended with status $status, host frame '${host:-none}'"
+    sed 's/^/      | /' "$out/still_$t.log" | tail -n 5
+    continue
+  fi
+  cp "$show_dir/still_$t.png" "$out/"
+  if score=$(sprox_frame_match "$show_dir/still_$t.png" "$host"); then
+    ok "still $t s: $score"
+  else
+    fail "still $t s: $score (needs PSNR >= $SPROX_FRAME_MIN_PSNR dB or SSIM >= $SPROX_FRAME_MIN_SSIM)"
+  fi
+done
+echo "      (the stills took $((SECONDS - t0)) s)"
+
+# ---- nodata: the plain program finds no image ------------------------------------------
+(cd "$bare_dir" && timeout -k 5 60 wine ./sprox.exe) >"$out/nodata.log" 2>&1
+status=$?
+if [ $status -eq 1 ] && grep -q 'no show data: could not mount' "$out/nodata.log"; then
+  ok "nodata: status 1, $(grep -m1 'no show data' "$out/nodata.log" | tr -d '\r')"
+else
+  fail "nodata: status $status, expected 1 and the no-show-data line:"
+  sed 's/^/      | /' "$out/nodata.log" | tail -n 5
+fi
+
+# ---- dev: a rewritten shader is reloaded ----------------------------------------------
+cp -rL "$build/dev" "$show_dir/dev"
+start "$out/dev.log" "$show_dir" --dev dev --mute
+show=$!
+pids+=($show)
+if wait_for 60 has_window; then
+  sleep 3  # the start-up finishes after the window shows
+  printf '\n// rewritten by the Wine test\n' >>"$show_dir/dev/post.glsl"
+  if wait_for 20 grep -q 'dev: reloaded shader post.glsl' "$out/dev.log"; then
+    ok "dev: $(grep -m1 'dev: reloaded shader post.glsl' "$out/dev.log" | tr -d '\r')"
+  else
+    fail "dev: no 'dev: reloaded shader post.glsl' line 20 s after the rewrite:"
+    sed 's/^/      | /' "$out/dev.log" "$out/dev.log.err" | tail -n 8
+  fi
+else
+  fail "dev: no window in 60 s:"
+  sed 's/^/      | /' "$out/dev.log" "$out/dev.log.err" | tail -n 8
+fi
+escape $show || kill $show 2>/dev/null
+wait $show 2>/dev/null
+
+# ---- sound: the music through waveOut and the sound server ------------------------------
+cat >"$scratch/server.pa" <<EOF
+load-module module-native-protocol-unix auth-anonymous=1 socket=$socket
+load-module module-null-sink sink_name=sprox_sink rate=$rate channels=2 format=s16le
+set-default-sink sprox_sink
+EOF
+pulseaudio -n -F "$scratch/server.pa" --daemonize=no --system=no --exit-idle-time=-1 \
+  --use-pid-file=no --log-target=stderr >"$out/pulseaudio.log" 2>&1 &
+pids+=($!)
+wait_for 10 pactl info >/dev/null 2>&1 || { fail "sound: the test's PulseAudio server did not start"; exit 1; }
+
+# play ATTEMPT: one show with its recording; 0 heard, 1 a fault of the show, 2 not heard well enough.
+play() {
+  local log=$out/sound_$1.log raw=$out/sound_$1.raw
+  parec --raw --format=s16le --rate=$rate --channels=2 --latency-msec=10 -d sprox_sink.monitor >"$raw" 2>/dev/null &
+  local recorder=$!
+  start "$log" "$show_dir"
+  local show=$!
+  if ! wait_for 60 has_window; then
+    kill $recorder $show 2>/dev/null
+    fail "sound: no window in 60 s:"; sed 's/^/      | /' "$log" "$log.err" | tail -n 8
+    return 1
+  fi
+  sleep $play_seconds
+  escape $show || { kill $show 2>/dev/null; fail "sound: the show did not end on Escape"; }
+  wait $show
+  local status=$?
+  kill $recorder 2>/dev/null
+  wait $recorder 2>/dev/null
+  [ $status -eq 0 ] || { fail "sound: the show ended with status $status"; return 1; }
+  local line missing=0
+  for line in "AUDIO: opening audio device succesful!" "open wav-buffers"; do
+    tr -d '\r' <"$log" | grep -qxF "$line" || { fail "sound: no \"$line\" line on standard output"; missing=1; }
+  done
+  [ $missing -eq 0 ] || { sed 's/^/      | /' "$log" | head -n 12; return 1; }
+  "$check" compare "$music" "$raw" >"$out/sound_$1.judge" 2>&1
+  snr=$(sed -n 's/^SNR: \([-0-9.]*\) dB$/\1/p' "$out/sound_$1.judge")
+  sed 's/^/      | /' "$out/sound_$1.judge" | grep -v FAIL
+  awk -v s="${snr:--999}" -v m=$min_snr 'BEGIN { exit !(s >= m) }' && return 0
+  echo "      attempt $1: SNR ${snr:-none} dB (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  return 2
+}
+play 1
+result=$?
+[ $result -eq 2 ] && { play 2; result=$?; }
+case $result in
+  0) ok "sound: the recorded music at SNR $snr dB; Escape ended it with status 0 after the start-up lines" ;;
+  2) fail "sound: the recording is not the music (SNR ${snr:-none} dB, needs >= $min_snr) in two attempts" ;;
+esac
+
+echo "run took $((SECONDS - t0)) s; logs in $out"
+[ $failures -eq 0 ] && { echo "windows_wine: ok"; exit 0; }
+echo "windows_wine: FAILED ($failures)"
+exit 1
