@@ -83,15 +83,13 @@ trap 'exit 1' TERM INT
 failures=0
 fail() { echo "FAIL  $*"; failures=$((failures + 1)); }
 ok() { echo "ok    $*"; }
-wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds
-  local tries=$(($1 * 10))
+wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds, polled every 0.1 s
+  local end=$((SECONDS + $1))
   shift
-  while [ $tries -gt 0 ]; do
-    "$@" && return 0
+  until "$@"; do
+    [ $SECONDS -lt "$end" ] || return 1
     sleep 0.1
-    tries=$((tries - 1))
   done
-  return 1
 }
 window() { xdotool search --name "^$title\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window)" ]; }
