@@ -1,6 +1,8 @@
 // core: debug printer, fatal exits, counted memory, copy and fill helpers.
 #include "core/core.h"
 
+#include "core/corepath.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <malloc.h>
@@ -91,27 +93,29 @@ std::string* _dbg_holdlines(std::string* sink) {
 }
 
 void core_keepstdio() {
+#ifndef _WIN32  // a Windows program without a console has no descriptors 0 to 2 to fill
   for (int fd = 0; fd <= 2; fd++) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
     // The lowest free descriptor: this one, since those below are open by now.
     const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null >= 0 && null != fd) close(null);
   }
+#endif
 }
 
 int core_writefile(const char* path, const void* bytes, size_t size, char* message, int capacity) {
   struct stat info;
-  const bool replace = stat(path, &info) != 0 || S_ISREG(info.st_mode);
+  const bool replace = core_stat(path, &info) != 0 || S_ISREG(info.st_mode);
   const std::string target = replace ? std::string(path) + ".part" : std::string(path);
-  FILE* file = fopen(target.c_str(), "wb");
+  FILE* file = core_fopen(target.c_str(), "wb");
   if (!file) return core_fail(message, capacity, "%s", strerror(errno));
   const bool written = fwrite(bytes, 1, size, file) == size;
   int cause = errno;  // fwrite's reason, before fclose can change it
   const bool closed = fclose(file) == 0;
   if (written && !closed) cause = errno;
-  if (written && closed && (!replace || rename(target.c_str(), path) == 0)) return 1;
+  if (written && closed && (!replace || core_rename(target.c_str(), path) == 0)) return 1;
   if (written && closed) cause = errno;
-  if (replace) remove(target.c_str());
+  if (replace) core_remove(target.c_str());
   return core_fail(message, capacity, "%s", strerror(cause));
 }
 

@@ -165,8 +165,10 @@ const char* core_filetypename(unsigned int mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
   if (S_ISCHR(mode)) return "a character device";
   if (S_ISBLK(mode)) return "a block device";
+#ifndef _WIN32  // Windows' file types have neither
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISLNK(mode)) return "a symbolic link";
+#endif
   if (S_ISREG(mode)) return "a file";
   return "an unknown kind of file";
 }

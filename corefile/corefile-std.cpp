@@ -12,7 +12,6 @@
 // directory.
 #include "corefile/corefile.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -354,18 +353,18 @@ int corefile_mountimage(const char* name, int kind) {
   // directory that cannot be read, leaves it as it was.
   FILE* fp = nullptr;
   if (image) {
-    fp = fopen(path, "rb");
+    fp = core_fopen(path, "rb");
     if (!fp) {
       _dbg_printf(kMsgCannotOpen, path);
       return 0;
     }
   } else {
-    DIR* dir = opendir(path);
-    if (!dir) {
+    s_corefolder dir;
+    if (!core_openfolder(&dir, path)) {
       _dbg_printf(kMsgDirError);
       return 0;
     }
-    closedir(dir);
+    core_closefolder(&dir);
   }
   const s_mountstate old = take_mount();
 
@@ -435,11 +434,11 @@ namespace {
 // A file longer than kMaxBytes would not fit the record's size.
 int64_t open_on_disk(const char* path, int mode, FILE** stream) {
   struct stat info;
-  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+  if (core_stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
     _dbg_printf(kMsgNotRegular, path);
     return -1;
   }
-  FILE* fp = fopen(path, mode == 1 ? "wb" : "rb");
+  FILE* fp = core_fopen(path, mode == 1 ? "wb" : "rb");
   if (!fp) return -1;
   const int64_t size = fseeko(fp, 0, SEEK_END) == 0 ? static_cast<int64_t>(ftello(fp)) : -1;
   if (size > kMaxBytes) _dbg_printf(kMsgTooLarge, path);

@@ -11,7 +11,6 @@
 // without fchdir scan it the same way.
 //
 // Threads: main thread only.
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -44,8 +43,8 @@ void begin_scan_pass() {
 // the folder's place relative to the mount. The mounted folder itself (top)
 // says how many levels its path has once it opens.
 void scan_folder(const std::string& path, int pass, bool top) {
-  DIR* dir = opendir(path.c_str());
-  if (!dir) {
+  s_corefolder dir;
+  if (!core_openfolder(&dir, path.c_str())) {
     _dbg_printf(kMsgDirError);
     return;
   }
@@ -56,12 +55,11 @@ void scan_folder(const std::string& path, int pass, bool top) {
     }
     if (levels > 1) _dbg_printf(kMsgSublevels, levels);
   }
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
+  while (const char* name = core_readfolder(&dir)) {
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
     const std::string inside = path + "/" + name;
     struct stat info;
-    if (stat(inside.c_str(), &info) != 0) continue;
+    if (core_stat(inside.c_str(), &info) != 0) continue;
     int name_length = static_cast<int>(strlen(name));
     if (S_ISDIR(info.st_mode)) {
       // A tree deeper than the scan buffer holds is skipped, which also ends
@@ -87,7 +85,7 @@ void scan_folder(const std::string& path, int pass, bool top) {
     }
     corefile_image.numfiles++;
   }
-  if (closedir(dir) != 0) _dbg_printf(kMsgCloseError);
+  if (core_closefolder(&dir) != 0) _dbg_printf(kMsgCloseError);
 }
 
 }  // namespace

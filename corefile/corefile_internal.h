@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/core.h"
+#include "core/corepath.h"
 #include "corefile/corefile.h"
 
 namespace corefile_internal {

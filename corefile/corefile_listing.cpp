@@ -33,7 +33,7 @@ int listed_size(uint32_t j) {
   char path[kPathBytes * 2];
   snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(corefile_image.data), corefile_image.names[j]);
   struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<int64_t>(info.st_size) > kMaxBytes) return -1;
+  if (core_stat(path, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<int64_t>(info.st_size) > kMaxBytes) return -1;
   return static_cast<int>(info.st_size);
 }
 

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "core/corepath.h"
 #include "corefile/corefile.h"
 #include "demo/dev.h"
 #include "demo/screen.h"
@@ -103,11 +104,11 @@ void RememberGlfwError(int /*code*/, const char* description) {
     snprintf(origin, sizeof origin, "%s: %s", what, kNoFiles);
   else if (damage && *damage)
     snprintf(origin, sizeof origin, "%s: damaged image: %s", what, damage);
-  else if (!path || stat(path, &info) != 0)
+  else if (!path || core_stat(path, &info) != 0)
     snprintf(origin, sizeof origin, "%s: %s", what, strerror(path ? errno : ENOENT));
   else if (folder != S_ISDIR(info.st_mode) || (!folder && !S_ISREG(info.st_mode)))
     snprintf(origin, sizeof origin, "%s: %s", what, folder ? "not a folder" : "not a regular file");
-  else if (access(path, R_OK) != 0)
+  else if (core_access(path, R_OK) != 0)
     snprintf(origin, sizeof origin, "%s: %s", what, strerror(errno));
   else
     snprintf(origin, sizeof origin, "%s: %s", what, folder ? "the folder cannot be read" : "not a resource image");

@@ -1,28 +1,35 @@
 // demo/dev.cpp: the development mount and its live reload (see demo/dev.h).
 //
-// Watching: one inotify watch per real folder behind the mount's files (the
-// targets of the links, and the mounted folder itself), for IN_CLOSE_WRITE
-// and IN_MOVED_TO; each watched name maps back to the mount's name of the
-// file. The descriptor is non-blocking and read from the frame loop, so no
-// thread is needed. A change marks its file due 100 ms later; a change
+// Watching: one watch per real folder behind the mount's files (the targets
+// of the links, and the mounted folder itself); each watched name maps back
+// to the mount's name of the file. On Linux the watch is inotify's, for
+// IN_CLOSE_WRITE and IN_MOVED_TO, on a non-blocking descriptor; on Windows it
+// is ReadDirectoryChangesW on the folder, overlapped, for writes and for
+// names arriving (a save through a rename), whose result is asked for without
+// waiting. Either is read from the frame loop, so no thread is needed. A change marks its file due 100 ms later; a change
 // within that time moves the mark on, so a save in several writes reloads
 // once.
 //
 // Threads: main thread only.
 #include "demo/dev.h"
 
-#include <limits.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/inotify.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/corepath.h"
 #include "corefile/corefile.h"
 #include "demo/demo.h"
 #include "demo/dev_internal.h"
@@ -37,7 +44,15 @@
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kDebounce = std::chrono::milliseconds(100);  // quiet time after a change before it reloads
+#ifdef _WIN32
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME;
+constexpr DWORD kNoticeBytes = 16384;  // one folder's notices between two frames
+constexpr const char* kSeparators = "/\\";
+#else
 constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr const char* kSeparators = "/";
+#endif
+constexpr size_t kPathBytes = 4096;  // a resolved path
 constexpr const char* kPreludeName = "prelude.glsl";
 constexpr int kLogBytes = 4096;  // a failed compile's log
 // The source-string numbers of the head (effects/shaderhead.h).
@@ -85,8 +100,25 @@ struct s_devfile {
   Clock::time_point at;   // when the last change was seen
 };
 
+#ifdef _WIN32
+// One watched folder: its handle, opened for overlapped change notices, and
+// the notice buffer that a pending ReadDirectoryChangesW fills.
+struct s_folderwatch {
+  std::string folder;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  OVERLAPPED overlapped{};
+  bool pending = false;
+  alignas(DWORD) unsigned char notices[kNoticeBytes];
+};
+#endif
+
 struct s_devstate {
+#ifdef _WIN32
+  bool watching = false;  // the watches are set up (there is no descriptor to hold)
+  std::vector<std::unique_ptr<s_folderwatch>> folders;  // wd is an index into these
+#else
   int fd = -1;  // the inotify descriptor, -1 when not watching
+#endif
   std::vector<s_watched> watched;
   std::vector<s_devfile> files;
 };
@@ -325,17 +357,84 @@ void Reload(const s_devfile& file, double sincechange) {
   }
 }
 
-// Adds a watch on `folder` for `name`, mapped to file `file`.
-void Watch(const std::string& folder, const std::string& name, int file) {
-  const int wd = inotify_add_watch(g_dev.fd, folder.c_str(), kWatchMask);
-  if (wd < 0) {
-    std::fprintf(stderr, "dev: cannot watch %s\n", folder.c_str());
-    return;
+// Marks the files that watch `wd`'s name `name` stands for: due after their quiet time.
+void MarkChanged(int wd, const std::string& name) {
+  for (const s_watched& w : g_dev.watched) {
+    if (w.wd != wd || w.name != name) continue;
+    s_devfile& file = g_dev.files[static_cast<size_t>(w.file)];
+    file.due = true;
+    file.at = Clock::now();
   }
-  for (const s_watched& w : g_dev.watched)
-    if (w.wd == wd && w.name == name) return;
-  g_dev.watched.push_back({wd, name, file});
 }
+
+#ifdef _WIN32
+
+// Asks for the folder's next notices without waiting for them.
+bool ArmWatch(s_folderwatch* watch) {
+  DWORD unused = 0;
+  watch->pending = ReadDirectoryChangesW(watch->handle, watch->notices, kNoticeBytes, FALSE, kWatchFilter, &unused,
+                                         &watch->overlapped, nullptr) != 0;
+  return watch->pending;
+}
+
+// The watch of a folder (one per folder, shared by its files), or -1.
+int WatchFolder(const std::string& folder) {
+  for (size_t i = 0; i < g_dev.folders.size(); i++)
+    if (g_dev.folders[i]->folder == folder) return static_cast<int>(i);
+  std::u16string wide;
+  if (!core_utf8to16(folder.c_str(), &wide)) return -1;
+  const std::wstring name(wide.begin(), wide.end());
+  std::unique_ptr<s_folderwatch> watch(new s_folderwatch);
+  watch->folder = folder;
+  watch->handle = CreateFileW(name.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  if (watch->handle == INVALID_HANDLE_VALUE) return -1;
+  if (!ArmWatch(watch.get())) {
+    CloseHandle(watch->handle);
+    return -1;
+  }
+  g_dev.folders.push_back(std::move(watch));
+  return static_cast<int>(g_dev.folders.size() - 1);
+}
+
+// Takes the notices each folder has gathered (a write, a name arriving by
+// creation or rename) and asks for the next ones.
+void PollChanges() {
+  for (size_t wd = 0; wd < g_dev.folders.size(); wd++) {
+    s_folderwatch* watch = g_dev.folders[wd].get();
+    DWORD length = 0;
+    if (!watch->pending || !GetOverlappedResult(watch->handle, &watch->overlapped, &length, FALSE)) continue;
+    watch->pending = false;
+    for (DWORD at = 0; length > 0 && at + sizeof(FILE_NOTIFY_INFORMATION) <= length;) {
+      const FILE_NOTIFY_INFORMATION* notice = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(watch->notices + at);
+      const DWORD action = notice->Action;
+      std::string name;
+      if ((action == FILE_ACTION_MODIFIED || action == FILE_ACTION_ADDED || action == FILE_ACTION_RENAMED_NEW_NAME) &&
+          core_utf16to8(reinterpret_cast<const char16_t*>(notice->FileName), notice->FileNameLength / sizeof(WCHAR),
+                        &name))
+        MarkChanged(static_cast<int>(wd), name);
+      if (notice->NextEntryOffset == 0) break;
+      at += notice->NextEntryOffset;
+    }
+    // A notice buffer that overflowed comes back empty: the folder's files
+    // may all have changed. Then every file of this folder reloads.
+    if (length == 0)
+      for (const s_watched& w : g_dev.watched)
+        if (w.wd == static_cast<int>(wd)) MarkChanged(w.wd, w.name);
+    if (!ArmWatch(watch)) std::fprintf(stderr, "dev: cannot watch %s\n", watch->folder.c_str());
+  }
+}
+
+bool WatchBegin() {
+  g_dev.watching = true;
+  return true;
+}
+
+bool Watching() { return g_dev.watching; }
+
+#else
+
+int WatchFolder(const std::string& folder) { return inotify_add_watch(g_dev.fd, folder.c_str(), kWatchMask); }
 
 // Reads every event waiting on the descriptor; marks the files they name.
 void PollChanges() {
@@ -347,20 +446,39 @@ void PollChanges() {
       const inotify_event* event = reinterpret_cast<const inotify_event*>(buffer + at);
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       if (!(event->mask & kWatchMask) || event->len == 0) continue;
-      for (const s_watched& w : g_dev.watched) {
-        if (w.wd != event->wd || w.name != event->name) continue;
-        s_devfile& file = g_dev.files[static_cast<size_t>(w.file)];
-        file.due = true;
-        file.at = Clock::now();
-      }
+      MarkChanged(event->wd, event->name);
     }
   }
 }
 
+bool WatchBegin() {
+  g_dev.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (g_dev.fd >= 0) return true;
+  std::fprintf(stderr, "dev: inotify unavailable, nothing reloads\n");
+  return false;
+}
+
+bool Watching() { return g_dev.fd >= 0; }
+
+#endif
+
+// Adds a watch on `folder` for `name`, mapped to file `file`.
+void Watch(const std::string& folder, const std::string& name, int file) {
+  const int wd = WatchFolder(folder);
+  if (wd < 0) {
+    std::fprintf(stderr, "dev: cannot watch %s\n", folder.c_str());
+    return;
+  }
+  for (const s_watched& w : g_dev.watched)
+    if (w.wd == wd && w.name == name) return;
+  g_dev.watched.push_back({wd, name, file});
+}
+
 bool MountedAlready(const char* dir) {
   if (corefile_mounttype != COREFILE_MOUNT_DIRECTORY || !corefile_image.data) return false;
-  char a[PATH_MAX], b[PATH_MAX];
-  return realpath(static_cast<const char*>(corefile_image.data), a) && realpath(dir, b) && std::strcmp(a, b) == 0;
+  char a[kPathBytes], b[kPathBytes];
+  return core_fullpath(static_cast<const char*>(corefile_image.data), a, sizeof a) &&
+         core_fullpath(dir, b, sizeof b) && std::strcmp(a, b) == 0;
 }
 
 }  // namespace
@@ -382,13 +500,9 @@ int Dev_Start(const char* dir) {
   showdebug = true;
   effects_shadersource = ShaderSource;
 
-  g_dev.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (g_dev.fd < 0) {
-    std::fprintf(stderr, "dev: inotify unavailable, nothing reloads\n");
-    return 1;
-  }
-  char mounted[PATH_MAX];
-  if (!realpath(dir, mounted)) std::snprintf(mounted, sizeof mounted, "%s", dir);
+  if (!WatchBegin()) return 1;
+  char mounted[kPathBytes];
+  if (!core_fullpath(dir, mounted, sizeof mounted)) std::snprintf(mounted, sizeof mounted, "%s", dir);
   for (uint32_t i = 0; i < corefile_image.numfiles; i++) {
     const std::string name = corefile_image.names[i];
     s_devfile file{name, KIND_OTHER, -1, false, Clock::now()};
@@ -398,13 +512,13 @@ int Dev_Start(const char* dir) {
     g_dev.files.push_back(file);
     // The name in the mounted folder itself (a file, or a link replaced by a rename)...
     const std::string path = std::string(mounted) + "/" + name;
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(kSeparators);
     Watch(path.substr(0, slash), path.substr(slash + 1), index);
     // ...and the file behind the link, where the editor saves it.
-    char real[PATH_MAX];
-    if (!realpath(path.c_str(), real)) continue;
+    char real[kPathBytes];
+    if (!core_fullpath(path.c_str(), real, sizeof real)) continue;
     const std::string target = real;
-    const size_t cut = target.rfind('/');
+    const size_t cut = target.find_last_of(kSeparators);
     Watch(target.substr(0, cut), target.substr(cut + 1), index);
   }
   std::printf("dev: watching %zu files of %s\n", g_dev.files.size(), dir);
@@ -421,7 +535,7 @@ int Dev_Reload(const char* name) {
 }
 
 void Dev_Frame() {
-  if (g_dev.fd >= 0) {
+  if (Watching()) {
     PollChanges();
     const Clock::time_point now = Clock::now();
     for (s_devfile& file : g_dev.files) {

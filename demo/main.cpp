@@ -38,6 +38,7 @@
 #include <cstdlib>
 
 #include "core/core.h"
+#include "core/corepath.h"
 #include "corefile/corefile.h"
 #include "demo/dev.h"
 #include "demo/pacing.h"
@@ -89,7 +90,12 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   // A reader that goes away (`sprox | head -3`) ends nothing: the show plays
   // on and its lines are dropped (each write fails with EPIPE).
+#ifdef SIGPIPE  // Windows has no such signal: a failed write there only fails
   signal(SIGPIPE, SIG_IGN);
+#endif
+  // On Windows the narrow argv holds the local code page; the UTF-16 command
+  // line, turned into UTF-8, keeps `--data "Démo\sprox.dat"` whole.
+  core_utf8commandline(&argc, &argv);
 
   s_playeroptions options;
   char message[kMessageCapacity];

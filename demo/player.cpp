@@ -2,14 +2,14 @@
 // it finds its data.
 //
 // The data is looked up in a fixed order (--data, the current folder, beside
-// the executable, appended to the executable) by probing with stat(), so that
+// the executable, appended to the executable) by probing with stat() (by UTF-8
+// name, core_stat, as every name here is opened), so that
 // only the source chosen is ever mounted and only its mount lines are printed.
 //
 // Threads: main thread, before the show starts.
 #include "demo/demo.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "core/core.h"
+#include "core/corepath.h"
 #include "corefile/corefile.h"
 
 #ifndef SPROX_VERSION
@@ -44,13 +45,13 @@ const s_coreoptiondef kOptions[kNumOptions] = {
 
 bool is_file(const char* path) {
   struct stat info;
-  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+  return core_stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // True when the file ends with a trailer that points at an image header
 // inside it: the executable carries its data.
 bool has_appended_image(const char* path) {
-  FILE* file = fopen(path, "rb");
+  FILE* file = core_fopen(path, "rb");
   if (!file) return false;
   const bool found = corefile_findtrailer(file) >= 0;
   fclose(file);
@@ -69,7 +70,7 @@ int check_given(const char* option, const char* path, bool folders_only, struct 
     snprintf(shown, sizeof shown, "%.*s... (a path of %zu bytes)", static_cast<int>(kShownPathBytes / 2), path, length);
   else
     snprintf(shown, sizeof shown, "%s", path);
-  if (stat(path, info) != 0) {
+  if (core_stat(path, info) != 0) {
     const bool missing = errno == ENOENT || errno == ENOTDIR;
     return core_fail(message, capacity, "%s %s: %s", option, shown, missing ? "no such file or folder" : strerror(errno));
   }
@@ -240,8 +241,7 @@ const char* Demo_Version() { return "sprox " SPROX_VERSION; }
 
 void Demo_ExecutablePath(char* path, int capacity) {
   if (capacity <= 0) return;
-  const ssize_t length = readlink("/proc/self/exe", path, static_cast<size_t>(capacity - 1));
-  path[length > 0 ? length : 0] = 0;
+  core_executablepath(path, static_cast<size_t>(capacity));  // GetModuleFileNameW on Windows
 }
 
 int Demo_FindData(const char* option, const char* executable, s_demodata* data, char* message, int capacity) {
@@ -278,7 +278,7 @@ int Demo_FindData(const char* option, const char* executable, s_demodata* data, 
       return 1;
   }
   char here[DEMO_PATH_CAPACITY];
-  if (!getcwd(here, sizeof(here))) snprintf(here, sizeof(here), ".");
+  if (!core_currentfolder(here, sizeof(here))) snprintf(here, sizeof(here), ".");
   *data = s_demodata{};
   return core_fail(message, capacity,
               "no %s found: looked in the current folder (%s), beside the program (%s) and at the end of the "

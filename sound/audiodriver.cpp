@@ -1,7 +1,7 @@
 // audiodriver: the ring of four output slots and its refill cycle.
 //
 // audiodriver_init allocates the ring (4 slots of 2048 sample frames), opens
-// an output (ALSA "default", the silent output, or the manual one), queues
+// an output (ALSA "default" or waveOut on Windows, the silent output, or the manual one), queues
 // the four slots with silence and starts the output's device thread. The
 // output plays the queued slots in ring order and hands each played slot back
 // (a completion); audiodriver_completeLocked (fillnextbuffer, on the manual
@@ -33,7 +33,7 @@
 
 namespace {
 
-constexpr const char* kOutputEnvironment = "SPROX_AUDIO";  // "silent", "alsa" or "manual"
+constexpr const char* kOutputEnvironment = "SPROX_AUDIO";  // "silent", "alsa", "waveout" or "manual"
 
 }  // namespace
 
@@ -73,6 +73,7 @@ int wantedoutput() {
   if (std::strcmp(value, "silent") == 0) return AUDIO_OUTPUT_SILENT;
   if (std::strcmp(value, "alsa") == 0) return AUDIO_OUTPUT_ALSA;
   if (std::strcmp(value, "manual") == 0) return AUDIO_OUTPUT_MANUAL;
+  if (std::strcmp(value, "waveout") == 0) return AUDIO_OUTPUT_WAVEOUT;
   return AUDIO_OUTPUT_AUTO;
 }
 
@@ -93,6 +94,13 @@ const s_audiooutput* openoutput(const s_waveformat* format) {
     return &audio_output_web;
   }
   return nullptr;  // the silent output's device thread is not in a browser build
+#elif defined(_WIN32)
+  // On Windows the device is waveOut (output_waveout.cpp), in ALSA's place.
+  if (audio_output_waveout.open(format)) {
+    std::fputs(kMsgDeviceOpened, stdout);
+    std::fputs(kMsgOutputWaveout, stdout);
+    return &audio_output_waveout;
+  }
 #else
   if (audio_output_alsa.open(format)) {
     std::fputs(kMsgDeviceOpened, stdout);
@@ -100,7 +108,7 @@ const s_audiooutput* openoutput(const s_waveformat* format) {
     return &audio_output_alsa;
   }
 #endif
-  if (wanted == AUDIO_OUTPUT_ALSA) return nullptr;
+  if (wanted == AUDIO_OUTPUT_ALSA || wanted == AUDIO_OUTPUT_WAVEOUT) return nullptr;
   if (!audio_output_silent.open(format)) return nullptr;
   std::fputs(kMsgOutputNoDevice, stdout);
   return &audio_output_silent;

@@ -91,6 +91,7 @@ constexpr int AUDIO_OUTPUT_SILENT = 1;  // no device: the ring paced by the stea
 constexpr int AUDIO_OUTPUT_ALSA = 2;    // ALSA only; init fails when it cannot open
 constexpr int AUDIO_OUTPUT_MANUAL = 3;  // no device thread: the caller calls fillnextbuffer
 constexpr int AUDIO_OUTPUT_WEB = 4;     // in a browser: Web Audio pulls the ring (what AUTO opens there)
+constexpr int AUDIO_OUTPUT_WAVEOUT = 5; // Windows' waveOut only (what AUTO opens there); init fails when it cannot open
 
 // ---- Globals --------------------------------------------------------------------
 
@@ -161,9 +162,9 @@ void Soundsystem_FillWAVHeader(uint8_t header[SOUND_WAV_HEADERBYTES], unsigned c
 
 // Main thread, before Soundsystem_Init: which output the next audiodriver_init
 // opens. AUDIO_OUTPUT_AUTO honours the environment variable SPROX_AUDIO
-// ("silent", "alsa" or "manual").
+// ("silent", "alsa", "waveout" or "manual").
 void audiodriver_selectoutput(int output);
-// Main thread: the output in use (AUDIO_OUTPUT_SILENT, _ALSA or _MANUAL), or -1 when closed.
+// Main thread: the output in use (AUDIO_OUTPUT_SILENT, _ALSA, _WAVEOUT or _MANUAL), or -1 when closed.
 int audiodriver_getoutput();
 int audiodriver_init(unsigned rate, unsigned bits, int length, int flags);
 void audiodriver_close();

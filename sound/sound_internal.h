@@ -65,6 +65,9 @@ extern s_slotheader g_hdr[AUDIO_NUM_SLOTS];
 extern const s_audiooutput audio_output_silent;
 extern const s_audiooutput audio_output_manual;
 extern const s_audiooutput audio_output_alsa;
+#ifdef _WIN32
+extern const s_audiooutput audio_output_waveout;  // Windows' waveOut (output_waveout.cpp)
+#endif
 #ifdef __EMSCRIPTEN__
 extern const s_audiooutput audio_output_web;  // Web Audio, in a browser (output_web.cpp)
 #endif
@@ -103,6 +106,27 @@ int audiodriver_completeLocked(int64_t time_ns, uint32_t devicedelay);
 int audiodriver_slotqueued(int slot);
 // Device thread: the slot's bytes (valid while the driver is open).
 const uint8_t* audiodriver_slotdata(int slot);
+
+// ---- waveOut's refill (waveout_refill.cpp; the device calls in output_waveout.cpp) ----
+//
+// Windows forbids calling waveOut functions inside the device's completion
+// callback (it can deadlock), so the callback only wakes a thread of the
+// waveOut output, which hands each returned slot to waveout_refill. The calls
+// it makes on the device go through this table, so a test can play the device.
+struct s_waveoutdevice {
+  int (*isdone)(int slot);                              // 1 once the device has handed the slot back
+  int (*unprepare)(int slot);                           // 1 on success
+  int (*prepare)(int slot, uint8_t* data, int length);  // 1 on success
+  int (*write)(int slot);                               // queue it; 1 on success
+  int (*position)(uint32_t* frames);                    // frames played since the start; 0 when unknown
+};
+
+// Refill thread: in ring order from g_cur_buf, every slot the device has
+// handed back is unprepared, mixed, prepared and written; *written counts the
+// frames written since the start. The playback clock then takes the device's
+// position: the latency is written - played. Returns the slots refilled, or
+// -1 when a device call failed (the caller goes on without the device).
+int waveout_refill(const s_waveoutdevice* device, uint32_t* written);
 
 // Playback clock (lock held).
 void soundclock_resetLocked(int64_t time_ns, uint32_t latencyframes);

@@ -58,4 +58,7 @@ constexpr const char* kMsgOutputManual = "AUDIO: output: manual\n";
 constexpr const char* kMsgOutputAlsa = "AUDIO: output: ALSA \"%s\"\n";  // the PCM's name
 constexpr const char* kMsgOutputWeb = "AUDIO: output: Web Audio\n";
 constexpr const char* kMsgOutputNoDevice = "AUDIO: output: silent (no sound device)\n";
+constexpr const char* kMsgOutputWaveout = "AUDIO: output: waveOut\n";
+// The waveOut output's failure: what failed, then as ALSA's.
+constexpr const char* kMsgWaveoutFailed = "sound: waveOut output failed (%s), going on without sound\n";
 constexpr const char* kMsgAlsaFailed = "sound: ALSA output failed (%s), going on without sound\n";  // ALSA's reason

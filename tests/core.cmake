@@ -1,4 +1,4 @@
-sprox_add_test(core_test SOURCES core_test.cpp LIBS core)
+sprox_add_test(core_test SOURCES core_test.cpp core_path_test.cpp LIBS core)
 
 # Every program's command line through the one option reader, run for real.
 sprox_add_test(core_options_test SOURCES core_options_test.cpp LIBS core)

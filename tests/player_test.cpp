@@ -214,15 +214,15 @@ TEST(PlayerPacing, AutomaticScaleStepsDownWhenSlowAndBackUpWithRoom) {
 
 // ---- The data lookup ------------------------------------------------------------------
 
-// A scratch tree: "here" (the current folder during a lookup), "bin" (the
+// A scratch tree: "here" (the current folder during a lookup), "Démo" (the
 // program's folder) and "data" (for --data).
 class DataLookup : public ::testing::Test {
  protected:
   void SetUp() override {
     root = fs::absolute("lookup");
     fs::remove_all(root);
-    for (const char* dir : {"here", "bin", "data", "loose"}) fs::create_directories(root / dir);
-    test_util::write_file(root / "bin/sprox", "\x7f" "ELF not really a program");
+    for (const char* dir : {"here", "D\xC3\xA9mo", "data", "loose"}) fs::create_directories(root / dir);
+    test_util::write_file(root / "D\xC3\xA9mo/sprox", "\x7f" "ELF not really a program");
     test_util::write_file(root / "loose/timing.dat", "event 0 0 0 0\n");
     ASSERT_NE(getcwd(saved, sizeof(saved)), nullptr);
     ASSERT_EQ(chdir((root / "here").c_str()), 0);
@@ -231,7 +231,7 @@ class DataLookup : public ::testing::Test {
 
   int find(const char* option, s_demodata* data) {
     message[0] = 0;
-    return Demo_FindData(option, (root / "bin/sprox").c_str(), data, message, sizeof(message));
+    return Demo_FindData(option, (root / "D\xC3\xA9mo/sprox").c_str(), data, message, sizeof(message));
   }
   void image(const fs::path& path) { test_util::pack(path.string(), {{"timing.dat", "event 0 0 0 0\n"}}); }
 
@@ -246,23 +246,23 @@ TEST_F(DataLookup, TakesTheFirstPlaceThatHoldsData) {
   const std::string nothing = message;
   EXPECT_NE(nothing.find("no sprox.dat found: looked in the current folder (" + (root / "here").string() + ")"),
             std::string::npos) << nothing;
-  EXPECT_NE(nothing.find("beside the program (" + (root / "bin").string() + ")"), std::string::npos) << nothing;
-  EXPECT_NE(nothing.find("at the end of the program (" + (root / "bin/sprox").string() + ")"), std::string::npos);
+  EXPECT_NE(nothing.find("beside the program (" + (root / "D\xC3\xA9mo").string() + ")"), std::string::npos) << nothing;
+  EXPECT_NE(nothing.find("at the end of the program (" + (root / "D\xC3\xA9mo/sprox").string() + ")"), std::string::npos);
 
   // An image appended to the program: the last place looked.
-  ASSERT_EQ(test_util::run_corepack("-o " + (root / "bin/sprox.new").string() + " --append " +
-                                    (root / "bin/sprox").string() + " " + (root / "loose/timing.dat").string()),
+  ASSERT_EQ(test_util::run_corepack("-o " + (root / "D\xC3\xA9mo/sprox.new").string() + " --append " +
+                                    (root / "D\xC3\xA9mo/sprox").string() + " " + (root / "loose/timing.dat").string()),
             0);
-  fs::rename(root / "bin/sprox.new", root / "bin/sprox");
+  fs::rename(root / "D\xC3\xA9mo/sprox.new", root / "D\xC3\xA9mo/sprox");
   ASSERT_EQ(find(nullptr, &data), 1) << message;
   EXPECT_EQ(data.source, DEMO_DATA_APPENDED);
   EXPECT_EQ(data.kind, COREFILE_KIND_APPENDED);
-  EXPECT_EQ(fs::path(data.path), root / "bin/sprox");
+  EXPECT_EQ(fs::path(data.path), root / "D\xC3\xA9mo/sprox");
 
-  image(root / "bin/sprox.dat");
+  image(root / "D\xC3\xA9mo/sprox.dat");
   ASSERT_EQ(find(nullptr, &data), 1);
   EXPECT_EQ(data.source, DEMO_DATA_BESIDE) << "beside the program comes before its own end";
-  EXPECT_EQ(fs::path(data.path), root / "bin/sprox.dat");
+  EXPECT_EQ(fs::path(data.path), root / "D\xC3\xA9mo/sprox.dat");
 
   image(root / "here/sprox.dat");
   ASSERT_EQ(find(nullptr, &data), 1);
@@ -307,7 +307,7 @@ TEST_F(DataLookup, GivenPathsThatHoldNoDataNameTheOptionAndTheCause) {
       {"--data", longpath, "a... (a path of 100001 bytes): " + std::string(strerror(ENAMETOOLONG))},
       {"--data", (root / "missing").string(), ": no such file or folder"},
       {"--dev", (root / "missing").string(), "--dev " + (root / "missing").string() + ": no such file or folder"},
-      {"--dev", (root / "bin/sprox").string(), "--dev " + (root / "bin/sprox").string() + ": a file, not a folder"},
+      {"--dev", (root / "D\xC3\xA9mo/sprox").string(), "--dev " + (root / "D\xC3\xA9mo/sprox").string() + ": a file, not a folder"},
   };
   for (const Case& c : cases) {
     s_demodata data;
@@ -325,17 +325,17 @@ TEST_F(DataLookup, GivenPathsThatHoldNoDataNameTheOptionAndTheCause) {
 TEST_F(DataLookup, APlainProgramHasNoAppendedImageAndWhatIsFoundMounts) {
   // A trailer that points at no "CORE" header, and one that points past the
   // end of the file: neither is an image.
-  test_util::write_file(root / "bin/sprox", std::string(64, 'x') + std::string("\x10\x00\x00\x00", 4));
+  test_util::write_file(root / "D\xC3\xA9mo/sprox", std::string(64, 'x') + std::string("\x10\x00\x00\x00", 4));
   s_demodata data;
   EXPECT_EQ(find(nullptr, &data), 0);
-  test_util::write_file(root / "bin/sprox", std::string(64, 'x') + std::string("\xff\xff\x00\x00", 4));
+  test_util::write_file(root / "D\xC3\xA9mo/sprox", std::string(64, 'x') + std::string("\xff\xff\x00\x00", 4));
   EXPECT_EQ(find(nullptr, &data), 0);
 
   // What the lookup finds, Demo_UseData hands to the start-up, and corefile mounts.
-  ASSERT_EQ(test_util::run_corepack("-o " + (root / "bin/sprox.new").string() + " --append " +
-                                    (root / "bin/sprox").string() + " " + (root / "loose/timing.dat").string()),
+  ASSERT_EQ(test_util::run_corepack("-o " + (root / "D\xC3\xA9mo/sprox.new").string() + " --append " +
+                                    (root / "D\xC3\xA9mo/sprox").string() + " " + (root / "loose/timing.dat").string()),
             0);
-  fs::rename(root / "bin/sprox.new", root / "bin/sprox");
+  fs::rename(root / "D\xC3\xA9mo/sprox.new", root / "D\xC3\xA9mo/sprox");
   ASSERT_EQ(find(nullptr, &data), 1);
   Demo_UseData(&data);
   EXPECT_EQ(demo_setup.imagekind, COREFILE_KIND_APPENDED);

@@ -2,6 +2,7 @@
 # the silent output with the playback clock, in one test executable.
 sprox_add_test(sound_test
   SOURCES sound_mixer_test.cpp sound_system_test.cpp sound_wav_test.cpp sound_output_test.cpp
+          sound_waveout_test.cpp
   LIBS sound)
 
 # The mixer's benchmark: a report run by hand, not a test.
