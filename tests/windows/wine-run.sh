@@ -132,11 +132,14 @@ fi
 
 # ---- still: the picture against the host's capture tool -------------------------------
 part_still() {
-  local t status host score
+  local t status host score capture
   for t in "${times[@]}"; do
+    # The host's frame renders meanwhile: each start-up mostly waits on its own decoding.
+    "$build/sprox-capture" --data "$build/sprox.dat" --at "$t" --png "$out/host_$t" --quiet >/dev/null 2>&1 &
+    capture=$!
     (cd "$show_dir" && timeout -k 5 120 wine ./sprox.exe --still "$t" "still_$t.png") >"$out/still_$t.log" 2>&1
     status=$?
-    "$build/sprox-capture" --data "$build/sprox.dat" --at "$t" --png "$out/host_$t" --quiet >/dev/null 2>&1
+    wait $capture
     host=$(ls "$out/host_$t"/frame_*.png 2>/dev/null | head -n 1)
     if [ $status -ne 0 ] || [ ! -s "$show_dir/still_$t.png" ] || [ -z "$host" ]; then
       fail "still $t s: the exe ended with status $status, host frame '${host:-none}'"
