@@ -1,24 +1,16 @@
 #!/usr/bin/env bash
-# The Windows program (dist/sprox.exe, scripts/windows.sh) under Wine, in an
-# X server and a PulseAudio server of this run's own, copied alone into an
-# empty folder whose name has a space and a non-ASCII letter:
-#   still   `sprox.exe --still T f.png` at six show times matches the host's
-#           `sprox-capture --at T` (PSNR >= 30 dB or SSIM >= 0.95, ffmpeg)
-#   sound   the show plays its music into the server's null sink: the sink's
-#           monitor, recorded, is sprox8a.wav (pulse_check aligns it and fits
-#           one gain; SNR >= 40 dB; one more attempt for dropouts under load);
-#           Escape ends it with status 0 and the audio start-up lines printed
-#   nodata  the program without its appended image (build-windows/sprox.exe)
-#           in an empty folder exits 1 with the data lookup's message
-#   dev     `sprox.exe --dev FOLDER` (the host build's loose files, copied)
-#           reloads post.glsl when it is rewritten (the "dev:" line)
-# The Wine prefix is made once in build-windows/wine-prefix and kept.
-#
-# Usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK
-#   BUILD_DIR is the host's build (sprox-capture, sprox.dat, gen/music, dev).
-#   WINE_RUN_PARTS="still nodata dev sound" (the default) chooses the parts.
-# Exit status: 0 passed, 1 failed, 77 skipped (no MinGW-w64 or no Wine: bash
-# scripts/windows.sh installs them). Logs stay in ./wine-run.
+# dist/sprox.exe (scripts/windows.sh) under Wine, alone in a folder named
+# with a space and a non-ASCII letter, in an X server and a PulseAudio server
+# of this run's own. Parts (WINE_RUN_PARTS, all by default):
+#   still   --still at six show times matches sprox-capture --at (lib.sh's sprox_frame_match)
+#   nodata  build-windows/sprox.exe (no image) exits 1 with the lookup's line
+#   dev     --dev FOLDER reloads a rewritten post.glsl (the "dev:" line)
+#   sound   the sink's monitor is sprox8a.wav (pulse_check: aligned, one gain,
+#           SNR >= 40 dB; one more attempt for dropouts under load), and
+#           Escape ends the show with status 0 after the audio start-up lines
+# Usage: wine-run.sh SOURCE_DIR BUILD_DIR PULSE_CHECK (BUILD_DIR: the host's
+# build). Status 0 passed, 1 failed, 77 skipped (no MinGW-w64 or Wine). Logs in
+# ./wine-run; the Wine prefix is kept in build-windows/wine-prefix.
 #
 # Threads: none (one shell; Wine, the servers and the show run as children).
 set -uo pipefail
@@ -46,13 +38,12 @@ music=$build/gen/music/sprox8a.wav
 title=$(sed -n 's/.*DEMO_TITLE = "\(.*\)";.*/\1/p' "$source_dir/demo/demo.h")
 times=(3 40.02 75 118.5 168.5 215)  # show times of the still frames, scenes apart
 min_snr=40 play_seconds=15 rate=44100
-# The sound run draws small: the software renderer then leaves the cores to the sound path it judges.
+# The sound run draws small and on one of the software renderer's threads
+# (Wine hands GL to the host's Mesa), leaving the cores to the sound path it judges.
 sound_size=(--window 640x360 --size 640x360)
-for f in "$exe" "$plain" "$music" "$build/sprox-capture" "$build/sprox.dat" "$build/dev/post.glsl" "$check"; do
-  [ -e "$f" ] || { echo "FAILED: $f is missing (bash scripts/windows.sh builds the exe and the host build)"; exit 1; }
-done
-for tool in ffmpeg pulseaudio parec pactl xdotool; do
-  command -v "$tool" >/dev/null || { echo "FAILED: $tool is missing (bash scripts/install-deps.sh)"; exit 1; }
+for need in "$exe" "$plain" "$music" "$build/sprox-capture" "$build/dev/post.glsl" "$check" ffmpeg pulseaudio parec xdotool; do
+  [ -e "$need" ] || command -v "$need" >/dev/null ||
+    { echo "FAILED: $need is missing (bash scripts/windows.sh builds and installs what the run needs)"; exit 1; }
 done
 
 out=$PWD/wine-run
@@ -60,8 +51,7 @@ rm -rf "$out" && mkdir -p "$out"
 scratch=$(mktemp -d /tmp/sprox-wine.XXXXXX)  # short: the sound server's socket path has a length limit
 show_dir="$scratch/Démo show"
 bare_dir="$scratch/Leer Ordner ü"
-mkdir -p "$show_dir" "$bare_dir" "$scratch/runtime" "$scratch/home"
-chmod 700 "$scratch/runtime"
+mkdir -p "$show_dir" "$bare_dir" -m 700 "$scratch/runtime"
 cp "$exe" "$show_dir/sprox.exe"
 cp "$plain" "$bare_dir/sprox.exe"
 
@@ -69,7 +59,7 @@ export WINEPREFIX=$source_dir/build-windows/wine-prefix WINEDEBUG=-all WINEARCH=
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 socket=$scratch/runtime/pulse/native
 export XDG_RUNTIME_DIR=$scratch/runtime PULSE_RUNTIME_PATH=$scratch/runtime/pulse PULSE_STATE_PATH=$scratch/state
-export PULSE_SERVER=unix:$socket PULSE_COOKIE=$scratch/home/cookie
+export PULSE_SERVER=unix:$socket PULSE_COOKIE=$scratch/cookie
 
 pids=()
 cleanup() {
@@ -93,6 +83,13 @@ wait_for() {  # wait_for SECONDS COMMAND...: until COMMAND succeeds, polled ever
 }
 window() { xdotool search --name "^$title\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window)" ]; }
+# shown PART LOG: waits for the window, or fails PART with the log's end.
+shown() {
+  wait_for 60 has_window && return 0
+  fail "$1: no window in 60 s:"
+  sed 's/^/      | /' "$2" "$2.err" | tail -n 8
+  return 1
+}
 gone() { ! kill -0 "$1" 2>/dev/null; }
 # escape PID: Escape to the show's window until the show PID ends (15 s at
 # most). Without a window manager Wine takes the key both sent to its window
@@ -176,7 +173,7 @@ part_dev() {
   start "$out/dev.log" "$show_dir" --dev dev --mute
   show=$!
   pids+=($show)
-  if wait_for 60 has_window; then
+  if shown dev "$out/dev.log"; then
     sleep 3  # the start-up finishes after the window shows
     printf '\n// rewritten by the Wine test\n' >>"$show_dir/dev/post.glsl"
     if wait_for 20 grep -q 'dev: reloaded shader post.glsl' "$out/dev.log"; then
@@ -185,9 +182,6 @@ part_dev() {
       fail "dev: no 'dev: reloaded shader post.glsl' line 20 s after the rewrite:"
       sed 's/^/      | /' "$out/dev.log" "$out/dev.log.err" | tail -n 8
     fi
-  else
-    fail "dev: no window in 60 s:"
-    sed 's/^/      | /' "$out/dev.log" "$out/dev.log.err" | tail -n 8
   fi
   escape $show || kill $show 2>/dev/null
   wait $show 2>/dev/null
@@ -221,11 +215,7 @@ play() {
   local recorder=$!
   start "$log" "$show_dir" "${sound_size[@]}"
   local show=$!
-  if ! wait_for 60 has_window; then
-    kill $recorder $show 2>/dev/null
-    fail "sound: no window in 60 s:"; sed 's/^/      | /' "$log" "$log.err" | tail -n 8
-    return 1
-  fi
+  shown sound "$log" || { kill $recorder $show 2>/dev/null; return 1; }
   sleep $play_seconds
   escape $show || { kill $show 2>/dev/null; fail "sound: the show did not end on Escape"; }
   wait $show
@@ -233,11 +223,10 @@ play() {
   kill $recorder 2>/dev/null
   wait $recorder 2>/dev/null
   [ $status -eq 0 ] || { fail "sound: the show ended with status $status"; return 1; }
-  local line missing=0
+  local line
   for line in "AUDIO: opening audio device succesful!" "open wav-buffers"; do
-    tr -d '\r' <"$log" | grep -qxF "$line" || { fail "sound: no \"$line\" line on standard output"; missing=1; }
+    tr -d '\r' <"$log" | grep -qxF "$line" || { fail "sound: no \"$line\" line on standard output"; return 1; }
   done
-  [ $missing -eq 0 ] || { sed 's/^/      | /' "$log" | head -n 12; return 1; }
   "$check" compare "$music" "$raw" >"$out/sound_$1.judge" 2>&1
   snr=$(sed -n 's/^SNR: \([-0-9.]*\) dB$/\1/p' "$out/sound_$1.judge")
   sed 's/^/      | /' "$out/sound_$1.judge" | grep -v FAIL
