@@ -108,6 +108,9 @@ const s_waveoutdevice kDevice = {device_isdone, device_unprepare, device_prepare
 
 // Refill thread of the waveOut output.
 void waveout_run(bool failed) {
+  // The refill has 139 ms of slack (three queued slots); the frame loop and
+  // the GL driver's threads must not take it.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   int64_t last_ns = sound_now_ns();  // when a slot last came back
   int64_t next_ns = last_ns + kSlotNs;  // the next paced completion while failed
   while (!g_waveout.stop.load(std::memory_order_acquire)) {
