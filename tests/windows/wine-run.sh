@@ -158,7 +158,7 @@ part_nodata() {
   (cd "$bare_dir" && timeout -k 5 60 wine ./sprox.exe) >"$out/nodata.log" 2>&1
   status=$?
   lookup="sprox: no sprox.dat found: looked in the current folder ($(winepath -w "$bare_dir" 2>/dev/null))"
-  if [ $status -eq 1 ] && tr -d '\r' <"$out/nodata.log" | grep -qF "$lookup"; then
+  if [ $status -eq 1 ] && tr -d '\r' <"$out/nodata.log" | grep -F "$lookup" >/dev/null; then
     ok "nodata: status 1, $(grep -m1 'no sprox.dat found' "$out/nodata.log" | tr -d '\r')"
   else
     fail "nodata: status $status, expected 1 and the lookup's line ($lookup ...):"
@@ -225,7 +225,7 @@ play() {
   [ $status -eq 0 ] || { fail "sound: the show ended with status $status"; return 1; }
   local line
   for line in "AUDIO: opening audio device succesful!" "open wav-buffers"; do
-    tr -d '\r' <"$log" | grep -qxF "$line" || { fail "sound: no \"$line\" line on standard output"; return 1; }
+    tr -d '\r' <"$log" | grep -xF "$line" >/dev/null || { fail "sound: no \"$line\" line on standard output"; return 1; }
   done
   "$check" compare "$music" "$raw" >"$out/sound_$1.judge" 2>&1
   snr=$(sed -n 's/^SNR: \([-0-9.]*\) dB$/\1/p' "$out/sound_$1.judge")
