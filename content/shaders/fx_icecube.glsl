@@ -153,14 +153,17 @@ void main() {
   float bar = max(floor(eventBeat / 4.0), 0.0);
   float inBar = max(eventBeat, 0.0) - bar * 4.0;
   float side = mod(bar, 2.0) < 0.5 ? -1.0 : 1.0;
+  float first = bar < 0.5 ? 0.0 : 1.0;
   float hb = hash11(bar * 3.71 + 1.3);
-  float yaw = (bar < 0.5 ? 0.0 : side * (0.14 + 0.14 * hb)) - side * 0.035 * inBar;
-  float dist = CAM_Z - (bar < 0.5 ? 0.0 : 0.5 * hash11(bar * 7.13 + 2.9));
-  vec3 ro = vec3(dist * sin(yaw), (bar < 0.5 ? 0.0 : hb - 0.5) * 0.9, dist * cos(yaw));
-  vec3 fw = normalize(vec3(0.0, 0.0, -0.3) - ro);
+  float hz = hash11(bar * 7.13 + 2.9);
+  float yaw = first * side * (0.24 + 0.18 * hb) - side * 0.04 * inBar;
+  float dist = CAM_Z - first * 0.5 * hz;
+  vec3 ro = vec3(dist * sin(yaw), first * (hb - 0.5) * 1.2, dist * cos(yaw));
+  // each stand looks past the middle to one side, some nearer (a longer lens)
+  vec3 fw = normalize(vec3(-first * side * 0.5 * hz, 0.0, -0.3) - ro);
   vec3 rt = normalize(vec3(-fw.z, 0.0, fw.x));
   vec3 up = cross(rt, fw);
-  vec3 rd = normalize(p.x * rt + p.y * up + FOCAL * fw);
+  vec3 rd = normalize(p.x * rt + p.y * up + FOCAL * (1.0 + first * 0.3 * hb) * fw);
 
   // Find the nearest cube along the view ray.
   float bestT = 1e9;
