@@ -1,6 +1,7 @@
 // The late scenes of the real show: the greetings (event 8), the ice cubes
 // (event 9) and the fruits (event 11), rendered from the real sprox.dat and
-// measured. Every state shows something, moves, and looks like no other
+// measured; with them the type of the credits (event 5) and the closing
+// card (event 13). Every state shows something, moves, and looks like no other
 // event; each scene also draws while it is still the incoming event of a
 // transition (state 0, statetime below 0). Each image is checked where it
 // must show: a frame is rendered twice at the same instant and clock, once
@@ -291,6 +292,69 @@ TEST(ScenesLate, FruitsKeepTheLabelInBothStates) {
     // The fizz and the peel come from the noise picture (which the post pass
     // reads as well; the scene's framebuffer shows the scene's use alone).
     EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_noise, tick)), 0.01) << Where(kFruits, state);
+  }
+}
+
+// The luminance contrast (as TypeContrast) of a piece of type that lies on
+// the scene itself or on a plate of its own image: over the box around the
+// pixels the type's image changes, the brighter tenth of the shown picture
+// (letters or plate) against its darker tenth (letters, rim or ground).
+double FootprintContrast(const scenes::Frame& with, const scenes::Frame& without) {
+  int x0 = with.width, y0 = with.height, x1 = -1, y1 = -1;
+  for (int y = 0; y < with.height; ++y) {
+    for (int x = 0; x < with.width; ++x) {
+      const size_t i = (static_cast<size_t>(y) * with.width + x) * 3;
+      if (std::abs(scenes::Luma(&with.rgb[i]) - scenes::Luma(&without.rgb[i])) <= 24.0) continue;
+      x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    }
+  }
+  if ((x1 - x0) * (y1 - y0) < 200) return 0.0;
+  auto linear = [](uint8_t v) {
+    const double c = v / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  std::vector<double> box;
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) {
+      const uint8_t* px = &with.rgb[(static_cast<size_t>(y) * with.width + x) * 3];
+      box.push_back(0.2126 * linear(px[0]) + 0.7152 * linear(px[1]) + 0.0722 * linear(px[2]));
+    }
+  }
+  std::sort(box.begin(), box.end());
+  return (box[box.size() * 9 / 10] + 0.05) / (box[box.size() / 10] + 0.05);
+}
+
+// Every line of type of the credits, the fever card and the closing card
+// stands out of what rings it, and a credit name never shares the screen
+// with the name of the card before or after it (cards change on a hard cut).
+TEST(ScenesLate, CreditsFeverAndClosingTypeStandsOutAlone) {
+  SCENES_REQUIRE_SHOW();
+  struct Case {
+    int event;
+    int state;
+    int ticks;           // into the state
+    s_bitmap* type;      // the type that must read there
+    s_bitmap* elsewhere; // a name that must not show there, or null
+  };
+  const Case cases[] = {
+      {5, 0, 4, &bmp_credits1, &bmp_credits2},       {5, 0, 24, &bmp_credits2, &bmp_credits3},
+      {5, 0, 63, &bmp_creditlabel1, &bmp_credits3},  {5, 1, 0, &bmp_credits3, &bmp_credits2},
+      {5, 1, 40, &bmp_creditlabel2, nullptr},        {5, 2, 63, &bmp_credits4, &bmp_credits5},
+      {5, 3, 0, &bmp_credits5, &bmp_credits4},       {9, 1, 24, &bmp_sproxfever, nullptr},
+      {13, 0, 40, &bmp_closing, nullptr},
+  };
+  for (const Case& c : cases) {
+    const double tick = scenes::StateTick(c.event, c.state) + c.ticks;
+    const std::string where = Where(c.event, c.state) + " tick " + std::to_string(c.ticks);
+    const scenes::Frame shown = SceneAt(tick);
+    ASSERT_EQ(demo.currentevent, c.event) << where;
+    {
+      ClearImage clear(c.type);
+      EXPECT_GT(FootprintContrast(shown, SceneAt(tick)), 4.5) << where;
+    }
+    if (c.elsewhere) {
+      EXPECT_LT(ChangedShare(shown, SceneWithout(c.elsewhere, tick)), 0.0005) << where << ": two names at once";
+    }
   }
 }
 

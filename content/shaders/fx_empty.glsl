@@ -6,8 +6,12 @@
 //     swell of light, already while the sea transition pours it in; at the
 //     event's start the words of text_closing.png (the lower third) are
 //     written in from left to right. A glint crosses the badge once a bar,
-//     the badge nods on the beat, bubbles drift up and a beam of light
-//     sweeps the stage. Images: texture0 the black
+//     the badge nods on the kick, bubbles drift up and a beam of light
+//     sweeps the stage. The camera cuts to a new stand on every bar line
+//     (head-on, closer and from the right, then from the left, then a slow
+//     push in) and tracks sideways through the bar; the stage lies in depth
+//     layers (the back wall and its light, two layers of bubbles, the badge,
+//     the words in front), which the track moves apart. Images: texture0 the black
 //     background, texture1 closing0.png, texture2 text_closing.png.
 //   event 14 (the last three bars, the last chord): three dots. In the
 //     first bar (state 0) they pop up one per beat and bob like a "still
@@ -91,7 +95,34 @@ vec4 dot3(sampler2D s, vec2 img, float i, float scale, float lift) {
 }
 
 // ---- The closing card (event 13) ----------------------------------------------------
-vec3 closing(vec2 img, vec2 p, float t, float st) {
+// The camera of bar n at u (0..1 through the bar): (sideways offset in
+// pixels at depth 1, zoom at depth 1, height offset in pixels); the
+// incoming event is framed as bar 0, with u below 0.
+vec4 closingCamera(float n, float u) {
+  if (n < 0.5) return vec4(-40.0 + 80.0 * u, 1.0, 0.0, 0.0);
+  if (n < 1.5) return vec4(50.0 - 90.0 * u, 1.12, -30.0, 0.0);
+  if (n < 2.5) return vec4(-70.0 + 100.0 * u, 1.06, 0.0, 0.0);
+  return vec4(0.0, 1.0 + 0.05 * u, 0.0, 0.0);
+}
+
+// Where a layer at depth d (0 far .. 1 the badge .. 1.3 the words) is read
+// for the picture pixel img under the camera cam: the zoom about the
+// frame's middle and the track grow with the depth.
+vec2 layerPixel(vec2 img, vec4 cam, float d) {
+  vec2 c = vec2(640.0, 330.0);
+  return c + (img - c) / (1.0 + (cam.y - 1.0) * d) - vec2(cam.x, cam.z) * d;
+}
+
+// The bubbles' and the beam's point (aspectPoint's units from the bottom
+// left) of a picture pixel.
+vec2 stagePoint(vec2 img) { return vec2(img.x, CARD.y - img.y) / CARD.y; }
+
+vec3 closing(vec2 screenImg, float t, float st) {
+  float bars = floor(max(st, 0.0) / BAR);
+  // (while the sea pours the card in, bar 0's track runs on from further back)
+  vec4 cam = closingCamera(bars, st < 0.0 ? st / (2.0 * BAR) : fract(st / BAR));
+  vec2 img = layerPixel(screenImg, cam, 0.3);
+  vec2 p = stagePoint(img);
   vec3 col = texture2D(texture0, img / CARD).rgb;
 
   // A swell of light behind the badge, breathing once a bar.
@@ -103,17 +134,17 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
 
   // Bubbles rising behind everything, two layers, and a soft beam of light
   // sweeping slowly across the stage.
-  vec2 b = bubbles(p, 7.0, 0.8, t, 0.3, 3.0);
-  vec2 b2 = bubbles(p + vec2(0.31, 0.0), 4.0, 0.55, t, 0.22, 9.0);
+  vec2 b = bubbles(stagePoint(layerPixel(screenImg, cam, 0.55)), 7.0, 0.8, t, 0.3, 3.0);
+  vec2 b2 = bubbles(stagePoint(layerPixel(screenImg, cam, 0.8)) + vec2(0.31, 0.0), 4.0, 0.55, t, 0.22, 9.0);
   col = mix(col, col + POOL_LIGHT * 0.1, b.y + b2.y);
   col += FIZZ_CREAM * (b.x * 0.3 + b2.x * 0.35);
   float beam = exp(-pow3(abs(p.x - 0.89 - 0.7 * sin(t * 0.7) - 0.35 * (p.y - 0.5))) * 40.0);
   col += POOL_LIGHT * 0.07 * beam * swell;
 
   // The badge grows in while the sea pours it in, then floats.
-  float grow = (0.92 + 0.08 * smoothstep(-3.84, 0.4, st)) * (1.0 + 0.015 * exp(-fract(st / BEAT) * 5.0) * step(0.0, st));
+  float grow = (0.92 + 0.08 * smoothstep(-3.84, 0.4, st)) * (1.0 + 0.03 * kickPulse(st));
   vec2 bc = vec2(640.0, 360.0 + 7.0 * sin(t * 0.8));
-  vec2 bimg = bc + (img - bc) / grow;
+  vec2 bimg = bc + (layerPixel(screenImg, cam, 1.0) - bc) / grow;
   vec4 badge = pic(texture1, bimg);
   // The glint: a slanted band crossing the badge during the first beat of each bar.
   float band = (bimg.x + 0.6 * bimg.y) / 1700.0;
@@ -125,8 +156,9 @@ vec3 closing(vec2 img, vec2 p, float t, float st) {
   // The words are written in from left to right, rising a little.
   float w = clamp((st - WRITE_FROM) / WRITE_LEN, 0.0, 1.0);
   float edge = mix(-120.0, 1400.0, w);
-  float reveal = smoothstep(edge, edge - 120.0, img.x);
-  vec4 words = pic(texture2, img + vec2(0.0, 14.0 * (1.0 - w) * (1.0 - w)));
+  vec2 wimg = layerPixel(screenImg, cam, 1.3);
+  float reveal = smoothstep(edge, edge - 120.0, wimg.x);
+  vec4 words = pic(texture2, wimg + vec2(0.0, 14.0 * (1.0 - w) * (1.0 - w)));
   col = mix(col, words.rgb, words.a * reveal);
   return col;
 }
@@ -188,9 +220,9 @@ void main() {
   if (event == 14) {
     col = dots(img, p, time, st);
   } else if (event == 13) {
-    if (!incoming) col = closing(img, p, time, st);
+    if (!incoming) col = closing(img, time, st);
   } else {
-    col = closing(img, p, time, st);
+    col = closing(img, time, st);
   }
   gl_FragColor = vec4(clamp(col, 0.0, 1.0), 1.0);
 }

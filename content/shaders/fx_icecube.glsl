@@ -2,14 +2,21 @@
 // Each cube is hit exactly (a ray against an oriented box, no marching): the
 // view ray refracts in through the entry face and out through the exit face,
 // then reads the soda behind it, so the background, its bubbles and the
-// "sprox fever" card bend through the ice. Faces reflect a bright sky, the
-// edges glow white, and every beat kicks each cube a quarter turn on.
+// bubbles bend through the ice. Faces reflect a bright sky, the edges glow
+// white, and every kick snaps each cube a quarter turn on and swells it a
+// little (kickPulse's shape: most of the turn within 150 ms).
+//
+// The camera stands somewhere new on every bar line (a hard cut: another
+// side of the glass, nearer or further, higher or lower) and tracks sideways
+// round the glass through the bar.
 //
 // State 0 (bars 0..3): blue soda; while the event is still incoming the cubes
 // drop in from above and land one after another on the downbeat.
-// State 1 (bars 4..7): cut to warm orange soda with the "sprox fever" card on
-// the back wall and the cubes circling in front of it; near the end a
-// cue-mark burn flashes twice in the top-right corner like a reel change.
+// State 1 (bars 4..7): cut to warm orange soda with the cubes circling and
+// "sprox fever" slammed down in front of them on the downbeat: the picture's
+// letters recoloured cream to amber in a navy rim, so that they read on the
+// orange; near the end a cue-mark burn flashes twice in the top-right corner
+// like a reel change.
 //
 // Pass: texture0 bluebg, texture1 the "sprox fever" card, texture2 the burn
 // mark, texture3 ballsbg (all repeat, so the card and mark mask themselves).
@@ -30,7 +37,7 @@ const float CAM_Z = 4.0;            // camera on the z axis looking down -z
 const float FOCAL = 1.8;            // image plane distance (field of view)
 const float WALL_Z = -2.5;          // the back wall of the glass
 const float ICE_IOR = 1.31;
-const float FEVER_W = 5.6;          // card image width on the back wall, scene units
+const float FEVER_W = 1.25;         // the card picture's width in front, screen heights
 const float BURN_R = 0.085;         // burn mark radius, screen heights
 const float BURN_LEN = 0.30;        // each cue shows this long, statetime units
 const float BURN_AT1 = 4.32;        // state-1 statetime of the first cue
@@ -84,8 +91,8 @@ vec3 sky(vec3 d, float warm) {
 }
 
 // The soda seen along a ray: the back wall of the glass with the soda picture,
-// caustics, bubbles and (state 1) the card. warm: 0 blue soda .. 1 orange.
-vec3 soda(vec3 ro, vec3 rd, float warm, float pulse, float card) {
+// caustics and bubbles. warm: 0 blue soda .. 1 orange.
+vec3 soda(vec3 ro, vec3 rd, float warm, float pulse) {
   float t = (WALL_Z - ro.z) / min(rd.z, -0.05);
   vec2 q = (ro + rd * t).xy;
   // only one of the two soda pictures shows at a time; the other reads a
@@ -101,17 +108,25 @@ vec3 soda(vec3 ro, vec3 rd, float warm, float pulse, float card) {
   vec4 b = bubbles(q, 2.2, 0.5, 4.2, 0.5);
   col = col * (1.0 - b.a * 0.7) + b.rgb * 0.7;
 
-  if (card > 0.0) {
-    float w = FEVER_W * (1.0 + 0.04 * pulse) * (0.6 + 0.4 * card);
-    // The fever card is a full picture: PICTURE_ASPECT wide for 1 high.
-    vec2 cuv = vec2(q.x / w + 0.5, 0.5 - (q.y - 0.02 - 0.05 * sin(time * 1.7)) * PICTURE_ASPECT / w);
-    vec2 inside = step(vec2(0.0), cuv) * step(cuv, vec2(1.0));
-    float in2 = inside.x * inside.y;
-    vec4 img = texture2D(texture1, in2 > 0.0 ? cuv : vec2(0.5));
-    float a = clamp(img.a, 0.0, 1.0) * in2 * card;
-    col = mix(col, img.rgb, a);
-  }
   return col;
+}
+
+// "sprox fever" in front, t statetime units after the slam (from the state's
+// downbeat): big and falling onto the glass, then a kick on every beat. The
+// picture's letters are amber to orange in a white rim over a navy shadow;
+// here the fill turns cream (top) to amber (bottom) and the rim navy, about
+// 9:1 or more in luminance, whatever lies behind.
+vec3 fever(vec3 col, vec2 p, float t, float shape) {
+  float slam = 1.0 + 0.5 * (1.0 - smoothstep(0.0, 0.12, t)) + 0.04 * shape;
+  float w = FEVER_W * slam;
+  vec2 cuv = vec2(p.x / w + 0.5, 0.5 - (p.y - 0.02) * PICTURE_ASPECT / w);
+  vec2 inside = step(vec2(0.0), cuv) * step(cuv, vec2(1.0));
+  float in2 = inside.x * inside.y;
+  vec4 img = texture2D(texture1, in2 > 0.0 ? cuv : vec2(0.5));
+  float fill = smoothstep(0.6, 0.9, img.r) * (1.0 - smoothstep(0.35, 0.75, img.b));
+  float top = clamp((img.g - 0.478) / 0.212, 0.0, 1.0);
+  vec3 ink = mix(NAVY, mix(AMBER, FIZZ, top), fill);
+  return mix(col, ink, clamp(img.a, 0.0, 1.0) * in2 * step(0.0, t));
 }
 
 // ---- Scene ---------------------------------------------------------------------
@@ -125,19 +140,30 @@ void main() {
   bool warmState = state >= 1;
   float eventBeat = st / BEAT + (warmState ? STATE1_BEATS : 0.0);
   float pulse = exp(-5.0 * fract(eventBeat));
-  // the rotation kick: a quick ease at the start of every beat
-  float kickPhase = smoothstep(0.0, 0.35, fract(eventBeat));
-  float kicks = floor(eventBeat) + kickPhase;
+  // the kick's shape (kickPulse over the event's beats): the tumble is its
+  // running sum, a quarter turn that is mostly done 150 ms after the beat
+  float shape = exp(-10.0 * fract(eventBeat));
+  float kicks = floor(eventBeat) + 1.0 - shape;
 
   float warm = warmState ? 1.0 : 0.0;
-  float card = warmState ? smoothstep(0.0, 0.5, st) : 0.0;
-  if (warmState) card *= 1.0 + 0.15 * exp(-8.0 * st);
 
-  vec3 ro = vec3(0.0, 0.0, CAM_Z);
-  vec3 rd = normalize(vec3(p, -FOCAL));
-  // a slow camera sway, a little faster once the soda turns orange
-  float sway = 0.06 * sin(time * (warmState ? 0.9 : 0.5));
-  rd.xz = mat2(cos(sway), -sin(sway), sin(sway), cos(sway)) * rd.xz;
+  // The camera: a new stand on every bar line, alternating sides, then a
+  // slow track round the glass through the bar; the first bar (and the
+  // incoming event) head-on.
+  float bar = max(floor(eventBeat / 4.0), 0.0);
+  float inBar = max(eventBeat, 0.0) - bar * 4.0;
+  float side = mod(bar, 2.0) < 0.5 ? -1.0 : 1.0;
+  float first = bar < 0.5 ? 0.0 : 1.0;
+  float hb = hash11(bar * 3.71 + 1.3);
+  float hz = hash11(bar * 7.13 + 2.9);
+  float yaw = first * side * (0.24 + 0.18 * hb) - side * 0.04 * inBar;
+  float dist = CAM_Z - first * 0.5 * hz;
+  vec3 ro = vec3(dist * sin(yaw), first * (hb - 0.5) * 1.2, dist * cos(yaw));
+  // each stand looks past the middle to one side, some nearer (a longer lens)
+  vec3 fw = normalize(vec3(-first * side * 0.5 * hz, 0.0, -0.3) - ro);
+  vec3 rt = normalize(vec3(-fw.z, 0.0, fw.x));
+  vec3 up = cross(rt, fw);
+  vec3 rd = normalize(p.x * rt + p.y * up + FOCAL * (1.0 + first * 0.3 * hb) * fw);
 
   // Find the nearest cube along the view ray.
   float bestT = 1e9;
@@ -160,7 +186,7 @@ void main() {
       float land = st / BEAT - fi * 0.5;
       c.y += land < 0.0 ? land * land * 0.06 : 0.35 * exp(-3.0 * land) * abs(sin(land * 4.0));
     }
-    vec3 h = vec3(0.3 + 0.04 * hash21TwoLane(vec2(fi, 2.0)));
+    vec3 h = vec3(0.3 + 0.04 * hash21TwoLane(vec2(fi, 2.0))) * (1.0 + 0.07 * shape * step(0.0, eventBeat));
     vec3 ang = vec3(0.3 + fi, 0.7 * fi, 1.3 * fi) + time * vec3(0.21, 0.33, 0.17) * (1.0 + 0.2 * fi)
              + kicks * vec3(mod(fi, 2.0) < 0.5 ? 0.5 : -0.4, 0.35, 0.25 * (fi - 1.5)) * PI * 0.5;
     mat3 R = rotation(ang);
@@ -213,7 +239,7 @@ void main() {
 
   vec3 sro = hit ? bestC + R * pe : ro;
   vec3 srd = hit ? R * ro2 : rd;
-  vec3 col = soda(sro, srd, warm, pulse, card);
+  vec3 col = soda(sro, srd, warm, pulse);
   if (hit) {
     vec3 nw = R * nb;
     // inner frost: faint veils that follow the box coordinates
@@ -233,6 +259,8 @@ void main() {
 
   // the cut into the orange soda lands with a white splash
   if (warmState) col += FIZZ * 0.8 * exp(-10.0 * max(st, 0.0));
+
+  if (warmState) col = fever(col, p, st, shape);
 
   // Reel-change cue: the burn mark, twice, in the top-right corner.
   if (warmState) {

@@ -12,7 +12,7 @@
 //     carry one card. The credit names and the logo layers keep at least 16
 //     transparent pixels to every edge, since the show clamps them to a
 //     transparent border.
-//   - Role labels (512x128): a rounded orange tag with the role in white.
+//   - Role labels (512x128): a rounded orange tag with the role in navy.
 // Each card's fringe colour is its fill colour.
 // Brand words ("Sprox", "orange") are set in Lobster; everything else in
 // Bebas Neue or League Spartan. Every card has a dark outline or shadow so
@@ -212,7 +212,7 @@ void ig_paint_credit_label(int index, ig_image* out, ig_png_options* png) {
   constexpr int margin = 4;
   constexpr float tracking = 2.0f;
   // Both tags use one size (that of the longer role), so they match.
-  const float size = ig_text_fit(font, "music & gfx", 380, 58, tracking, 1.0f);
+  const float size = ig_text_fit(font, "music & gfx", 420, 72, tracking, 1.0f);
   const ig_mask m = ig_text_mask(font, size, role, tracking, 1.0f, margin);
   // Lower-case words sit on their x-height band, so that a descender ("g")
   // or an ascender ("d") does not push the word off the tag's centre.
@@ -221,7 +221,7 @@ void ig_paint_credit_label(int index, ig_image* out, ig_png_options* png) {
   ig_font_close(font);
   const float band_in_mask = margin - ink.y0 + (xb.y0 + xb.y1) * 0.5f;
   const float text_w = float(m.width - 2 * margin);
-  const float hw = std::min(kLabelW * 0.5f - 8.0f, text_w * 0.5f + 40.0f), hh = 40.0f;
+  const float hw = std::min(kLabelW * 0.5f - 8.0f, text_w * 0.5f + 36.0f), hh = 48.0f;
   const float cx = kLabelW * 0.5f, cy = kLabelH * 0.5f;
   // Tag: soft shadow, white rim, orange body.
   ig_image shadow = ig_image_make(kLabelW, kLabelH, {0, 0, 0, 0});
@@ -238,12 +238,14 @@ void ig_paint_credit_label(int index, ig_image* out, ig_png_options* png) {
               [&](float, float y) {
                 return ig_mix(ig_hex(IG_AMBER), ig_hex(IG_ORANGE), ig_clamp01((y - cy + hh) / (2 * hh)));
               });
+  // Navy letters on the orange: about 6:1 in luminance even at the deep end
+  // (white on orange reads at 2.5:1).
   ig_text_style st;
-  st.fill_top = ig_hex(0xFFFFFF);
-  st.fill_bottom = ig_hex(IG_FIZZ);
+  st.fill_top = ig_hex(IG_NAVY);
+  st.fill_bottom = ig_hex(IG_NAVY);
   st.shadow_dy = 2;
   st.shadow_blur = 1;
-  st.shadow_colour = ig_hex(IG_EMBER, 0.6f);
+  st.shadow_colour = ig_hex(IG_AMBER, 0.5f);
   ig_draw_text(out, &m, int(std::lround(cx - m.width * 0.5f)), int(std::lround(cy - band_in_mask)),
                &st);
 }
