@@ -1,5 +1,6 @@
 // The late scenes of the real show: the greetings (event 8), the ice cubes
-// (event 9) and the fruits (event 11), rendered from the real sprox.dat and
+// (event 9) and the fruits (event 11), with the type and the kick of the heart
+// (event 4) and the balls (event 6), rendered from the real sprox.dat and
 // measured. Every state shows something, moves, and looks like no other
 // event; each scene also draws while it is still the incoming event of a
 // transition (state 0, statetime below 0). Each image is checked where it
@@ -16,6 +17,8 @@ namespace {
 
 // ---- Helpers --------------------------------------------------------------------
 
+constexpr int kHeart = 4;
+constexpr int kBalls = 6;
 constexpr int kGreetings = 8;
 constexpr int kIcecube = 9;
 constexpr int kFruits = 11;
@@ -291,6 +294,41 @@ TEST(ScenesLate, FruitsKeepTheLabelInBothStates) {
     // The fizz and the peel come from the noise picture (which the post pass
     // reads as well; the scene's framebuffer shows the scene's use alone).
     EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_noise, tick)), 0.01) << Where(kFruits, state);
+  }
+}
+
+// The heart's and the balls' cards read from bar 0 (head-on) and from bar 1
+// (moved beside the heart, or cut to the bottom), in both states.
+TEST(ScenesLate, HeartAndBallsTypeStandsOutWhereverItMoves) {
+  SCENES_REQUIRE_SHOW();
+  struct Row {
+    int event, state, ticks;
+    s_bitmap* card;
+  };
+  const Row rows[] = {{kHeart, 0, 14, &bmp_wannasprox}, {kHeart, 0, 46, &bmp_wannasprox},
+                      {kHeart, 1, 46, &bmp_wannasprox}, {kBalls, 0, 14, &bmp_orange},
+                      {kBalls, 0, 46, &bmp_orange},     {kBalls, 1, 46, &bmp_orange}};
+  for (const Row& row : rows) {
+    const double tick = scenes::StateTick(row.event, row.state) + row.ticks;
+    const scenes::Frame shown = SceneAt(tick);
+    ClearImage clear(row.card);
+    EXPECT_GT(TypeContrast(shown, SceneAt(tick)), 4.5) << Where(row.event, row.state) << " +" << row.ticks;
+  }
+}
+
+// The shapes swell on every kick: the eighth of a beat after a kick changes
+// the scene's blocks (sizes and layout, not the drift of small things) far
+// more than the eighth of a beat after the off-beat (bar 1, beat 2, clear of
+// the bar line's slide).
+TEST(ScenesLate, HeartAndBallsHitOnTheKick) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kHeart, kBalls}) {
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const double beat = scenes::StateTick(event, state) + 40;
+      const double onKick = scenes::BlockDifference(SceneAt(beat), SceneAt(beat + 1));
+      const double offBeat = scenes::BlockDifference(SceneAt(beat + 4), SceneAt(beat + 5));
+      EXPECT_GT(onKick, 2.0 * offBeat) << Where(event, state);
+    }
   }
 }
 
