@@ -2,8 +2,8 @@
 // blobs of soda float in 3D over a tiled pool floor and a camera orbits them;
 // on every bar line the camera cuts to a new angle, height and distance.
 // The blobs swell on every kick and are lit like wet candy (a hot highlight,
-// a cool rim reflecting the backdrop, an orange glow within); their shadows
-// lie on the floor. State 0 (bars 0-3): the blobs roam and the "orange" card
+// a cool rim reflecting the backdrop, an orange glow within) and light the
+// floor under them. State 0 (bars 0-3): the blobs roam and the "orange" card
 // jumps between the top and the bottom of the picture on the bar lines.
 // State 1 (bars 4-7): they wheel in a level ring that is pulled together on
 // every beat, merging into one drop, and spring apart again; the card rides
@@ -13,8 +13,8 @@
 // its projected radius, and the screen field is the classic sum of
 // r^2 / d^2 over those circles, its surface where it reaches 1; its analytic
 // gradient gives the normal without extra evaluations, and the field's
-// weighted depth darkens the far blobs. One loop projects the blobs and
-// lays their shadows on the floor, so the 3D costs one pass over seven.
+// weighted depth darkens the far blobs. One loop projects the blobs, so
+// the 3D costs one pass over seven.
 //
 // Images: texture0 ballsbg (repeats), the backdrop, the floor tiles and the
 // reflection on the blobs; texture1 orange (a full-screen card, repeats:
@@ -103,10 +103,9 @@ void main() {
     vec2 floorHit = eye.xz + ray.xz * tFloor;
 
     // The blobs: projected circles summed into the screen field, their
-    // depth weighted in, their shadows summed on the floor.
+    // depth weighted in.
     float field = 0.0;
     float depthSum = 0.0;
-    float shade = 0.0;
     vec2 grad = vec2(0.0);
     for (int i = 0; i < 7; i++) {
         vec4 b = ball(i, kick, ring, gather);
@@ -115,26 +114,26 @@ void main() {
         float k = FOCAL / z;
         vec2 d = sp - vec2(dot(rel, right), dot(rel, up)) * k;
         float rs = b.w * k;
-        float dd = dot(d, d) + 1e-5;
-        float f = rs * rs / dd;
+        float inv = 1.0 / (dot(d, d) + 1e-5);
+        float f = rs * rs * inv;
         field += f;
         depthSum += f * z;
-        grad += -2.0 * f / dd * d;
-        vec2 s = floorHit - b.xz;
-        float lift = b.y - FLOOR_Y;
-        shade += b.w * b.w / (dot(s, s) + 0.02 + 0.15 * lift * lift);
+        grad -= (2.0 * f * inv) * d;
     }
 
     // Backdrop above the horizon (wrapping round with the yaw), the floor's
-    // tiles below it, fogged into the backdrop with distance.
-    vec3 col = backdrop(vec2(p.x / aspect * 0.6 + yaw * 0.318, 0.5 - p.y * 0.8)) * 0.8;
-    if (tFloor < 1e3) {
+    // tiles below it, fogged into the backdrop with distance; each is read
+    // only where it shows.
+    float fog = tFloor < 1e3 ? smoothstep(2.5, 5.5, tFloor * length(ray)) : 1.0;
+    vec3 col = vec3(0.0);
+    if (fog > 0.0) col = backdrop(vec2(p.x / aspect * 0.6 + yaw * 0.318, 0.5 - p.y * 0.8)) * (0.8 * fog);
+    if (fog < 1.0) {
         vec3 tiles = backdrop(floorHit * 0.45);
         vec2 grid = abs(fract(floorHit * 2.0) - 0.5);
         tiles = mix(tiles, POOL_LIGHT, (1.0 - smoothstep(0.0, 0.04, 0.5 - max(grid.x, grid.y))) * 0.7);
-        tiles *= 1.0 - 0.7 * smoothstep(0.3, 1.3, shade);
-        tiles += AMBER * 0.12 * smoothstep(0.2, 1.2, shade) * (0.5 + hit);
-        col = mix(tiles, col, smoothstep(2.5, 5.5, tFloor * length(ray)));
+        // The blobs' light on the floor under them, lit up by the kick.
+        tiles += AMBER * 0.1 * smoothstep(0.15, 0.8, field) * (0.5 + hit);
+        col += tiles * (1.0 - fog);
     }
     col *= 1.0 - 0.35 * smoothstep(0.3, 1.0, length(p));
     col += AMBER * smoothstep(0.3, 1.0, field) * 0.15 * (0.6 + 0.4 * hit);
