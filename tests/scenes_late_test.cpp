@@ -332,4 +332,19 @@ TEST(ScenesLate, HeartAndBallsHitOnTheKick) {
   }
 }
 
+// Each bar line moves the heart's layout and cuts the balls' camera: the
+// picture's blocks change more across bar 1's line than over the same span
+// (a tick before a kick to the next kick) in the middle of the bar.
+TEST(ScenesLate, HeartAndBallsMoveOnTheBarLine) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kHeart, kBalls}) {
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const double line = scenes::StateTick(event, state) + 32;
+      const double across = scenes::BlockDifference(SceneAt(line - 1), SceneAt(line + 8));
+      const double within = scenes::BlockDifference(SceneAt(line + 15), SceneAt(line + 24));
+      EXPECT_GT(across, 1.5 * within) << Where(event, state);
+    }
+  }
+}
+
 }  // namespace
