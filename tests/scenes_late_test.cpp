@@ -1,7 +1,8 @@
 // The late scenes of the real show: the greetings (event 8), the ice cubes
 // (event 9) and the fruits (event 11), rendered from the real sprox.dat and
 // measured; with them the type of the credits (event 5) and the closing
-// card (event 13). Every state shows something, moves, and looks like no other
+// card (event 13), and the type and the kick of the heart (event 4) and the
+// balls (event 6). Every state shows something, moves, and looks like no other
 // event; each scene also draws while it is still the incoming event of a
 // transition (state 0, statetime below 0). Each image is checked where it
 // must show: a frame is rendered twice at the same instant and clock, once
@@ -17,6 +18,8 @@ namespace {
 
 // ---- Helpers --------------------------------------------------------------------
 
+constexpr int kHeart = 4;
+constexpr int kBalls = 6;
 constexpr int kGreetings = 8;
 constexpr int kIcecube = 9;
 constexpr int kFruits = 11;
@@ -354,6 +357,56 @@ TEST(ScenesLate, CreditsFeverAndClosingTypeStandsOutAlone) {
     }
     if (c.elsewhere) {
       EXPECT_LT(ChangedShare(shown, SceneWithout(c.elsewhere, tick)), 0.0005) << where << ": two names at once";
+    }
+  }
+}
+
+// The heart's and the balls' cards read from bar 0 (head-on) and from bar 1
+// (moved beside the heart, or cut to the bottom), in both states.
+TEST(ScenesLate, HeartAndBallsTypeStandsOutWhereverItMoves) {
+  SCENES_REQUIRE_SHOW();
+  struct Row {
+    int event, state, ticks;
+    s_bitmap* card;
+  };
+  const Row rows[] = {{kHeart, 0, 14, &bmp_wannasprox}, {kHeart, 0, 46, &bmp_wannasprox},
+                      {kHeart, 1, 46, &bmp_wannasprox}, {kBalls, 0, 14, &bmp_orange},
+                      {kBalls, 0, 46, &bmp_orange},     {kBalls, 1, 46, &bmp_orange}};
+  for (const Row& row : rows) {
+    const double tick = scenes::StateTick(row.event, row.state) + row.ticks;
+    const scenes::Frame shown = SceneAt(tick);
+    ClearImage clear(row.card);
+    EXPECT_GT(TypeContrast(shown, SceneAt(tick)), 4.5) << Where(row.event, row.state) << " +" << row.ticks;
+  }
+}
+
+// The shapes swell on every kick: the eighth of a beat after a kick changes
+// the scene's blocks (sizes and layout, not the drift of small things) far
+// more than the eighth of a beat after the off-beat (bar 1, beat 2, clear of
+// the bar line's slide).
+TEST(ScenesLate, HeartAndBallsHitOnTheKick) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kHeart, kBalls}) {
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const double beat = scenes::StateTick(event, state) + 40;
+      const double onKick = scenes::BlockDifference(SceneAt(beat), SceneAt(beat + 1));
+      const double offBeat = scenes::BlockDifference(SceneAt(beat + 4), SceneAt(beat + 5));
+      EXPECT_GT(onKick, 2.0 * offBeat) << Where(event, state);
+    }
+  }
+}
+
+// Each bar line moves the heart's layout and cuts the balls' camera: the
+// picture's blocks change more across bar 1's line than over the same span
+// (a tick before a kick to the next kick) in the middle of the bar.
+TEST(ScenesLate, HeartAndBallsMoveOnTheBarLine) {
+  SCENES_REQUIRE_SHOW();
+  for (int event : {kHeart, kBalls}) {
+    for (int state = 0; state < scenes::StateCount(event); ++state) {
+      const double line = scenes::StateTick(event, state) + 32;
+      const double across = scenes::BlockDifference(SceneAt(line - 1), SceneAt(line + 8));
+      const double within = scenes::BlockDifference(SceneAt(line + 15), SceneAt(line + 24));
+      EXPECT_GT(across, 1.5 * within) << Where(event, state);
     }
   }
 }

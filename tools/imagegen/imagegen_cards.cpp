@@ -168,7 +168,13 @@ void ig_paint_wannasprox(ig_image* out, ig_png_options* png) {
   *out = blank_screen();
   ig_text_style brand = white_style(1.5f);
   brand.outline = 7.0f;
-  stacked_words(out, IG_FONT_BEBAS, "WANNA", 110, orange_style(1.0f), IG_FONT_LOBSTER, "sprox?",
+  // WANNA keeps its orange but takes the navy rim of "sprox?": a white rim
+  // left the orange at about 2.5:1 against it and lost it on the orange hearts.
+  ig_text_style wanna = white_style(1.0f);
+  wanna.fill_top = ig_hex(IG_AMBER);
+  wanna.fill_bottom = ig_hex(IG_ORANGE);
+  wanna.outline = 6.0f;
+  stacked_words(out, IG_FONT_BEBAS, "WANNA", 110, wanna, IG_FONT_LOBSTER, "sprox?",
                 900, 300, brand, 20, IG_SCREEN_W * 0.5f, IG_SCREEN_H * 0.5f);
   png->fringe = brand.fill_top;
 }
