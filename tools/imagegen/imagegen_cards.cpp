@@ -227,7 +227,7 @@ void ig_paint_credit_label(int index, ig_image* out, ig_png_options* png) {
   ig_font_close(font);
   const float band_in_mask = margin - ink.y0 + (xb.y0 + xb.y1) * 0.5f;
   const float text_w = float(m.width - 2 * margin);
-  const float hw = std::min(kLabelW * 0.5f - 8.0f, text_w * 0.5f + 36.0f), hh = 48.0f;
+  const float hw = std::min(kLabelW * 0.5f - 8.0f, text_w * 0.5f + 28.0f), hh = 44.0f;
   const float cx = kLabelW * 0.5f, cy = kLabelH * 0.5f;
   // Tag: soft shadow, white rim, orange body.
   ig_image shadow = ig_image_make(kLabelW, kLabelH, {0, 0, 0, 0});
