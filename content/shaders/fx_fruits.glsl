@@ -1,6 +1,6 @@
 // fx_fruits: event 11, the final drop. Out of the white of the flash the
 // camera bursts out of the centre into a field of fruit: whole oranges and
-// orange and lemon slices hang on five planes of depth that stream towards
+// orange and lemon slices hang on four planes of depth that stream towards
 // the camera and past it, so the fruit grows, parts and flies by, with a ring
 // of juice blown out of the centre on the first beat. Every beat the camera
 // lurches forward and the fruit drops a step and swells (kickPulse), under a
@@ -33,7 +33,7 @@ uniform sampler2D texture0, texture1, texture2;
 
 const float LABEL_ASPECT = 0.6667;  // label image width / height
 const float RAYS = 14.0;            // sunburst rays
-const float PLANES = 5.0;           // planes of fruit in depth
+const float PLANES = 4.0;           // planes of fruit in depth
 const float FAR = 7.0;              // depth of a plane as it appears, in screen heights per cell
 const float NEAR = 0.3;             // depth at which a plane has passed the camera
 const float CRUISE = 0.15;          // planes' travel per statetime unit, between the kicks
@@ -84,7 +84,8 @@ vec3 citrusSlice(vec2 g, float d, float squash, float sacs, vec3 peel, vec3 fles
 // Where a plane's fruit lies under this pixel: all of it but its colour.
 struct Fruit {
   vec2 f;         // cell-local point, the fruit's centre at 0
-  vec2 g;         // the fruit's own point, turned with it; 1 at the rim
+  vec2 g;         // the fruit's own point, turned with it; 1 at the rim (front fruit only)
+  float spin;     // how far it has turned, radians
   float d;        // distance from the centre, 1 at the rim
   float r;        // radius, cell units
   float h;        // the cell's hash: whether it holds a fruit, and its seed
@@ -105,26 +106,34 @@ Fruit planeFruit(vec2 p, float k, float travel, float fall, float swell, float d
   fr.depth = u - pass;
   float z = mix(FAR, NEAR, fr.depth);
   float seed = k * 7.31 + pass * 3.17;
-  // a plane turns a little and drifts aside, so the planes do not line up
-  vec2 q = fastRot(seed) * p * z + vec2(seed * 1.7, fall * (0.8 + 0.4 * hash11(seed)));
+  // each plane drifts aside by its own amount and falls at its own speed
+  vec2 q = p * z + vec2(seed * 1.7, fall * (0.8 + 0.4 * fract(seed * 0.37)));
   vec2 cell = floor(q);
+  // two hashes a cell, spread into the fruit's numbers (the presence and
+  // the kind come from different ones, so that no kind is the rarest)
   fr.h = hash21TwoLane(cell + seed);
-  fr.r = (0.22 + 0.12 * hash21TwoLane(cell + seed + 1.3)) * swell;
-  vec2 off = (vec2(hash21TwoLane(cell + 2.9), hash21TwoLane(cell + 6.1)) - 0.5) * 0.3;
+  float kind = hash21TwoLane(cell + seed + 4.4);
+  fr.r = (0.22 + 0.12 * fract(fr.h * 9.7)) * swell;
+  vec2 off = (vec2(fract(fr.h * 29.3), fract(kind * 37.7)) - 0.5) * 0.3;
   fr.f = fract(q) - 0.5 - off;
-  float kind = hash21TwoLane(cell + seed + 9.1);
-  float spinRate = (hash21TwoLane(cell + 4.4) - 0.5) * 5.0;
-  float spin = time * spinRate + fr.h * 6.28;
+  float spinRate = (fract(kind * 13.1) - 0.5) * 5.0;
+  fr.spin = time * spinRate + fr.h * 6.28;
   fr.orange = kind < 0.4;
   fr.lemon = kind >= 0.8;
   fr.squash = max(abs(fastCos(time * spinRate * 0.6 + fr.h * 3.0)), 0.22);
   // a slice is drawn on its own, unsquashed disc
   vec2 own = fr.orange ? fr.f : vec2(fr.f.x / fr.squash, fr.f.y);
   fr.d = length(own) / fr.r;
-  fr.g = fastRot(spin) * (own / fr.r);
+  fr.g = own / fr.r;  // turned for the front fruit alone (turnFront)
   float aa = 1.5 * z / (resolution.y * fr.r);
   float fade = smoothstep(0.0, 0.18, fr.depth) * smoothstep(1.0, 0.95, fr.depth);
   fr.a = step(fr.h, density) * smoothstep(1.0, 1.0 - aa, fr.d) * fade;
+  return fr;
+}
+
+// The front fruit's own point turned with it: only the full shade reads it.
+Fruit turnFront(Fruit fr) {
+  fr.g = fastRot(fr.spin) * fr.g;
   return fr;
 }
 
@@ -204,10 +213,10 @@ void main() {
   float travel = CRUISE * et + LURCH * kicked + rush;
   float fall = 0.25 * time + 0.18 * kicked;
   float swell = 1.0 + 0.12 * kp;
-  float density = slam ? 0.5 : 0.38;
+  float density = slam ? 0.55 : 0.42;
   Fruit front;
   float base = floor(travel * PLANES);  // the plane now farthest
-  for (int i = 0; i < 5; i++) {
+  for (int i = 0; i < 4; i++) {
     // far to near: plane k sits at depth fract(travel + k / PLANES)
     float k = floor(mod(-base + float(i) + PLANES * 64.0, PLANES) + 0.5);
     Fruit fr = planeFruit(p, k, travel, fall, swell, density);
@@ -215,6 +224,7 @@ void main() {
     if (fr.a > 0.0 || i == 0) front = fr;  // the farthest stands in, uncovering, where none covers
   }
   // the front fruit in full, over its own flat shade
+  front = turnFront(front);
   vec2 grainAt = front.g * (front.orange ? 0.12 : 0.25) + front.h;
   float grain = texture2D(texture1, grainAt).r;
   col += front.a * (shadeFruit(front, grain) - flatFruit(front));
