@@ -174,7 +174,7 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
 }
 
 // ---- The breakdown (event 10) -----------------------------------------------------
-// The stutter keeps its colour: a hit never fades below a third of its frame
+// The stutter keeps its colour: a hit never fades below nearly half its frame
 // (tinted orange on the first hit of a pair, blue on the second), and the
 // tape's streaks take the hit's tint, so the breakdown never sinks into a
 // grey wash of damage. Over the last beat (the breath before the final drop)
@@ -214,10 +214,10 @@ vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
       else if (state == 2) fl = second ? flashframe(texture5, cimg, hit) : flashframe(texture4, cimg, hit);
       else fl = second ? flashframe(texture7, cimg, hit) : flashframe(texture6, cimg, hit);
       tint = second ? POOL_LIGHT : AMBER;
-      // fl faded by exp(-3.2 hit); the held part keeps a third of the frame
+      // fl faded by exp(-3.2 hit); the held part keeps nearly half the frame
       // in the hit's tint, so a dim instant still reads as a picture
       float fade = exp(-hit * 3.2);
-      vec3 held = fl / max(fade, 1e-3) * tint * 0.34 * (1.0 - fade);
+      vec3 held = fl / max(fade, 1e-3) * tint * 0.45 * (1.0 - fade);
       col = max(col, fl + held);
       // A white pop at the very start of each hit.
       col += FIZZ_CREAM * exp(-hit * 30.0) * 0.25;

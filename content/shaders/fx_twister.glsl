@@ -118,10 +118,12 @@ void main() {
 
     // The columns, with their shadows on the backdrop. The twist rides the
     // kick: every beat wrings the column a little over half a turn more from
-    // top to bottom and lets it spring back within about 150 ms, the spin
-    // jerks forward with it, and the column swells.
+    // top to bottom and lets it spring back within about 150 ms, the column
+    // swells, and the spin ratchets on by a step that is over as quickly.
     float kp = kickPulse(st);
-    float spin = time * 1.2 + 1.8 * speedup + kp * 0.6;
+    float beats = eventTime / BEAT;
+    float ratchet = st < 0.0 ? 0.0 : floor(beats) + 1.0 - exp(-fract(beats) * 10.0);
+    float spin = time * 0.5 + 1.8 * speedup + 1.1 * ratchet;
     float twist = 1.6 + 1.8 * build * sin(time * 0.4) + (2.2 + 1.4 * build) * kp;
     float scroll = time * 0.4;
     float R = 0.16;
