@@ -174,10 +174,10 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
 }
 
 // ---- The breakdown (event 10) -----------------------------------------------------
-// The stutter keeps its colour: a hit never fades below nearly half its frame
-// (tinted orange on the first hit of a pair, blue on the second), and the
-// tape's streaks take the hit's tint, so the breakdown never sinks into a
-// grey wash of damage. Over the last beat (the breath before the final drop)
+// The stutter keeps its colour: every hit is tinted, orange on the first of
+// a pair and blue on the second, and never fades below nearly half its
+// frame, and the tape's streaks take the hit's tint, so the breakdown never
+// sinks into a grey wash of damage. Over the last beat (the breath before the final drop)
 // the set gives out: the picture collapses to a bright line, as a tube
 // switched off, and the flash into the drop blooms out of that line.
 vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
@@ -218,12 +218,15 @@ vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
       // in the hit's tint, so a dim instant still reads as a picture
       float fade = exp(-hit * 3.2);
       vec3 held = fl / max(fade, 1e-3) * tint * 0.45 * (1.0 - fade);
-      col = max(col, fl + held);
+      // the grey frames (the stripes, the spiral) take the hit's colour too
+      vec3 frame = fl + held;
+      frame = mix(frame, dot(frame, vec3(0.299, 0.587, 0.114)) * tint * 1.5, 0.7);
+      col = max(col, frame);
       // A white pop at the very start of each hit.
       col += FIZZ_CREAM * exp(-hit * 30.0) * 0.25;
     }
   }
-  col = damage(col, dmg * vec4(tint, 1.0), min(ramp + burst * 0.5, 0.9));
+  col = damage(col, dmg * vec4(tint, 1.0), min(ramp + burst * 0.4, 0.7));
   // A faint scatter of snow keeps the black alive.
   col += vec3(snow(px, f)) * 0.06;
   // Outside the collapsing picture the tube is black; its line glows.
