@@ -164,11 +164,15 @@ TEST(ScenesFraming, BreakdownFlashesHitOnTheBeatsAndKeepTheirColour) {
     const int later = state == 3 ? 1 : 2;
     const scenes::Frame faded = scenes::RenderAtTick(beat + later);
     EXPECT_GT(hit, 40.0) << "state " << state;
-    EXPECT_GT(hit, 1.3 * scenes::MeanLuma(faded)) << "state " << state << ": " << hit << " vs " << scenes::MeanLuma(faded);
+    const double fadedLuma = scenes::MeanLuma(faded);
+    EXPECT_GT(hit, 1.3 * fadedLuma) << "state " << state << ": " << hit << " vs " << fadedLuma;
     // No instant is grey: each hit is tinted orange or blue and holds on in
     // its colour until the next one.
-    for (double tick : {beat + 0.0, beat + later + 0.0, beat + scenes::kBeatTicks * 0.4, beat + scenes::kBeatTicks * 0.9})
-      EXPECT_GT(MeanChroma(scenes::RenderAtTick(tick)), 18.0) << "state " << state << " turns grey at tick " << tick;
+    const double after[] = {0.0, static_cast<double>(later), scenes::kBeatTicks * 0.4, scenes::kBeatTicks * 0.9};
+    for (double ticks : after) {
+      const double chroma = MeanChroma(scenes::RenderAtTick(beat + ticks));
+      EXPECT_GT(chroma, 18.0) << "state " << state << " turns grey " << ticks << " ticks after a hit";
+    }
   }
   // Its last beat, the breath before the drop, collapses the picture to a
   // line: black above and below it (in the scene's own picture, under the
