@@ -1,6 +1,6 @@
 // fx_fruits: event 11, the final drop. Out of the white of the flash the
 // camera bursts out of the centre into a field of fruit: whole oranges and
-// orange and lemon slices hang on four planes of depth that stream towards
+// orange and lemon slices hang on three planes of depth that stream towards
 // the camera and past it, so the fruit grows, parts and flies by, with a ring
 // of juice blown out of the centre on the first beat. Every beat the camera
 // lurches forward and the fruit drops a step and swells (kickPulse), under a
@@ -33,7 +33,7 @@ uniform sampler2D texture0, texture1, texture2;
 
 const float LABEL_ASPECT = 0.6667;  // label image width / height
 const float RAYS = 14.0;            // sunburst rays
-const float PLANES = 4.0;           // planes of fruit in depth
+const float PLANES = 3.0;           // planes of fruit in depth
 const float FAR = 7.0;              // depth of a plane as it appears, in screen heights per cell
 const float NEAR = 0.3;             // depth at which a plane has passed the camera
 const float CRUISE = 0.15;          // planes' travel per statetime unit, between the kicks
@@ -213,10 +213,10 @@ void main() {
   float travel = CRUISE * et + LURCH * kicked + rush;
   float fall = 0.25 * time + 0.18 * kicked;
   float swell = 1.0 + 0.12 * kp;
-  float density = slam ? 0.55 : 0.42;
+  float density = slam ? 0.62 : 0.5;
   Fruit front;
   float base = floor(travel * PLANES);  // the plane now farthest
-  for (int i = 0; i < 4; i++) {
+  for (int i = 0; i < 3; i++) {
     // far to near: plane k sits at depth fract(travel + k / PLANES)
     float k = floor(mod(-base + float(i) + PLANES * 64.0, PLANES) + 0.5);
     Fruit fr = planeFruit(p, k, travel, fall, swell, density);
