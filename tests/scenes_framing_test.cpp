@@ -39,6 +39,15 @@ double Roughness(const scenes::Frame& f) {
   return n ? sum / static_cast<double>(n) : 0.0;
 }
 
+// Mean spread between a pixel's strongest and weakest channel (0..255): 0
+// for a grey picture.
+double MeanChroma(const scenes::Frame& f) {
+  double sum = 0;
+  for (size_t i = 0; i + 2 < f.rgb.size(); i += 3)
+    sum += std::max({f.rgb[i], f.rgb[i + 1], f.rgb[i + 2]}) - std::min({f.rgb[i], f.rgb[i + 1], f.rgb[i + 2]});
+  return f.rgb.empty() ? 0.0 : sum / static_cast<double>(f.rgb.size() / 3);
+}
+
 const int kFramingEvents[] = {0, 1, 10, 12, 13, 14};
 
 TEST(ScenesFraming, EveryStateShowsSomethingAndMoves) {
@@ -222,7 +231,7 @@ TEST(ScenesFraming, OpeningStartsDarkAndLocksOntoThePicture) {
       << "snow " << Roughness(hunting) << " vs locked " << Roughness(locked);
 }
 
-TEST(ScenesFraming, BreakdownFlashesHitOnTheBeats) {
+TEST(ScenesFraming, BreakdownFlashesHitOnTheBeatsAndKeepTheirColour) {
   SCENES_REQUIRE_SHOW();
   for (int state = 1; state < scenes::StateCount(10); ++state) {
     const int32_t beat = scenes::StateTick(10, state) + scenes::kBeatTicks;  // the second beat
@@ -230,10 +239,25 @@ TEST(ScenesFraming, BreakdownFlashesHitOnTheBeats) {
     // A sixteenth later the hit has faded (in the last bar the hits come on
     // sixteenths: a quarter of a sixteenth).
     const int later = state == 3 ? 1 : 2;
-    const double faded = scenes::MeanLuma(scenes::RenderAtTick(beat + later));
+    const scenes::Frame faded = scenes::RenderAtTick(beat + later);
     EXPECT_GT(hit, 40.0) << "state " << state;
-    EXPECT_GT(hit, 1.3 * faded) << "state " << state << ": " << hit << " vs " << faded;
+    const double fadedLuma = scenes::MeanLuma(faded);
+    EXPECT_GT(hit, 1.3 * fadedLuma) << "state " << state << ": " << hit << " vs " << fadedLuma;
+    // No instant is grey: each hit is tinted orange or blue and holds on in
+    // its colour until the next one.
+    const double after[] = {0.0, static_cast<double>(later), scenes::kBeatTicks * 0.4, scenes::kBeatTicks * 0.9};
+    for (double ticks : after) {
+      const double chroma = MeanChroma(scenes::RenderAtTick(beat + ticks));
+      EXPECT_GT(chroma, 18.0) << "state " << state << " turns grey " << ticks << " ticks after a hit";
+    }
   }
+  // Its last beat, the breath before the drop, collapses the picture to a
+  // line: black above and below it (in the scene's own picture, under the
+  // flash that builds over it).
+  scenes::RenderAtTick(scenes::StateEndTick(10, 3) - 2);
+  const scenes::Frame line = scenes::ReadFrameBuffer(fx1_framebuffer_id);
+  EXPECT_LT(scenes::MeanLuma(Crop(line, 0, 0, scenes::kWidth, scenes::kHeight / 4)), 30.0);
+  EXPECT_GT(scenes::MeanLuma(Crop(line, 0, scenes::kHeight / 2 - 4, scenes::kWidth, 8)), 120.0);
 }
 
 TEST(ScenesFraming, ClosingWordsAreWrittenIn) {

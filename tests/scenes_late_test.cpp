@@ -246,16 +246,29 @@ double TypeContrast(const scenes::Frame& with, const scenes::Frame& without) {
   return (bright + 0.05) / (dark + 0.05);
 }
 
-TEST(ScenesLate, GreetingTypeStandsOutOfItsCard) {
+// Type against what lies behind it: each greeting card in its bar, and the
+// nutrition label where fruit once crossed it (0.75 s into the drop, on its
+// string, and 4 s into the slam) and on a downbeat of each state.
+TEST(ScenesLate, TypeStandsOutOfWhatLiesBehindIt) {
   SCENES_REQUIRE_SHOW();
-  for (int state = 0; state < kPairStates; ++state) {
-    const double tick = scenes::StateTick(kGreetings, state) + 14;
+  struct Shot {
+    int event, state;
+    double ticks;  // into the state
+    s_bitmap* image;
+    std::string what;
+  };
+  std::vector<Shot> shots;
+  for (int card = 0; card < kCards; ++card)
+    shots.push_back({kGreetings, card / 2, 14, kCardImages[card], "card " + std::to_string(card + 1)});
+  for (int state : {0, 1})
+    for (double ticks : {state == 0 ? 12.0 : 64.0, 96.0})
+      shots.push_back({kFruits, state, ticks, &bmp_nutrician, "the label"});
+  for (const Shot& shot : shots) {
+    const double tick = scenes::StateTick(shot.event, shot.state) + shot.ticks;
     const scenes::Frame shown = SceneAt(tick);
-    for (int card : {2 * state, 2 * state + 1}) {
-      ClearImage clear(kCardImages[card]);
-      const double contrast = TypeContrast(shown, SceneAt(tick));
-      EXPECT_GT(contrast, 4.5) << "card " << card + 1 << " in " << Where(kGreetings, state);
-    }
+    ClearImage clear(shot.image);
+    EXPECT_GT(TypeContrast(shown, SceneAt(tick)), 4.5)
+        << shot.what << " in " << Where(shot.event, shot.state) << " at +" << shot.ticks << " ticks";
   }
 }
 

@@ -17,7 +17,9 @@
 //   event 10 (the breakdown, 4 bars, one state each): black and tape damage;
 //     bar 1 (state 0) waits on three blinking dots; bar 2 stutters the first
 //     two flash frames on the beats, bar 3 the next two on eighths, bar 4 the
-//     last two on sixteenths, into the flash that opens the final drop.
+//     last two on sixteenths, each hit tinted orange or blue; on its last
+//     beat the picture collapses to a line, into the flash that opens the
+//     final drop.
 //     Images: texture0 black, texture1 damage, texture2..7 the six flash
 //     frames, texture8 the dots.
 //
@@ -172,16 +174,27 @@ vec3 opening(vec2 uv, vec2 px, float t, float st) {
 }
 
 // ---- The breakdown (event 10) -----------------------------------------------------
+// The stutter keeps its colour: every hit is tinted, orange on the first of
+// a pair and blue on the second, and never fades below nearly half its
+// frame, and the tape's streaks take the hit's tint, so the breakdown never
+// sinks into a grey wash of damage. Over the last beat (the breath before the final drop)
+// the set gives out: the picture collapses to a bright line, as a tube
+// switched off, and the flash into the drop blooms out of that line.
 vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
   vec2 img = vec2(uv.x, 1.0 - uv.y);
-  vec3 col = texture2D(texture0, img).rgb;
   float f = floor(t * TV_FPS);
+  // The collapse: 0 until the last beat of the last bar, 1 at its end.
+  float collapse = state == 3 ? smoothstep(3.0 * BEAT, 3.9 * BEAT, st) : 0.0;
+  float halfh = 0.5 * (1.0 - collapse) + 0.004;
+  vec2 cimg = vec2(img.x, 0.5 + (img.y - 0.5) / (2.0 * halfh));
+  vec3 col = texture2D(texture0, cimg).rgb;
 
   // Damage in bursts that change every sixteenth.
   float burst = step(0.55, hash11(floor(st / (BEAT * 0.25)) + float(state) * 31.0));
-  vec4 dmg = texture2D(texture1, vec2(img.x + 0.1 * hash11(f), img.y * 0.7 + t * 0.9));
-  float ramp = 0.35 + 0.2 * float(state);
+  vec4 dmg = texture2D(texture1, vec2(cimg.x + 0.1 * hash11(f), cimg.y * 0.7 + t * 0.9));
+  float ramp = 0.3 + 0.1 * float(state);
   if (incoming) { burst = 0.5; ramp = 0.2; }
+  vec3 tint = vec3(1.0);
 
   if (!incoming) {
     if (state == 0) {
@@ -197,18 +210,29 @@ vec3 breakdown(vec2 uv, vec2 px, float t, float st, bool incoming) {
       float hit = fract(st / len);
       bool second = mod(k, 2.0) > 0.5;
       vec3 fl;
-      if (state == 1) fl = second ? flashframe(texture3, img, hit) : flashframe(texture2, img, hit);
-      else if (state == 2) fl = second ? flashframe(texture5, img, hit) : flashframe(texture4, img, hit);
-      else fl = second ? flashframe(texture7, img, hit) : flashframe(texture6, img, hit);
-      col = max(col, fl);
+      if (state == 1) fl = second ? flashframe(texture3, cimg, hit) : flashframe(texture2, cimg, hit);
+      else if (state == 2) fl = second ? flashframe(texture5, cimg, hit) : flashframe(texture4, cimg, hit);
+      else fl = second ? flashframe(texture7, cimg, hit) : flashframe(texture6, cimg, hit);
+      tint = second ? POOL_LIGHT : AMBER;
+      // fl faded by exp(-3.2 hit); the held part keeps nearly half the frame
+      // in the hit's tint, so a dim instant still reads as a picture
+      float fade = exp(-hit * 3.2);
+      vec3 held = fl / max(fade, 1e-3) * tint * 0.45 * (1.0 - fade);
+      // the grey frames (the stripes, the spiral) take the hit's colour too
+      vec3 frame = fl + held;
+      frame = mix(frame, dot(frame, vec3(0.299, 0.587, 0.114)) * tint * 1.5, 0.7);
+      col = max(col, frame);
       // A white pop at the very start of each hit.
       col += FIZZ_CREAM * exp(-hit * 30.0) * 0.25;
     }
   }
-  col = damage(col, dmg, ramp + burst * 0.8);
+  col = damage(col, dmg * vec4(tint, 1.0), min(ramp + burst * 0.4, 0.7));
   // A faint scatter of snow keeps the black alive.
   col += vec3(snow(px, f)) * 0.06;
-  return col;
+  // Outside the collapsing picture the tube is black; its line glows.
+  float inside = smoothstep(halfh, halfh - 0.006, abs(uv.y - 0.5));
+  float glow = collapse * exp(-abs(uv.y - 0.5) * 90.0) * smoothstep(0.8, 0.3, abs(uv.x - 0.5));
+  return col * inside * (1.0 + 1.5 * collapse) + mix(AMBER, FIZZ_CREAM, collapse) * glow * 1.4;
 }
 
 void main() {

@@ -116,25 +116,31 @@ void main() {
     float strobe = state == 2 ? half_ : kick;
     col += FIZZ * strobe * (0.08 + 0.12 * build);
 
-    // The columns, with their shadows on the backdrop.
-    float spin = time * 1.2 + 1.8 * speedup + kick * 0.35;
-    float twist = 1.6 + 1.8 * build * sin(time * 0.4);
+    // The columns, with their shadows on the backdrop. The twist rides the
+    // kick: every beat wrings the column a little over half a turn more from
+    // top to bottom and lets it spring back within about 150 ms, the column
+    // swells, and the spin ratchets on by a step that is over as quickly.
+    float kp = kickPulse(st);
+    float beats = eventTime / BEAT;
+    float ratchet = st < 0.0 ? 0.0 : floor(beats) + 1.0 - exp(-fract(beats) * 10.0);
+    float spin = time * 0.5 + 1.8 * speedup + 1.1 * ratchet;
+    float twist = 1.6 + 1.8 * build * sin(time * 0.4) + (2.2 + 1.4 * build) * kp;
     float scroll = time * 0.4;
     float R = 0.16;
     if (state == 0) {
         col *= 1.0 - 0.4 * twisterCover(p + vec2(-0.05, 0.03), 0.0, R, spin, twist);
-        vec4 tw = twister(p, 0.0, R * (1.0 + 0.04 * kick), spin, twist, scroll);
+        vec4 tw = twister(p, 0.0, R * (1.0 + 0.1 * kp), spin, twist, scroll);
         col = mix(col, tw.rgb, tw.a);
     } else if (state == 1) {
         float cx = -0.42;
         col *= 1.0 - 0.4 * twisterCover(p + vec2(-0.05, 0.03), cx, R, spin, twist);
-        vec4 tw = twister(p, cx, R * (1.0 + 0.04 * kick), spin, twist, scroll);
+        vec4 tw = twister(p, cx, R * (1.0 + 0.1 * kp), spin, twist, scroll);
         col = mix(col, tw.rgb, tw.a);
     } else {
         // Three columns that never overlap: a pixel draws only the nearest.
         float fi = clamp(floor((p.x + 0.99) / 0.42), 0.0, 2.0);
         float cx = -0.78 + fi * 0.42;
-        float r = R * 0.72 * (1.0 + 0.06 * (mod(floor(st / BEAT) - fi, 3.0) < 0.5 ? kick : 0.0));
+        float r = R * 0.72 * (1.0 + 0.12 * (mod(floor(st / BEAT) - fi, 3.0) < 0.5 ? kp : 0.0));
         vec4 tw = twister(p, cx, r, spin * (1.0 + 0.15 * fi) + fi, twist, scroll + fi * 0.3);
         col = mix(col, tw.rgb, tw.a);
     }
