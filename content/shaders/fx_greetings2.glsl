@@ -104,8 +104,8 @@ float ease(float x) {
 // misses the card's plane.
 vec3 flipLocal(vec2 p, vec2 c, vec2 hs, float a) {
   vec2 d = p - c;
-  float ca = cos(a);
-  float sa = sin(a);
+  float ca = fastCos(a);
+  float sa = fastSin(a);
   float den = ca * FLIP_DIST - d.x * sa;
   if (abs(den) < 1e-4) return vec3(9.0, 9.0, 0.0);
   float x = d.x * FLIP_DIST / den;
@@ -169,11 +169,12 @@ vec4 shadeCard(int slot, vec3 l, vec2 hs, float a, float glow, float sweep) {
   face = mix(face, AMBER, smoothstep(-0.05, 0.0, sd) * 0.6);
   face += FIZZ * 0.16 * smoothstep(0.35, 0.6, l.y) * step(sd, -0.16);
   face = mix(face, img.rgb, clamp(img.a, 0.0, 1.0) * inside.x * inside.y);
-  vec3 col = front ? face : capMark(l.xy, asp, sd);
+  vec3 col = face;
+  if (state == 0 && !front) col = capMark(l.xy, asp, sd);   // only the first pair shows its back
 
   float band = l.x * asp * 0.5 + l.y * 0.6 - mix(-3.0, 3.0, sweep);
   col += FIZZ * 0.35 * exp(-band * band * 6.0);
-  col *= 0.55 + 0.45 * abs(cos(a));
+  col *= 0.55 + 0.45 * abs(fastCos(a));
   col += glow * 0.25 * AMBER;
   return vec4(col * cover, cover);
 }
@@ -219,7 +220,7 @@ void shot(float n, float u, float side, out vec3 eye, out vec3 fw, out vec3 rt, 
   float dist = far * mix(bells ? 3.9 : 3.7, 3.2, u);
   // the bells' answer looks up at the can from under it
   float height = bells ? -1.25 + 0.5 * h1 : mix(-0.55, 0.95, h1);
-  eye = vec3(sin(yaw) * dist, height, cos(yaw) * dist);
+  eye = vec3(fastSin(yaw) * dist, height, fastCos(yaw) * dist);
   vec3 target = vec3(0.0, bells ? 0.25 : 0.05, 0.0);
   fw = normalize(target - eye);
   rt = normalize(cross(fw, vec3(0.0, 1.0, 0.0)));
@@ -228,8 +229,9 @@ void shot(float n, float u, float side, out vec3 eye, out vec3 fw, out vec3 rt, 
   rt = normalize(cross(fw, vec3(0.0, 1.0, 0.0)));
   up = cross(rt, fw);
   float roll = dir * (0.03 + 0.05 * h2);
-  vec3 r2 = rt * cos(roll) + up * sin(roll);
-  up = up * cos(roll) - rt * sin(roll);
+  float cr = fastCos(roll), sr = fastSin(roll);
+  vec3 r2 = rt * cr + up * sr;
+  up = up * cr - rt * sr;
   rt = r2;
 }
 
@@ -246,7 +248,7 @@ vec4 project(vec3 c, float hw, vec3 eye, vec3 fw, vec3 rt, vec3 up, float focal)
 
 // The can, hit by the ray from eye along d: (depth along the ray, surface
 // code: 1 body, 2 lid, 0 none), and in n the normal, in q the point in the
-// can's own frame. tilt leans the can about the view's side axis.
+// can's own frame. tilt leans the can sideways (about the world's z axis).
 vec2 hitCan(vec3 eye, vec3 d, float r, mat2 tilt, out vec3 n, out vec3 q) {
   vec3 o = eye;
   o.xy = tilt * o.xy;
@@ -320,11 +322,11 @@ vec3 sky(vec3 d, vec3 glow) {
   float neb = max(dot(d, normalize(vec3(0.6, 0.25, -0.75))), 0.0);
   float band = exp(-14.0 * (d.y + 0.1) * (d.y + 0.1));
   col = mix(col, glow, clamp(0.8 * pow6(neb) + 0.35 * band * band, 0.0, 1.0));
-  vec2 cell = vec2(fastAtan2(d.z, d.x) * 22.0, d.y * 36.0);
+  vec2 cell = (abs(d.x) > abs(d.z) ? d.zy / d.x : d.xy / d.z) * 11.0;
   vec2 id = floor(cell);
   float h = hash21(id);
   vec2 f = fract(cell) - 0.5 - (vec2(hash21(id + 3.1), hash21(id + 7.7)) - 0.5) * 0.6;
-  float star = step(0.78, h) * smoothstep(0.09, 0.0, length(f)) * (0.6 + 0.4 * sin(time * 3.0 + h * 30.0));
+  float star = step(0.78, h) * smoothstep(0.09, 0.0, length(f)) * (0.6 + 0.4 * fastSin(time * 3.0 + h * 30.0));
   return col + FIZZ * star;
 }
 
@@ -357,8 +359,8 @@ void main() {
   // The can: notched round on every beat, a little fuller on the kick.
   float spin = time * 0.6 + 0.5 * (floor(max(beat, 0.0)) + easeOutBack(fract(max(beat, 0.0)) / 0.35));
   float canR = CAN_R * (1.0 + 0.05 * kick);
-  float lean = 0.22 * sin(n * 1.7) + (bells ? 0.12 : 0.0);
-  mat2 tilt = mat2(cos(lean), sin(lean), -sin(lean), cos(lean));
+  float lean = 0.22 * fastSin(n * 1.7) + (bells ? 0.12 : 0.0);
+  mat2 tilt = fastRot(lean);
   vec3 cn, cq;
   vec2 can = hitCan(eye, d, canR, tilt, cn, cq);
   float canDepth = can.x * dot(d, fw);
@@ -412,9 +414,12 @@ void main() {
       float dir = ring == 1 ? -1.0 : 1.0;
       float theta = dir * (steps + eased) * (2.0 * PI / RING_CARDS) + fr * 0.5;
       float y = (1.0 - fr) * RING_PITCH + 0.03 * clapHit(st - fr * 0.06);
-      for (int i = 0; i < 6; i++) {
-        float ak = theta + float(i) * (2.0 * PI / RING_CARDS);
-        vec3 c = vec3(RING_R * fastSin(ak), y, RING_R * fastCos(ak));
+      // one card's place, then round by a sixth of a turn for each next one
+    vec2 sc = RING_R * vec2(fastSin(theta), fastCos(theta));
+    mat2 sixth = mat2(0.5, -0.8660254, 0.8660254, 0.5);
+    for (int i = 0; i < 6; i++) {
+        vec3 c = vec3(sc.x, y, sc.y);
+        sc = sixth * sc;
         vec4 pr = project(c, RING_HX * (1.0 + 0.05 * kick), eye, fw, rt, up, focal);
         vec2 h = vec2(pr.z, pr.z / CARD_ASPECT);
         vec2 li = (p - pr.xy) / h;
