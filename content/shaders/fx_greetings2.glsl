@@ -48,9 +48,9 @@ const float FOCAL = 1.7;          // lens: screen heights per unit of depth
 const float CAN_R = 0.5;          // the can's radius, world units
 const float CAN_H = 1.1;          // the can's half height
 const float LABEL_H = 1.0;        // the label's half height; the rest is bare metal
-const float PAIR_HX = 0.5;        // a pair card's half width at mid-bar, screen heights
+const float PAIR_HX = 0.46;       // a pair card's half width at mid-bar, screen heights
 const float RING_R = 1.3;         // the carousel's radius
-const float RING_PITCH = 0.62;    // from one ring to the next
+const float RING_PITCH = 0.52;    // from one ring to the next
 const float RING_HX = 0.42;       // a carousel card's half width, world units
 const float RING_CARDS = 6.0;     // cards on each ring
 const float FAR = 1e4;            // depth of nothing
@@ -219,9 +219,11 @@ void shot(float n, float u, float side, out vec3 eye, out vec3 fw, out vec3 rt, 
   float far = mod(n, 3.0) < 1.5 ? 1.0 : 1.45;   // two shots near, one wide
   float dist = far * mix(bells ? 3.9 : 3.7, 3.2, u);
   // the bells' answer looks up at the can from under it
-  float height = bells ? -1.25 + 0.5 * h1 : mix(-0.55, 0.95, h1);
+  // (the carousel, in the middle, from a little further and less low)
+  dist *= side == 0.0 ? 1.15 : 1.0;
+  float height = side == 0.0 ? -0.6 + 0.9 * h1 : bells ? -1.25 + 0.5 * h1 : mix(-0.55, 0.95, h1);
   eye = vec3(fastSin(yaw) * dist, height, fastCos(yaw) * dist);
-  vec3 target = vec3(0.0, bells ? 0.25 : 0.05, 0.0);
+  vec3 target = vec3(0.0, bells && side != 0.0 ? 0.25 : 0.05, 0.0);
   fw = normalize(target - eye);
   rt = normalize(cross(fw, vec3(0.0, 1.0, 0.0)));
   target -= rt * side * 0.75;
@@ -379,17 +381,17 @@ void main() {
   float sweep = fract(beat);
   float bestZ = canDepth;
   if (!carousel) {
-    // A pair: cards 2k+1 and 2k+2 hang in front of the can as the shot saw
-    // them at mid-bar, opposite the can's side, upper one nearer.
-    vec3 eM, fM, rM, uM;
-    shot(n, 0.5, side, eM, fM, rM, uM);
-    float slam = 1.0 + 0.15 * exp(-14.0 * max(st, 0.0)) + 0.05 * kick;
+    // A pair: cards 2k+1 and 2k+2 ride with the camera in front of the
+    // can, opposite the can's side, drifting against the orbit so that the
+    // can slides behind them; the upper one is nearer.
+    float drift = (mod(n, 2.0) < 0.5 ? -0.1 : 0.1) * (u - 0.5);
+    float slam = 1.0 + 0.1 * exp(-14.0 * max(st, 0.0)) + 0.05 * kick;
     for (int i = 0; i < 2; i++) {
       float fi = float(i);
       float depth = 1.9 + 0.25 * fi;
-      vec2 at = vec2(-side * (0.22 + 0.05 - 0.1 * fi), 0.17 - 0.35 * fi);
-      vec3 c = eM + fM * depth + (rM * at.x + uM * at.y) * (depth / FOCAL);
-      vec4 pr = project(c, PAIR_HX * depth / FOCAL, eye, fw, rt, up, focal);
+      vec2 at = vec2(-side * (0.2 + 0.05 - 0.1 * fi) + drift * (1.0 + fi), 0.17 - 0.35 * fi);
+      vec4 pr = vec4(at, PAIR_HX, depth) * vec4(focal / FOCAL);
+      pr.w = depth;
       vec2 h = vec2(pr.z * slam, pr.z * slam / CARD_ASPECT);
       // the first pair turns over from its back onto the first downbeat;
       // later ones settle with a small wobble after their slam
