@@ -229,6 +229,21 @@ TEST(ScenesLate, TheCarouselBringsEveryCardRound) {
     EXPECT_GT(seen[card], 0.004) << "card " << card + 1 << " never comes round";
 }
 
+TEST(ScenesLate, TheCanStandsInEveryShotOfTheChorus) {
+  SCENES_REQUIRE_SHOW();
+  // The turning can carries the chorus: its label (texture0) covers a good
+  // part of the picture in every shot, the pairs' bars and the carousel's.
+  for (int state = 0; state <= kPairStates; ++state) {
+    const int32_t start = scenes::StateTick(kGreetings, state);
+    for (int32_t tick = start + 6; tick < scenes::StateEndTick(kGreetings, state); tick += 64) {
+      const scenes::Frame shown = SceneAt(tick);
+      ASSERT_EQ(demo.event[kGreetings].currentstate, state);
+      EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_twister, tick)), 0.04)
+          << "the can hardly shows at tick " << tick - start << " of " << Where(kGreetings, state);
+    }
+  }
+}
+
 // The luminance contrast of a piece of type: the type's pixels are those
 // that change when its image is made transparent; their brighter part is the fill
 // (or the rim), their darker part the rim (or the fill). The ratio of the
