@@ -437,6 +437,8 @@ void main() {
     sweep = fract(st / BAR);
   }
   vec4 card = shadeCard(slot, l, hs, a, glow2, sweep);
+  // the far side of the carousel sinks into the sky, so the near cards lead
+  if (carousel) card.rgb = mix(card.rgb, POOL_DEEP * card.a, 0.55 * smoothstep(length(eye) - 0.4, length(eye) + 1.0, bestZ));
   col = over(col, card);
   // The claps part the colours at the cards' edges.
   vec2 ghostAt = l.xy + vec2(clapFringe(st) / hs.x, 0.0);
