@@ -23,7 +23,7 @@ constexpr int kBalls = 6;
 constexpr int kGreetings = 8;
 constexpr int kIcecube = 9;
 constexpr int kFruits = 11;
-constexpr int kPairStates = 9;  // states 0..8 of event 8 bring one pair each; state 9 is the wall
+constexpr int kPairStates = 9;  // states 0..8 of event 8 bring one pair each; state 9 is the carousel
 constexpr int kCards = 18;
 
 // The greeting cards in slot order (texture1 .. texture18).
@@ -188,22 +188,30 @@ TEST(ScenesLate, LookLikeNoOtherEvent) {
 
 TEST(ScenesLate, EachPairOfCardsShowsInItsBar) {
   SCENES_REQUIRE_SHOW();
+  // Each pair holds its bar from the downbeat (the chorus's first beat
+  // included) to the last beat, and every bar line is a cut to a new shot.
+  scenes::Frame lastOfBar;
   for (int state = 0; state < kPairStates; ++state) {
-    // Past the second card's flip-in, before the pair flips away.
-    const double tick = scenes::StateTick(kGreetings, state) + 14;
-    const scenes::Frame shown = SceneAt(tick);
-    ASSERT_EQ(demo.event[kGreetings].currentstate, state);
-    // The same instant rendered again changes nothing: the check below
-    // measures the image, not noise.
-    ASSERT_LT(ChangedShare(shown, SceneAt(tick)), 0.0005) << Where(kGreetings, state);
-    for (int card : {2 * state, 2 * state + 1}) {
-      EXPECT_GT(ChangedShare(shown, SceneWithout(kCardImages[card], tick)), 0.01)
-          << "card " << card + 1 << " does not show in " << Where(kGreetings, state);
+    for (int at : {1, 28}) {
+      const double tick = scenes::StateTick(kGreetings, state) + at;
+      const scenes::Frame shown = SceneAt(tick);
+      ASSERT_EQ(demo.event[kGreetings].currentstate, state);
+      // The same instant rendered again changes nothing: the check below
+      // measures the image, not noise.
+      ASSERT_LT(ChangedShare(shown, SceneAt(tick)), 0.0005) << Where(kGreetings, state);
+      for (int card : {2 * state, 2 * state + 1}) {
+        EXPECT_GT(ChangedShare(shown, SceneWithout(kCardImages[card], tick)), 0.01)
+            << "card " << card + 1 << " does not show at tick " << at << " of " << Where(kGreetings, state);
+      }
+      // A card of a neighbouring bar is not on screen now.
+      const int other = state + 1 < kPairStates ? 2 * state + 2 : 2 * state - 1;
+      EXPECT_LT(ChangedShare(shown, SceneWithout(kCardImages[other], tick)), 0.0005)
+          << "card " << other + 1 << " shows in " << Where(kGreetings, state);
+      if (at == 1 && state > 0) {
+        EXPECT_GT(scenes::MeanDifference(lastOfBar, shown), 20.0) << "no cut into " << Where(kGreetings, state);
+      }
+      lastOfBar = shown;
     }
-    // A card of a neighbouring bar is not on screen now.
-    const int other = state + 1 < kPairStates ? 2 * state + 2 : 2 * state - 1;
-    EXPECT_LT(ChangedShare(shown, SceneWithout(kCardImages[other], tick)), 0.0005)
-        << "card " << other + 1 << " shows in " << Where(kGreetings, state);
   }
 }
 
@@ -223,6 +231,21 @@ TEST(ScenesLate, TheCarouselBringsEveryCardRound) {
   }
   for (int card = 0; card < kCards; ++card)
     EXPECT_GT(seen[card], 0.004) << "card " << card + 1 << " never comes round";
+}
+
+TEST(ScenesLate, TheCanStandsInEveryShotOfTheChorus) {
+  SCENES_REQUIRE_SHOW();
+  // The turning can carries the chorus: its label (texture0) covers a good
+  // part of the picture in every shot, the pairs' bars and the carousel's.
+  for (int state = 0; state <= kPairStates; ++state) {
+    const int32_t start = scenes::StateTick(kGreetings, state);
+    for (int32_t tick = start + 6; tick < scenes::StateEndTick(kGreetings, state); tick += 64) {
+      const scenes::Frame shown = SceneAt(tick);
+      ASSERT_EQ(demo.event[kGreetings].currentstate, state);
+      EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_twister, tick)), 0.04)
+          << "the can hardly shows at tick " << tick - start << " of " << Where(kGreetings, state);
+    }
+  }
 }
 
 // The luminance contrast of a piece of type: the type's pixels are those
