@@ -46,9 +46,9 @@ const s_scene kScenes[EFFECTS_NUM_SCENES] = {
     {false, &shader_fx_balls, {&bmp_ballsbg, &bmp_orange}},
     // 7: twister
     {false, &shader_fx_twister, {&bmp_ballsbg, &bmp_twister, &bmp_girl, &bmp_grisp}},
-    // 8: greetings, all 19 slots: the can label, then the cards
+    // 8: greetings, all 19 slots
     {true, &shader_fx_greetings,
-     {&bmp_twister, &bmp_greetings1, &bmp_greetings2, &bmp_greetings3a, &bmp_greetings3b, &bmp_greetings3c,
+     {&bmp_ballsbg, &bmp_greetings1, &bmp_greetings2, &bmp_greetings3a, &bmp_greetings3b, &bmp_greetings3c,
       &bmp_greetings3d, &bmp_greetings4a, &bmp_greetings4b, &bmp_greetings5, &bmp_greetings6a,
       &bmp_greetings6b, &bmp_greetings6c, &bmp_greetings6d, &bmp_greetings6e, &bmp_greetings7a,
       &bmp_greetings7b, &bmp_greetings7c, &bmp_greetings8}},

@@ -755,7 +755,7 @@ TEST_F(EffectsScenes, SlotsOfTheRows) {
               9);
   ExpectSlots(13, {&bmp_blackbg, &bmp_closing2, &bmp_closing}, 9);
   ExpectSlots(14, {&bmp_dots, &bmp_dots, &bmp_dots}, 9);
-  ExpectSlots(8, {&bmp_twister, &bmp_greetings1, &bmp_greetings2, &bmp_greetings3a, &bmp_greetings3b,
+  ExpectSlots(8, {&bmp_ballsbg, &bmp_greetings1, &bmp_greetings2, &bmp_greetings3a, &bmp_greetings3b,
                   &bmp_greetings3c, &bmp_greetings3d, &bmp_greetings4a, &bmp_greetings4b, &bmp_greetings5,
                   &bmp_greetings6a, &bmp_greetings6b, &bmp_greetings6c, &bmp_greetings6d, &bmp_greetings6e,
                   &bmp_greetings7a, &bmp_greetings7b, &bmp_greetings7c, &bmp_greetings8},

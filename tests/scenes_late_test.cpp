@@ -242,7 +242,7 @@ TEST(ScenesLate, TheCanStandsInEveryShotOfTheChorus) {
     for (int32_t tick = start + 6; tick < scenes::StateEndTick(kGreetings, state); tick += 64) {
       const scenes::Frame shown = SceneAt(tick);
       ASSERT_EQ(demo.event[kGreetings].currentstate, state);
-      EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_twister, tick)), 0.04)
+      EXPECT_GT(ChangedShare(shown, SceneWithout(&bmp_ballsbg, tick)), 0.04)
           << "the can hardly shows at tick " << tick - start << " of " << Where(kGreetings, state);
     }
   }

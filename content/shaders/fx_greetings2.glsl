@@ -17,8 +17,8 @@
 // part the colours at the cards' edges.
 //
 // Pass: the 19-image pass, so there is no "event" uniform here.
-//   texture0 the can label (twister: S across one half of the can, clamped;
-//   T along it), texture1..texture18 the greeting cards in show order.
+//   texture0 the orange backdrop, wrapped round the can as its label's
+//   ground (canLabel), texture1..texture18 the greeting cards in show order.
 //   The cards repeat outside 0..1, so the plate masks them itself.
 // Time: "statetime" is 0.06 per tick: a beat is 0.48, a bar 1.92. While the
 // event is still incoming (the transition into it) state is 0 and statetime
@@ -284,6 +284,19 @@ vec2 hitCan(vec3 eye, vec3 d, float r, mat2 tilt, out vec3 n, out vec3 q) {
   return vec2(FAR, 0.0);
 }
 
+// The can's label at s (0..1 round each half of the can) and v (0..1 up the
+// label): the orange backdrop mirrored at the seams, so that it closes
+// round the can, under a cream wave with a navy rim and navy bands at the
+// ends. The pass's 19 slots hold the backdrop and the cards, no label.
+vec3 canLabel(float s, float v) {
+  float u = 1.0 - abs(2.0 * s - 1.0);
+  vec3 col = texture2D(texture0, vec2(0.05 + 0.9 * u, 1.0 - v)).rgb;
+  float wave = v - 0.52 - 0.1 * fastSin(s * 4.0 * PI);
+  col = mix(col, NAVY, smoothstep(0.13, 0.12, abs(wave)));
+  col = mix(col, FIZZ_CREAM, smoothstep(0.1, 0.09, abs(wave)));
+  return mix(col, NAVY, smoothstep(0.9, 0.91, abs(2.0 * v - 1.0)));
+}
+
 // The can's colour at surface code kind, can-frame point q, world normal n,
 // for the view ray d; spin turns the label round.
 vec3 shadeCan(float kind, vec3 q, vec3 n, vec3 d, float spin, float r, vec3 rimColour) {
@@ -306,7 +319,7 @@ vec3 shadeCan(float kind, vec3 q, vec3 n, vec3 d, float spin, float r, vec3 rimC
     float ang = fastAtan2(q.z, q.x) + spin;
     float s = clamp(fract(ang / PI), 0.004, 0.996);   // the label twice round
     float v = 0.5 + 0.4 * q.y / LABEL_H;
-    vec3 label = texture2D(texture0, vec2(s, 1.0 - v)).rgb;
+    vec3 label = canLabel(s, v);
     float onLabel = step(abs(q.y), LABEL_H);
     col = mix(metal, label * (0.45 + 0.75 * diffuse), onLabel);
     // the ridges where the label meets the metal
