@@ -213,6 +213,9 @@ play() {
   local log=$out/sound_$1.log raw=$out/sound_$1.raw
   "${priority[@]}" parec --raw --format=s16le --rate=$rate --channels=2 --latency-msec=10 -d sprox_sink.monitor >"$raw" 2>/dev/null &
   local recorder=$!
+  # The show reaches its music well under a second after Wine starts it: the
+  # recorder must be taking the sink's silence by then, or the music's start is lost.
+  wait_for 10 test -s "$raw" || { kill $recorder 2>/dev/null; fail "sound: the recorder took nothing in 10 s"; return 1; }
   start "$log" "$show_dir" "${sound_size[@]}"
   local show=$!
   shown sound "$log" || { kill $recorder $show 2>/dev/null; return 1; }
