@@ -195,6 +195,31 @@ inline Frame ReadFrameBuffer(int id) {
   return frame;
 }
 
+// Swaps one image for a transparent one for as long as it lives: unlike an
+// unbound texture (opaque black) it leaves what lies under the image as it is.
+class ClearImage {
+ public:
+  explicit ClearImage(s_bitmap* image) : image_(image), texture_(image->textureid) {
+    const uint32_t clear = 0;
+    glGenTextures(1, &clear_);
+    glBindTexture(GL_TEXTURE_2D, clear_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &clear);
+    image_->textureid = clear_;
+  }
+  ~ClearImage() {
+    image_->textureid = texture_;
+    glDeleteTextures(1, &clear_);
+  }
+  ClearImage(const ClearImage&) = delete;
+  ClearImage& operator=(const ClearImage&) = delete;
+
+ private:
+  s_bitmap* image_;
+  decltype(s_bitmap::textureid) texture_;
+  GLuint clear_ = 0;
+};
+
 // ---- Measures -------------------------------------------------------------------
 
 inline double Luma(const uint8_t* px) { return 0.299 * px[0] + 0.587 * px[1] + 0.114 * px[2]; }

@@ -144,38 +144,13 @@ TEST(ScenesFraming, NamesHoldAFullBarBeforeAnythingCoversThem) {
   }
 }
 
-// Swaps a card for a transparent image for as long as it lives, so that a
-// render shows what lies behind the card's type.
-class SeeThrough {
- public:
-  explicit SeeThrough(s_bitmap* image) : image_(image), texture_(image->textureid) {
-    const uint32_t clear = 0;
-    glGenTextures(1, &clear_);
-    glBindTexture(GL_TEXTURE_2D, clear_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &clear);
-    image_->textureid = clear_;
-  }
-  ~SeeThrough() {
-    image_->textureid = texture_;
-    glDeleteTextures(1, &clear_);
-  }
-  SeeThrough(const SeeThrough&) = delete;
-  SeeThrough& operator=(const SeeThrough&) = delete;
-
- private:
-  s_bitmap* image_;
-  unsigned int texture_;
-  GLuint clear_ = 0;
-};
-
 // The luminance contrast (screen relative luminance, 0.05 for flare) between
 // the dark and the bright tenth of the pixels a card covers: its fill against
 // its rim or shadow. 0 when the card covers almost nothing.
 double CardContrast(double tick, s_bitmap* card) {
   scenes::RenderAtTick(tick);
   const scenes::Frame with = scenes::ReadFrameBuffer(fx1_framebuffer_id);
-  SeeThrough clear(card);
+  scenes::ClearImage clear(card);
   scenes::RenderAtTick(tick);
   const scenes::Frame without = scenes::ReadFrameBuffer(fx1_framebuffer_id);
   auto linear = [](uint8_t v) { return v <= 10 ? v / 3294.6 : std::pow((v / 255.0 + 0.055) / 1.055, 2.4); };

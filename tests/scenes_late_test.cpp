@@ -55,31 +55,6 @@ scenes::Frame SceneAt(double tick) {
   return scenes::ReadFrameBuffer(fx1_framebuffer_id);
 }
 
-// Swaps one image for a transparent one for as long as it lives: unlike an
-// unbound texture (opaque black) it leaves what lies under the image as it is.
-class ClearImage {
- public:
-  explicit ClearImage(s_bitmap* image) : image_(image), texture_(image->textureid) {
-    const uint32_t clear = 0;
-    glGenTextures(1, &clear_);
-    glBindTexture(GL_TEXTURE_2D, clear_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, &clear);
-    image_->textureid = clear_;
-  }
-  ~ClearImage() {
-    image_->textureid = texture_;
-    glDeleteTextures(1, &clear_);
-  }
-  ClearImage(const ClearImage&) = delete;
-  ClearImage& operator=(const ClearImage&) = delete;
-
- private:
-  s_bitmap* image_;
-  decltype(s_bitmap::textureid) texture_;
-  GLuint clear_ = 0;
-};
-
 // The same without `image`.
 scenes::Frame SceneWithout(s_bitmap* image, double tick) {
   BlankImage blank(image);
@@ -289,7 +264,7 @@ TEST(ScenesLate, TypeStandsOutOfWhatLiesBehindIt) {
   for (const Shot& shot : shots) {
     const double tick = scenes::StateTick(shot.event, shot.state) + shot.ticks;
     const scenes::Frame shown = SceneAt(tick);
-    ClearImage clear(shot.image);
+    scenes::ClearImage clear(shot.image);
     EXPECT_GT(TypeContrast(shown, SceneAt(tick)), 4.5)
         << shot.what << " in " << Where(shot.event, shot.state) << " at +" << shot.ticks << " ticks";
   }
@@ -388,7 +363,7 @@ TEST(ScenesLate, CreditsFeverAndClosingTypeStandsOutAlone) {
     const scenes::Frame shown = SceneAt(tick);
     ASSERT_EQ(demo.currentevent, c.event) << where;
     {
-      ClearImage clear(c.type);
+      scenes::ClearImage clear(c.type);
       EXPECT_GT(FootprintContrast(shown, SceneAt(tick)), 4.5) << where;
     }
     if (c.elsewhere) {
@@ -411,7 +386,7 @@ TEST(ScenesLate, HeartAndBallsTypeStandsOutWhereverItMoves) {
   for (const Row& row : rows) {
     const double tick = scenes::StateTick(row.event, row.state) + row.ticks;
     const scenes::Frame shown = SceneAt(tick);
-    ClearImage clear(row.card);
+    scenes::ClearImage clear(row.card);
     EXPECT_GT(TypeContrast(shown, SceneAt(tick)), 4.5) << Where(row.event, row.state) << " +" << row.ticks;
   }
 }
