@@ -114,8 +114,11 @@ void main() {
     // the same grains, not finer ones.
     vec2 cell = floor(p720) + 0.5;
     vec2 nuv = vec2(cell.x / (NOISE_SIZE * 3.0), cell.y / NOISE_SIZE) + vec2(hash11(tframe), hash11(tframe + 1.0));
-    float snow = texture2D(texture4, nuv).r;
-    col = mix(col, vec3(snow), (0.18 + 0.06 * stage) * sev);
+    // Blue is the noise's per-pixel grain (red is its smoothest mottling,
+    // which read as grey cloud); the flash into the next event burns it out.
+    float snow = texture2D(texture4, nuv).b;
+    float glare = smoothstep(0.7, 0.95, lum);
+    col = mix(col, vec3(snow), (0.18 + 0.06 * stage) * sev * (1.0 - glare));
     col *= blank;
     col *= 0.92 + 0.08 * hash11(tframe + 5.0);  // frame-to-frame brightness flicker
   }
