@@ -303,7 +303,7 @@ vec3 shadeCan(float kind, vec3 q, vec3 n, vec3 d, float spin, float r, vec3 rimC
   vec3 light = normalize(vec3(-0.5, 0.7, 0.6));
   float diffuse = max(dot(n, light), 0.0);
   vec3 refl = reflect(d, n);
-  float spec = pow24(max(dot(refl, light), 0.0));
+  float specular = pow24(max(dot(refl, light), 0.0));
   float facing = 1.0 - abs(dot(n, d));
   vec3 metal = mix(NAVY, FIZZ, 0.55 + 0.35 * refl.y);
   vec3 col;
@@ -325,7 +325,7 @@ vec3 shadeCan(float kind, vec3 q, vec3 n, vec3 d, float spin, float r, vec3 rimC
     // the ridges where the label meets the metal
     col *= 1.0 - 0.45 * smoothstep(0.03, 0.0, abs(abs(q.y) - LABEL_H));
   }
-  col += FIZZ * spec * 0.9;
+  col += FIZZ * specular * 0.9;
   col += rimColour * facing * facing * 0.8;
   return col;
 }
