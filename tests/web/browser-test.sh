@@ -15,14 +15,13 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
+cd "$root" && source scripts/lib.sh && cd "$OLDPWD"  # sprox_frame_match
 out=$build/web-test
 # Seconds (events 0, 2, 4, 7, 10, 13), each half a film frame past a whole
 # second: the post pass changes its grain and dust 24 times a second, and a
 # time right on such a change picks its side by the last bit of a float,
 # which two renderers need not round alike.
 times=(8.02 40.02 75.02 120.02 165.02 210.02)
-min_psnr=30
-min_ssim=0.95
 
 # ---- The tools: emscripten and chromium from apt, puppeteer-core from npm.
 missing=()
@@ -71,18 +70,10 @@ for t in "${times[@]}"; do
     status=1
     continue
   fi
-  scores=$(ffmpeg -hide_banner -nostats -i "$web" -i "$native" \
-             -lavfi "[0:v]format=rgb24[a0];[1:v]format=rgb24[b0];[a0]split[a1][a2];[b0]split[b1][b2];[a1][b1]psnr;[a2][b2]ssim" \
-             -f null - 2>&1)
-  psnr=$(sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' <<< "$scores" | head -1)
-  ssim=$(sed -n 's/.*SSIM.* All:\([0-9.]*\).*/\1/p' <<< "$scores" | head -1)
-  if [ -z "$psnr" ] || [ -z "$ssim" ]; then
-    echo "FAIL $t s: no score from ffmpeg"; echo "$scores" | tail -5
-    status=1
-  elif awk -v p="$psnr" -v s="$ssim" -v mp="$min_psnr" -v ms="$min_ssim" 'BEGIN { exit !(p == "inf" || p + 0 >= mp || s + 0 >= ms) }'; then
-    echo "ok   $t s: PSNR $psnr dB, SSIM $ssim"
+  if score=$(sprox_frame_match "$web" "$native"); then
+    echo "ok   $t s: $score"
   else
-    echo "FAIL $t s: PSNR $psnr dB, SSIM $ssim (needs PSNR >= $min_psnr or SSIM >= $min_ssim)"
+    echo "FAIL $t s: $score (needs PSNR >= $SPROX_FRAME_MIN_PSNR or SSIM >= $SPROX_FRAME_MIN_SSIM)"
     status=1
   fi
 done
